@@ -1,0 +1,57 @@
+#include "cli/Commands.h"
+
+#include "updatefile/UpdateFile.h"
+
+#include <cstdio>
+
+namespace crenovix::cli {
+
+namespace {
+std::string HexByte(std::uint8_t value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+} // namespace
+
+int RunInfo(Args args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) {
+        err << "usage: crenovix-cli info FILE\n";
+        return 2;
+    }
+    const std::string& path = args[0];
+    // The window loads the header on every edit of the path; the dialogues load the whole file.
+    // Both must agree before the file counts as an update file.
+    const SLoadResult header = LoadUpdateHeader(path);
+    SLoadResult image = header;
+    if (header.outcome == ELoadOutcome::Loaded) {
+        image = LoadUpdateImage(path, true);
+    } else if (header.outcome == ELoadOutcome::FormatError) {
+        // Only the whole-file load tells an empty file from a short one.
+        const SLoadResult whole = LoadUpdateImage(path, true);
+        if (whole.outcome == ELoadOutcome::Empty) {
+            image = whole;
+        }
+    }
+    if (image.outcome != ELoadOutcome::Loaded) {
+        if (image.outcome == ELoadOutcome::Empty) {
+            err << "The file is empty.\n";
+        } else {
+            err << LoadOutcomeText(image.outcome) << "\n";
+        }
+        return 1;
+    }
+    const SUpdateHeader fields = ReadUpdateHeader(UpdateImage);
+    const bool serial = LoadUpdateImage(path, false).outcome == ELoadOutcome::Loaded;
+    out << "Variant: " << (image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES") << "\n"
+        << "Version: " << fields.szVersion << "\n"
+        << "Type: " << fields.szType << "\n"
+        << "Memo: " << fields.szMemo << "\n"
+        << "Device code: 0x" << HexByte(fields.byDeviceCode) << "\n"
+        << "Payload mode: " << static_cast<unsigned>(fields.byPayloadMode) << "\n"
+        << "Payload length: " << fields.dwPayloadLength << "\n"
+        << "Serial protocol: " << (serial ? "yes" : "no") << "\n";
+    return 0;
+}
+
+} // namespace crenovix::cli

@@ -1,0 +1,34 @@
+// crenovix-cli: the updater's functions from a terminal, for scripts, tests and people without a
+// desktop.
+#include "cli/Commands.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+    out << "usage: crenovix-cli COMMAND [ARGS]\n"
+           "\n"
+           "commands:\n"
+           "  info FILE    show the header of an update file\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintUsage(args.empty() ? std::cerr : std::cout);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string& command = args[0];
+    const std::span<const std::string> rest(args.begin() + 1, args.end());
+    if (command == "info") {
+        return crenovix::cli::RunInfo(rest, std::cout, std::cerr);
+    }
+    std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
+    PrintUsage(std::cerr);
+    return 2;
+}

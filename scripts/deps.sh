@@ -1,0 +1,31 @@
+# Installs the Debian packages a build needs, when any is missing. Sourced by the other scripts.
+# Usage: crenovix_install_packages PACKAGE...
+
+crenovix_install_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "error: these packages are missing and this is not root: ${missing[*]}" >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What building the product needs.
+CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+# What the tests and benchmarks need on top.
+CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format)
