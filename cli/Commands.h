@@ -13,4 +13,8 @@ using Args = std::span<const std::string>;
 // info FILE: the header fields of an update file, or the load error.
 int RunInfo(Args args, std::ostream& out, std::ostream& err);
 
+// list [--com]: the device list as the window would show it, one line per row with its port
+// name first; "Device not found!" when it is empty. An enumeration error exits with 2.
+int RunList(Args args, std::ostream& out, std::ostream& err);
+
 } // namespace crenovix::cli

@@ -12,7 +12,8 @@ void PrintUsage(std::ostream& out) {
     out << "usage: crenovix-cli COMMAND [ARGS]\n"
            "\n"
            "commands:\n"
-           "  info FILE    show the header of an update file\n";
+           "  info FILE        show the header of an update file\n"
+           "  list [--com]     list the chargers (and, with --com, all serial ports)\n";
 }
 
 } // namespace
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     const std::span<const std::string> rest(args.begin() + 1, args.end());
     if (command == "info") {
         return crenovix::cli::RunInfo(rest, std::cout, std::cerr);
+    }
+    if (command == "list") {
+        return crenovix::cli::RunList(rest, std::cout, std::cerr);
     }
     std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
     PrintUsage(std::cerr);

@@ -1,0 +1,87 @@
+#include "device/DeviceTable.h"
+
+namespace crenovix {
+
+std::string PortNameFromFriendly(const std::string& friendly) {
+    const std::size_t open = friendly.find('(');
+    if (open == std::string::npos) {
+        return {};
+    }
+    const std::size_t close = friendly.find(')', open);
+    if (close == std::string::npos) {
+        return {};
+    }
+    return friendly.substr(open + 1, close - open - 1);
+}
+
+std::string SerialFromPath(const std::string& path) {
+    const std::size_t first = path.find('#');
+    if (first == std::string::npos) {
+        return {};
+    }
+    const std::size_t second = path.find('#', first + 1);
+    if (second == std::string::npos) {
+        return {};
+    }
+    const std::size_t end = path.find('#', second + 1);
+    return path.substr(second + 1, end == std::string::npos ? std::string::npos : end - second - 1);
+}
+
+void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
+                       IDeviceEnumerator& enumerator) {
+    // Enumerate before touching anything, so that an error leaves the table, the count and the
+    // list box as they were.
+    SerInfoList list;
+    enumerator.ListDevices(list, view.IsComPortBoxTicked());
+
+    const bool bShow = state.bListRefreshEnabled;
+    if (bShow) {
+        view.ClearLines();
+    }
+
+    state.nDeviceCount = 0;
+    for (const SSerInfo& record : list) {
+        if (state.nDeviceCount >= kDeviceTableRows) {
+            break; // the table is full; the update protocols look at no more rows either
+        }
+        SDeviceEntry& row = state.rows[static_cast<std::size_t>(state.nDeviceCount)];
+        if (record.bCharger == 1) {
+            row.strType = record.strBusDesc;
+            row.strSerial = SerialFromPath(record.strPath);
+            row.strPort = PortNameFromFriendly(record.strFriendly);
+            row.nHidIndex = record.nHidIndex;
+            if (bShow) {
+                view.InsertLine(state.nDeviceCount,
+                                "Type: " + row.strType + ", S/N:" + row.strSerial);
+            }
+        } else if (view.IsComPortBoxTicked()) {
+            row.strType = "COMx";
+            row.strSerial.clear();
+            row.strPort = PortNameFromFriendly(record.strFriendly);
+            if (bShow) {
+                view.InsertLine(state.nDeviceCount, record.strFriendly);
+            }
+        } else {
+            continue;
+        }
+        ++state.nDeviceCount;
+    }
+
+    if (state.nDeviceCount == 0) {
+        if (bShow) {
+            view.InsertLine(0, "Device not found!");
+        }
+        // Nothing to update, even while a run keeps the list box as it was.
+        view.SetUpdateEnabled(false);
+        if (bShow) {
+            view.SelectLine(0);
+        }
+    } else if (bShow) {
+        if (state.bFileValid) {
+            view.SetUpdateEnabled(true);
+        }
+        view.SelectLine(0);
+    }
+}
+
+} // namespace crenovix

@@ -1,0 +1,198 @@
+#include "device/linux/TermiosChannel.h"
+
+#include "device/linux/TtyLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace crenovix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::uint64_t NowNs() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
+// Milliseconds left until the deadline, rounded up so that poll() never wakes just before it.
+int RemainingMs(std::uint64_t deadlineNs) {
+    const std::uint64_t now = NowNs();
+    if (now >= deadlineNs) {
+        return 0;
+    }
+    const std::uint64_t ms = (deadlineNs - now + 999'999) / 1'000'000;
+    return static_cast<int>(std::min<std::uint64_t>(ms, INT_MAX));
+}
+
+enum class EWait { Ready, TimedOut, Failed };
+
+// Waits for `events` on `fd` until the deadline; EINTR only recomputes the remaining time.
+EWait WaitFor(int fd, short events, std::uint64_t deadlineNs) {
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int result = ::poll(&entry, 1, RemainingMs(deadlineNs));
+        if (result < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return EWait::Failed;
+        }
+        if (result == 0) {
+            return EWait::TimedOut;
+        }
+        if ((entry.revents & events) != 0) {
+            return EWait::Ready;
+        }
+        // Error, hang-up or a closed descriptor without the wanted event: the port is gone.
+        return EWait::Failed;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<CTermiosChannel> CTermiosChannel::Open(const std::string& path, std::uint32_t baud,
+                                                       int& error) {
+    error = 0;
+    if (baud == 0) {
+        error = EINVAL;
+        return nullptr;
+    }
+    // O_NONBLOCK: neither the open (carrier detect) nor any later read or write may block; every
+    // wait goes through poll() with a deadline.
+    CUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        error = errno;
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (!S_ISCHR(info.st_mode) || ttyline::CheckIsTty(fd.Get()) != 0) {
+        error = ENOTTY;
+        return nullptr;
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+        return nullptr;
+    }
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
+        error = errno;
+        return nullptr;
+    }
+    // From here the destructor lifts TIOCEXCL again, on the failure paths too.
+    std::unique_ptr<CTermiosChannel> channel(new CTermiosChannel(std::move(fd), baud));
+    const int fdValue = channel->fd_.Get();
+    if (const int result = ttyline::ConfigureRawLine(fdValue, baud); result != 0) {
+        error = result;
+        return nullptr;
+    }
+    if (const int result = ttyline::FlushBoth(fdValue); result != 0) {
+        error = result;
+        return nullptr;
+    }
+    return channel;
+}
+
+CTermiosChannel::CTermiosChannel(CUniqueFd fd, std::uint32_t baud)
+    : fd_(std::move(fd)), baud_(baud) {}
+
+CTermiosChannel::~CTermiosChannel() {
+    // The exclusive flag belongs to the tty, not to this descriptor: if another program still has
+    // the port open, the flag would outlive this close and lock everybody out.
+    ::ioctl(fd_.Get(), TIOCNXCL);
+}
+
+EReadStatus CTermiosChannel::Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) {
+    const std::uint64_t deadlineNs = NowNs() + std::uint64_t{timeoutMs} * 1'000'000;
+    std::size_t received = 0;
+    while (received < data.size()) {
+        const ssize_t result = ::read(fd_.Get(), data.data() + received, data.size() - received);
+        if (result > 0) {
+            received += static_cast<std::size_t>(result);
+            continue;
+        }
+        if (result == 0) {
+            return EReadStatus::Failed; // hang-up: the line is gone (one byte satisfies VMIN)
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return EReadStatus::Failed;
+        }
+        switch (WaitFor(fd_.Get(), POLLIN, deadlineNs)) {
+        case EWait::Ready:
+            break;
+        case EWait::TimedOut:
+            return EReadStatus::TimedOut;
+        case EWait::Failed:
+            return EReadStatus::Failed;
+        }
+    }
+    return EReadStatus::Completed;
+}
+
+bool CTermiosChannel::Write(std::span<const std::uint8_t> data) {
+    // Ten bits per byte on an 8N1 line.
+    const std::uint64_t lineMs = std::uint64_t{data.size()} * 10 * 1000 / baud_;
+    const std::uint64_t deadlineNs = NowNs() + (kSerialWriteGraceMs + lineMs) * 1'000'000;
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t result = ::write(fd_.Get(), data.data() + sent, data.size() - sent);
+        if (result > 0) {
+            sent += static_cast<std::size_t>(result);
+            continue;
+        }
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return false;
+        }
+        if (WaitFor(fd_.Get(), POLLOUT, deadlineNs) != EWait::Ready) {
+            return false;
+        }
+    }
+    if (!WaitOutputEmpty(deadlineNs)) {
+        return false;
+    }
+    // Only the device's own transmit buffer can remain now, which drivers drain in bounded time.
+    int result = ttyline::WaitUntilSent(fd_.Get());
+    if (result == EINTR) {
+        result = ttyline::WaitUntilSent(fd_.Get());
+    }
+    return result == 0;
+}
+
+// tcdrain() alone has no time limit; the driver's queue is watched with a deadline first.
+bool CTermiosChannel::WaitOutputEmpty(std::uint64_t deadlineNs) {
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
+            return false;
+        }
+        if (queued <= 0) {
+            return true;
+        }
+        if (NowNs() >= deadlineNs) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+} // namespace crenovix
