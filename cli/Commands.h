@@ -17,4 +17,8 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err);
 // name first; "Device not found!" when it is empty. An enumeration error exits with 2.
 int RunList(Args args, std::ostream& out, std::ostream& err);
 
+// update [--com] (--port NAME | --simulate hid|serial) FILE: the update run with the console as
+// its window. Exit 0 only after "Upgrade completion!" (and, simulated, a matching payload).
+int RunUpdate(Args args, std::ostream& out, std::ostream& err);
+
 } // namespace crenovix::cli

@@ -13,7 +13,9 @@ void PrintUsage(std::ostream& out) {
            "\n"
            "commands:\n"
            "  info FILE        show the header of an update file\n"
-           "  list [--com]     list the chargers (and, with --com, all serial ports)\n";
+           "  list [--com]     list the chargers (and, with --com, all serial ports)\n"
+           "  update [--com] (--port NAME | --simulate hid|serial) FILE\n"
+           "                   write FILE into a charger (or into a simulated one)\n";
 }
 
 } // namespace
@@ -31,6 +33,9 @@ int main(int argc, char** argv) {
     }
     if (command == "list") {
         return crenovix::cli::RunList(rest, std::cout, std::cerr);
+    }
+    if (command == "update") {
+        return crenovix::cli::RunUpdate(rest, std::cout, std::cerr);
     }
     std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
     PrintUsage(std::cerr);

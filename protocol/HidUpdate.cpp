@@ -1,0 +1,256 @@
+// The HID boot-loader dialogue: boot request, reconnection after the charger restarts into its
+// boot loader, start frame with challenge and CRC, key word, then 64-byte blocks, each answered
+// before the next is sent.
+#include "protocol/Frames.h"
+#include "protocol/UpdateRun.h"
+
+#include <algorithm>
+#include <array>
+
+namespace crenovix {
+
+namespace {
+
+constexpr std::uint32_t kBootReplyTimeoutMs = 2000;
+constexpr std::uint32_t kStartReplyTimeoutMs = 5000;
+constexpr std::uint32_t kKeyReplyTimeoutMs = 5000;
+constexpr std::uint32_t kBlockReplyTimeoutMs = 2000;
+constexpr std::uint32_t kReconnectFirstWaitMs = 1000;
+constexpr std::uint32_t kReconnectAttemptWaitMs = 200;
+constexpr int kReconnectAttempts = 50;
+// The fifth refusal of the start frame ends the run. Refusals of the key word count too, so a
+// charger that keeps refusing it cannot hold the run forever.
+constexpr int kMaxRefusals = 5;
+
+enum EHidError {
+    kNoStartReply = 1001,
+    kStartRefused = 1002,
+    kStartReplyCrc = 1003,
+    kNoKeyReply = 1006,
+    kKeyReplyUnknown = 1007,
+    kNoBlockReply = 1008,
+    kBlockRefused = 1009,
+};
+
+struct SIdentity {
+    std::string strType;
+    std::string strSerial;
+    std::string strPort;
+
+    bool Matches(const SDeviceEntry& entry) const {
+        return entry.strType == strType && entry.strSerial == strSerial && entry.strPort == strPort;
+    }
+};
+
+class CHidRun {
+public:
+    explicit CHidRun(SUpdateContext& context)
+        : context_(context), window_(context.window), clock_(context.clock), port_(context.ports) {}
+
+    void Run();
+
+private:
+    bool Reconnect();
+    bool TryOpen(const SDeviceEntry& entry);
+    void EndWithError(int code);
+    void EndCannotOpen();
+    bool ReadReply(std::uint32_t timeoutMs) {
+        reply_.fill(0);
+        return port_.Read(reply_.data(), kHidReportData, timeoutMs);
+    }
+
+    SUpdateContext& context_;
+    IUpdateWindow& window_;
+    IClock& clock_;
+    CDevicePort port_;
+    SIdentity saved_;
+    std::array<std::uint8_t, kHidReportData> reply_{};
+};
+
+void CHidRun::EndWithError(int code) {
+    port_.Close();
+    window_.MessageBox(CommunicationErrorText(code), run_text::kErrorTitle, EMessageIcon::Error);
+    window_.RestoreControls();
+}
+
+void CHidRun::EndCannotOpen() {
+    port_.Close();
+    window_.MessageBox(run_text::kErrorOpeningHid, run_text::kErrorTitle, EMessageIcon::Error);
+    window_.RestoreControls();
+}
+
+bool CHidRun::TryOpen(const SDeviceEntry& entry) {
+    if (port_.Open(entry.strPort, 9600)) {
+        return true;
+    }
+    port_.Close();
+    return false;
+}
+
+// Waits for the charger to come back under the saved identity. Device changes handled by
+// DispatchPendingMessages rewrite the table meanwhile; the list box and its selection stay.
+bool CHidRun::Reconnect() {
+    port_.Close();
+    clock_.Sleep(kReconnectFirstWaitMs);
+    SDeviceListState& devices = context_.devices;
+    for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+        window_.DispatchPendingMessages();
+        devices.nDeviceCount = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
+        const int selection = window_.GetCurrentSelection();
+        if (selection >= 0 && selection < devices.nDeviceCount &&
+            saved_.Matches(devices.rows[selection])) {
+            if (TryOpen(devices.rows[selection])) {
+                return true;
+            }
+        } else {
+            for (int row = 0; row < devices.nDeviceCount; ++row) {
+                if (saved_.Matches(devices.rows[row]) && TryOpen(devices.rows[row])) {
+                    return true;
+                }
+            }
+        }
+        clock_.Sleep(kReconnectAttemptWaitMs);
+    }
+    return false;
+}
+
+void CHidRun::Run() {
+    const std::uint32_t startTick = clock_.TickCount();
+    window_.SetUpdateEnabled(false);
+    const std::string path = window_.GetPathText();
+    window_.ShowStatus(true);
+    window_.SetStatusText(run_text::kOpenFile + path);
+    if (!HandleRunLoadOutcome(window_, LoadUpdateImage(path, true, context_.image).outcome)) {
+        return;
+    }
+    const SUpdateHeader header = ReadUpdateHeader(context_.image);
+    const std::int32_t version = HeaderVersionNumber(context_.image);
+
+    window_.SetStatusText(run_text::kConnecting);
+    const SDeviceEntry* selected = SelectedDevice(context_);
+    if (selected == nullptr) {
+        EndCannotOpen();
+        return;
+    }
+    saved_ = {selected->strType, selected->strSerial, selected->strPort};
+    if (!port_.Open(saved_.strPort, 9600)) {
+        EndCannotOpen();
+        return;
+    }
+
+    SendEnterFrameHid(kBootRequestByte0, kBootRequestByte1, header.byDeviceCode, port_);
+    bool reconnect = false;
+    if (ReadReply(kBootReplyTimeoutMs)) {
+        if (reply_[0] == kReplyAccepted) {
+            reconnect = true; // the application firmware restarts into its boot loader
+        } else if (reply_[0] == kReplyRefused) {
+            port_.Close();
+            window_.RestoreControls();
+            window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle, EMessageIcon::Error);
+            return;
+        }
+    }
+    // Any other answer, or none: the charger is taken to be in its boot loader already.
+
+    int refusals = 0;
+    std::uint32_t transferKey = 0;
+    for (;;) {
+        if (reconnect && !Reconnect()) {
+            EndCannotOpen();
+            return;
+        }
+        reconnect = true;
+
+        const std::uint32_t nonce = context_.nonces.NextNonce();
+        const auto start =
+            StartFrame(header.dwPayloadLength,
+                       StartFrameModel(header.byPayloadMode, header.byDeviceCode), version, nonce);
+        port_.Write(start.data(), start.size());
+        if (!ReadReply(kStartReplyTimeoutMs)) {
+            EndWithError(kNoStartReply);
+            return;
+        }
+        if (reply_[0] != kReplyAccepted) {
+            if (++refusals >= kMaxRefusals) {
+                EndWithError(kStartRefused);
+                return;
+            }
+            continue;
+        }
+        std::array<std::uint32_t, 5> words{};
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            words[i] = ReadLe32(&reply_[4 * i]);
+        }
+        words[0] = nonce;
+        if (CrcWords(words) != 0) {
+            EndWithError(kStartReplyCrc);
+            return;
+        }
+
+        const std::uint32_t keyWord = words[2] ^ nonce;
+        std::array<std::uint8_t, 4> keyBytes{};
+        WriteLe32(keyBytes.data(), keyWord);
+        port_.Write(keyBytes.data(), keyBytes.size());
+        transferKey = keyWord + header.dwPayloadLength;
+        if (!ReadReply(kKeyReplyTimeoutMs)) {
+            EndWithError(kNoKeyReply);
+            return;
+        }
+        if (reply_[0] == kReplyAccepted) {
+            break;
+        }
+        if (reply_[0] != kReplyRefused) {
+            EndWithError(kKeyReplyUnknown);
+            return;
+        }
+        if (++refusals >= kMaxRefusals) {
+            EndWithError(kStartRefused);
+            return;
+        }
+    }
+
+    window_.SetStatusText(run_text::kUpgrading);
+    window_.ShowProgress(true);
+    const std::uint32_t length = header.dwPayloadLength;
+    const std::uint32_t blocks = (length + kHidBlockSize - 1) / kHidBlockSize;
+    window_.SetProgressRange(static_cast<std::uint16_t>(blocks));
+    window_.SetProgressPos(0);
+    std::array<std::uint8_t, 4> key{};
+    WriteLe32(key.data(), transferKey);
+    for (std::uint32_t k = 0; k < blocks; ++k) {
+        window_.DispatchPendingMessages();
+        window_.SetProgressPos(static_cast<int>(k));
+        std::array<std::uint8_t, kHidBlockSize> block{};
+        const std::size_t offset = std::size_t{k} * kHidBlockSize;
+        const std::size_t count = std::min<std::size_t>(kHidBlockSize, length - offset);
+        std::copy_n(context_.image.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + offset),
+                    count, block.begin());
+        if (header.byPayloadMode == 0) {
+            for (std::size_t i = 0; i < block.size(); ++i) {
+                block[i] ^= key[i % 4] ^ TransferMask[i % 16];
+            }
+        }
+        port_.Write(block.data(), block.size());
+        if (!ReadReply(kBlockReplyTimeoutMs)) {
+            EndWithError(kNoBlockReply);
+            return;
+        }
+        if (reply_[0] != kReplyAccepted) {
+            EndWithError(kBlockRefused);
+            return;
+        }
+    }
+
+    window_.MessageBox(CompletionText(clock_.TickCount() - startTick), run_text::kSuccessTitle,
+                       EMessageIcon::None);
+    port_.Close();
+    window_.RestoreControls();
+}
+
+} // namespace
+
+void RunHidUpdate(SUpdateContext& context) {
+    CHidRun(context).Run();
+}
+
+} // namespace crenovix

@@ -1,0 +1,434 @@
+#include "sim/SimBench.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace crenovix::sim {
+
+struct CSimBench::SSerialPort {
+    std::string strName;
+    std::string strDescription;
+    CSimSerialCharger* charger = nullptr; // nullptr: nothing answers on this port
+    bool bOpen = false;
+    std::size_t seq = 0;
+};
+
+// A present HID interface: a charger or another device.
+struct CSimBench::SHidEntry {
+    int order = 0;
+    std::size_t seq = 0; // adding order, breaks ties between equal order keys
+    CSimHidCharger* charger = nullptr;
+    const SSimHidInterface* other = nullptr;
+};
+
+namespace {
+
+constexpr SOsVersion kSimVersion{10, 2, 19045};
+constexpr std::uint32_t kErrorNoMoreItems = 259;
+// What a USB serial charger's interface path carries between the port and the serial number.
+constexpr const char* kUsbSerialIds = "0483&5740";
+
+std::u16string Widen(const std::string& text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (const char c : text) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    }
+    return units;
+}
+
+class CSimScanDevice final : public IHidScanDevice {
+public:
+    CSimScanDevice(std::uint16_t vendorId, std::uint16_t productId, std::string product,
+                   std::string serial, bool bAttributesReadable)
+        : vendorId_(vendorId), productId_(productId), product_(std::move(product)),
+          serial_(std::move(serial)), bAttributes_(bAttributesReadable) {}
+
+    bool GetAttributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+        if (!bAttributes_) {
+            return false;
+        }
+        vendorId = vendorId_;
+        productId = productId_;
+        return true;
+    }
+    std::optional<std::u16string> GetProductString() override { return Widen(product_); }
+    std::optional<std::u16string> GetSerialNumberString() override {
+        if (serial_.empty()) {
+            return std::nullopt;
+        }
+        return Widen(serial_);
+    }
+
+private:
+    std::uint16_t vendorId_;
+    std::uint16_t productId_;
+    std::string product_;
+    std::string serial_;
+    bool bAttributes_;
+};
+
+class CSimHidChannel final : public IPortChannel {
+public:
+    CSimHidChannel(CSimBench& bench, CSimHidCharger* charger)
+        : bench_(bench), charger_(charger), instance_(charger ? charger->Instance() : 0) {
+        bench_.ChannelOpened();
+    }
+    ~CSimHidChannel() override { bench_.ChannelClosed(); }
+    CSimHidChannel(const CSimHidChannel&) = delete;
+    CSimHidChannel& operator=(const CSimHidChannel&) = delete;
+
+    bool Write(std::span<const std::uint8_t> data) override {
+        bench_.Clock().Sleep(bench_.HidLatency());
+        if (data.size() != kHidReportSize) {
+            return false;
+        }
+        if (charger_ == nullptr) {
+            return true; // another device takes the report and says nothing
+        }
+        if (!Alive() || charger_->TakeWriteFailure()) {
+            return false;
+        }
+        if (std::optional<SimHidReport> reply = charger_->HandleReport(data)) {
+            replies_.push_back(*reply);
+        }
+        return true;
+    }
+
+    EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        if (data.size() != kHidReportSize) {
+            return EReadStatus::Failed;
+        }
+        if (charger_ != nullptr && charger_->TakeReadFailure()) {
+            return EReadStatus::Failed;
+        }
+        // Reports the charger sent before it left are still in the system's queue.
+        if (!replies_.empty()) {
+            bench_.Clock().Sleep(bench_.HidLatency());
+            std::copy(replies_.front().begin(), replies_.front().end(), data.begin());
+            replies_.pop_front();
+            return EReadStatus::Completed;
+        }
+        if (charger_ != nullptr && !Alive()) {
+            return EReadStatus::Failed; // the device has been removed
+        }
+        bench_.Clock().Sleep(timeoutMs);
+        return EReadStatus::TimedOut;
+    }
+
+private:
+    bool Alive() { return charger_->IsPresent() && charger_->Instance() == instance_; }
+
+    CSimBench& bench_;
+    CSimHidCharger* charger_;
+    std::uint64_t instance_;
+    std::deque<SimHidReport> replies_;
+};
+
+class CSimSerialChannel final : public IPortChannel {
+public:
+    CSimSerialChannel(CSimBench& bench, CSimBench::SSerialPort& port, CSimSerialCharger* charger,
+                      std::uint32_t baud)
+        : bench_(bench), port_(port), charger_(charger), baud_(baud) {
+        port_.bOpen = true;
+        bench_.ChannelOpened();
+    }
+    ~CSimSerialChannel() override {
+        port_.bOpen = false;
+        bench_.ChannelClosed();
+    }
+    CSimSerialChannel(const CSimSerialChannel&) = delete;
+    CSimSerialChannel& operator=(const CSimSerialChannel&) = delete;
+
+    bool Write(std::span<const std::uint8_t> data) override {
+        if (charger_ == nullptr) {
+            bench_.Clock().Sleep(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
+            return true;
+        }
+        if (charger_->IsGone() || charger_->TakeWriteFailure()) {
+            return false;
+        }
+        for (const std::uint8_t byte : data) {
+            bench_.Clock().Sleep(bench_.SerialLatency());
+            if (const std::optional<std::uint8_t> reply = charger_->HandleByte(byte, baud_)) {
+                received_.push_back(*reply);
+            }
+            if (charger_->IsGone()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        if (charger_ != nullptr && charger_->TakeReadFailure()) {
+            return EReadStatus::Failed;
+        }
+        if (received_.size() >= data.size()) {
+            bench_.Clock().Sleep(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
+            std::copy_n(received_.begin(), data.size(), data.begin());
+            received_.erase(received_.begin(),
+                            received_.begin() + static_cast<std::ptrdiff_t>(data.size()));
+            return EReadStatus::Completed;
+        }
+        if (charger_ != nullptr && charger_->IsGone()) {
+            return EReadStatus::Failed;
+        }
+        bench_.Clock().Sleep(timeoutMs);
+        received_.clear(); // a cancelled read loses what it had taken off the line
+        return EReadStatus::TimedOut;
+    }
+
+private:
+    CSimBench& bench_;
+    CSimBench::SSerialPort& port_;
+    CSimSerialCharger* charger_;
+    std::uint32_t baud_;
+    std::deque<std::uint8_t> received_;
+};
+
+// A snapshot of the present COM-port interfaces, as the interface route walks them.
+class CSimComInterfaceSet final : public IComInterfaceSet {
+public:
+    struct SEntry {
+        std::string strPath;
+        std::string strFriendly;
+        std::string strDesc;
+        std::optional<std::string> busDesc; // nothing: a plain port has no bus description
+    };
+
+    explicit CSimComInterfaceSet(std::vector<SEntry> entries) : entries_(std::move(entries)) {}
+
+    EEnum EnumInterface(int position, std::uint32_t& lastError) override {
+        if (Find(position) == nullptr) {
+            lastError = kErrorNoMoreItems;
+            return EEnum::NoMoreItems;
+        }
+        return EEnum::Ok;
+    }
+    bool GetInterfaceDetail(int position, std::string& path, std::uint32_t& lastError) override {
+        const SEntry* entry = Find(position);
+        if (entry == nullptr) {
+            lastError = kErrorNoMoreItems;
+            return false;
+        }
+        path = entry->strPath;
+        return true;
+    }
+    std::optional<std::string> GetProperty(int position, EDeviceProperty property) override {
+        const SEntry* entry = Find(position);
+        if (entry == nullptr) {
+            return std::nullopt;
+        }
+        switch (property) {
+        case EDeviceProperty::FriendlyName:
+            return entry->strFriendly;
+        case EDeviceProperty::DeviceDesc:
+            return entry->strDesc;
+        case EDeviceProperty::LocationInformation:
+            return entry->busDesc; // USB serial drivers put the product name there
+        }
+        return std::nullopt;
+    }
+    std::optional<std::string> GetBusReportedDescription(int position) override {
+        const SEntry* entry = Find(position);
+        if (entry == nullptr) {
+            return std::nullopt;
+        }
+        return entry->busDesc.value_or(std::string());
+    }
+
+private:
+    const SEntry* Find(int position) const {
+        if (position < 0 || static_cast<std::size_t>(position) >= entries_.size()) {
+            return nullptr;
+        }
+        return &entries_[static_cast<std::size_t>(position)];
+    }
+
+    std::vector<SEntry> entries_;
+};
+
+std::string PortOfPath(const std::string& path) {
+    return path.substr(0, path.find('#'));
+}
+
+} // namespace
+
+CSimBench::CSimBench(IClock& clock) : clock_(clock) {}
+
+CSimBench::~CSimBench() = default;
+
+CSimHidCharger& CSimBench::AddHidCharger(SSimHidConfig config) {
+    hidChargers_.push_back(std::make_unique<CSimHidCharger>(clock_, std::move(config)));
+    return *hidChargers_.back();
+}
+
+CSimSerialCharger& CSimBench::AddSerialCharger(SSimSerialConfig config) {
+    if (config.strDescription.empty()) {
+        config.strDescription = config.bUsb ? "USB Serial Device" : "Communications Port";
+    }
+    serialChargers_.push_back(std::make_unique<CSimSerialCharger>(clock_, config));
+    auto port = std::make_unique<SSerialPort>();
+    port->strName = config.identity.strPortName;
+    port->strDescription = config.strDescription;
+    port->charger = serialChargers_.back().get();
+    port->seq = serialPorts_.size();
+    serialPorts_.push_back(std::move(port));
+    return *serialChargers_.back();
+}
+
+void CSimBench::AddHidInterface(SSimHidInterface device) {
+    hidOthers_.push_back(std::move(device));
+}
+
+void CSimBench::AddSerialPort(std::string portName, std::string description) {
+    auto port = std::make_unique<SSerialPort>();
+    port->strName = std::move(portName);
+    port->strDescription = std::move(description);
+    port->seq = serialPorts_.size();
+    serialPorts_.push_back(std::move(port));
+}
+
+void CSimBench::SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte) {
+    hidLatencyMs_ = msPerHidReport;
+    serialLatencyMs_ = msPerSerialByte;
+}
+
+std::vector<CSimBench::SHidEntry> CSimBench::PresentHid() {
+    std::vector<SHidEntry> present;
+    std::size_t seq = 0;
+    for (const SSimHidInterface& other : hidOthers_) {
+        present.push_back({other.nOrder, seq++, nullptr, &other});
+    }
+    for (const auto& charger : hidChargers_) {
+        const std::size_t chargerSeq = seq++;
+        if (charger->IsPresent()) {
+            present.push_back({charger->Order(), chargerSeq, charger.get(), nullptr});
+        }
+    }
+    std::sort(present.begin(), present.end(), [](const SHidEntry& a, const SHidEntry& b) {
+        return a.order != b.order ? a.order < b.order : a.seq < b.seq;
+    });
+    return present;
+}
+
+bool CSimBench::IsPresent(const SSerialPort& port) {
+    return port.charger == nullptr || !port.charger->IsGone();
+}
+
+CSimBench::SSerialPort* CSimBench::FindPort(const std::string& pathOrName) {
+    const std::string name = PortOfPath(pathOrName);
+    for (const auto& port : serialPorts_) {
+        if (port->strName == name) {
+            return port.get();
+        }
+    }
+    return nullptr;
+}
+
+bool CSimBench::TakeDevicesChanged() {
+    // Each present interface by who it is and which instance, so a charger that left and came
+    // back counts as a change even at the same position.
+    std::vector<std::uint64_t> presence;
+    for (const SHidEntry& entry : PresentHid()) {
+        presence.push_back(entry.seq);
+        presence.push_back(entry.charger ? entry.charger->Instance() : 0);
+    }
+    presence.push_back(~std::uint64_t{0}); // separates the two kinds
+    for (const auto& port : serialPorts_) {
+        if (IsPresent(*port)) {
+            presence.push_back(port->seq);
+        }
+    }
+    const bool bChanged = presence != lastPresence_;
+    lastPresence_ = std::move(presence);
+    return bChanged;
+}
+
+std::optional<std::string> CSimBench::SerialPathFor(const std::string& portName) {
+    const SSerialPort* port = FindPort(portName);
+    if (port == nullptr || port->strName != portName) {
+        return std::nullopt;
+    }
+    return port->strName;
+}
+
+std::unique_ptr<IPortChannel> CSimBench::OpenSerial(const std::string& path, std::uint32_t baud) {
+    SSerialPort* port = FindPort(path);
+    const bool bOpened = port != nullptr && IsPresent(*port) && !port->bOpen && baud != 0;
+    opens_.push_back({false, path, baud, clock_.TickCount(), bOpened});
+    if (!bOpened) {
+        return nullptr;
+    }
+    return std::make_unique<CSimSerialChannel>(*this, *port, port->charger, baud);
+}
+
+std::unique_ptr<IPortChannel> CSimBench::OpenHid(int position) {
+    const std::vector<SHidEntry> present = PresentHid();
+    const bool bExists = position >= 0 && static_cast<std::size_t>(position) < present.size();
+    const SHidEntry* entry = bExists ? &present[static_cast<std::size_t>(position)] : nullptr;
+    const bool bOpened = entry != nullptr && (entry->charger || entry->other->bOpenable);
+    opens_.push_back({true, "HID" + std::to_string(position), 0, clock_.TickCount(), bOpened});
+    if (!bOpened) {
+        return nullptr;
+    }
+    return std::make_unique<CSimHidChannel>(*this, entry->charger);
+}
+
+EHidScanOpen CSimBench::OpenHidForScan(int position, std::unique_ptr<IHidScanDevice>& device) {
+    const std::vector<SHidEntry> present = PresentHid();
+    if (position < 0 || static_cast<std::size_t>(position) >= present.size()) {
+        return EHidScanOpen::NoInterface;
+    }
+    const SHidEntry& entry = present[static_cast<std::size_t>(position)];
+    if (entry.charger != nullptr) {
+        const SSimHidConfig& config = entry.charger->Config();
+        device = std::make_unique<CSimScanDevice>(config.wVendorId, config.wProductId,
+                                                  config.identity.strType,
+                                                  config.identity.strSerial, true);
+        return EHidScanOpen::Opened;
+    }
+    if (!entry.other->bOpenable) {
+        return EHidScanOpen::Unopenable;
+    }
+    device = std::make_unique<CSimScanDevice>(entry.other->wVendorId, entry.other->wProductId,
+                                              entry.other->strProduct, entry.other->strSerial,
+                                              entry.other->bAttributesReadable);
+    return EHidScanOpen::Opened;
+}
+
+std::optional<SOsVersion> CSimBench::GetVersion(std::uint32_t& /*lastError*/) {
+    return kSimVersion;
+}
+
+std::unique_ptr<IComInterfaceSet> CSimBench::GetComInterfaceSet(std::uint32_t& /*lastError*/) {
+    std::vector<CSimComInterfaceSet::SEntry> entries;
+    for (const auto& port : serialPorts_) {
+        if (!IsPresent(*port)) {
+            continue;
+        }
+        CSimComInterfaceSet::SEntry entry;
+        entry.strPath = port->strName;
+        entry.strFriendly = port->strDescription + " (" + port->strName + ")";
+        entry.strDesc = port->strDescription;
+        if (port->charger != nullptr && port->charger->Config().bUsb) {
+            const SSimIdentity& identity = port->charger->Identity();
+            entry.strPath += std::string("#") + kUsbSerialIds + "#" + identity.strSerial;
+            entry.busDesc = identity.strType;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return std::make_unique<CSimComInterfaceSet>(std::move(entries));
+}
+
+std::unique_ptr<IRegistryKey> CSimBench::OpenLocalMachineEnum() {
+    return nullptr;
+}
+
+bool CSimBench::ProbePort(const std::string& path) {
+    const SSerialPort* port = FindPort(path);
+    return port != nullptr && IsPresent(*port) && !port->bOpen;
+}
+
+} // namespace crenovix::sim

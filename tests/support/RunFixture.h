@@ -1,0 +1,88 @@
+// A test bench for whole update runs: a simulated charger desk on a virtual clock, the device
+// table filled from it, a fake window whose DispatchPendingMessages refills the table when the
+// desk's devices change (as device-change notifications do), and update files from the packer.
+#pragma once
+
+#include "device/SerialEnumeration.h"
+#include "protocol/UpdateRun.h"
+#include "sim/SimBench.h"
+#include "support/FakeDeviceList.h"
+#include "support/FakeUpdateWindow.h"
+#include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace crenovix::testsupport {
+
+class CRunFixture : public ::testing::Test {
+protected:
+    CRunFixture() {
+        window_.onDispatch = [this] {
+            if (bench_.TakeDevicesChanged()) {
+                RefreshDeviceList(devices_, listView_, enumerator_);
+            }
+        };
+    }
+
+    // Writes an update file made by the packer and makes it the window's path.
+    void UseFile(EPackVariant variant, std::size_t payloadSize, SHeaderFields fields = {}) {
+        packed_ = Pack(variant, fields, PatternPayload(payloadSize, 11));
+        path_ = dir_.File("update.bin");
+        WriteBytes(path_, packed_.bytes);
+        window_.path = path_;
+    }
+
+    // The device list as the window shows it before Update is pressed.
+    void ListDevices() {
+        RefreshDeviceList(devices_, listView_, enumerator_);
+        bench_.TakeDevicesChanged();
+        devices_.bFileValid = true;
+    }
+
+    void PressUpdate(int row = 0) {
+        window_.selection = row;
+        OnUpdateClicked(context_, [this] { RefreshDeviceList(devices_, listView_, enumerator_); });
+    }
+
+    // The run's one message box, and the state every ending must leave behind.
+    void ExpectEnding(const std::string& text, const std::string& title, EMessageIcon icon) {
+        ASSERT_EQ(window_.boxes.size(), 1u);
+        EXPECT_EQ(window_.boxes[0].text, text);
+        EXPECT_EQ(window_.boxes[0].title, title);
+        EXPECT_EQ(window_.boxes[0].icon, icon);
+        ExpectPortClosedAndControlsRestored();
+    }
+    void ExpectPortClosedAndControlsRestored() {
+        EXPECT_EQ(bench_.OpenChannels(), 0) << "the port is closed at every ending";
+        EXPECT_NE(std::find(window_.events.begin(), window_.events.end(), "restore"),
+                  window_.events.end())
+            << "RestoreControls runs at every ending";
+        EXPECT_FALSE(window_.statusShown);
+        EXPECT_FALSE(window_.progressShown);
+        EXPECT_TRUE(devices_.bListRefreshEnabled);
+        EXPECT_TRUE(window_.listEnabled);
+    }
+    std::uint64_t BoxTime() const { return window_.boxes.at(0).atMs; }
+    bool Completed() const {
+        return window_.boxes.size() == 1 && window_.boxes[0].title == "Success";
+    }
+
+    CVirtualClock clock_;
+    sim::CSimBench bench_{clock_};
+    SDeviceListState devices_;
+    CFakeUpdateWindow window_{devices_, &clock_};
+    CFakeDeviceListView listView_;
+    CDeviceEnumerator enumerator_{bench_, bench_};
+    CFixedNonces nonces_{{0x1234, 0x0042, 0x7FFF, 0, 12345, 777}};
+    std::array<std::uint8_t, kUpdateImageSize> image_{};
+    SUpdateContext context_{window_, clock_, bench_, devices_, nonces_, image_};
+    CTempDir dir_;
+    SPackedFile packed_;
+    std::string path_;
+};
+
+} // namespace crenovix::testsupport
