@@ -7,6 +7,7 @@
 #include "device/linux/LinuxPortOpener.h"
 #include "device/linux/UdevSerialPlatform.h"
 #include "protocol/UpdateRun.h"
+#include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
 
 #include <algorithm>
@@ -78,25 +79,19 @@ int RunSimulated(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListSta
     sim::CSimBench bench(clock);
     // The simulated charger is the model the file is meant for.
     std::array<std::uint8_t, kUpdateImageSize> scratch{};
-    sim::SSimIdentity identity;
+    std::uint8_t model = 0x0A;
+    std::string type = "Kelvorin K4";
     if (LoadUpdateHeader(args.file, scratch).outcome == ELoadOutcome::Loaded) {
         const SUpdateHeader header = ReadUpdateHeader(scratch);
-        identity.byModelCode = header.byDeviceCode;
-        identity.strType = header.szType.empty() ? identity.strType : header.szType;
+        model = header.byDeviceCode;
+        type = header.szType.empty() ? type : header.szType;
     }
+    sim::AddDemoChargers(bench, args.simulate, model, type);
     const sim::CSimChargerBase* charger = nullptr;
     if (args.simulate == "hid") {
-        bench.AddHidInterface({}); // a keyboard takes position 0, as on a real machine
-        identity.nHidPosition = 1;
-        sim::SSimHidConfig config;
-        config.identity = identity;
-        charger = &bench.AddHidCharger(config);
+        charger = &bench.HidCharger(0);
     } else {
-        sim::SSimSerialConfig config;
-        config.identity = identity;
-        // A USB serial charger announces itself by a bus description beginning "Kavro".
-        config.identity.strType = "Kavro " + identity.strType;
-        charger = &bench.AddSerialCharger(config);
+        charger = &bench.SerialCharger(0);
     }
 
     CDeviceEnumerator enumerator(bench, bench);

@@ -67,6 +67,10 @@ public:
     // A plain serial port with nothing behind it: opens, takes writes, never answers.
     void AddSerialPort(std::string portName, std::string description = "Communications Port");
 
+    // The chargers in the order they were added.
+    CSimHidCharger& HidCharger(std::size_t index) { return *hidChargers_.at(index); }
+    CSimSerialCharger& SerialCharger(std::size_t index) { return *serialChargers_.at(index); }
+
     void SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte);
 
     // Whether the present HID interfaces or serial ports changed since the last call (the first

@@ -1,0 +1,53 @@
+#include "app/DialogTemplate.h"
+
+#include "app/MainWindowView.h"
+
+#include <array>
+
+namespace crenovix {
+
+namespace {
+using K = EControlKind;
+
+// Positions in dialog units, in tab order. Ids follow the window's control ids; captions are the
+// window's own texts.
+constexpr std::array<SControlTemplate, 23> kMainControls = {{
+    {0, K::Picture, "", 7, 7, 81, 150},
+    {0, K::Label, "Device List", 97, 7, 35, 8},
+    {ctl::kComPorts, K::CheckBox, "Include COMx Port", 152, 7, 76, 10},
+    {ctl::kDeviceList, K::ListBox, "", 96, 17, 201, 30},
+    {0, K::GroupBox, "Select Update File", 96, 51, 201, 105},
+    {ctl::kPath, K::Edit, "", 102, 65, 157, 13},
+    {ctl::kOpen, K::Button, "&Open...", 261, 65, 29, 14},
+    {ctl::kDownload, K::Button, "&Download...", 102, 81, 54, 14},
+    {0, K::GroupBox, "File Information", 103, 101, 187, 51},
+    {ctl::kVersionLabel, K::Label, "Version:", 119, 113, 27, 8},
+    {ctl::kVersionText, K::Label, "", 149, 113, 41, 8},
+    {ctl::kTypeLabel, K::Label, "Type:", 195, 113, 20, 8},
+    {ctl::kTypeText, K::Label, "", 217, 113, 70, 8},
+    {ctl::kMemoLabel, K::Label, "Memo:", 119, 124, 22, 8},
+    {ctl::kMemoText, K::Label, "", 149, 124, 137, 22},
+    {ctl::kErrorLine, K::Label, "", 119, 113, 56, 8},
+    {ctl::kReleaseLink, K::Link, "Please download the newly released version", 152, 156, 142, 8},
+    {ctl::kStatus, K::CenteredText, "Updating...", 7, 158, 141, 8},
+    {ctl::kProgress, K::ProgressBar, "", 6, 168, 140, 16},
+    {ctl::kUpdate, K::DefaultButton, "&Update...", 171, 168, 50, 16},
+    {ctl::kExit, K::Button, "&Exit", 242, 168, 50, 16},
+    {ctl::kHiddenCheck, K::CheckBox, "", 205, 85, 16, 10, true},
+    {ctl::kCodeField, K::Edit, "", 218, 83, 68, 14, true},
+}};
+
+// Group boxes come before the controls they frame, so front ends that stack controls in
+// creation order draw them behind.
+constexpr SDialogTemplate kMainTemplate{"", 304, 191, kMainControls};
+} // namespace
+
+const SDialogTemplate& MainWindowTemplate() {
+    return kMainTemplate;
+}
+
+SDialogUnits DialogUnitsFromFont(int alphabetWidth, int height) {
+    return {(alphabetWidth / 26 + 1) / 2, height};
+}
+
+} // namespace crenovix

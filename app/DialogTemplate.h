@@ -1,0 +1,57 @@
+// Dialog templates as data: every control of a window with its id, kind, caption and position in
+// dialog units, so each front end (Qt now, native Windows later) builds the same window from one
+// table, and tests can check it.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace crenovix {
+
+enum class EControlKind {
+    Picture, // bitmap with a sunken edge
+    Label,   // static text
+    CenteredText,
+    CheckBox,
+    ListBox,    // with a vertical scroll bar
+    ReportList, // list view in report mode
+    GroupBox,
+    Edit, // single line, scrolls horizontally
+    Button,
+    DefaultButton,
+    ProgressBar,
+    Link, // static text made a hyperlink
+};
+
+struct SControlTemplate {
+    int id; // 0 for controls without an id of their own
+    EControlKind kind;
+    std::string_view caption;
+    int x, y, w, h;      // dialog units
+    bool hidden = false; // hidden when the window is created
+};
+
+struct SDialogTemplate {
+    std::string_view caption;
+    int w, h;                                   // dialog units
+    std::span<const SControlTemplate> controls; // in tab order
+};
+
+// Main window, template 102; the caption is set at run time with the program's version.
+const SDialogTemplate& MainWindowTemplate();
+
+// Pixels per dialog unit come from the dialog font: horizontal units are a quarter of the
+// font's average character width, vertical units an eighth of its height. The average width is
+// measured as Windows does: the width of "A".."Z" "a".."z" over 26, plus one, halved.
+struct SDialogUnits {
+    int baseX; // average character width in pixels
+    int baseY; // character height in pixels
+
+    int X(int units) const { return (units * baseX + 2) / 4; }
+    int Y(int units) const { return (units * baseY + 4) / 8; }
+};
+
+// `alphabetWidth`: the pixel width of the 52 letters in the dialog font.
+SDialogUnits DialogUnitsFromFont(int alphabetWidth, int height);
+
+} // namespace crenovix

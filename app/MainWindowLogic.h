@@ -1,0 +1,107 @@
+// CMainWindowLogic: every decision of the main window, over an abstract view.
+//
+// It keeps the File Information panel in step with the path field, decides when Update may be
+// pressed, routes the controls' events (path edits, Open, the serial-ports box, device changes,
+// Update, Download, closing) and is the window that update runs report to. The toolkit's window
+// (Qt now) only builds the controls and forwards their events; tests drive this class through a
+// fake view without any toolkit.
+#pragma once
+
+#include "app/MainWindowView.h"
+#include "device/DevicePort.h"
+#include "device/DeviceTable.h"
+#include "protocol/Clock.h"
+#include "protocol/UpdateWindow.h"
+#include "updatefile/UpdateFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace crenovix {
+
+// Asks the system not to sleep while a charger is written. Acquire may do nothing where the
+// system offers no such service.
+class ISleepInhibitor {
+public:
+    virtual ~ISleepInhibitor() = default;
+    virtual void Acquire() = 0;
+    virtual void Release() = 0;
+};
+
+struct SMainWindowServices {
+    IDeviceEnumerator& enumerator;
+    IPortOpener& ports;
+    IClock& clock;
+    INonceSource& nonces;
+    // The start-up version check: the address of a newer release, or nothing.
+    std::function<std::optional<std::string>()> checkForNewRelease;
+    // The Download button's command.
+    std::function<void()> openDownloadWindow;
+    ISleepInhibitor* sleepInhibitor = nullptr;
+};
+
+// Device-change event codes that refill the device list: nodes changed, arrival, removal complete.
+inline constexpr std::uint32_t kDeviceNodesChanged = 0x0007;
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+
+inline constexpr const char* kCloseDuringRunText =
+    "A charger is being updated.\n\nClosing the program now can leave the charger without "
+    "working firmware. Please wait until the update has ended.";
+
+class CMainWindowLogic final : public IUpdateWindow, public IDeviceListView {
+public:
+    CMainWindowLogic(IMainWindowView& view, SDeviceListState& devices, SMainWindowServices services,
+                     ImageBuffer image = UpdateImage);
+
+    // Events from the window.
+    void OnInitDialog();
+    void OnPathEdited(); // the user typed or pasted in the path field
+    void OnOpenClicked();
+    void OnComPortsClicked();
+    void OnDeviceChange(std::uint32_t eventCode);
+    void OnUpdateClicked();
+    void OnDownloadClicked();
+    bool OnCloseRequested(); // false: refused, a charger is being written
+    // Puts a path into the path field and loads it, as the Open button and a finished download
+    // do (the file loads even when the field already held that path).
+    void SetPathAndLoad(const std::string& path);
+
+    bool IsRunning() const { return running_; }
+
+    // IUpdateWindow.
+    std::string GetPathText() override;
+    int GetCurrentSelection() override;
+    void SetDeviceListEnabled(bool enabled) override;
+    void SetUpdateEnabled(bool enabled) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowStatus(bool shown) override;
+    void SetProgressRange(std::uint16_t upper) override;
+    void SetProgressPos(int position) override;
+    void ShowProgress(bool shown) override;
+    void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
+    void ResetFileInfo(const std::string& errorText) override;
+    void RestoreControls() override;
+    bool DispatchPendingMessages() override;
+
+    // IDeviceListView.
+    bool IsComPortBoxTicked() override;
+    void ClearLines() override;
+    void InsertLine(int index, const std::string& text) override;
+    void SelectLine(int index) override;
+
+private:
+    void RefreshDevices();
+    void LoadHeader();
+    void ShowPanel(bool valid, const std::string& errorText);
+
+    IMainWindowView& view_;
+    SDeviceListState& devices_;
+    SMainWindowServices services_;
+    ImageBuffer image_;
+    bool running_ = false;
+};
+
+} // namespace crenovix

@@ -1,0 +1,72 @@
+// What the main window's logic needs of a window toolkit: controls addressed by their dialog ids,
+// the device list box, the progress bar, message boxes, the file dialog and the event pump.
+//
+// The Qt window implements it now; a native Windows window can implement it from the same
+// dialog template later. Every decision (which label shows, when Update is enabled, what a run
+// disables) stays in CMainWindowLogic, which tests drive through a fake view.
+#pragma once
+
+#include "protocol/UpdateWindow.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace crenovix {
+
+// Control ids of the main window (dialog template 102).
+namespace ctl {
+inline constexpr int kUpdate = 1;
+inline constexpr int kExit = 2;
+inline constexpr int kPath = 1002;
+inline constexpr int kOpen = 1003;
+inline constexpr int kDeviceList = 1004;
+inline constexpr int kProgress = 1005;
+inline constexpr int kComPorts = 1006;
+inline constexpr int kVersionText = 1008;
+inline constexpr int kTypeText = 1009;
+inline constexpr int kMemoText = 1010;
+inline constexpr int kErrorLine = 1011;
+inline constexpr int kMemoLabel = 1012;
+inline constexpr int kVersionLabel = 1013;
+inline constexpr int kTypeLabel = 1014;
+inline constexpr int kStatus = 1015;
+inline constexpr int kDownload = 1016;
+inline constexpr int kReleaseLink = 1023;
+inline constexpr int kHiddenCheck = 1025;
+inline constexpr int kCodeField = 1026;
+} // namespace ctl
+
+class IMainWindowView {
+public:
+    virtual ~IMainWindowView() = default;
+
+    virtual void SetVisible(int id, bool visible) = 0;
+    virtual void SetEnabled(int id, bool enabled) = 0;
+    virtual void SetText(int id, const std::string& text) = 0;
+    virtual std::string GetText(int id) = 0;
+    virtual bool IsChecked(int id) = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
+
+    // The device list box (control 1004).
+    virtual void ListClear() = 0;
+    virtual void ListInsert(int index, const std::string& text) = 0;
+    virtual void ListSelect(int index) = 0;
+    virtual int ListSelection() = 0; // -1: none
+
+    // The progress bar (control 1005).
+    virtual void SetProgressRange(int upper) = 0;
+    virtual void SetProgressPos(int position) = 0;
+
+    // The release link (control 1023).
+    virtual void SetLinkTarget(const std::string& url) = 0;
+
+    virtual void MessageBox(const std::string& text, const std::string& title,
+                            EMessageIcon icon) = 0;
+    // The file-open dialog for update files; nothing when the user cancels.
+    virtual std::optional<std::string> ChooseUpdateFile() = 0;
+    // Handles the window's pending events; false when the program was asked to quit.
+    virtual bool PumpEvents() = 0;
+};
+
+} // namespace crenovix

@@ -1,0 +1,93 @@
+#include "app/qt/Artwork.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace crenovix::gui {
+
+namespace {
+const QColor kBody(0x1F, 0x4E, 0x79);
+const QColor kBolt(0xFF, 0xC8, 0x2E);
+const QColor kCharge(0x4C, 0xAF, 0x50);
+
+// A battery standing upright in `area`, its charge level 0..1, with a bolt across it.
+void DrawBattery(QPainter& painter, const QRectF& area, double level) {
+    const double w = area.width();
+    const double h = area.height();
+    const QRectF cap(area.left() + w * 0.35, area.top(), w * 0.3, h * 0.08);
+    const QRectF body(area.left(), area.top() + h * 0.07, w, h * 0.93);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kBody);
+    painter.drawRoundedRect(cap, w * 0.05, w * 0.05);
+    painter.drawRoundedRect(body, w * 0.12, w * 0.12);
+    const QRectF inner = body.adjusted(w * 0.1, w * 0.1, -w * 0.1, -w * 0.1);
+    painter.setBrush(QColor(0xE8, 0xEE, 0xF4));
+    painter.drawRoundedRect(inner, w * 0.06, w * 0.06);
+    const QRectF charge(inner.left(), inner.bottom() - inner.height() * level, inner.width(),
+                        inner.height() * level);
+    painter.setBrush(kCharge);
+    painter.drawRoundedRect(charge, w * 0.06, w * 0.06);
+
+    QPainterPath bolt;
+    const double cx = inner.center().x();
+    const double top = inner.top() + inner.height() * 0.12;
+    const double bottom = inner.bottom() - inner.height() * 0.12;
+    const double mid = (top + bottom) / 2;
+    bolt.moveTo(cx + w * 0.12, top);
+    bolt.lineTo(cx - w * 0.22, mid + h * 0.04);
+    bolt.lineTo(cx - w * 0.01, mid + h * 0.04);
+    bolt.lineTo(cx - w * 0.12, bottom);
+    bolt.lineTo(cx + w * 0.22, mid - h * 0.04);
+    bolt.lineTo(cx + w * 0.01, mid - h * 0.04);
+    bolt.closeSubpath();
+    painter.setBrush(kBolt);
+    painter.setPen(QPen(kBody, std::max(1.0, w * 0.03)));
+    painter.drawPath(bolt);
+}
+} // namespace
+
+QPixmap AppIconPixmap(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double margin = size * 0.12;
+    DrawBattery(painter, QRectF(size * 0.22, margin, size * 0.56, size - 2 * margin), 0.6);
+    return pixmap;
+}
+
+QIcon AppIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addPixmap(AppIconPixmap(size));
+    }
+    return icon;
+}
+
+QPixmap SidePicture(QSize size) {
+    QPixmap pixmap(size);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor(0x2C, 0x6E, 0xA8));
+    sky.setColorAt(1, QColor(0x0E, 0x2A, 0x47));
+    painter.fillRect(pixmap.rect(), sky);
+    const double w = size.width() * 0.5;
+    DrawBattery(painter, QRectF((size.width() - w) / 2, size.height() * 0.2, w, w * 1.9), 0.8);
+    painter.setPen(QColor(0xE8, 0xEE, 0xF4));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(std::max(8, size.width() / 7));
+    painter.setFont(font);
+    painter.drawText(QRectF(0, size.height() * 0.72, size.width(), size.height() * 0.1),
+                     Qt::AlignCenter, "Kelvorin");
+    font.setBold(false);
+    font.setPixelSize(std::max(7, size.width() / 10));
+    painter.setFont(font);
+    painter.drawText(QRectF(0, size.height() * 0.82, size.width(), size.height() * 0.08),
+                     Qt::AlignCenter, "Firmware Update");
+    return pixmap;
+}
+
+} // namespace crenovix::gui

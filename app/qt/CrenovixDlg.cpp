@@ -1,0 +1,282 @@
+#include "app/qt/CrenovixDlg.h"
+
+#include "app/DialogTemplate.h"
+#include "app/StartUp.h"
+#include "app/qt/Artwork.h"
+#include "updatefile/UpdateFile.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace crenovix::gui {
+
+namespace {
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string ToUtf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+// Windows marks mnemonics with "&" as Qt does; the captions pass through unchanged.
+QString Caption(std::string_view caption) {
+    return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+}
+} // namespace
+
+CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, QWidget* parent)
+    : QDialog(parent), logic_(*this, devices, std::move(services)) {
+    setObjectName("CrenovixDlg");
+    setWindowTitle(kWindowTitle);
+    setWindowIcon(AppIcon());
+    // A title bar and a system menu, no minimise or maximise box; fixed size.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    BuildControls();
+    ConnectEvents();
+}
+
+void CrenovixDlg::BuildControls() {
+    const QFontMetrics metrics(font());
+    const SDialogUnits units = DialogUnitsFromFont(
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        metrics.height());
+    const SDialogTemplate& dialog = MainWindowTemplate();
+    setFixedSize(units.X(dialog.w), units.Y(dialog.h));
+
+    std::vector<QWidget*> groupBoxes;
+    for (const SControlTemplate& control : dialog.controls) {
+        QWidget* widget = nullptr;
+        const QString caption = Caption(control.caption);
+        switch (control.kind) {
+        case EControlKind::Picture: {
+            auto* picture = new QLabel(this);
+            picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            picture->setPixmap(SidePicture(QSize(units.X(control.w) - 2, units.Y(control.h) - 2)));
+            widget = picture;
+            break;
+        }
+        case EControlKind::Label:
+        case EControlKind::Link: {
+            auto* label = new QLabel(caption, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(control.h > 10);
+            widget = label;
+            break;
+        }
+        case EControlKind::CenteredText:
+            widget = new QLabel(caption, this);
+            static_cast<QLabel*>(widget)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            break;
+        case EControlKind::CheckBox:
+            widget = new QCheckBox(caption, this);
+            break;
+        case EControlKind::ListBox:
+        case EControlKind::ReportList:
+            list_ = new QListWidget(this);
+            list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            widget = list_;
+            break;
+        case EControlKind::GroupBox:
+            widget = new QGroupBox(caption, this);
+            groupBoxes.push_back(widget);
+            break;
+        case EControlKind::Edit:
+            widget = new QLineEdit(this);
+            break;
+        case EControlKind::Button:
+        case EControlKind::DefaultButton: {
+            auto* button = new QPushButton(caption, this);
+            button->setAutoDefault(false);
+            button->setDefault(control.kind == EControlKind::DefaultButton);
+            widget = button;
+            break;
+        }
+        case EControlKind::ProgressBar:
+            progress_ = new QProgressBar(this);
+            progress_->setTextVisible(false);
+            widget = progress_;
+            break;
+        }
+        int width = units.X(control.w);
+        if (control.kind == EControlKind::Label && !control.caption.empty()) {
+            // The platform's font may set a caption wider than the Windows dialog font did;
+            // a fixed caption grows to the right rather than lose its last letters.
+            width = std::max(width, widget->sizeHint().width());
+        }
+        widget->setGeometry(units.X(control.x), units.Y(control.y), width, units.Y(control.h));
+        widget->setVisible(!control.hidden);
+        if (control.id != 0) {
+            widget->setObjectName(QString("ctl%1").arg(control.id));
+            controls_[control.id] = widget;
+        }
+    }
+    for (QWidget* box : groupBoxes) {
+        box->lower();
+    }
+}
+
+void CrenovixDlg::ConnectEvents() {
+    auto* path = static_cast<QLineEdit*>(Control(ctl::kPath));
+    // textEdited: typing and pasting, not the program's own SetText.
+    connect(path, &QLineEdit::textEdited, this, [this] { logic_.OnPathEdited(); });
+    connect(static_cast<QPushButton*>(Control(ctl::kOpen)), &QPushButton::clicked, this,
+            [this] { logic_.OnOpenClicked(); });
+    connect(static_cast<QCheckBox*>(Control(ctl::kComPorts)), &QCheckBox::clicked, this,
+            [this] { logic_.OnComPortsClicked(); });
+    connect(static_cast<QPushButton*>(Control(ctl::kUpdate)), &QPushButton::clicked, this,
+            [this] { logic_.OnUpdateClicked(); });
+    connect(static_cast<QPushButton*>(Control(ctl::kDownload)), &QPushButton::clicked, this,
+            [this] { logic_.OnDownloadClicked(); });
+    connect(static_cast<QPushButton*>(Control(ctl::kExit)), &QPushButton::clicked, this,
+            [this] { reject(); });
+}
+
+void CrenovixDlg::Initialize() {
+    logic_.OnInitDialog();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+QWidget* CrenovixDlg::Control(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void CrenovixDlg::SetVisible(int id, bool visible) {
+    if (QWidget* widget = Control(id)) {
+        widget->setVisible(visible);
+    }
+}
+
+void CrenovixDlg::SetEnabled(int id, bool enabled) {
+    if (QWidget* widget = Control(id)) {
+        widget->setEnabled(enabled);
+    }
+}
+
+void CrenovixDlg::SetText(int id, const std::string& text) {
+    QWidget* widget = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(FromUtf8(text));
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(FromUtf8(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(FromUtf8(text));
+    }
+}
+
+std::string CrenovixDlg::GetText(int id) {
+    QWidget* widget = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        return ToUtf8(edit->text());
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        return ToUtf8(label->text());
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        return ToUtf8(button->text());
+    }
+    return {};
+}
+
+bool CrenovixDlg::IsChecked(int id) {
+    auto* box = qobject_cast<QAbstractButton*>(Control(id));
+    return box != nullptr && box->isChecked();
+}
+
+void CrenovixDlg::SetChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
+        box->setChecked(checked);
+    }
+}
+
+void CrenovixDlg::ListClear() {
+    list_->clear();
+}
+
+void CrenovixDlg::ListInsert(int index, const std::string& text) {
+    list_->insertItem(index, FromUtf8(text));
+}
+
+void CrenovixDlg::ListSelect(int index) {
+    list_->setCurrentRow(index);
+}
+
+int CrenovixDlg::ListSelection() {
+    return list_->currentRow();
+}
+
+void CrenovixDlg::SetProgressRange(int upper) {
+    progress_->setRange(0, upper);
+}
+
+void CrenovixDlg::SetProgressPos(int position) {
+    progress_->setValue(position);
+}
+
+void CrenovixDlg::SetLinkTarget(const std::string& url) {
+    linkTarget_ = FromUtf8(url);
+    if (QWidget* link = Control(ctl::kReleaseLink)) {
+        link->setToolTip(linkTarget_);
+    }
+}
+
+void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) {
+    if (messageBoxHandler) {
+        messageBoxHandler(text, title, icon);
+        return;
+    }
+    QMessageBox box(icon == EMessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    FromUtf8(title), FromUtf8(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
+    if (fileDialogHandler) {
+        return fileDialogHandler();
+    }
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter("Kelvorin Update File(*.bin) (*.bin)");
+    dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+bool CrenovixDlg::PumpEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return true;
+}
+
+void CrenovixDlg::closeEvent(QCloseEvent* event) {
+    if (logic_.OnCloseRequested()) {
+        QDialog::closeEvent(event);
+    } else {
+        event->ignore();
+    }
+}
+
+void CrenovixDlg::reject() {
+    if (logic_.OnCloseRequested()) {
+        QDialog::reject();
+    }
+}
+
+} // namespace crenovix::gui

@@ -1,0 +1,73 @@
+// CrenovixDlg: the main window in Qt. It builds the controls of the main window's template, keeps
+// their ids as object names ("ctl1004"), forwards their events to CMainWindowLogic and carries
+// out what the logic asks of the view. Message boxes and the file dialog go through replaceable
+// functions, so tests never block on a modal box.
+#pragma once
+
+#include "app/MainWindowLogic.h"
+#include "app/MainWindowView.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+class QListWidget;
+class QProgressBar;
+
+namespace crenovix::gui {
+
+class CrenovixDlg final : public QDialog, public IMainWindowView {
+    Q_OBJECT
+
+public:
+    CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, QWidget* parent = nullptr);
+
+    // Runs the window's initialisation (device list, version check); call before showing.
+    void Initialize();
+
+    CMainWindowLogic& Logic() { return logic_; }
+    QWidget* Control(int id) const;
+
+    // Replace these to answer message boxes and the file dialog without a person.
+    std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
+        messageBoxHandler;
+    std::function<std::optional<std::string>()> fileDialogHandler;
+
+    // IMainWindowView.
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+    void ListClear() override;
+    void ListInsert(int index, const std::string& text) override;
+    void ListSelect(int index) override;
+    int ListSelection() override;
+    void SetProgressRange(int upper) override;
+    void SetProgressPos(int position) override;
+    void SetLinkTarget(const std::string& url) override;
+    void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
+    std::optional<std::string> ChooseUpdateFile() override;
+    bool PumpEvents() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildControls();
+    void ConnectEvents();
+
+    CMainWindowLogic logic_;
+    std::map<int, QWidget*> controls_;
+    QListWidget* list_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QString linkTarget_;
+};
+
+} // namespace crenovix::gui
