@@ -178,7 +178,7 @@ TEST_F(HidUpdateTest, FifthStartRefusalEndsTheRun) {
 TEST_F(HidUpdateTest, FourStartRefusalsThenAcceptance) {
     UseFile(EPackVariant::Aes, 200);
     const auto& charger =
-        AddCharger({{ESimStep::StartFrame, sim::kSimAnyIndex, ESimFaultKind::OtherByte, 4}});
+        AddCharger({{ESimStep::StartFrame, sim::kSimAnyIndex, ESimFaultKind::Refuse, 4}});
     PressUpdate();
     ASSERT_TRUE(Completed());
     EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
