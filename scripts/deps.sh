@@ -26,6 +26,7 @@ crenovix_install_packages() {
 }
 
 # What building the product needs.
-CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libudev-dev qt6-base-dev)
+CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libudev-dev libcurl4-openssl-dev qt6-base-dev)
 # What the tests and benchmarks need on top.
-CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format)
+CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
+                        xvfb xauth x11-utils)

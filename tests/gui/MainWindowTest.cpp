@@ -1,0 +1,325 @@
+// The Qt window driven as a person would: clicks, typing and picked files, against simulated
+// chargers on a virtual clock, with message boxes and the file dialog answered by the test.
+#include "app/StartUp.h"
+#include "app/qt/CrenovixDlg.h"
+#include "device/SerialEnumeration.h"
+#include "sim/DemoChargers.h"
+#include "support/FakeUpdateWindow.h"
+#include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <unistd.h>
+
+using namespace crenovix;
+using namespace crenovix::testsupport;
+
+namespace {
+
+constexpr std::array<int, 5> kRunLocked = {ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kComPorts,
+                                           ctl::kDeviceList};
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The window on a desk of simulated chargers whose clock moves only when the run waits, so
+// chargers restart at once. A zero timer stands in for the system's device notifications, as
+// the demo mode's poll does; `duringRun` runs from it while an update is in progress.
+class CWindowBench {
+public:
+    explicit CWindowBench(const char* chargers) {
+        sim::AddDemoChargers(bench, chargers);
+        bench.TakeDevicesChanged();
+        window.messageBoxHandler = [this](const std::string& text, const std::string& title,
+                                          EMessageIcon icon) {
+            boxes.push_back({text, title, icon, clock.Now()});
+        };
+        window.fileDialogHandler = [this]() -> std::optional<std::string> {
+            if (picks.empty()) {
+                return std::nullopt;
+            }
+            const std::string path = picks.front();
+            picks.pop_front();
+            return path;
+        };
+        auto* timer = new QTimer(&window);
+        QObject::connect(timer, &QTimer::timeout, &window, [this] {
+            if (duringRun && window.Logic().IsRunning()) {
+                duringRun();
+            }
+            if (bench.TakeDevicesChanged()) {
+                window.Logic().OnDeviceChange(kDeviceNodesChanged);
+            }
+        });
+        timer->start(0);
+        window.Initialize();
+        window.show();
+    }
+
+    template <typename T = QWidget>
+    T* Get(int id) {
+        T* widget = window.findChild<T*>(QStringLiteral("ctl%1").arg(id));
+        if (widget == nullptr) {
+            qFatal("no control %d", id);
+        }
+        return widget;
+    }
+    bool Shown(int id) { return !Get(id)->isHidden(); }
+    bool Enabled(int id) { return Get(id)->isEnabled(); }
+    QString Text(int id) { return Get<QLabel>(id)->text(); }
+    QStringList Lines() {
+        QStringList lines;
+        for (int i = 0; i < Get<QListWidget>(ctl::kDeviceList)->count(); ++i) {
+            lines << Get<QListWidget>(ctl::kDeviceList)->item(i)->text();
+        }
+        return lines;
+    }
+    void Pick(const std::string& path) {
+        picks.push_back(path);
+        QTest::mouseClick(Get<QPushButton>(ctl::kOpen), Qt::LeftButton);
+    }
+    void Click(int id) { QTest::mouseClick(Get<QPushButton>(id), Qt::LeftButton); }
+    void ClickBox() {
+        auto* box = Get<QCheckBox>(ctl::kComPorts);
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
+
+    CVirtualClock clock;
+    sim::CSimBench bench{clock};
+    CDeviceEnumerator enumerator{bench, bench};
+    CFixedNonces nonces{{0x1234, 0x0042, 0x7FFF}};
+    SDeviceListState devices;
+    gui::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, {}, {}, nullptr}};
+    std::vector<SMessageBoxCall> boxes;
+    std::deque<std::string> picks;
+    std::function<void()> duringRun;
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    CTempDir dir_;
+
+    std::string ValidFile(const std::string& name, const std::string& version = "V1.05") {
+        SHeaderFields fields;
+        fields.version = version;
+        WriteBytes(dir_.File(name),
+                   Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 7)).bytes);
+        return dir_.File(name);
+    }
+
+private slots:
+    void updateWaitsForACharger() {
+        CWindowBench w("");
+        QCOMPARE(w.Lines(), QStringList{"Device not found!"});
+        w.Pick(ValidFile("a.bin"));
+        QCOMPARE(w.Text(ctl::kVersionText), "V1.05");
+        QVERIFY(!w.Enabled(ctl::kUpdate));
+
+        sim::AddDemoChargers(w.bench, "hid");
+        w.window.Logic().OnDeviceChange(kDeviceArrival);
+        QCOMPARE(w.Lines(), QStringList{"Type: Kelvorin K4, S/N:SIM1001"});
+        QCOMPARE(w.Get<QListWidget>(ctl::kDeviceList)->currentRow(), 0);
+        QVERIFY(w.Enabled(ctl::kUpdate));
+    }
+
+    void fileInformationPanel() {
+        CWindowBench w("hid");
+        const auto expectPanel = [&](const QString& version, const QString& error) {
+            for (const int id : {ctl::kVersionLabel, ctl::kTypeLabel, ctl::kMemoLabel}) {
+                QCOMPARE(w.Shown(id), !version.isEmpty());
+            }
+            QCOMPARE(w.Text(ctl::kVersionText), version);
+            QCOMPARE(w.Text(ctl::kTypeText), version.isEmpty() ? "" : "Kelvorin Test");
+            QCOMPARE(w.Text(ctl::kMemoText), version.isEmpty() ? "" : "Test firmware");
+            QCOMPARE(w.Text(ctl::kErrorLine), error);
+            QCOMPARE(w.Shown(ctl::kErrorLine), !error.isEmpty());
+            QCOMPARE(w.Enabled(ctl::kUpdate), !version.isEmpty());
+        };
+        const std::string valid = ValidFile("valid.bin", "V1.00");
+        w.Pick(valid);
+        expectPanel("V1.00", "");
+        WriteBytes(dir_.File("format.bin"), PatternPayload(600, 5));
+        w.Pick(dir_.File("format.bin"));
+        expectPanel("", "File format error!");
+
+        w.Pick(valid);
+        ValidFile("valid.bin", "V2.00"); // the same path picked again loads again
+        w.Pick(valid);
+        expectPanel("V2.00", "");
+
+        WriteBytes(dir_.File("big.bin"), std::vector<std::uint8_t>(kUpdateImageSize + 1));
+        w.Pick(dir_.File("big.bin"));
+        expectPanel("", "The file is big!");
+        QVERIFY(w.boxes.empty());
+    }
+
+    void typingThePathLoadsTheHeader() {
+        CWindowBench w("hid");
+        const std::string path = ValidFile("typed.bin");
+        QTest::keyClicks(w.Get<QLineEdit>(ctl::kPath), Q(path).chopped(4));
+        QCOMPARE(w.Text(ctl::kVersionText), "");
+        QVERIFY(!w.Shown(ctl::kErrorLine)); // half-typed: no error shown, no box
+        QTest::keyClicks(w.Get<QLineEdit>(ctl::kPath), ".bin");
+        QCOMPARE(w.Text(ctl::kVersionText), "V1.05");
+        QVERIFY(w.Enabled(ctl::kUpdate));
+        QVERIFY(w.boxes.empty());
+    }
+
+    void serialPortsBoxAddsAndRemovesPorts() {
+        CWindowBench w("hid");
+        w.bench.AddSerialPort("simtty7");
+        w.Pick(ValidFile("a.bin"));
+        const QStringList chargerOnly{"Type: Kelvorin K4, S/N:SIM1001"};
+        QCOMPARE(w.Lines(), chargerOnly);
+        w.ClickBox();
+        QVERIFY(w.Get<QCheckBox>(ctl::kComPorts)->isChecked());
+        QCOMPARE(w.Lines(), QStringList("Communications Port (simtty7)") + chargerOnly);
+        QCOMPARE(w.devices.rows[0].strType, "COMx");
+        w.ClickBox();
+        QCOMPARE(w.Lines(), chargerOnly);
+        QCOMPARE(w.Text(ctl::kVersionText), "V1.05");
+        QVERIFY(w.Shown(ctl::kVersionLabel));
+        QVERIFY(w.Enabled(ctl::kUpdate));
+    }
+
+    void wholeUpdate_data() {
+        QTest::addColumn<QString>("charger");
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<QString>("finalText");
+        // 640 bytes of payload: 64-byte HID blocks, 16-byte serial frames.
+        QTest::newRow("hid") << "hid" << 10 << R"(Upgrade completion! \(\d+\.\d\d Sec\))";
+        QTest::newRow("serial") << "serial" << 40 << R"(Upgrade completion!)";
+    }
+
+    // Also: what a device change and closing the window do in the middle of a run.
+    void wholeUpdate() {
+        QFETCH(QString, charger);
+        QFETCH(int, blocks);
+        QFETCH(QString, finalText);
+        CWindowBench w(charger.toUtf8().constData());
+        const QString path = Q(ValidFile("fw.bin"));
+        w.Pick(path.toStdString());
+        const QStringList before = w.Lines();
+        QCOMPARE(before.size(), 1);
+
+        QStringList statuses;
+        QStringList problems;
+        bool first = true;
+        w.duringRun = [&] {
+            if (!w.Shown(ctl::kStatus)) {
+                problems << "status line hidden";
+            }
+            if (statuses.isEmpty() || statuses.last() != w.Text(ctl::kStatus)) {
+                statuses << w.Text(ctl::kStatus);
+            }
+            for (const int id : kRunLocked) {
+                if (w.Enabled(id)) {
+                    problems << QString("control %1 enabled").arg(id);
+                }
+            }
+            if (w.Enabled(ctl::kUpdate)) {
+                problems << "Update enabled";
+            }
+            if (w.Lines() != before || w.Get<QListWidget>(ctl::kDeviceList)->currentRow() != 0) {
+                problems << "list box changed";
+            }
+            if (std::exchange(first, false)) {
+                if (w.window.close()) {
+                    problems << "closed";
+                }
+                w.Click(ctl::kExit);
+                sim::SSimHidConfig other;
+                other.identity.strSerial = "SIM9009";
+                other.identity.nHidPosition = 5;
+                w.bench.AddHidCharger(other);
+                w.window.Logic().OnDeviceChange(kDeviceArrival);
+                const auto& rows = w.devices.rows;
+                if (std::none_of(
+                        rows.begin(), rows.begin() + w.devices.nDeviceCount,
+                        [](const SDeviceEntry& row) { return row.strSerial == "SIM9009"; })) {
+                    problems << "table not refreshed";
+                }
+            }
+        };
+        w.Click(ctl::kUpdate);
+
+        QCOMPARE(problems, QStringList());
+        QVERIFY(!w.window.Logic().IsRunning());
+        const QStringList order{"Open file: " + path, "Connecting...", "Connecting again...",
+                                "Upgrading ..."};
+        QVERIFY2(!statuses.isEmpty() && statuses.last() == "Upgrading ...",
+                 qPrintable(statuses.join(", ")));
+        for (qsizetype i = 1; i < statuses.size(); ++i) {
+            QVERIFY2(order.indexOf(statuses[i - 1]) < order.indexOf(statuses[i]),
+                     qPrintable(statuses.join(", ")));
+        }
+        auto* progress = w.Get<QProgressBar>(ctl::kProgress);
+        QCOMPARE(progress->maximum(), blocks);
+        QCOMPARE(progress->value(), blocks - 1); // block k sets position k before it goes
+
+        QCOMPARE(w.boxes.size(), 3u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            QCOMPARE(Q(w.boxes[i].text), kCloseDuringRunText);
+            QCOMPARE(Q(w.boxes[i].title), "Info");
+        }
+        QVERIFY2(QRegularExpression("^" + finalText + "$").match(Q(w.boxes[2].text)).hasMatch(),
+                 w.boxes[2].text.c_str());
+        QCOMPARE(Q(w.boxes[2].title), "Success");
+        QCOMPARE(w.boxes[2].icon, EMessageIcon::None);
+
+        QVERIFY(!w.Shown(ctl::kStatus));
+        QVERIFY(!w.Shown(ctl::kProgress));
+        for (const int id : kRunLocked) {
+            QVERIFY(w.Enabled(id));
+        }
+        QVERIFY(w.Lines().contains("Type: Kelvorin K4, S/N:SIM9009"));
+        QCOMPARE(w.Get<QListWidget>(ctl::kDeviceList)->currentRow(), 0);
+        QVERIFY(w.Enabled(ctl::kUpdate));
+        QVERIFY(w.window.isVisible());
+        QVERIFY(w.window.close());
+    }
+
+    void secondInstanceIsRefused() {
+        const std::string name = "crenovix-gui-test-" + std::to_string(::getpid());
+        auto first = AcquireSingleInstanceLock(name);
+        QVERIFY(first != nullptr);
+        QVERIFY(AcquireSingleInstanceLock(name) == nullptr);
+        QVERIFY(AcquireSingleInstanceLock(name + "-renamed") != nullptr);
+        first.reset();
+        QVERIFY(AcquireSingleInstanceLock(name) != nullptr);
+    }
+
+    // Under its own file name, so that a copy of the program that is running keeps no lock on it.
+    void registerSwitchesEndAtOnce() {
+        QTemporaryDir dir;
+        const QString program = dir.filePath("crenovix-switch-test");
+        QVERIFY(QFile::link(CRENOVIX_EXECUTABLE, program));
+        for (const char* argument : {"/Register", "-unregserver"}) {
+            QProcess process;
+            process.start(program, {argument});
+            QVERIFY2(process.waitForFinished(10000), qPrintable(argument));
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), 0);
+        }
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

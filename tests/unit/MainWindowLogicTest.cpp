@@ -1,0 +1,302 @@
+#include "app/MainWindowLogic.h"
+#include "app/DialogTemplate.h"
+#include "app/StartUp.h"
+#include "sim/SimBench.h"
+#include "support/FakeDeviceList.h"
+#include "support/FakeMainWindowView.h"
+#include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+using namespace crenovix;
+using namespace crenovix::testsupport;
+
+namespace {
+
+constexpr std::array<int, 5> kRunLocked = {ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kComPorts,
+                                           ctl::kDeviceList};
+
+SSerInfo Charger(const std::string& serial) {
+    return {"##" + serial, "", "Kavro USB(HID1)", 1, "", "Kelvorin K4", 1};
+}
+
+// The bench's devices, or an enumeration error while `failure` is set.
+struct SBenchEnumerator final : IDeviceEnumerator {
+    explicit SBenchEnumerator(sim::CSimBench& bench) : devices(bench, bench) {}
+    void ListDevices(SerInfoList& list, bool probe) override {
+        if (failure) {
+            throw CEnumerationError(*failure);
+        }
+        devices.ListDevices(list, probe);
+    }
+    CDeviceEnumerator devices;
+    std::optional<std::string> failure;
+};
+
+struct SCountingInhibitor final : ISleepInhibitor {
+    void Acquire() override { ++held; }
+    void Release() override { --held; }
+    int held = 0;
+};
+
+class MainWindowLogicTest : public ::testing::Test {
+protected:
+    CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator) {
+        return CMainWindowLogic(view_, devices_,
+                                {enumerator,
+                                 bench_,
+                                 clock_,
+                                 nonces_,
+                                 [this] {
+                                     view_.Log("version check");
+                                     return newRelease_;
+                                 },
+                                 {},
+                                 &inhibitor_},
+                                image_);
+    }
+    std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        WriteBytes(dir_.File(name), bytes);
+        return dir_.File(name);
+    }
+    std::string ValidFile(const std::string& version = "V1.05", const std::string& name = "a.bin") {
+        SHeaderFields fields;
+        fields.version = version;
+        return File(name, Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 3)).bytes);
+    }
+    void Type(const std::string& path) {
+        view_.texts[ctl::kPath] = path;
+        logic_.OnPathEdited();
+    }
+    bool UpdateEnabled() const { return view_.IsEnabled(ctl::kUpdate); }
+
+    CFakeMainWindowView view_;
+    SDeviceListState devices_;
+    CFakeDeviceEnumerator scripted_;
+    CVirtualClock clock_;
+    sim::CSimBench bench_{clock_};
+    CFixedNonces nonces_{{0x1234}};
+    SCountingInhibitor inhibitor_;
+    std::optional<std::string> newRelease_;
+    std::array<std::uint8_t, kUpdateImageSize> image_{};
+    CMainWindowLogic logic_ = MakeLogic(scripted_);
+    CTempDir dir_;
+};
+
+TEST_F(MainWindowLogicTest, InitDialogRunsItsStepsInOrder) {
+    view_.checked[ctl::kComPorts] = true;
+    newRelease_ = "https://example.invalid/release";
+    logic_.OnInitDialog();
+    EXPECT_EQ(scripted_.probeArgs, std::vector<bool>{false}) << "the box is cleared first";
+    EXPECT_EQ(view_.log, (std::vector<std::string>{"untick 1006",
+                                                   "disable 1",
+                                                   "hide 1005",
+                                                   "hide 1015",
+                                                   "hide 1013",
+                                                   "hide 1014",
+                                                   "hide 1012",
+                                                   "text 1008=",
+                                                   "text 1009=",
+                                                   "text 1010=",
+                                                   "hide 1011",
+                                                   "clear list",
+                                                   "insert 0 Device not found!",
+                                                   "disable 1",
+                                                   "select 0",
+                                                   "version check",
+                                                   "link https://example.invalid/release",
+                                                   "show 1023",
+                                                   "hide 1025",
+                                                   "hide 1026"}));
+
+    newRelease_.reset();
+    view_.log.clear();
+    scripted_.result = {Charger("A1")};
+    logic_.OnInitDialog();
+    EXPECT_FALSE(view_.IsVisible(ctl::kReleaseLink));
+    EXPECT_FALSE(UpdateEnabled()) << "no file is loaded yet";
+    EXPECT_EQ(view_.lines, std::vector<std::string>{"Type: Kelvorin K4, S/N:A1"});
+    EXPECT_FALSE(view_.IsVisible(ctl::kHiddenCheck));
+    EXPECT_FALSE(view_.IsVisible(ctl::kCodeField));
+}
+
+TEST_F(MainWindowLogicTest, FileInformationPanelFollowsEachLoadOutcome) {
+    scripted_.result = {Charger("A1")};
+    logic_.OnInitDialog();
+    struct SCase {
+        std::string path, errorLine;
+        bool valid;
+    };
+    const std::vector<SCase> cases = {
+        {File("format.bin", PatternPayload(600, 5)), "File format error!", false},
+        {ValidFile(), "", true},
+        {File("big.bin", std::vector<std::uint8_t>(kUpdateImageSize + 1)), "The file is big!",
+         false},
+        {ValidFile(), "", true},
+        {dir_.File("missing.bin"), "", false}, // also what a half-typed path gives
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        Type(c.path);
+        for (const int id : {ctl::kVersionLabel, ctl::kTypeLabel, ctl::kMemoLabel}) {
+            EXPECT_EQ(view_.IsVisible(id), c.valid) << id;
+        }
+        EXPECT_EQ(view_.Text(ctl::kVersionText), c.valid ? "V1.05" : "");
+        EXPECT_EQ(view_.Text(ctl::kTypeText), c.valid ? "Kelvorin Test" : "");
+        EXPECT_EQ(view_.Text(ctl::kMemoText), c.valid ? "Test firmware" : "");
+        EXPECT_EQ(view_.Text(ctl::kErrorLine), c.errorLine);
+        EXPECT_EQ(view_.IsVisible(ctl::kErrorLine), !c.errorLine.empty());
+        EXPECT_EQ(devices_.bFileValid, c.valid);
+        EXPECT_EQ(UpdateEnabled(), c.valid);
+    }
+    EXPECT_TRUE(view_.boxes.empty()) << "loading never raises a box";
+}
+
+TEST_F(MainWindowLogicTest, UpdateIsEnabledByWhicheverComesSecond) {
+    logic_.OnInitDialog();
+    Type(ValidFile());
+    EXPECT_FALSE(UpdateEnabled()) << "valid file, no charger";
+    scripted_.result = {Charger("A1")};
+    logic_.OnDeviceChange(kDeviceArrival);
+    EXPECT_TRUE(UpdateEnabled());
+    scripted_.result.clear();
+    logic_.OnDeviceChange(kDeviceRemoveComplete);
+    EXPECT_FALSE(UpdateEnabled());
+
+    Type("");
+    scripted_.result = {Charger("A1")};
+    logic_.OnDeviceChange(kDeviceNodesChanged);
+    EXPECT_FALSE(UpdateEnabled()) << "charger, no file";
+    Type(ValidFile());
+    EXPECT_TRUE(UpdateEnabled());
+}
+
+TEST_F(MainWindowLogicTest, OnlyNodeArrivalAndRemovalEventsRefreshTheList) {
+    for (const std::uint32_t code : {0x0007u, 0x8000u, 0x8004u}) {
+        const std::size_t before = scripted_.probeArgs.size();
+        logic_.OnDeviceChange(code);
+        EXPECT_EQ(scripted_.probeArgs.size(), before + 1) << code;
+    }
+    for (const std::uint32_t code : {0x0000u, 0x0018u, 0x8001u, 0x8003u, 0x8005u, 0x8006u}) {
+        logic_.OnDeviceChange(code);
+    }
+    EXPECT_EQ(scripted_.probeArgs.size(), 3u);
+}
+
+TEST_F(MainWindowLogicTest, EnumerationErrorShowsABoxAndKeepsTheList) {
+    scripted_.result = {Charger("A1")};
+    logic_.OnInitDialog();
+    scripted_.result = {Charger("B2"), Charger("C3")};
+    scripted_.error = "Cannot list the serial ports.";
+    logic_.OnComPortsClicked();
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    EXPECT_EQ(view_.boxes[0].text, "Cannot list the serial ports.");
+    EXPECT_EQ(view_.boxes[0].title, "Error");
+    EXPECT_EQ(view_.boxes[0].icon, EMessageIcon::Error);
+    EXPECT_EQ(view_.lines, std::vector<std::string>{"Type: Kelvorin K4, S/N:A1"});
+    EXPECT_EQ(devices_.nDeviceCount, 1);
+    EXPECT_EQ(devices_.rows[0].strSerial, "A1");
+}
+
+TEST_F(MainWindowLogicTest, OpenLoadsThePickedFileEvenWhenThePathIsUnchanged) {
+    const std::string path = ValidFile("V1.00");
+    view_.fileDialogAnswers = {path, path, std::nullopt};
+    logic_.OnOpenClicked();
+    EXPECT_EQ(view_.Text(ctl::kPath), path);
+    EXPECT_EQ(view_.Text(ctl::kVersionText), "V1.00");
+    ValidFile("V2.00"); // the file changes on disk; the path does not
+    logic_.OnOpenClicked();
+    EXPECT_EQ(view_.Text(ctl::kVersionText), "V2.00");
+    view_.log.clear();
+    logic_.OnOpenClicked(); // cancelled
+    EXPECT_TRUE(view_.log.empty());
+}
+
+TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
+    bench_.AddHidCharger({});
+    SBenchEnumerator enumerator(bench_);
+    CMainWindowLogic logic = MakeLogic(enumerator);
+    logic.OnInitDialog();
+    bench_.TakeDevicesChanged();
+    logic.SetPathAndLoad(ValidFile());
+    ASSERT_TRUE(UpdateEnabled());
+
+    bool closeAllowed = true;
+    std::vector<int> lockedWhileRunning;
+    int heldWhileRunning = 0;
+    bool first = true;
+    view_.onPump = [&] {
+        if (std::exchange(first, false)) {
+            for (const int id : kRunLocked) {
+                if (!view_.IsEnabled(id)) {
+                    lockedWhileRunning.push_back(id);
+                }
+            }
+            closeAllowed = logic.OnCloseRequested();
+            heldWhileRunning = inhibitor_.held;
+            // An enumeration error during the run shows nothing: a box would hold up the run.
+            enumerator.failure = "Cannot list the serial ports.";
+            logic.OnDeviceChange(kDeviceArrival);
+            enumerator.failure.reset();
+        }
+        if (bench_.TakeDevicesChanged()) {
+            logic.OnDeviceChange(kDeviceNodesChanged);
+        }
+    };
+    logic.OnUpdateClicked();
+
+    EXPECT_EQ(lockedWhileRunning, std::vector<int>(kRunLocked.begin(), kRunLocked.end()));
+    EXPECT_FALSE(closeAllowed);
+    EXPECT_EQ(heldWhileRunning, 1);
+    EXPECT_EQ(inhibitor_.held, 0);
+    ASSERT_EQ(view_.boxes.size(), 2u);
+    EXPECT_EQ(view_.boxes[0].text, kCloseDuringRunText);
+    EXPECT_EQ(view_.boxes[1].title, "Success");
+    for (const int id : kRunLocked) {
+        EXPECT_TRUE(view_.IsEnabled(id)) << id;
+    }
+    // The charger restarts after its update: the list refilled at the end finds it away.
+    EXPECT_EQ(view_.lines, std::vector<std::string>{"Device not found!"});
+    EXPECT_FALSE(UpdateEnabled());
+    clock_.Advance(2000);
+    ASSERT_TRUE(bench_.TakeDevicesChanged());
+    logic.OnDeviceChange(kDeviceArrival);
+    EXPECT_TRUE(UpdateEnabled());
+    EXPECT_TRUE(logic.OnCloseRequested());
+    EXPECT_EQ(view_.boxes.size(), 2u);
+}
+
+TEST(StartUp, SwitchesThatEndTheProgram) {
+    const auto action = [](std::vector<std::string> arguments) {
+        return StartupActionFor(arguments);
+    };
+    for (const char* argument : {"/Register", "-regserver", "/UNREGISTER", "-UnRegServer"}) {
+        EXPECT_EQ(action({"file.bin", argument}), EStartupAction::EndAtOnce) << argument;
+    }
+    for (const char* argument :
+         {"/Embedding", "-Automation", "Register", "--Register", "/Reg", "/", "", "+Register"}) {
+        EXPECT_EQ(action({argument}), EStartupAction::Run) << argument;
+    }
+    EXPECT_EQ(action({}), EStartupAction::Run);
+
+    EXPECT_EQ(ApplicationName("/usr/local/bin/crenovix"), "crenovix");
+    EXPECT_EQ(ApplicationName("C:\\Tools\\Crenovix.exe"), "Crenovix");
+    EXPECT_EQ(ApplicationName("./my.updater.bin"), "my.updater");
+    EXPECT_EQ(ApplicationName("/opt/.hidden"), ".hidden");
+}
+
+TEST(DialogUnits, FollowTheFontAsWindowsMeasuresIt) {
+    // 312 px for 52 letters: 6 px average width; a 13 px font.
+    const SDialogUnits units = DialogUnitsFromFont(312, 13);
+    EXPECT_EQ(units.baseX, 6);
+    EXPECT_EQ(units.X(304), 456);
+    EXPECT_EQ(units.Y(191), 310);
+    EXPECT_EQ(units.X(1), 2) << "rounded to nearest";
+    EXPECT_EQ(DialogUnitsFromFont(337, 16).baseX, 6);
+    EXPECT_EQ(DialogUnitsFromFont(364, 16).baseX, 7);
+}
+
+} // namespace
