@@ -21,4 +21,14 @@ int RunList(Args args, std::ostream& out, std::ostream& err);
 // its window. Exit 0 only after "Upgrade completion!" (and, simulated, a matching payload).
 int RunUpdate(Args args, std::ostream& out, std::ostream& err);
 
+// catalogue: fetches the catalogue once and prints "Newer version: <Ver> <URL>" or "No newer
+// version", then one line per entry with its six columns separated by tabs. Exit 1 with the
+// "Connecting server failed." message on standard error when both servers fail.
+int RunCatalogue(Args args, std::ostream& out, std::ostream& err);
+
+// download INDEX PATH: the download window's Download for entry INDEX (from 0) with PATH typed
+// into the save-as box; prints the saved path. Exit 1 with the window's message on standard
+// error when the catalogue or the download fails or there is no entry INDEX.
+int RunDownload(Args args, std::ostream& out, std::ostream& err);
+
 } // namespace crenovix::cli

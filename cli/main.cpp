@@ -15,7 +15,10 @@ void PrintUsage(std::ostream& out) {
            "  info FILE        show the header of an update file\n"
            "  list [--com]     list the chargers (and, with --com, all serial ports)\n"
            "  update [--com] (--port NAME | --simulate hid|serial) FILE\n"
-           "                   write FILE into a charger (or into a simulated one)\n";
+           "                   write FILE into a charger (or into a simulated one)\n"
+           "  catalogue        show whether a newer version exists and the update files offered\n"
+           "  download INDEX PATH\n"
+           "                   download the catalogue's entry INDEX (from 0) to PATH\n";
 }
 
 } // namespace
@@ -36,6 +39,12 @@ int main(int argc, char** argv) {
     }
     if (command == "update") {
         return crenovix::cli::RunUpdate(rest, std::cout, std::cerr);
+    }
+    if (command == "catalogue") {
+        return crenovix::cli::RunCatalogue(rest, std::cout, std::cerr);
+    }
+    if (command == "download") {
+        return crenovix::cli::RunDownload(rest, std::cout, std::cerr);
     }
     std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
     PrintUsage(std::cerr);

@@ -1,0 +1,155 @@
+// catalogue and download: the online functions of the main window and the download window from
+// a terminal, on the same catalogue and download logic and the same servers (built in, or the
+// CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
+#include "cli/Commands.h"
+#include "online/Catalogue.h"
+#include "online/DownloadWindow.h"
+#include "online/linux/LinuxOnline.h"
+
+#include <charconv>
+#include <optional>
+
+namespace crenovix::cli {
+
+namespace {
+
+void AddColumns(IReportListView& list) {
+    for (std::size_t column = 0; column < kDownloadColumns.size(); ++column) {
+        list.InsertColumn(static_cast<int>(column), kDownloadColumns[column].heading,
+                          kDownloadColumns[column].widthPx);
+    }
+}
+
+std::optional<int> ParseIndex(const std::string& text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The download window on the console: the user's part (select a row, type the save-as path,
+// press Download) is played from the command's arguments; the window's texts go to `err`.
+class CConsoleDownloadView final : public IDownloadWindowView {
+public:
+    explicit CConsoleDownloadView(std::ostream& err) : err_(err) {}
+
+    CMemoryReportList list;
+    std::string saveAs;
+    std::optional<std::string> mainWindowPath;
+    bool closedOk = false;
+
+    IReportListView& UpdatesList() override { return list; }
+    std::string GetSaveAsText() override { return saveAs; }
+    void SetSaveAsText(const std::string& text) override { saveAs = text; }
+    void ShowStatusLine(bool shown) override { statusShown_ = shown; }
+    void SetStatusText(const std::string& text) override {
+        if (statusShown_) {
+            err_ << text << "\n";
+        }
+    }
+    void SetDownloadEnabled(bool) override {}
+    void SetLinkText(const std::string&) override {}
+    void SetLinkTarget(const std::string&) override {}
+    void DropLinkUnderline() override {}
+    void ShowLink(bool) override {}
+    void MessageBox(const std::string& text) override { err_ << text << "\n"; }
+    std::optional<std::string> RunSaveDialog(const SSaveDialogRequest&) override {
+        return std::nullopt;
+    }
+    void SetMainWindowPath(const std::string& path) override { mainWindowPath = path; }
+    void EndDialogOk() override { closedOk = true; }
+
+private:
+    std::ostream& err_;
+    bool statusShown_ = false;
+};
+
+class CConsoleDownloadHost final : public IDownloadWindowHost {
+public:
+    CConsoleDownloadHost(SOnlineContext& context, int index, std::string path, std::ostream& err)
+        : context_(context), index_(index), path_(std::move(path)), err_(err) {}
+
+    std::optional<std::string> savedPath;
+
+    void MessageBox(const std::string& text) override { err_ << text << "\n"; }
+
+    void RunDownloadWindow() override {
+        CConsoleDownloadView view(err_);
+        CDownloadWindow window(view, context_);
+        view.list.onItemChanged = [&window](unsigned newState) { window.OnEntryChanged(newState); };
+        window.OnInitDialog();
+        if (static_cast<std::size_t>(index_) >= view.list.rows.size()) {
+            err_ << "crenovix-cli: the catalogue has no entry " << index_ << " (it lists "
+                 << view.list.rows.size() << ")\n";
+            return;
+        }
+        view.list.SelectAndFocusRow(index_);
+        view.saveAs = path_;
+        window.OnDownload();
+        if (view.closedOk) {
+            savedPath = view.mainWindowPath;
+        }
+    }
+
+private:
+    SOnlineContext& context_;
+    int index_;
+    std::string path_;
+    std::ostream& err_;
+};
+
+} // namespace
+
+int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
+    if (!args.empty()) {
+        err << "usage: crenovix-cli catalogue\n";
+        return 2;
+    }
+    CLinuxOnline online;
+    SOnlineContext& context = online.context;
+    const SDownloadStatus status = FetchCatalogue(context);
+    if (status.Failed()) {
+        err << FailureMessage(kConnectingFailed, status) << "\n";
+        return 1;
+    }
+    SReleaseCheck release;
+    {
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        release = ReadNewRelease(*catalogue, context.servers);
+    }
+    CMemoryReportList list;
+    AddColumns(list);
+    LoadCatalogue(list, context); // deletes the temporary file
+
+    if (release.newer) {
+        out << "Newer version: " << release.ver << " " << release.url << "\n";
+    } else {
+        out << "No newer version\n";
+    }
+    for (const std::vector<std::string>& row : list.rows) {
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            out << (column == 0 ? "" : "\t") << row[column];
+        }
+        out << "\n";
+    }
+    return 0;
+}
+
+int RunDownload(Args args, std::ostream& out, std::ostream& err) {
+    const std::optional<int> index = args.size() == 2 ? ParseIndex(args[0]) : std::nullopt;
+    if (!index) {
+        err << "usage: crenovix-cli download INDEX PATH\n";
+        return 2;
+    }
+    CLinuxOnline online;
+    CConsoleDownloadHost host(online.context, *index, args[1], err);
+    if (!OpenDownloadWindow(online.context, host) || !host.savedPath) {
+        return 1;
+    }
+    out << *host.savedPath << "\n";
+    return 0;
+}
+
+} // namespace crenovix::cli

@@ -1,0 +1,121 @@
+#include "online/Catalogue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace crenovix {
+
+ReleaseLinkTable releaseLinks{};
+
+namespace {
+
+constexpr const char* kFileList = "File List";
+constexpr const char* kSoftware = "Software";
+
+// The six list columns in order, each from its per-entry key.
+constexpr std::array<const char*, 6> kColumnKeys{"Type",    "FileName", "Ver",
+                                                 "Updated", "URL",      "Note"};
+
+void DeleteTempFile(const SOnlineContext& context) {
+    std::error_code ignored; // a failed deletion changes nothing for the user
+    std::filesystem::remove(context.tempFile, ignored);
+}
+
+std::string EntryKey(const char* name, int entry) {
+    return name + std::to_string(entry);
+}
+
+} // namespace
+
+SDownloadStatus FetchCatalogue(SOnlineContext& context) {
+    SDownloadStatus status = context.catalogueDownloader.DownloadToFile(
+        context.servers.PrimaryCatalogueUrl(), context.tempFile);
+    if (status.Failed()) {
+        status = context.catalogueDownloader.DownloadToFile(context.servers.SecondCatalogueUrl(),
+                                                            context.tempFile);
+    }
+    return status;
+}
+
+bool IsNewerThanTool(const std::string& version) {
+    const std::string_view tool = kToolVersion;
+    return std::lexicographical_compare(
+        tool.begin(), tool.end(), version.begin(), version.end(), [](char a, char b) {
+            return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+        });
+}
+
+SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& servers) {
+    SReleaseCheck check;
+    check.ver = catalogue.GetString(kSoftware, "Ver", "V1.0");
+    check.newer = IsNewerThanTool(check.ver);
+    if (check.newer) {
+        check.url = catalogue.GetString(kSoftware, "URL", servers.PrimaryHostName());
+    }
+    return check;
+}
+
+bool CheckForNewRelease(SOnlineContext& context, std::string& url) {
+    if (FetchCatalogue(context).Failed()) {
+        return false;
+    }
+    SReleaseCheck check;
+    {
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        check = ReadNewRelease(*catalogue, context.servers);
+    }
+    DeleteTempFile(context);
+    if (check.newer) {
+        url = check.url;
+    }
+    return check.newer;
+}
+
+std::string FailureMessage(const std::string& heading, const SDownloadStatus& status) {
+    char code[32];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status.status));
+    return heading + "\n\nError = " + code + "\n\n" +
+           (status.text ? *status.text : std::string("No message available."));
+}
+
+bool OpenDownloadWindow(SOnlineContext& context, IDownloadWindowHost& host) {
+    const SDownloadStatus status = FetchCatalogue(context);
+    if (status.Failed()) {
+        host.MessageBox(FailureMessage(kConnectingFailed, status));
+        return false;
+    }
+    host.RunDownloadWindow();
+    return true;
+}
+
+bool LoadCatalogue(IReportListView& updatesList, SOnlineContext& context) {
+    {
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        const int count = catalogue->GetInt(kFileList, "CountEx", 0);
+        if (count >= 1 && count <= kMaxCatalogueEntries) {
+            for (int entry = 0; entry < count; ++entry) {
+                updatesList.InsertRow(entry,
+                                      catalogue->GetString(kFileList, EntryKey("Type", entry), ""));
+                for (int column = 1; column < static_cast<int>(kColumnKeys.size()); ++column) {
+                    updatesList.SetItemText(
+                        entry, column,
+                        catalogue->GetString(
+                            kFileList,
+                            EntryKey(kColumnKeys[static_cast<std::size_t>(column)], entry), ""));
+                }
+                if (static_cast<std::size_t>(entry) < context.links.size()) {
+                    ReleaseLink& link = context.links[static_cast<std::size_t>(entry)];
+                    link.strText = catalogue->GetString(kFileList, EntryKey("Release", entry), "");
+                    link.strUrl =
+                        catalogue->GetString(kFileList, EntryKey("ReleaseURL", entry), "");
+                }
+            }
+        }
+    }
+    DeleteTempFile(context);
+    updatesList.SelectAndFocusRow(0);
+    return true;
+}
+
+} // namespace crenovix

@@ -1,0 +1,102 @@
+// The update catalogue: the maker's list of released update files and of the newest version of
+// this tool, an INI file on its web servers.
+//
+// Every fetch copies the catalogue into the temporary file "__Kelvorin_temp__.ini" in the
+// current directory (primary server first, then the second). CheckForNewRelease reads the
+// "Software" section at start-up and deletes the file; OpenDownloadWindow fetches it for the
+// download window, whose initialisation lists it with LoadCatalogue, which deletes it.
+//
+// Everything the catalogue needs of the program comes in SOnlineContext; the program keeps one
+// (online/linux/LinuxOnline.h on Linux), tests make their own. The release links of the entries
+// go into the program-wide `releaseLinks` table of 20 slots.
+#pragma once
+
+#include "controls/ReportList.h"
+#include "online/Downloader.h"
+#include "online/IniFile.h"
+#include "online/ServerAddresses.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace crenovix {
+
+inline constexpr const char* kToolVersion = "V2.1";
+inline constexpr const char* kCatalogueTempFile = "__Kelvorin_temp__.ini";
+inline constexpr int kMaxCatalogueEntries = 124; // "CountEx" is accepted from 1 to this
+inline constexpr std::size_t kReleaseLinkSlots = 20;
+
+// The release-notes link of catalogue entry n, shown while entry n is selected.
+struct ReleaseLink {
+    std::string strText; // "Release%d"
+    std::string strUrl;  // "ReleaseURL%d"
+};
+using ReleaseLinkTable = std::array<ReleaseLink, kReleaseLinkSlots>;
+
+// The program's table, empty from start to end of the program; each load overwrites the slots
+// its entries reach. Entries 20 and above have no slot: their release link is not kept.
+extern ReleaseLinkTable releaseLinks;
+
+struct SOnlineContext {
+    // Catalogue fetches. Its waits are bounded so that start-up, which waits for both attempts,
+    // goes on within 6 s whatever the servers do.
+    IDownloader& catalogueDownloader;
+    IDownloader& fileDownloader; // the download window's downloads
+    IIniReader& ini;
+    SServerAddresses servers;
+    ReleaseLinkTable& links = releaseLinks;
+    std::string tempFile = kCatalogueTempFile;
+};
+
+// Copies the catalogue into context.tempFile from the primary server, or, when that fails, from
+// the second. Answers the status of the last attempt.
+SDownloadStatus FetchCatalogue(SOnlineContext& context);
+
+// True when `version` is greater than "V2.1", compared byte by byte as unsigned characters (a
+// proper beginning of the other text is the smaller).
+bool IsNewerThanTool(const std::string& version);
+
+// What the "Software" section announces: "Ver" (default "V1.0") and, only when that is newer,
+// "URL" (default: the primary server's bare host name).
+struct SReleaseCheck {
+    bool newer = false;
+    std::string ver;
+    std::string url; // empty unless newer
+};
+SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& servers);
+
+// Start-up's version check: fetch, read, delete the temporary file. True when a newer version
+// is announced; then `url` is the address to offer. A failed fetch answers false, deletes
+// nothing and shows nothing. False leaves `url` unchanged.
+bool CheckForNewRelease(SOnlineContext& context, std::string& url);
+
+// "<heading>\n\nError = 0x<status as 8 upper-case hex digits>\n\n<text>", with "No message
+// available." when the status has no text.
+std::string FailureMessage(const std::string& heading, const SDownloadStatus& status);
+
+inline constexpr const char* kConnectingFailed = "Connecting server failed.";
+
+// What OpenDownloadWindow needs of the main window.
+class IDownloadWindowHost {
+public:
+    virtual ~IDownloadWindowHost() = default;
+    // A modal box with an OK button and no icon.
+    virtual void MessageBox(const std::string& text) = 0;
+    // Creates the download window, runs it modally and destroys it; its result is not used.
+    virtual void RunDownloadWindow() = 0;
+};
+
+// The main window's "&Download..." command: fetches the catalogue, then runs the download window;
+// when both servers fail it shows the "Connecting server failed." message instead. Returns
+// whether the window ran.
+bool OpenDownloadWindow(SOnlineContext& context, IDownloadWindowHost& host);
+
+// Lists the fetched catalogue: reads "File List" "CountEx"; when it is 1 to 124, inserts one row
+// per entry (columns Type, FileName, Ver, Updated, URL, Note) and stores the release links of
+// entries 0 to 19 in context.links. Then deletes the temporary file, whatever the count, and
+// selects and focuses row 0 (which raises the window's OnEntryChanged when the row exists).
+// Always returns true.
+bool LoadCatalogue(IReportListView& updatesList, SOnlineContext& context);
+
+} // namespace crenovix

@@ -1,0 +1,127 @@
+// The download window ("Download Updates"): what it does when it opens, when the user selects a
+// catalogue entry, presses "..." or presses "&Download".
+//
+// CDownloadWindow holds the decisions; the toolkit's window implements IDownloadWindowView and
+// forwards its events: OnInitDialog once its controls exist, OnEntryChanged for the list's
+// item-changed notification, OnBrowse for "..." (1016), OnDownload for "&Download" (1, and
+// Enter). "&Exit" (2), Escape and the close box simply close the window with the cancel result.
+// The window keeps no copy of the entries: it reads them back from the list.
+#pragma once
+
+#include "controls/ReportList.h"
+#include "online/Catalogue.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace crenovix {
+
+struct SListColumnDef {
+    const char* heading;
+    int widthPx;
+};
+
+// The list's columns in order, all left-aligned; each shows the catalogue key of the same name.
+inline constexpr std::array<SListColumnDef, 6> kDownloadColumns{{
+    {"Type", 70},
+    {"File name", 135},
+    {"Ver", 50},
+    {"Updated", 70},
+    {"URL", 300},  // wide: addresses are long and the list scrolls sideways
+    {"Note", 100}, // stretched to the list's right edge by the list itself
+}};
+inline constexpr int kColumnFileName = 1;
+inline constexpr int kColumnUrl = 4;
+
+// The link's template caption, which it keeps while no entry has set its text.
+inline constexpr const char* kReleaseNotesCaption = "Kelvorin Release Notes";
+
+// The save-file dialog of "...".
+struct SSaveDialogRequest {
+    std::string initialName;              // the selected entry's file name, maybe empty
+    std::string defaultExtension = "bin"; // appended when the user types none (no dot)
+    std::string filterLabel = "Kelvorin Update File(*.bin)";
+    std::string filterPattern = "*.bin";
+    bool hideReadOnlyBox = true;
+    bool confirmOverwrite = true; // ask before an existing file is replaced
+};
+
+namespace download_text {
+inline constexpr const char* kDownloadPrefix = "Download:"; // followed directly by the URL
+inline constexpr const char* kDownloadFailed = "Download failed.";
+} // namespace download_text
+
+// What the window logic needs of the window. Control ids are those of the window's template.
+class IDownloadWindowView {
+public:
+    virtual ~IDownloadWindowView() = default;
+
+    // The catalogue list (1004). Its item-changed notification for a row that became selected
+    // and focused, by the user or by SelectAndFocusRow, must reach OnEntryChanged at once.
+    virtual IReportListView& UpdatesList() = 0;
+
+    virtual std::string GetSaveAsText() = 0; // save-as box (1002), exactly as typed
+    virtual void SetSaveAsText(const std::string& text) = 0;
+
+    // Status line (1022), hidden at start. OnDownload shows it right before a download that
+    // blocks the window, so showing and setting it must paint at once.
+    virtual void ShowStatusLine(bool shown) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+
+    virtual void SetDownloadEnabled(bool enabled) = 0; // "&Download" (1)
+
+    // Release-notes link (1024), a hyperlink control.
+    virtual void SetLinkText(const std::string& text) = 0;  // the window text
+    virtual void SetLinkTarget(const std::string& url) = 0; // SetTarget: refit, tooltip
+    virtual void DropLinkUnderline() = 0;
+    virtual void ShowLink(bool shown) = 0;
+
+    // A modal box with an OK button and no icon.
+    virtual void MessageBox(const std::string& text) = 0;
+    // The save-file dialog; the chosen full path, or nothing when the user cancelled.
+    virtual std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) = 0;
+
+    // Sets the main window's path field (its control 1002), which makes it load that file.
+    virtual void SetMainWindowPath(const std::string& path) = 0;
+    // Closes the window with the OK result.
+    virtual void EndDialogOk() = 0;
+};
+
+class CDownloadWindow {
+public:
+    CDownloadWindow(IDownloadWindowView& view, SOnlineContext& context)
+        : view_(view), context_(context) {}
+
+    // After the window's controls exist and the window icon is set: full-row selection, the six
+    // columns, LoadCatalogue (which selects row 0 and so runs OnEntryChanged), then the link's
+    // target becomes the release-notes document (its text stays as the entry set it), without
+    // underline, shown. Returns true (default focus).
+    bool OnInitDialog();
+
+    // The list's item-changed notification with the item's new state. Acts only on exactly
+    // kItemSelectedFocused: the save-as box gets the selected entry's file name plus ".bin"
+    // (empty for an empty name) and the link the entry's release text and address.
+    void OnEntryChanged(unsigned newState);
+
+    // "...": the save dialog starts with the selected entry's file name; a confirmed path goes
+    // into the save-as box.
+    void OnBrowse();
+
+    // "&Download": downloads the selected entry's URL to the save-as path. On success the main
+    // window gets the path and the window closes with OK; on failure the "Download failed."
+    // message and the window stays open. Either way the Download button is enabled and the
+    // status line hidden afterwards.
+    void OnDownload();
+
+    // The release link for `row`: its slot of the table for rows 0 to 19. A row without a slot
+    // (20 and above, or none) shows the link's caption and opens the release-notes document,
+    // the same as the link shows before any entry is chosen.
+    ReleaseLink ReleaseLinkForRow(int row) const;
+
+private:
+    IDownloadWindowView& view_;
+    SOnlineContext& context_;
+};
+
+} // namespace crenovix

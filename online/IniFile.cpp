@@ -1,0 +1,161 @@
+#include "online/IniFile.h"
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace crenovix {
+
+namespace {
+
+constexpr std::size_t kMaxIniBytes = 1024 * 1024;
+
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::string CutToBuffer(std::string_view value, std::size_t bufferBytes) {
+    if (bufferBytes == 0) {
+        return {};
+    }
+    return std::string(value.substr(0, bufferBytes - 1));
+}
+
+class CParsedIni final : public IIniSource {
+public:
+    explicit CParsedIni(std::string_view text) { Parse(text); }
+
+    std::string GetString(const std::string& section, const std::string& key,
+                          const std::string& defaultValue, std::size_t bufferBytes) override {
+        const std::string* value = Find(section, key);
+        return CutToBuffer(value != nullptr ? std::string_view(*value) : defaultValue, bufferBytes);
+    }
+
+    int GetInt(const std::string& section, const std::string& key, int defaultValue) override {
+        const std::string* value = Find(section, key);
+        if (value == nullptr) {
+            return defaultValue;
+        }
+        std::string_view text = Trim(*value);
+        bool negative = false;
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+            negative = text.front() == '-';
+            text.remove_prefix(1);
+        }
+        if (text.empty() || text.front() < '0' || text.front() > '9') {
+            return defaultValue;
+        }
+        long long number = 0;
+        for (const char c : text) {
+            if (c < '0' || c > '9') {
+                break;
+            }
+            number = std::min<long long>(number * 10 + (c - '0'), INT_MAX);
+        }
+        if (negative) {
+            return 0;
+        }
+        return static_cast<int>(number);
+    }
+
+private:
+    struct SSection {
+        std::string name;
+        std::vector<std::pair<std::string, std::string>> keys;
+    };
+
+    void Parse(std::string_view text) {
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+            text.remove_prefix(3);
+        }
+        SSection* current = nullptr;
+        while (!text.empty()) {
+            const std::size_t end = text.find('\n');
+            const std::string_view line = Trim(text.substr(0, end));
+            text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+            if (line.empty() || line.front() == ';') {
+                continue;
+            }
+            if (line.front() == '[') {
+                const std::size_t close = line.find(']');
+                const std::string_view name =
+                    Trim(line.substr(1, close == std::string_view::npos ? close : close - 1));
+                sections_.push_back(SSection{std::string(name), {}});
+                current = &sections_.back();
+                continue;
+            }
+            const std::size_t equals = line.find('=');
+            if (current == nullptr || equals == std::string_view::npos) {
+                continue;
+            }
+            current->keys.emplace_back(std::string(Trim(line.substr(0, equals))),
+                                       std::string(Unquote(Trim(line.substr(equals + 1)))));
+        }
+    }
+
+    const std::string* Find(std::string_view section, std::string_view key) const {
+        section = Trim(section);
+        key = Trim(key);
+        for (const SSection& candidate : sections_) {
+            if (!SameName(candidate.name, section)) {
+                continue;
+            }
+            for (const auto& [name, value] : candidate.keys) {
+                if (SameName(name, key)) {
+                    return &value;
+                }
+            }
+            return nullptr; // only the first section of a name is searched
+        }
+        return nullptr;
+    }
+
+    std::vector<SSection> sections_;
+};
+
+} // namespace
+
+std::unique_ptr<IIniSource> ParseIniText(const std::string& text) {
+    return std::make_unique<CParsedIni>(text);
+}
+
+std::unique_ptr<IIniSource> CIniFileReader::Open(const std::string& path) {
+    std::string text;
+    std::ifstream file(path, std::ios::binary);
+    if (file) {
+        text.resize(kMaxIniBytes);
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    }
+    return std::make_unique<CParsedIni>(text);
+}
+
+} // namespace crenovix

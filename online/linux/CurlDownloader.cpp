@@ -1,0 +1,335 @@
+#include "online/linux/CurlDownloader.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace crenovix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace status = download_status;
+
+void EnsureCurlInitialised() {
+    // Once per process, before the first handle; libcurl would otherwise do it lazily and not
+    // thread-safely.
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    (void)initialised;
+}
+
+SDownloadStatus Failure(std::int32_t code, const std::string& text, const std::string& detail) {
+    return {code, detail.empty() ? text : text + "\n" + detail};
+}
+
+SDownloadStatus FileFailure(int error, const std::string& detail) {
+    const std::string withReason = detail + ": " + std::strerror(error);
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return Failure(status::kPathNotFound, "The folder to save the file in was not found.",
+                       withReason);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return Failure(status::kAccessDenied, "Access to the file was denied.", withReason);
+    case ENOSPC:
+    case EDQUOT:
+        return Failure(status::kDiskFull, "There is not enough space on the disk.", withReason);
+    case ENOMEM:
+        return Failure(status::kOutOfMemory, "Not enough memory.", withReason);
+    default:
+        return Failure(status::kFileError, "The file could not be written.", withReason);
+    }
+}
+
+SDownloadStatus CurlFailure(CURLcode code, long httpCode, const std::string& detail) {
+    const std::string http = " (HTTP " + std::to_string(httpCode) + ").";
+    switch (code) {
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return Failure(status::kInvalidUrl, "The address is not a valid web address.", detail);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return Failure(status::kNameNotResolved, "The server's name could not be resolved.",
+                       detail);
+    case CURLE_COULDNT_CONNECT:
+        return Failure(status::kCannotConnect, "The server could not be connected.", detail);
+    case CURLE_OPERATION_TIMEDOUT:
+        return Failure(status::kTimedOut, "The server did not answer in time.", detail);
+    case CURLE_TOO_MANY_REDIRECTS:
+        return Failure(status::kRedirectFailed, "The server redirected too often.", detail);
+    case CURLE_OUT_OF_MEMORY:
+        return Failure(status::kOutOfMemory, "Not enough memory.", detail);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+        return Failure(status::kSecurityProblem, "The secure connection failed.", detail);
+    case CURLE_HTTP_RETURNED_ERROR:
+        if (httpCode == 404 || httpCode == 410) {
+            return Failure(status::kNotFound, "The server does not have this file" + http, "");
+        }
+        if (httpCode == 401 || httpCode == 407) {
+            return Failure(status::kAuthenticationRequired, "The server asks for a log-in" + http,
+                           "");
+        }
+        return Failure(status::kDownloadFailure, "The server refused the download" + http, "");
+    default:
+        return Failure(status::kDownloadFailure, "The download broke off.", detail);
+    }
+}
+
+// The new file beside the target; removed on destruction unless it has been renamed.
+class CPartFile {
+public:
+    CPartFile() = default;
+    CPartFile(const CPartFile&) = delete;
+    CPartFile& operator=(const CPartFile&) = delete;
+    ~CPartFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
+    }
+
+    // 0 or the errno of the last attempt.
+    int Create(const std::filesystem::path& target) {
+        std::filesystem::path folder = target.parent_path();
+        if (folder.empty()) {
+            folder = ".";
+        }
+        std::random_device seed;
+        std::mt19937 random(seed());
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        int error = EEXIST;
+        for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+            std::string suffix = ".part-";
+            for (int i = 0; i < 6; ++i) {
+                suffix += kLetters[random() % (sizeof kLetters - 1)];
+            }
+            const std::string candidate = (folder / target.filename()).string() + suffix;
+            // 0666 before the umask: the same permissions a newly written file would get.
+            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                fd_ = fd;
+                path_ = candidate;
+                return 0;
+            }
+            error = errno;
+        }
+        return error;
+    }
+
+    int Fd() const { return fd_; }
+
+    // Flushes, closes and renames over `target`; 0 or the errno of the step that failed.
+    int Commit(const std::string& target) {
+        if (::fsync(fd_) != 0) {
+            return errno;
+        }
+        const int closed = ::close(fd_);
+        fd_ = -1;
+        if (closed != 0) {
+            return errno;
+        }
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            return errno;
+        }
+        path_.clear();
+        return 0;
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+struct STransfer {
+    int fd = -1;
+    int writeError = 0;
+    Clock::time_point lastActivity;
+};
+
+std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<STransfer*>(user);
+    transfer->lastActivity = Clock::now();
+    const std::size_t total = size * count;
+    std::size_t written = 0;
+    while (written < total) {
+        const ssize_t n = ::write(transfer->fd, data + written, total - written);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            transfer->writeError = errno;
+            return 0; // makes libcurl stop with CURLE_WRITE_ERROR
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
+std::size_t TakeHeader(char*, std::size_t size, std::size_t count, void* user) {
+    static_cast<STransfer*>(user)->lastActivity = Clock::now();
+    return size * count;
+}
+
+struct SEasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct SMultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+} // namespace
+
+CCurlDownloader::CCurlDownloader(const SDownloadLimits& limits) : limits_(limits) {
+    EnsureCurlInitialised();
+}
+
+SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const std::string& path) {
+    if (url.empty()) {
+        return Failure(status::kInvalidUrl, "The address is not a valid web address.",
+                       "the address is empty");
+    }
+    const std::filesystem::path target(path);
+    if (path.empty() || !target.has_filename()) {
+        return Failure(status::kPathNotFound, "The folder to save the file in was not found.",
+                       path.empty() ? "the file path is empty" : path + ": names no file");
+    }
+    struct stat existing {};
+    const bool targetExists = ::stat(path.c_str(), &existing) == 0;
+    if (targetExists && S_ISDIR(existing.st_mode)) {
+        return FileFailure(EISDIR, path);
+    }
+
+    CPartFile part;
+    if (const int error = part.Create(target); error != 0) {
+        return FileFailure(error, path);
+    }
+    if (targetExists && S_ISREG(existing.st_mode)) {
+        ::fchmod(part.Fd(), existing.st_mode & 07777); // the replaced file's permissions stay
+    }
+
+    const std::unique_ptr<CURL, SEasyDeleter> easy(curl_easy_init());
+    const std::unique_ptr<CURLM, SMultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi) {
+        return Failure(status::kOutOfMemory, "Not enough memory.", "");
+    }
+    STransfer transfer;
+    transfer.fd = part.Fd();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    CURL* handle = easy.get();
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS,
+                     static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS,
+                     static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, limits_.maxRedirects);
+    curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, "Crenovix");
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, TakeHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+
+    // Driven here rather than by curl_easy_perform, so that the silence and total limits end the
+    // download to the millisecond instead of at libcurl's once-a-second speed checks.
+    curl_multi_add_handle(multi.get(), handle);
+    const Clock::time_point start = Clock::now();
+    transfer.lastActivity = start;
+    std::optional<CURLcode> result;
+    std::string timeout;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+            }
+        }
+        if (result || running == 0) {
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point totalEnd = start + limits_.total;
+        const Clock::time_point silenceEnd = transfer.lastActivity + limits_.silence;
+        if (now >= totalEnd) {
+            timeout =
+                "the download took longer than " + std::to_string(limits_.total.count()) + " ms";
+            break;
+        }
+        if (now >= silenceEnd) {
+            timeout =
+                "no answer from the server for " + std::to_string(limits_.silence.count()) + " ms";
+            break;
+        }
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(std::min(totalEnd, silenceEnd) - now);
+        curl_multi_poll(multi.get(), nullptr, 0,
+                        static_cast<int>(std::clamp<long long>(wait.count(), 1, 1000)), nullptr);
+    }
+    long httpCode = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpCode);
+    curl_multi_remove_handle(multi.get(), handle);
+
+    if (!timeout.empty()) {
+        return CurlFailure(CURLE_OPERATION_TIMEDOUT, httpCode, timeout);
+    }
+    if (!result) {
+        return CurlFailure(CURLE_RECV_ERROR, httpCode, "the transfer ended without a result");
+    }
+    if (*result == CURLE_WRITE_ERROR && transfer.writeError != 0) {
+        return FileFailure(transfer.writeError, path);
+    }
+    if (*result != CURLE_OK) {
+        return CurlFailure(*result, httpCode,
+                           errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result));
+    }
+    if (const int error = part.Commit(path); error != 0) {
+        return FileFailure(error, path);
+    }
+    return {0, std::nullopt};
+}
+
+} // namespace crenovix

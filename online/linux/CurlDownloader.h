@@ -1,0 +1,98 @@
+// CCurlDownloader: IDownloader on libcurl, blocking, with bounded waits.
+//
+// The resource goes into a new file beside the target ("<name>.part-XXXXXX", same folder, so
+// the final rename is atomic); only when the whole resource has arrived is that file flushed to
+// disk and renamed over the target, keeping an existing target's permissions. On any failure the
+// new file is removed and an existing target is left untouched.
+//
+// Network behaviour: http and https only (also after redirects, so a catalogue cannot make us
+// read local files or other protocols), redirects followed up to SDownloadLimits::maxRedirects,
+// proxies from the environment (http_proxy, https_proxy, all_proxy, no_proxy, as libcurl reads
+// them), HTTP answers of 400 and above are failures, nothing is cached.
+//
+// Statuses: 0 on success. Failures use the numbers of the Windows download call's code family
+// for the same kind of failure, so a user's report reads alike on both systems. The text is ours
+// (quoted below), followed on a new line by libcurl's or the system's detail when there is one.
+//
+//   0x800C0002  URL empty, malformed, or not http/https (CURLE_URL_MALFORMAT,
+//               CURLE_UNSUPPORTED_PROTOCOL): "The address is not a valid web address."
+//   0x800C0005  host or proxy name unknown (CURLE_COULDNT_RESOLVE_HOST, _PROXY):
+//               "The server's name could not be resolved."
+//   0x800C0004  connection refused or unreachable (CURLE_COULDNT_CONNECT):
+//               "The server could not be connected."
+//   0x800C000B  a limit of SDownloadLimits ran out (CURLE_OPERATION_TIMEDOUT, our silence and
+//               total limits): "The server did not answer in time."
+//   0x800C0006  HTTP 404 or 410: "The server does not have this file (HTTP n)."
+//   0x800C0009  HTTP 401 or 407: "The server asks for a log-in (HTTP n)."
+//   0x800C0008  any other HTTP answer of 400 and above:
+//               "The server refused the download (HTTP n)."
+//   0x800C0014  more redirects than allowed (CURLE_TOO_MANY_REDIRECTS):
+//               "The server redirected too often."
+//   0x800C000E  TLS failures (CURLE_SSL_*, CURLE_PEER_FAILED_VERIFICATION):
+//               "The secure connection failed."
+//   0x800C0008  the transfer broke off, and every other libcurl error (CURLE_PARTIAL_FILE,
+//               CURLE_RECV_ERROR, CURLE_GOT_NOTHING, ...): "The download broke off."
+//   0x8007000E  out of memory (CURLE_OUT_OF_MEMORY, ENOMEM): "Not enough memory."
+//   0x80070003  target path empty, naming no file, or its folder missing (ENOENT, ENOTDIR,
+//               ENAMETOOLONG): "The folder to save the file in was not found."
+//   0x80070005  the file cannot be written there (EACCES, EPERM, EROFS, EISDIR; the path is a
+//               folder): "Access to the file was denied."
+//   0x80070070  disk full (ENOSPC, EDQUOT): "There is not enough space on the disk."
+//   0x80004005  any other file error: "The file could not be written."
+#pragma once
+
+#include "online/Downloader.h"
+
+#include <chrono>
+#include <cstdint>
+
+namespace crenovix {
+
+struct SDownloadLimits {
+    std::chrono::milliseconds connect; // name resolution and connection (TLS included)
+    std::chrono::milliseconds silence; // longest time without a byte from the server, from start
+    std::chrono::milliseconds total;   // the whole download
+    long maxRedirects = 5;
+};
+
+// Catalogue fetches: start-up waits for both attempts (primary, second server) before the main
+// window shows, so each attempt ends within 2.5 s whatever the server does (silent, trickling
+// or unreachable), and the window shows within 6 s with a second to spare. A catalogue is a few
+// kilobytes; 2.5 s carries it even over a slow line.
+inline constexpr SDownloadLimits kCatalogueDownloadLimits{std::chrono::milliseconds(2500),
+                                                          std::chrono::milliseconds(2500),
+                                                          std::chrono::milliseconds(2500), 5};
+
+// Update files (up to 512 KiB): the window is blocked meanwhile and has no cancel, so a stalled
+// server is given up after 10 s without data, and the whole download after 5 minutes.
+inline constexpr SDownloadLimits kFileDownloadLimits{std::chrono::milliseconds(10000),
+                                                     std::chrono::milliseconds(10000),
+                                                     std::chrono::milliseconds(300000), 5};
+
+namespace download_status {
+inline constexpr std::int32_t kInvalidUrl = static_cast<std::int32_t>(0x800C0002u);
+inline constexpr std::int32_t kCannotConnect = static_cast<std::int32_t>(0x800C0004u);
+inline constexpr std::int32_t kNameNotResolved = static_cast<std::int32_t>(0x800C0005u);
+inline constexpr std::int32_t kNotFound = static_cast<std::int32_t>(0x800C0006u);
+inline constexpr std::int32_t kDownloadFailure = static_cast<std::int32_t>(0x800C0008u);
+inline constexpr std::int32_t kAuthenticationRequired = static_cast<std::int32_t>(0x800C0009u);
+inline constexpr std::int32_t kTimedOut = static_cast<std::int32_t>(0x800C000Bu);
+inline constexpr std::int32_t kSecurityProblem = static_cast<std::int32_t>(0x800C000Eu);
+inline constexpr std::int32_t kRedirectFailed = static_cast<std::int32_t>(0x800C0014u);
+inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x80070003u);
+inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005u);
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
+inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80070070u);
+inline constexpr std::int32_t kFileError = static_cast<std::int32_t>(0x80004005u);
+} // namespace download_status
+
+class CCurlDownloader final : public IDownloader {
+public:
+    explicit CCurlDownloader(const SDownloadLimits& limits);
+    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path) override;
+
+private:
+    SDownloadLimits limits_;
+};
+
+} // namespace crenovix

@@ -1,0 +1,202 @@
+// The catalogue end to end: the program's own downloaders and INI reader against real HTTP
+// servers on the loopback address, and the command line's catalogue and download commands,
+// which run the download window's logic.
+#include "cli/Commands.h"
+#include "net/LoopbackHttpServer.h"
+#include "net/ScopedEnvironment.h"
+#include "online/Catalogue.h"
+#include "online/linux/CurlDownloader.h"
+#include "support/CurrentDirectory.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace crenovix;
+using namespace crenovix::nettest;
+using namespace crenovix::testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kCatalogue = "/UploadFiles/KelvorinUpdateInfo.inf";
+
+const std::string kTwoEntries = "[Software]\n"
+                                "Ver=V2.3\n"
+                                "URL=http://www.kavro.example/new\n"
+                                "[File List]\n"
+                                "CountEx=2\n"
+                                "Type0=K6\nFileName0=fw-k6\nVer0=V1.0\nUpdated0=2024-01-02\n"
+                                "URL0=@/files/k6.bin\nNote0=first\n"
+                                "Type1=K8\nFileName1=fw-k8\nVer1=V1.1\nUpdated1=2024-03-04\n"
+                                "URL1=@/files/k8.bin\nNote1=second\n";
+
+// The catalogue with "@" standing for the server's base address.
+std::string CatalogueOn(const CLoopbackHttpServer& server) {
+    std::string text = kTwoEntries;
+    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@')) {
+        text.replace(at, 1, server.BaseUrl());
+    }
+    return text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class CRunningHost final : public IDownloadWindowHost {
+public:
+    std::vector<std::string> boxes;
+    int runs = 0;
+    void MessageBox(const std::string& text) override { boxes.push_back(text); }
+    void RunDownloadWindow() override { ++runs; }
+};
+
+class OnlineFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override { KeepLoopbackOffProxies(environment_); }
+
+    SOnlineContext Context(const std::string& primary, const std::string& second) {
+        return SOnlineContext{catalogueDownloader_,
+                              fileDownloader_,
+                              ini_,
+                              SServerAddresses{primary, second},
+                              links_,
+                              dir_.File("__Kelvorin_temp__.ini")};
+    }
+
+    CScopedEnvironment environment_;
+    CTempDir dir_;
+    CCurlDownloader catalogueDownloader_{kCatalogueDownloadLimits};
+    CCurlDownloader fileDownloader_{kFileDownloadLimits};
+    CIniFileReader ini_;
+    ReleaseLinkTable links_{};
+};
+
+TEST_F(OnlineFlowTest, ThePrimaryServerDownMeansTheSecondOneIsUsed) {
+    const CClosedPort primary;
+    CLoopbackHttpServer second;
+    second.Serve(kCatalogue, kTwoEntries);
+    SOnlineContext context = Context(primary.BaseUrl(), second.BaseUrl());
+
+    std::string url;
+    EXPECT_TRUE(CheckForNewRelease(context, url));
+    EXPECT_EQ(url, "http://www.kavro.example/new");
+    EXPECT_EQ(second.Requests(kCatalogue), 1);
+    EXPECT_FALSE(std::filesystem::exists(context.tempFile));
+}
+
+TEST_F(OnlineFlowTest, BothServersDownGiveTheConnectingMessageAndNoWindow) {
+    const CClosedPort primary;
+    const CClosedPort second;
+    SOnlineContext context = Context(primary.BaseUrl(), second.BaseUrl());
+    CRunningHost host;
+    EXPECT_FALSE(OpenDownloadWindow(context, host));
+    EXPECT_EQ(host.runs, 0);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].rfind("Connecting server failed.\n\nError = 0x800C0004\n\n"
+                                  "The server could not be connected.",
+                                  0),
+              0u)
+        << host.boxes[0];
+}
+
+TEST_F(OnlineFlowTest, ServersThatNeverAnswerDelayStartUpLessThanSixSeconds) {
+    CLoopbackHttpServer primary;
+    CLoopbackHttpServer second;
+    CLoopbackHttpServer::SRoute silent;
+    silent.mode = CLoopbackHttpServer::SRoute::EMode::Silent;
+    primary.Route(kCatalogue, silent);
+    second.Route(kCatalogue, silent);
+    SOnlineContext context = Context(primary.BaseUrl(), second.BaseUrl());
+
+    const Clock::time_point start = Clock::now();
+    std::string url = "unchanged";
+    EXPECT_FALSE(CheckForNewRelease(context, url));
+    const auto elapsed = Clock::now() - start;
+    EXPECT_LT(elapsed, 6s);
+    EXPECT_EQ(url, "unchanged");
+    EXPECT_EQ(primary.Requests(kCatalogue), 1);
+    EXPECT_EQ(second.Requests(kCatalogue), 1);
+}
+
+class CommandLineTest : public OnlineFlowTest {
+protected:
+    void UseServers(const std::string& primary, const std::string& second) {
+        environment_.Set("CRENOVIX_PRIMARY_SERVER", primary);
+        environment_.Set("CRENOVIX_SECOND_SERVER", second);
+    }
+
+    int Run(int (*command)(cli::Args, std::ostream&, std::ostream&),
+            std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        const CCurrentDirectory inTempDir(dir_.Path()); // where the temporary file goes
+        return command(args, out_, err_);
+    }
+
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST_F(CommandLineTest, CatalogueShowsTheNewerVersionAndOneLinePerEntry) {
+    CLoopbackHttpServer server;
+    server.Serve(kCatalogue, CatalogueOn(server));
+    UseServers(server.BaseUrl(), server.BaseUrl());
+
+    EXPECT_EQ(Run(cli::RunCatalogue, {}), 0) << err_.str();
+    EXPECT_EQ(out_.str(), "Newer version: V2.3 http://www.kavro.example/new\n"
+                          "K6\tfw-k6\tV1.0\t2024-01-02\t" +
+                              server.BaseUrl() + "/files/k6.bin\tfirst\n" +
+                              "K8\tfw-k8\tV1.1\t2024-03-04\t" + server.BaseUrl() +
+                              "/files/k8.bin\tsecond\n");
+    EXPECT_EQ(server.Requests(kCatalogue), 1); // one fetch serves both parts
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("__Kelvorin_temp__.ini")));
+
+    server.Serve(kCatalogue, "[Software]\nVer=V2.1\n");
+    EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
+    EXPECT_EQ(out_.str(), "No newer version\n");
+}
+
+TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
+    CLoopbackHttpServer server;
+    server.Serve(kCatalogue, CatalogueOn(server));
+    server.Serve("/files/k6.bin", "K6 firmware");
+    const CClosedPort down;
+    UseServers(down.BaseUrl(), server.BaseUrl());
+
+    EXPECT_EQ(Run(cli::RunDownload, {"0", "saved.bin"}), 0) << err_.str();
+    EXPECT_EQ(out_.str(), "saved.bin\n");
+    EXPECT_EQ(ReadFile(dir_.File("saved.bin")), "K6 firmware");
+
+    EXPECT_EQ(Run(cli::RunDownload, {"1", "other.bin"}), 1); // the server has no k8.bin
+    EXPECT_NE(err_.str().find("Download failed.\n\nError = 0x800C0006\n\n"), std::string::npos)
+        << err_.str();
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("other.bin")));
+
+    EXPECT_EQ(Run(cli::RunDownload, {"2", "x.bin"}), 1);
+    EXPECT_NE(err_.str().find("no entry 2"), std::string::npos);
+    EXPECT_EQ(Run(cli::RunDownload, {"one", "x.bin"}), 2);
+}
+
+TEST_F(CommandLineTest, ServersDownPrintTheConnectingMessageAndExitWithOne) {
+    const CClosedPort primary;
+    const CClosedPort second;
+    UseServers(primary.BaseUrl(), second.BaseUrl());
+    EXPECT_EQ(Run(cli::RunCatalogue, {}), 1);
+    EXPECT_EQ(err_.str().rfind("Connecting server failed.\n\nError = 0x800C0004\n\n", 0), 0u);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Run(cli::RunDownload, {"0", "x.bin"}), 1);
+    EXPECT_EQ(err_.str().rfind("Connecting server failed.", 0), 0u);
+}
+
+} // namespace

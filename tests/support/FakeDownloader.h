@@ -1,0 +1,53 @@
+// A downloader for catalogue and download-window tests: serves scripted contents per URL, fails
+// with a scripted status for others (an unknown URL fails as a refused connection would), writes
+// served contents to the target path and records every call. `onDownload` runs at the start of
+// each call, for tests that look at the window while the download blocks it.
+#pragma once
+
+#include "online/Downloader.h"
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crenovix::testsupport {
+
+inline constexpr std::int32_t kFakeCannotConnect = static_cast<std::int32_t>(0x800C0004u);
+
+class CFakeDownloader final : public IDownloader {
+public:
+    struct SCall {
+        std::string url;
+        std::string path;
+    };
+
+    std::map<std::string, std::string> contents;     // URL -> what the server holds
+    std::map<std::string, SDownloadStatus> failures; // URL -> how fetching it fails
+    std::vector<SCall> calls;
+    std::function<void(const SCall&)> onDownload;
+
+    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path) override {
+        calls.push_back({url, path});
+        if (onDownload) {
+            onDownload(calls.back());
+        }
+        if (const auto failure = failures.find(url); failure != failures.end()) {
+            return failure->second;
+        }
+        const auto content = contents.find(url);
+        if (content == contents.end()) {
+            return {kFakeCannotConnect, "The server could not be connected."};
+        }
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << content->second;
+        if (!file) {
+            return {static_cast<std::int32_t>(0x80070005u), "Access denied."};
+        }
+        return {0, std::nullopt};
+    }
+};
+
+} // namespace crenovix::testsupport

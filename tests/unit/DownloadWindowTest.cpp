@@ -1,0 +1,211 @@
+// The download window's logic against a recording view: what opening, selecting, "..." and
+// "&Download" do to the controls, the main window and the downloader.
+#include "online/DownloadWindow.h"
+#include "support/CurrentDirectory.h"
+#include "support/FakeDownloadWindowView.h"
+#include "support/FakeDownloader.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace crenovix;
+using namespace crenovix::testsupport;
+
+namespace {
+
+const SServerAddresses kServers{"http://primary.test", "http://second.test"};
+const std::string kNotesUrl = "http://primary.test/UploadFiles/ReleaseNotes-Kelvorin.txt";
+
+std::string Entry(int n, const std::string& fileName, const std::string& release) {
+    const std::string i = std::to_string(n);
+    return "Type" + i + "=Type " + i + "\nFileName" + i + "=" + fileName + "\nURL" + i +
+           "=http://files.test/f" + i + ".bin\nRelease" + i + "=" + release + "\nReleaseURL" + i +
+           "=http://notes.test/" + i + "\n";
+}
+
+class DownloadWindowTest : public ::testing::Test {
+protected:
+    CTempDir dir_;
+    CFakeDownloader downloader_;
+    CIniFileReader ini_;
+    ReleaseLinkTable links_{};
+    SOnlineContext context_{downloader_, downloader_, ini_,
+                            kServers,    links_,      dir_.File("__Kelvorin_temp__.ini")};
+    CFakeDownloadWindowView view_;
+    CDownloadWindow window_{view_, context_};
+
+    // Entry 1 has an empty file name, entry 2 an empty release text.
+    void Open(std::string catalogue = "") {
+        if (catalogue.empty()) {
+            catalogue = "[File List]\nCountEx=3\n" + Entry(0, "fw-k6", "K6 notes") +
+                        Entry(1, "", "K7 notes") + Entry(2, "fw-k8", "");
+        }
+        std::ofstream(context_.tempFile) << catalogue;
+        view_.Attach(window_);
+        EXPECT_TRUE(window_.OnInitDialog());
+    }
+
+    void UserSelects(int row) { view_.list.SelectAndFocusRow(row); }
+};
+
+TEST_F(DownloadWindowTest, OpeningSelectsRowZeroAndTheLinkOpensTheReleaseNotes) {
+    Open();
+    EXPECT_TRUE(view_.list.fullRowSelect);
+    ASSERT_EQ(view_.list.columns.size(), 6u);
+    EXPECT_EQ(view_.list.columns[1].heading, "File name");
+    EXPECT_EQ(view_.list.columns[4].widthPx, 300);
+    EXPECT_EQ(view_.list.selected, 0);
+    EXPECT_EQ(view_.saveAs, "fw-k6.bin");
+    EXPECT_EQ(view_.linkText, "K6 notes");
+    EXPECT_EQ(view_.linkTarget, kNotesUrl); // not entry 0's own address, until reselected
+    EXPECT_FALSE(view_.linkUnderlined);
+    EXPECT_TRUE(view_.linkShown);
+    EXPECT_FALSE(view_.statusShown);
+    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+
+    UserSelects(2);
+    UserSelects(0);
+    EXPECT_EQ(view_.linkTarget, "http://notes.test/0");
+    EXPECT_EQ(view_.linkText, "K6 notes");
+}
+
+TEST_F(DownloadWindowTest, AnEmptyCatalogueKeepsTheCaptionAndTheReleaseNotes) {
+    Open("[File List]\nCountEx=0\n");
+    EXPECT_TRUE(view_.list.rows.empty());
+    EXPECT_EQ(view_.saveAs, "");
+    EXPECT_EQ(view_.linkText, kReleaseNotesCaption);
+    EXPECT_EQ(view_.linkTarget, kNotesUrl);
+    EXPECT_TRUE(view_.linkShown);
+}
+
+TEST_F(DownloadWindowTest, SelectingAnEntryWithoutNamesEmptiesSaveAsAndLinkText) {
+    Open();
+    UserSelects(1);
+    EXPECT_EQ(view_.saveAs, ""); // no lone ".bin"
+    EXPECT_EQ(view_.linkText, "K7 notes");
+    UserSelects(2);
+    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+    EXPECT_EQ(view_.linkText, "");
+    EXPECT_EQ(view_.linkTarget, "http://notes.test/2");
+}
+
+TEST_F(DownloadWindowTest, OnlyASelectedAndFocusedStateCounts) {
+    Open();
+    view_.saveAs = "typed.bin";
+    view_.list.selected = 2;
+    for (const unsigned state : {0u, 1u, 2u, 7u}) {
+        window_.OnEntryChanged(state);
+        EXPECT_EQ(view_.saveAs, "typed.bin") << state;
+    }
+    window_.OnEntryChanged(kItemSelectedFocused);
+    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+}
+
+TEST_F(DownloadWindowTest, RowsWithoutAReleaseSlotOpenTheReleaseNotes) {
+    std::string catalogue = "[File List]\nCountEx=22\n";
+    for (int n = 0; n < 22; ++n) {
+        catalogue += Entry(n, "fw" + std::to_string(n), "Notes " + std::to_string(n));
+    }
+    Open(catalogue);
+    UserSelects(19);
+    EXPECT_EQ(view_.linkText, "Notes 19");
+    EXPECT_EQ(view_.linkTarget, "http://notes.test/19");
+    UserSelects(21);
+    EXPECT_EQ(view_.saveAs, "fw21.bin");
+    EXPECT_EQ(view_.linkText, kReleaseNotesCaption);
+    EXPECT_EQ(view_.linkTarget, kNotesUrl);
+    EXPECT_TRUE(view_.linkShown);
+
+    // A notification without a selected row reads no slot either.
+    view_.list.ClearSelection();
+    window_.OnEntryChanged(kItemSelectedFocused);
+    EXPECT_EQ(view_.linkTarget, kNotesUrl);
+}
+
+TEST_F(DownloadWindowTest, BrowseOffersTheEntrysNameAndALaterSelectionReplacesThePath) {
+    Open();
+    view_.saveDialogAnswer = "/home/user/chosen.bin";
+    window_.OnBrowse();
+    ASSERT_EQ(view_.saveDialogs.size(), 1u);
+    EXPECT_EQ(view_.saveDialogs[0].initialName, "fw-k6");
+    EXPECT_EQ(view_.saveDialogs[0].defaultExtension, "bin");
+    EXPECT_EQ(view_.saveDialogs[0].filterLabel, "Kelvorin Update File(*.bin)");
+    EXPECT_EQ(view_.saveDialogs[0].filterPattern, "*.bin");
+    EXPECT_TRUE(view_.saveDialogs[0].confirmOverwrite);
+    EXPECT_EQ(view_.saveAs, "/home/user/chosen.bin");
+
+    UserSelects(2);
+    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+
+    view_.saveDialogAnswer.reset(); // cancelled: nothing changes
+    window_.OnBrowse();
+    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+
+    view_.list.ClearSelection();
+    window_.OnBrowse();
+    EXPECT_EQ(view_.saveDialogs.back().initialName, "");
+}
+
+TEST_F(DownloadWindowTest, ASuccessfulDownloadHandsThePathToTheMainWindowAndCloses) {
+    Open();
+    const CCurrentDirectory inTempDir(dir_.Path());
+    UserSelects(2);
+    view_.saveAs = "bare-name.bin";
+    downloader_.contents["http://files.test/f2.bin"] = "payload";
+    downloader_.onDownload = [this](const CFakeDownloader::SCall&) {
+        EXPECT_FALSE(view_.downloadEnabled);
+        EXPECT_TRUE(view_.statusShown);
+        EXPECT_EQ(view_.statusText, "Download:http://files.test/f2.bin");
+    };
+    window_.OnDownload();
+    ASSERT_EQ(downloader_.calls.size(), 1u);
+    EXPECT_EQ(downloader_.calls[0].url, "http://files.test/f2.bin");
+    EXPECT_EQ(downloader_.calls[0].path, "bare-name.bin"); // exactly as typed
+    EXPECT_EQ(view_.mainWindowPath, "bare-name.bin");
+    EXPECT_TRUE(view_.closedOk);
+    EXPECT_TRUE(view_.downloadEnabled);
+    EXPECT_FALSE(view_.statusShown);
+    EXPECT_TRUE(view_.boxes.empty());
+}
+
+TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheControls) {
+    Open();
+    view_.saveAs = dir_.File("fw.bin");
+    downloader_.failures["http://files.test/f0.bin"] = {static_cast<std::int32_t>(0x800C0006u),
+                                                        "The server does not have this file."};
+    window_.OnDownload();
+    EXPECT_EQ(view_.statusTexts,
+              (std::vector<std::string>{"Download:http://files.test/f0.bin", "Download failed."}));
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    EXPECT_EQ(view_.boxes[0],
+              "Download failed.\n\nError = 0x800C0006\n\nThe server does not have this file.");
+    EXPECT_FALSE(view_.closedOk);
+    EXPECT_FALSE(view_.mainWindowPath);
+    EXPECT_TRUE(view_.downloadEnabled);
+    EXPECT_FALSE(view_.statusShown);
+
+    // The user tries again, and this time it works.
+    downloader_.failures.clear();
+    downloader_.contents["http://files.test/f0.bin"] = "payload";
+    window_.OnDownload();
+    EXPECT_TRUE(view_.closedOk);
+    EXPECT_EQ(view_.mainWindowPath, dir_.File("fw.bin"));
+}
+
+TEST_F(DownloadWindowTest, WithoutASelectionTheEmptyAddressFails) {
+    Open();
+    view_.list.ClearSelection();
+    downloader_.failures[""] = {static_cast<std::int32_t>(0x800C0002u), std::nullopt};
+    window_.OnDownload();
+    ASSERT_EQ(downloader_.calls.size(), 1u);
+    EXPECT_EQ(downloader_.calls[0].url, "");
+    EXPECT_EQ(view_.statusTexts.front(), "Download:");
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    EXPECT_EQ(view_.boxes[0], "Download failed.\n\nError = 0x800C0002\n\nNo message available.");
+    EXPECT_FALSE(view_.closedOk);
+}
+
+} // namespace
