@@ -121,6 +121,12 @@ struct SFailureCase {
     const char* text;
 };
 
+// Names the case in test output (the default printer would dump the struct's bytes, padding
+// included).
+void PrintTo(const SFailureCase& failure, std::ostream* out) {
+    *out << failure.name;
+}
+
 class SerialFailureTest : public SerialUpdateTest,
                           public ::testing::WithParamInterface<SFailureCase> {};
 
