@@ -40,10 +40,29 @@ constexpr std::array<SControlTemplate, 23> kMainControls = {{
 // Group boxes come before the controls they frame, so front ends that stack controls in
 // creation order draw them behind.
 constexpr SDialogTemplate kMainTemplate{"", 304, 191, kMainControls};
+
+namespace dl = download_ctl;
+constexpr std::array<SControlTemplate, 10> kDownloadControls = {{
+    {dl::kDownload, K::DefaultButton, "&Download", 180, 152, 50, 16},
+    {dl::kExit, K::Button, "&Exit", 241, 152, 50, 16},
+    {0, K::Picture, "", 7, 16, 41, 133},
+    {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
+    {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
+    {0, K::Label, "Updates List", 62, 7, 40, 8},
+    {0, K::Label, "Save as", 62, 111, 26, 8},
+    {dl::kUpdatesList, K::ReportList, "", 61, 16, 230, 93},
+    {dl::kStatus, K::Label, "Downloading: ", 62, 135, 200, 8, true},
+    {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
+}};
+constexpr SDialogTemplate kDownloadTemplate{"Download Updates", 298, 175, kDownloadControls};
 } // namespace
 
 const SDialogTemplate& MainWindowTemplate() {
     return kMainTemplate;
+}
+
+const SDialogTemplate& DownloadWindowTemplate() {
+    return kDownloadTemplate;
 }
 
 SDialogUnits DialogUnitsFromFont(int alphabetWidth, int height) {

@@ -40,6 +40,20 @@ struct SDialogTemplate {
 // Main window, template 102; the caption is set at run time with the program's version.
 const SDialogTemplate& MainWindowTemplate();
 
+// Control ids of the download window (dialog template 135).
+namespace download_ctl {
+inline constexpr int kDownload = 1; // default button: Enter downloads too
+inline constexpr int kExit = 2;
+inline constexpr int kSaveAs = 1002;
+inline constexpr int kUpdatesList = 1004;
+inline constexpr int kBrowse = 1016;
+inline constexpr int kStatus = 1022;
+inline constexpr int kReleaseNotesLink = 1024;
+} // namespace download_ctl
+
+// Download window ("Download Updates"), template 135.
+const SDialogTemplate& DownloadWindowTemplate();
+
 // Pixels per dialog unit come from the dialog font: horizontal units are a quarter of the
 // font's average character width, vertical units an eighth of its height. The average width is
 // measured as Windows does: the width of "A".."Z" "a".."z" over 26, plus one, halved.

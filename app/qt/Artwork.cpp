@@ -90,4 +90,50 @@ QPixmap SidePicture(QSize size) {
     return pixmap;
 }
 
+QPixmap DownloadSidePicture(QSize size) {
+    QPixmap pixmap(size);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor(0x2C, 0x6E, 0xA8));
+    sky.setColorAt(1, QColor(0x0E, 0x2A, 0x47));
+    painter.fillRect(pixmap.rect(), sky);
+
+    // A downward arrow over the battery: the file comes down to the charger.
+    const double cx = size.width() / 2.0;
+    const double unit = size.width() * 0.09;
+    const double top = size.height() * 0.1;
+    QPainterPath arrow;
+    arrow.moveTo(cx - unit, top);
+    arrow.lineTo(cx + unit, top);
+    arrow.lineTo(cx + unit, top + unit * 3);
+    arrow.lineTo(cx + unit * 2.5, top + unit * 3);
+    arrow.lineTo(cx, top + unit * 5.5);
+    arrow.lineTo(cx - unit * 2.5, top + unit * 3);
+    arrow.lineTo(cx - unit, top + unit * 3);
+    arrow.closeSubpath();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kBolt);
+    painter.drawPath(arrow);
+
+    const double w = size.width() * 0.56;
+    const double batteryTop = top + unit * 7;
+    const double h = std::min(w * 1.9, size.height() * 0.76 - batteryTop);
+    DrawBattery(painter, QRectF(cx - w / 2, batteryTop, w, h), 0.45);
+
+    painter.setPen(QColor(0xE8, 0xEE, 0xF4));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(std::max(8, size.width() / 6));
+    painter.setFont(font);
+    painter.drawText(QRectF(0, size.height() * 0.8, size.width(), size.height() * 0.08),
+                     Qt::AlignCenter, "Kelvorin");
+    font.setBold(false);
+    font.setPixelSize(std::max(7, size.width() / 8));
+    painter.setFont(font);
+    painter.drawText(QRectF(0, size.height() * 0.88, size.width(), size.height() * 0.07),
+                     Qt::AlignCenter, "Updates");
+    return pixmap;
+}
+
 } // namespace crenovix::gui

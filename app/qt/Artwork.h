@@ -1,5 +1,6 @@
 // The program's own pictures, drawn in code so that there is one source for every size: the
-// application icon (a battery with a charging bolt) and the main window's side picture.
+// application icon (a battery with a charging bolt), the main window's side picture and the
+// download window's.
 #pragma once
 
 #include <QIcon>
@@ -11,5 +12,7 @@ namespace crenovix::gui {
 QPixmap AppIconPixmap(int size);
 QIcon AppIcon();
 QPixmap SidePicture(QSize size);
+// A battery under a downward arrow: the download window's side picture.
+QPixmap DownloadSidePicture(QSize size);
 
 } // namespace crenovix::gui

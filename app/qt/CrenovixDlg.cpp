@@ -3,6 +3,7 @@
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
 #include "app/qt/Artwork.h"
+#include "app/qt/CHyperLink.h"
 #include "updatefile/UpdateFile.h"
 
 #include <QApplication>
@@ -68,8 +69,10 @@ void CrenovixDlg::BuildControls() {
             widget = picture;
             break;
         }
-        case EControlKind::Label:
-        case EControlKind::Link: {
+        case EControlKind::Link:
+            widget = new CHyperLink(caption, this);
+            break;
+        case EControlKind::Label: {
             auto* label = new QLabel(caption, this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(control.h > 10);
@@ -118,6 +121,9 @@ void CrenovixDlg::BuildControls() {
         }
         widget->setGeometry(units.X(control.x), units.Y(control.y), width, units.Y(control.h));
         widget->setVisible(!control.hidden);
+        if (auto* link = qobject_cast<CHyperLink*>(widget)) {
+            link->Attach(); // after it has its place: it shrinks to its text
+        }
         if (control.id != 0) {
             widget->setObjectName(QString("ctl%1").arg(control.id));
             controls_[control.id] = widget;
@@ -229,9 +235,10 @@ void CrenovixDlg::SetProgressPos(int position) {
 }
 
 void CrenovixDlg::SetLinkTarget(const std::string& url) {
-    linkTarget_ = FromUtf8(url);
-    if (QWidget* link = Control(ctl::kReleaseLink)) {
-        link->setToolTip(linkTarget_);
+    // Every user of the link sets the target and then drops the underline; the logic shows it.
+    if (auto* link = qobject_cast<CHyperLink*>(Control(ctl::kReleaseLink))) {
+        link->SetTarget(url);
+        link->DropUnderline();
     }
 }
 

@@ -67,7 +67,6 @@ private:
     std::map<int, QWidget*> controls_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QString linkTarget_;
 };
 
 } // namespace crenovix::gui

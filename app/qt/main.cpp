@@ -1,20 +1,39 @@
 // CrenovixApp: the program's start. One copy per user and executable name, the automation
 // switches of the Windows program reduced to ending at once, the nonce generator seeded with the
-// time, then the main window, run modally; the program ends when it closes.
+// time, the online services (catalogue check, download window), then the main window, run
+// modally; the program ends when it closes.
 #include "app/StartUp.h"
+#include "app/qt/CDownLoad.h"
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/LogindInhibitor.h"
 #include "app/qt/ProgramServices.h"
+#include "online/linux/LinuxOnline.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// The catalogue is fetched into a temporary file in the current directory, and a bare save-as
+// name of the download window is relative to it. A program started from a menu may sit in "/"
+// or another folder it cannot write to; then it works in the user's home folder instead.
+void MoveToWritableDirectory() {
+    if (::access(".", W_OK) == 0) {
+        return;
+    }
+    std::error_code ignored; // where home cannot be entered either, the fetches simply fail
+    std::filesystem::current_path(QDir::homePath().toStdString(), ignored);
+}
 
 class CrenovixApp {
 public:
@@ -45,16 +64,28 @@ public:
                                  QString::fromStdString("CRENOVIX_SIMULATE: " + error));
             return 1;
         }
+        MoveToWritableDirectory();
+        crenovix::CLinuxOnline online;
+        crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists
+        const auto checkForNewRelease = [&online]() -> std::optional<std::string> {
+            std::string url;
+            if (crenovix::CheckForNewRelease(online.context, url)) {
+                return url;
+            }
+            return std::nullopt;
+        };
+        const auto openDownloadWindow = [&online, &mainWindow] {
+            crenovix::gui::CDownloadWindowHost host(*mainWindow, online.context);
+            crenovix::OpenDownloadWindow(online.context, host);
+        };
+
         crenovix::gui::CLogindInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
-        crenovix::SMainWindowServices windowServices{services->Enumerator(),
-                                                     services->Ports(),
-                                                     services->Clock(),
-                                                     services->Nonces(),
-                                                     {},
-                                                     {},
-                                                     &inhibitor};
+        crenovix::SMainWindowServices windowServices{
+            services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
+            checkForNewRelease,     openDownloadWindow, &inhibitor};
         crenovix::gui::CrenovixDlg window(devices, windowServices);
+        mainWindow = &window;
         services->WatchDeviceChanges(
             &window, [&window] { window.Logic().OnDeviceChange(crenovix::kDeviceNodesChanged); });
         window.Initialize();

@@ -1,0 +1,101 @@
+// CDownLoad: the download window ("Download Updates") in Qt. It builds the controls of template
+// 135 (object names "ctl<id>"), implements IDownloadWindowView and forwards its events to
+// CDownloadWindow, which decides: Initialize() runs the window's initialisation (columns,
+// catalogue, link), "..." is OnBrowse, "&Download" and Enter are OnDownload, the list's
+// item-changed notification is OnEntryChanged; "&Exit", Escape and the close box reject.
+//
+// A download blocks the window, as the logic wants it: the status line is painted before the
+// download starts. A finished download's path goes to `setMainWindowPath`, which the program
+// binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
+// replaceable functions, so tests never block on a modal box.
+//
+// CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
+// the "Connecting server failed." box through the main window's message box, and the download
+// window run modally over the main window.
+#pragma once
+
+#include "app/qt/CrenovixDlg.h"
+#include "online/DownloadWindow.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace crenovix::gui {
+
+class CHyperLink;
+class CMyListCtrl;
+
+class CDownLoad final : public QDialog, public IDownloadWindowView {
+    Q_OBJECT
+
+public:
+    CDownLoad(SOnlineContext& context, std::function<void(const std::string&)> setMainWindowPath,
+              QWidget* parent = nullptr);
+
+    // The window's initialisation: fills the list from the fetched catalogue (and deletes its
+    // temporary file), selects row 0, points the link at the release notes. Call before showing.
+    void Initialize();
+
+    QWidget* Control(int id) const;
+    CMyListCtrl& List() { return *list_; }
+    CHyperLink& Link() { return *link_; }
+
+    // Replace these to answer the window's boxes without a person.
+    std::function<void(const std::string& text)> messageBoxHandler;
+    std::function<std::optional<std::string>(const SSaveDialogRequest& request)> saveDialogHandler;
+
+    // IDownloadWindowView.
+    IReportListView& UpdatesList() override;
+    std::string GetSaveAsText() override;
+    void SetSaveAsText(const std::string& text) override;
+    void ShowStatusLine(bool shown) override;
+    void SetStatusText(const std::string& text) override;
+    void SetDownloadEnabled(bool enabled) override;
+    void SetLinkText(const std::string& text) override;
+    void SetLinkTarget(const std::string& url) override;
+    void DropLinkUnderline() override;
+    void ShowLink(bool shown) override;
+    void MessageBox(const std::string& text) override;
+    std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
+    void SetMainWindowPath(const std::string& path) override;
+    void EndDialogOk() override;
+
+private:
+    void BuildControls();
+
+    CDownloadWindow logic_;
+    std::function<void(const std::string&)> setMainWindowPath_;
+    std::map<int, QWidget*> controls_;
+    CMyListCtrl* list_ = nullptr;
+    CHyperLink* link_ = nullptr;
+    QLineEdit* saveAs_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* download_ = nullptr;
+};
+
+class CDownloadWindowHost final : public IDownloadWindowHost {
+public:
+    CDownloadWindowHost(CrenovixDlg& mainWindow, SOnlineContext& context)
+        : mainWindow_(mainWindow), context_(context) {}
+
+    // Runs on each download window after it is made and before it opens (tests replace its
+    // boxes here and drive it).
+    std::function<void(CDownLoad&)> prepareWindow;
+
+    void MessageBox(const std::string& text) override;
+    void RunDownloadWindow() override;
+
+private:
+    CrenovixDlg& mainWindow_;
+    SOnlineContext& context_;
+};
+
+} // namespace crenovix::gui

@@ -1,0 +1,164 @@
+#include "app/qt/CHyperLink.h"
+
+#include "controls/linux/DesktopShell.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+
+namespace crenovix::gui {
+
+namespace {
+
+QColor ToQColor(ColorRef colour) {
+    return QColor(static_cast<int>(colour & 0xFFu), static_cast<int>((colour >> 8) & 0xFFu),
+                  static_cast<int>((colour >> 16) & 0xFFu));
+}
+
+ColorRef ToColorRef(const QColor& colour) {
+    return Rgb(static_cast<std::uint8_t>(colour.red()), static_cast<std::uint8_t>(colour.green()),
+               static_cast<std::uint8_t>(colour.blue()));
+}
+
+// The label's alignment as the style bits of the fit rules.
+std::uint32_t FitStyle(Qt::Alignment alignment) {
+    std::uint32_t style = 0;
+    if (alignment & Qt::AlignHCenter) {
+        style |= kSsCenter;
+    } else if (alignment & Qt::AlignRight) {
+        style |= kSsRight;
+    }
+    if (alignment & Qt::AlignVCenter) {
+        style |= kSsCenterImage;
+    }
+    return style;
+}
+
+} // namespace
+
+CHyperLink::CHyperLink(const QString& text, QWidget* parent)
+    : QLabel(text, parent), desktopShell_(std::make_unique<CDesktopShell>()),
+      shell_(desktopShell_.get()) {
+    // Catalogue texts are shown as they are, never as markup.
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop); // a static control's default
+    setMouseTracking(true);
+    state_.crHover = ToColorRef(palette().color(QPalette::Active, QPalette::Highlight));
+    ApplyColour();
+}
+
+CHyperLink::~CHyperLink() = default;
+
+void CHyperLink::Attach() {
+    std::string windowText = text().toStdString();
+    AttachLinkText(state_, windowText);
+    setText(QString::fromStdString(windowText));
+    attached_ = true;
+    ApplyUnderline();
+    FitToText();
+    setCursor(Qt::PointingHandCursor);
+    setToolTip(QString::fromStdString(state_.strTarget));
+}
+
+void CHyperLink::SetTarget(const std::string& url) {
+    state_.strTarget = url;
+    if (attached_) {
+        FitToText();
+        setToolTip(QString::fromStdString(url));
+    }
+}
+
+void CHyperLink::DropUnderline() {
+    state_.bUnderlined = false;
+    if (attached_) {
+        ApplyUnderline();
+        update();
+    }
+}
+
+void CHyperLink::ApplyUnderline() {
+    QFont linkFont = font();
+    linkFont.setUnderline(state_.bUnderlined);
+    setFont(linkFont);
+}
+
+void CHyperLink::FitToText() {
+    if (!attached_ || !state_.bFitToText) {
+        return;
+    }
+    const QRect place = geometry();
+    const QFontMetrics metrics(font());
+    const SRect fitted = crenovix::FitToText(
+        {place.left(), place.top(), place.left() + place.width(), place.top() + place.height()},
+        {metrics.horizontalAdvance(text()), metrics.height()}, FitStyle(alignment()));
+    setGeometry(fitted.left, fitted.top, fitted.right - fitted.left, fitted.bottom - fitted.top);
+}
+
+QColor CHyperLink::TextColour() const {
+    return ToQColor(LinkTextColour(state_));
+}
+
+void CHyperLink::ApplyColour() {
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, TextColour());
+    setPalette(colours);
+}
+
+void CHyperLink::PointerAt(bool inside) {
+    // Without a mouse capture, movements outside arrive only while a button is held after a
+    // press on the link; those are not the pointer arriving.
+    if (!state_.bPointerInside && !inside) {
+        return;
+    }
+    if (TrackPointer(state_, inside) != EPointerChange::None) {
+        ApplyColour();
+        repaint();
+    }
+}
+
+void CHyperLink::enterEvent(QEnterEvent* event) {
+    QLabel::enterEvent(event);
+    PointerAt(true);
+}
+
+void CHyperLink::leaveEvent(QEvent* event) {
+    QLabel::leaveEvent(event);
+    PointerAt(false);
+}
+
+void CHyperLink::mouseMoveEvent(QMouseEvent* event) {
+    QLabel::mouseMoveEvent(event);
+    PointerAt(rect().contains(event->position().toPoint()));
+}
+
+void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        Click();
+    }
+}
+
+void CHyperLink::Click() {
+    const std::int32_t code = ClickLink(state_, *shell_);
+    ApplyColour();
+    if (state_.bOpened) {
+        update();
+        return;
+    }
+    if (beepHandler) {
+        beepHandler();
+    } else {
+        QApplication::beep();
+    }
+    const std::string text = OpenErrorText(code);
+    if (messageBoxHandler) {
+        messageBoxHandler(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                    QString::fromStdString(text), QMessageBox::Ok, window());
+    box.exec();
+}
+
+} // namespace crenovix::gui

@@ -1,0 +1,386 @@
+// The download window, the link and the report list in Qt, driven with the mouse and keys: the
+// catalogue comes from a fake downloader, boxes and the save dialog are answered by the test, the
+// link opens through a fake shell. The last case runs the whole Download command from the main
+// window: catalogue fetch, the modal download window, the file landing in the main window.
+#include "app/qt/CDownLoad.h"
+#include "app/qt/CHyperLink.h"
+#include "app/qt/CMyListCtrl.h"
+#include "device/SerialEnumeration.h"
+#include "online/Catalogue.h"
+#include "sim/SimBench.h"
+#include "support/FakeDownloader.h"
+#include "support/FakeShell.h"
+#include "support/FakeUpdateWindow.h"
+#include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace crenovix;
+using namespace crenovix::gui;
+using namespace crenovix::testsupport;
+
+namespace {
+
+const SServerAddresses kServers{"http://primary.test", "http://second.test"};
+const QString kNotesUrl = "http://primary.test/UploadFiles/ReleaseNotes-Kelvorin.txt";
+const QColor kNormal(0, 0, 238);
+const QColor kVisited(85, 26, 139);
+
+std::string Entry(int n, const std::string& fileName, const std::string& release) {
+    const std::string i = std::to_string(n);
+    return "Type" + i + "=K" + i + "\nFileName" + i + "=" + fileName + "\nVer" + i + "=V1.0" + i +
+           "\nURL" + i + "=http://files.test/f" + i + ".bin\nRelease" + i + "=" + release +
+           "\nReleaseURL" + i + "=http://notes.test/" + i + "\n";
+}
+
+// Entry 1 has no file name, entry 2 no release text.
+const std::string kCatalogue = "[Software]\nVer=V2.2\nURL=http://primary.test/new\n"
+                               "[File List]\nCountEx=3\n" +
+                               Entry(0, "fw-k6", "K6 notes") + Entry(1, "", "K7 notes") +
+                               Entry(2, "fw-k8", "");
+
+// The online services of one test, with the catalogue's temporary file in a folder of its own.
+struct COnline {
+    CTempDir dir;
+    CFakeDownloader catalogues;
+    CFakeDownloader files;
+    CIniFileReader ini;
+    ReleaseLinkTable links{};
+    SOnlineContext context{catalogues, files, ini,
+                           kServers,   links, dir.File("__Kelvorin_temp__.ini")};
+};
+
+// The download window opened on kCatalogue, with boxes and the save dialog recorded.
+class CWindowBench {
+public:
+    CWindowBench() {
+        std::ofstream(online.context.tempFile) << kCatalogue;
+        window.messageBoxHandler = [this](const std::string& text) { boxes.push_back(text); };
+        window.saveDialogHandler = [this](const SSaveDialogRequest& request) {
+            requests.push_back(request);
+            return saveAnswer;
+        };
+        window.Initialize();
+        window.show();
+    }
+    QLineEdit* SaveAs() { return window.findChild<QLineEdit*>("ctl1002"); }
+    QPushButton* Button(int id) { return window.findChild<QPushButton*>(QString("ctl%1").arg(id)); }
+    QLabel* Status() { return window.findChild<QLabel*>("ctl1022"); }
+    void ClickRow(int row) {
+        CMyListCtrl& list = window.List();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualItemRect(list.topLevelItem(row)).center());
+    }
+
+    COnline online;
+    std::vector<std::string> mainWindowPaths;
+    CDownLoad window{online.context,
+                     [this](const std::string& path) { mainWindowPaths.push_back(path); }};
+    std::vector<std::string> boxes;
+    std::vector<SSaveDialogRequest> requests;
+    std::optional<std::string> saveAnswer;
+};
+
+// Counts the paint events a widget receives.
+class CPaintCounter final : public QObject {
+public:
+    explicit CPaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+int TextWidth(const QWidget& widget, const QString& text) {
+    return QFontMetrics(widget.font()).horizontalAdvance(text);
+}
+
+} // namespace
+
+class DownloadWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openingSelectsRowZeroAndPointsTheLinkAtTheReleaseNotes() {
+        CWindowBench w;
+        CMyListCtrl& list = w.window.List();
+        CHyperLink& link = w.window.Link();
+        QCOMPARE(list.columnCount(), 6);
+        QCOMPARE(list.headerItem()->text(5), "Note");
+        QCOMPARE(list.topLevelItemCount(), 3);
+        QCOMPARE(list.topLevelItem(2)->text(4), "http://files.test/f2.bin");
+        QCOMPARE(list.currentIndex().row(), 0);
+        QCOMPARE(list.GetFirstSelectedRow(), 0);
+        QCOMPARE(w.SaveAs()->text(), "fw-k6.bin");
+        QCOMPARE(link.text(), "K6 notes");
+        QCOMPARE(link.toolTip(), kNotesUrl);
+        QVERIFY(link.isVisible());
+        QVERIFY(!link.font().underline());
+        QCOMPARE(link.width(), TextWidth(link, "K6 notes")); // refitted to the entry's text
+        QVERIFY(!w.Status()->isVisible());
+        QVERIFY(!std::filesystem::exists(w.online.context.tempFile));
+
+        // Selected by the mouse: entry 0 now opens its own release address.
+        w.ClickRow(2);
+        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+        QCOMPARE(link.width(), 0); // an empty release text: nothing visible
+        w.ClickRow(0);
+        QCOMPARE(link.State().strTarget, "http://notes.test/0");
+        QCOMPARE(link.text(), "K6 notes");
+
+        w.ClickRow(1); // no file name: no lone ".bin"
+        QCOMPARE(w.SaveAs()->text(), "");
+        QCOMPARE(link.text(), "K7 notes");
+    }
+
+    void aPathChosenWithBrowseIsReplacedByALaterSelection() {
+        CWindowBench w;
+        w.saveAnswer = "/home/user/chosen.bin";
+        QTest::mouseClick(w.Button(1016), Qt::LeftButton);
+        QCOMPARE(w.requests.size(), 1u);
+        QCOMPARE(w.requests[0].initialName, "fw-k6");
+        QCOMPARE(w.SaveAs()->text(), "/home/user/chosen.bin");
+
+        w.ClickRow(2);
+        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+        w.saveAnswer.reset(); // cancelled: nothing changes
+        QTest::mouseClick(w.Button(1016), Qt::LeftButton);
+        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+    }
+
+    void aFailedDownloadKeepsTheWindowOpen() {
+        CWindowBench w;
+        w.online.files.failures["http://files.test/f0.bin"] = {
+            static_cast<std::int32_t>(0x800C0006u), "The server does not have this file."};
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const CPaintCounter statusPaints(w.Status());
+        std::vector<bool> shownWhileBlocked;
+        w.online.files.onDownload = [&](const CFakeDownloader::SCall&) {
+            // Painted before the download blocks the event loop.
+            shownWhileBlocked.push_back(w.Status()->isVisible() && statusPaints.paints > 0);
+            QCOMPARE(w.Status()->text(), "Download:http://files.test/f0.bin");
+            QVERIFY(!w.Button(1)->isEnabled());
+        };
+        QTest::mouseClick(w.Button(1), Qt::LeftButton);
+        QCOMPARE(shownWhileBlocked, std::vector<bool>{true});
+        QCOMPARE(w.boxes, std::vector<std::string>{"Download failed.\n\nError = 0x800C0006\n\n"
+                                                   "The server does not have this file."});
+        QVERIFY(w.window.isVisible());
+        QVERIFY(w.Button(1)->isEnabled());
+        QVERIFY(!w.Status()->isVisible());
+        QVERIFY(w.mainWindowPaths.empty());
+
+        // Enter is the Download button too.
+        QTest::keyClick(w.SaveAs(), Qt::Key_Return);
+        QCOMPARE(w.online.files.calls.size(), 2u);
+    }
+
+    void theLinkIsSetUpWhenAttached() {
+        QWidget parent;
+        auto* link = new CHyperLink("", &parent);
+        link->setGeometry(10, 10, 300, 40);
+        link->SetTarget("http://primary.test/new");
+        link->DropUnderline();
+        QCOMPARE(link->geometry(), QRect(10, 10, 300, 40)); // not attached yet: fields only
+        link->Attach();
+        QCOMPARE(link->text(), "http://primary.test/new");
+        QCOMPARE(link->toolTip(), "http://primary.test/new");
+        QVERIFY(!link->font().underline());
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(link->width(), TextWidth(*link, link->text()));
+    }
+
+    void theLinkFitsItsText_data() {
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("plain") << int(Qt::AlignLeft | Qt::AlignTop) << "left edge";
+        QTest::newRow("right") << int(Qt::AlignRight | Qt::AlignTop) << "right edge";
+        QTest::newRow("centred") << int(Qt::AlignHCenter | Qt::AlignTop) << "centre";
+        QTest::newRow("centre-image") << int(Qt::AlignLeft | Qt::AlignVCenter) << "middle";
+    }
+    void theLinkFitsItsText() {
+        QFETCH(int, alignment);
+        QFETCH(QString, kept);
+        QWidget parent;
+        auto* link = new CHyperLink("Release notes", &parent);
+        link->setAlignment(Qt::Alignment(alignment));
+        const QRect place(20, 10, 300, 60);
+        link->setGeometry(place);
+        link->Attach();
+        const QRect fitted = link->geometry();
+        const int w = TextWidth(*link, "Release notes");
+        const int h = link->fontMetrics().height();
+        // Centring moves both edges by the same whole number of pixels: one more is left over
+        // when the difference is odd.
+        QCOMPARE(fitted.width(), kept == "centre" ? w + (place.width() - w) % 2 : w);
+        QCOMPARE(fitted.height(), kept == "middle" ? h + (place.height() - h) % 2 : h);
+        QCOMPARE(fitted.top(), kept == "middle" ? place.top() + (place.height() - h) / 2 : 10);
+        if (kept == "right edge") {
+            QCOMPARE(fitted.x() + fitted.width(), place.x() + place.width());
+        } else if (kept == "centre") {
+            QCOMPARE(fitted.x(), place.x() + (place.width() - w) / 2);
+        } else {
+            QCOMPARE(fitted.x(), place.x());
+        }
+    }
+
+    void theLinkColoursFollowThePointerAndTheLastClick() {
+        QWidget parent;
+        parent.resize(400, 100);
+        auto* link = new CHyperLink("Release notes", &parent);
+        link->setGeometry(10, 10, 200, 20);
+        CFakeShell shell;
+        link->SetShell(shell);
+        int beeps = 0;
+        std::vector<std::string> boxes;
+        link->beepHandler = [&] { ++beeps; };
+        link->messageBoxHandler = [&](const std::string& text) { boxes.push_back(text); };
+        link->Attach();
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        const QColor hover = parent.palette().color(QPalette::Active, QPalette::Highlight);
+        const auto colour = [&] { return link->palette().color(QPalette::WindowText); };
+        const auto enter = [&] { QTest::mouseMove(link, link->rect().center()); };
+        const auto leave = [&] { QTest::mouseMove(&parent, QPoint(390, 90)); };
+
+        QCOMPARE(colour(), kNormal);
+        enter();
+        QCOMPARE(colour(), hover);
+        leave();
+        QCOMPARE(colour(), kNormal);
+
+        // Without a target of its own the link opens its text.
+        enter();
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+        QCOMPARE(shell.log, std::vector<std::string>{"open Release notes"});
+        QCOMPARE(colour(), hover);
+        leave();
+        QCOMPARE(colour(), kVisited);
+
+        // A failed open: a beep, the reason, and the normal colour again.
+        shell.openCode = 2;
+        enter();
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+        QCOMPARE(beeps, 1);
+        QCOMPARE(boxes, std::vector<std::string>{
+                            "Unable to open hyperlink:\n\nThe specified file was not found."});
+        leave();
+        QCOMPARE(colour(), kNormal);
+    }
+
+    void theListsLastColumnReachesTheRightEdge() {
+        CMyListCtrl list;
+        list.resize(400, 200);
+        for (std::size_t i = 0; i < kDownloadColumns.size(); ++i) {
+            list.InsertColumn(static_cast<int>(i), kDownloadColumns[i].heading,
+                              kDownloadColumns[i].widthPx);
+        }
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QHeaderView* header = list.header();
+        const auto rightEnd = [&] { return header->sectionPosition(5) + header->sectionSize(5); };
+
+        // 625 pixels of other columns in a 400-pixel list: the heading's width stays.
+        QCOMPARE(header->sectionSize(5), header->sectionSizeHint(5));
+        QVERIFY(header->sectionSize(5) > TextWidth(*header, "Note"));
+
+        header->resizeSection(4, 20); // a divider dragged: 345 pixels are left of "Note"
+        QCOMPARE(rightEnd(), list.viewport()->width());
+        list.resize(700, 200);
+        QCOMPARE(rightEnd(), list.viewport()->width());
+        list.resize(450, 200);
+        QCOMPARE(rightEnd(), list.viewport()->width());
+    }
+
+    void aDownloadFromTheMainWindowLoadsTheFile() {
+        COnline online;
+        online.catalogues.contents[kServers.PrimaryCatalogueUrl()] = kCatalogue;
+        CVirtualClock clock;
+        sim::CSimBench bench{clock};
+        CDeviceEnumerator enumerator{bench, bench};
+        CFixedNonces nonces{{1}};
+        SDeviceListState devices;
+        CrenovixDlg* mainWindow = nullptr;
+        std::function<void(CDownLoad&)> prepare;
+        const auto checkForNewRelease = [&]() -> std::optional<std::string> {
+            std::string url;
+            return CheckForNewRelease(online.context, url) ? std::optional(url) : std::nullopt;
+        };
+        const auto openDownloadWindow = [&] {
+            CDownloadWindowHost host(*mainWindow, online.context);
+            host.prepareWindow = prepare;
+            OpenDownloadWindow(online.context, host);
+        };
+        SMainWindowServices services{enumerator,         bench,  clock, nonces, checkForNewRelease,
+                                     openDownloadWindow, nullptr};
+        CrenovixDlg window(devices, services);
+        mainWindow = &window;
+        std::vector<SMessageBoxCall> boxes;
+        window.messageBoxHandler = [&](const std::string& text, const std::string& title,
+                                       EMessageIcon icon) {
+            boxes.push_back({text, title, icon, 0});
+        };
+        window.Initialize();
+        window.show();
+
+        // The start-up check found V2.2: the release link shows, without underline.
+        auto* releaseLink = window.findChild<CHyperLink*>("ctl1023");
+        QVERIFY(releaseLink->isVisible());
+        QCOMPARE(releaseLink->State().strTarget, "http://primary.test/new");
+        QVERIFY(!releaseLink->font().underline());
+
+        // Both servers down: the message, no window.
+        online.catalogues.contents.clear();
+        int windowsOpened = 0;
+        prepare = [&](CDownLoad&) { ++windowsOpened; };
+        QTest::mouseClick(window.findChild<QPushButton*>("ctl1016"), Qt::LeftButton);
+        QCOMPARE(boxes.size(), 1u);
+        QVERIFY(boxes[0].text.starts_with("Connecting server failed.\n\nError = 0x800C0004"));
+        QCOMPARE(boxes[0].icon, EMessageIcon::None);
+        QCOMPARE(windowsOpened, 0);
+
+        // The window opens, the user types where to save and presses Download.
+        online.catalogues.contents[kServers.PrimaryCatalogueUrl()] = kCatalogue;
+        SHeaderFields fields;
+        fields.version = "V1.07";
+        const std::vector<std::uint8_t> file =
+            Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 3)).bytes;
+        online.files.contents["http://files.test/f0.bin"] = std::string(file.begin(), file.end());
+        const std::string savePath = online.dir.File("saved.bin");
+        int result = -1;
+        prepare = [&](CDownLoad& download) {
+            download.messageBoxHandler = [&](const std::string& text) {
+                boxes.push_back({text, "", EMessageIcon::None, 0});
+            };
+            QObject::connect(&download, &QDialog::finished, [&](int code) { result = code; });
+            QTimer::singleShot(0, &download, [&download, &savePath] {
+                auto* saveAs = download.findChild<QLineEdit*>("ctl1002");
+                saveAs->clear();
+                QTest::keyClicks(saveAs, QString::fromStdString(savePath));
+                QTest::mouseClick(download.findChild<QPushButton*>("ctl1"), Qt::LeftButton);
+            });
+            QTimer::singleShot(5000, &download, &QDialog::reject); // never hang the test
+        };
+        QTest::mouseClick(window.findChild<QPushButton*>("ctl1016"), Qt::LeftButton);
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(boxes.size(), 1u);
+        QCOMPARE(ReadBytes(savePath), file);
+        QCOMPARE(window.GetText(ctl::kPath), savePath);
+        QCOMPARE(window.GetText(ctl::kVersionText), "V1.07");
+    }
+};
+
+QTEST_MAIN(DownloadWindowTest)
+#include "DownloadWindowTest.moc"
