@@ -165,8 +165,9 @@ void CHidRun::Run() {
         const auto start =
             StartFrame(header.dwPayloadLength,
                        StartFrameModel(header.byPayloadMode, header.byDeviceCode), version, nonce);
-        port_.Write(start.data(), start.size());
-        if (!ReadReply(kStartReplyTimeoutMs)) {
+        // A failed write never reached the charger, so whatever is read next is not its answer:
+        // the step ends as if the reply were missing (here and for the key word and blocks).
+        if (!port_.Write(start.data(), start.size()) || !ReadReply(kStartReplyTimeoutMs)) {
             EndWithError(kNoStartReply);
             return;
         }
@@ -190,9 +191,8 @@ void CHidRun::Run() {
         const std::uint32_t keyWord = words[2] ^ nonce;
         std::array<std::uint8_t, 4> keyBytes{};
         WriteLe32(keyBytes.data(), keyWord);
-        port_.Write(keyBytes.data(), keyBytes.size());
         transferKey = keyWord + header.dwPayloadLength;
-        if (!ReadReply(kKeyReplyTimeoutMs)) {
+        if (!port_.Write(keyBytes.data(), keyBytes.size()) || !ReadReply(kKeyReplyTimeoutMs)) {
             EndWithError(kNoKeyReply);
             return;
         }
@@ -230,8 +230,7 @@ void CHidRun::Run() {
                 block[i] ^= key[i % 4] ^ TransferMask[i % 16];
             }
         }
-        port_.Write(block.data(), block.size());
-        if (!ReadReply(kBlockReplyTimeoutMs)) {
+        if (!port_.Write(block.data(), block.size()) || !ReadReply(kBlockReplyTimeoutMs)) {
             EndWithError(kNoBlockReply);
             return;
         }

@@ -1,5 +1,9 @@
+#include "protocol/Frames.h"
+#include "support/FakePort.h"
 #include "support/RunFixture.h"
 
+#include <array>
+#include <span>
 #include <tuple>
 
 using namespace crenovix;
@@ -239,6 +243,50 @@ TEST_F(HidUpdateTest, BlockRefused) {
     PressUpdate();
     ExpectCommunicationError(1009);
     EXPECT_EQ(window_.progressPos, 9);
+}
+
+// Found by fuzzing the dialogue: the charger answers block 0 twice, the write of block 1 fails,
+// and the repeated "&" was taken as block 1's answer, so the run showed "Upgrade completion!"
+// although block 1 never left the computer. A failed write now ends its step as a missing reply.
+TEST_F(HidUpdateTest, AFailedBlockWriteIsNotAnsweredByARepeatedReply) {
+    UseFile(EPackVariant::Aes, 2 * kHidBlockSize);
+    CFakePortOpener ports;
+    // Writes: boot request (no answer: already in the boot loader), start frame, key word,
+    // block 0, block 1.
+    ports.line->FailWriteAt(4);
+    ports.line->onWrite = [](CFakeLine& line, std::span<const std::uint8_t> report) {
+        const std::size_t index = line.Writes().size() - 1;
+        if (index == 1) {
+            // Accepted, with the CRC word that makes the reply check against the nonce.
+            std::array<std::uint32_t, 4> words = {ReadLe32(&report[1 + 32]), 0x00010002u,
+                                                  0x13572468u, 0u};
+            Bytes reply(20, 0);
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                WriteLe32(&reply[4 * i], words[i]);
+            }
+            WriteLe32(&reply[16], CrcWords(words));
+            reply[0] = kReplyAccepted;
+            line.QueueHidReport(reply);
+        } else if (index == 2) {
+            line.QueueHidReport({kReplyAccepted});
+        } else if (index == 3) {
+            line.QueueHidReport({kReplyAccepted});
+            line.QueueHidReport({kReplyAccepted});
+        }
+    };
+    devices_.rows[0] = {"Kavro Kelvorin K4", "SIM0001", "HID0", 0};
+    devices_.nDeviceCount = 1;
+    window_.selection = 0;
+    SUpdateContext context{window_, clock_, ports, devices_, nonces_, image_};
+
+    RunHidUpdate(context);
+
+    ASSERT_EQ(window_.boxes.size(), 1u);
+    EXPECT_EQ(window_.boxes[0].text, CommunicationErrorText(1008));
+    EXPECT_EQ(ports.line->Writes().size(), 5u) << "nothing is sent after the failed block";
+    EXPECT_EQ(ports.line->OpenChannels(), 0);
+    EXPECT_NE(std::find(window_.events.begin(), window_.events.end(), "restore"),
+              window_.events.end());
 }
 
 TEST_F(HidUpdateTest, ChargerAlreadyInItsBootLoader) {
