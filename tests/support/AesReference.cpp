@@ -1,8 +1,11 @@
 #include "support/AesReference.h"
 
+#include "support/SmallAes.h"
 #include "updatefile/Aes.h"
 
+#if CRENOVIX_HAVE_OPENSSL
 #include <openssl/evp.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -11,6 +14,8 @@
 #include <stdexcept>
 
 namespace crenovix::testsupport {
+
+#if CRENOVIX_HAVE_OPENSSL
 namespace {
 
 void OpenSslAesEcb(const std::uint8_t key[16], const std::uint8_t in[16], std::uint8_t out[16],
@@ -45,6 +50,7 @@ void OpenSslAesEcbEncrypt(const std::uint8_t key[16], const std::uint8_t in[16],
                           std::uint8_t out[16]) {
     OpenSslAesEcb(key, in, out, true);
 }
+#endif
 
 void ReverseWordGroups(std::uint8_t block[16]) {
     for (std::size_t group = 0; group < 16; group += 4) {
@@ -57,7 +63,11 @@ void AesEncryptHeaderBlockStored(const std::uint8_t storedKey[16], std::uint8_t 
     std::copy_n(storedKey, 16, key.begin());
     ReverseWordGroups(key.data());
     ReverseWordGroups(block);
+#if CRENOVIX_HAVE_OPENSSL
     OpenSslAesEcbEncrypt(key.data(), block, block);
+#else
+    SmallAesEcbEncrypt(key.data(), block, block);
+#endif
     ReverseWordGroups(block);
 }
 
