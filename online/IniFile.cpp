@@ -148,12 +148,16 @@ std::unique_ptr<IIniSource> ParseIniText(const std::string& text) {
 }
 
 std::unique_ptr<IIniSource> CIniFileReader::Open(const std::string& path) {
+    // Read in small steps up to the limit: a catalogue is a few kilobytes, and a buffer of the
+    // whole limit per read would be cleared for nothing.
     std::string text;
     std::ifstream file(path, std::ios::binary);
-    if (file) {
-        text.resize(kMaxIniBytes);
-        file.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    char chunk[4096];
+    while (file && text.size() < kMaxIniBytes) {
+        const auto want =
+            static_cast<std::streamsize>(std::min(sizeof chunk, kMaxIniBytes - text.size()));
+        file.read(chunk, want);
+        text.append(chunk, static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
     }
     return std::make_unique<CParsedIni>(text);
 }

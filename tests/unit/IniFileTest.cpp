@@ -113,4 +113,17 @@ TEST(IniFile, FilesAreReadWithTheirLineEndsAndByteOrderMark) {
     EXPECT_EQ(reader.Open(dir.File("missing.ini"))->GetString("Software", "Ver", "V1.0"), "V1.0");
 }
 
+TEST(IniFile, FilesAreReadUpToOneMebibyte) {
+    testsupport::CTempDir dir;
+    const std::string path = dir.File("large.ini");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "[Software]\nVer=V9.9\n;" << std::string(1024 * 1024, 'x') << "\n[Late]\nKey=1\n";
+    }
+    CIniFileReader reader;
+    const auto ini = reader.Open(path);
+    EXPECT_EQ(ini->GetString("Software", "Ver", ""), "V9.9") << "read across many chunks";
+    EXPECT_EQ(ini->GetInt("Late", "Key", 0), 0) << "nothing past the limit is read";
+}
+
 } // namespace
