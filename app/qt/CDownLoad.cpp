@@ -4,27 +4,16 @@
 #include "app/qt/Artwork.h"
 #include "app/qt/CHyperLink.h"
 #include "app/qt/CMyListCtrl.h"
+#include "app/qt/TemplateWidgets.h"
 
 #include <QFileDialog>
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <algorithm>
-
 namespace crenovix::gui {
-
-namespace {
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string ToUtf8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-} // namespace
 
 CDownLoad::CDownLoad(SOnlineContext& context,
                      std::function<void(const std::string&)> setMainWindowPath, QWidget* parent)
@@ -45,66 +34,9 @@ CDownLoad::CDownLoad(SOnlineContext& context,
 }
 
 void CDownLoad::BuildControls() {
-    const QFontMetrics metrics(font());
-    const SDialogUnits units = DialogUnitsFromFont(
-        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
-        metrics.height());
-    const SDialogTemplate& dialog = DownloadWindowTemplate();
-    setFixedSize(units.X(dialog.w), units.Y(dialog.h));
-
-    for (const SControlTemplate& control : dialog.controls) {
-        const QString caption = FromUtf8(control.caption);
-        const QRect place(units.X(control.x), units.Y(control.y), units.X(control.w),
-                          units.Y(control.h));
-        QWidget* widget = nullptr;
-        switch (control.kind) {
-        case EControlKind::Picture: {
-            auto* picture = new QLabel(this);
-            picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            picture->setPixmap(DownloadSidePicture(place.size() - QSize(2, 2)));
-            widget = picture;
-            break;
-        }
-        case EControlKind::Link:
-            link_ = new CHyperLink(caption, this);
-            widget = link_;
-            break;
-        case EControlKind::ReportList:
-            list_ = new CMyListCtrl(this);
-            widget = list_;
-            break;
-        case EControlKind::Edit:
-            widget = new QLineEdit(this);
-            break;
-        case EControlKind::Button:
-        case EControlKind::DefaultButton: {
-            auto* button = new QPushButton(caption, this);
-            button->setAutoDefault(false);
-            button->setDefault(control.kind == EControlKind::DefaultButton);
-            widget = button;
-            break;
-        }
-        default: {
-            auto* label = new QLabel(caption, this);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            widget = label;
-            break;
-        }
-        }
-        QRect geometry = place;
-        if (control.kind == EControlKind::Label && control.id == 0) {
-            // A fixed caption that the platform's font sets wider grows to the right.
-            geometry.setWidth(std::max(place.width(), widget->sizeHint().width()));
-        }
-        widget->setGeometry(geometry);
-        widget->setVisible(!control.hidden);
-        if (control.id != 0) {
-            widget->setObjectName(QString("ctl%1").arg(control.id));
-            controls_[control.id] = widget;
-        }
-    }
-    link_->Attach();
+    controls_ = BuildFromTemplate(*this, DownloadWindowTemplate(), DownloadSidePicture);
+    list_ = qobject_cast<CMyListCtrl*>(Control(download_ctl::kUpdatesList));
+    link_ = qobject_cast<CHyperLink*>(Control(download_ctl::kReleaseNotesLink));
     saveAs_ = static_cast<QLineEdit*>(Control(download_ctl::kSaveAs));
     status_ = static_cast<QLabel*>(Control(download_ctl::kStatus));
     download_ = static_cast<QPushButton*>(Control(download_ctl::kDownload));

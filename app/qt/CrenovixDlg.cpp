@@ -4,14 +4,13 @@
 #include "app/StartUp.h"
 #include "app/qt/Artwork.h"
 #include "app/qt/CHyperLink.h"
+#include "app/qt/TemplateWidgets.h"
 #include "updatefile/UpdateFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,22 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include <algorithm>
-
 namespace crenovix::gui {
-
-namespace {
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string ToUtf8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-// Windows marks mnemonics with "&" as Qt does; the captions pass through unchanged.
-QString Caption(std::string_view caption) {
-    return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
-}
-} // namespace
 
 CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, QWidget* parent)
     : QDialog(parent), logic_(*this, devices, std::move(services)) {
@@ -50,88 +34,9 @@ CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services
 }
 
 void CrenovixDlg::BuildControls() {
-    const QFontMetrics metrics(font());
-    const SDialogUnits units = DialogUnitsFromFont(
-        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
-        metrics.height());
-    const SDialogTemplate& dialog = MainWindowTemplate();
-    setFixedSize(units.X(dialog.w), units.Y(dialog.h));
-
-    std::vector<QWidget*> groupBoxes;
-    for (const SControlTemplate& control : dialog.controls) {
-        QWidget* widget = nullptr;
-        const QString caption = Caption(control.caption);
-        switch (control.kind) {
-        case EControlKind::Picture: {
-            auto* picture = new QLabel(this);
-            picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            picture->setPixmap(SidePicture(QSize(units.X(control.w) - 2, units.Y(control.h) - 2)));
-            widget = picture;
-            break;
-        }
-        case EControlKind::Link:
-            widget = new CHyperLink(caption, this);
-            break;
-        case EControlKind::Label: {
-            auto* label = new QLabel(caption, this);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            label->setWordWrap(control.h > 10);
-            widget = label;
-            break;
-        }
-        case EControlKind::CenteredText:
-            widget = new QLabel(caption, this);
-            static_cast<QLabel*>(widget)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-            break;
-        case EControlKind::CheckBox:
-            widget = new QCheckBox(caption, this);
-            break;
-        case EControlKind::ListBox:
-        case EControlKind::ReportList:
-            list_ = new QListWidget(this);
-            list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            widget = list_;
-            break;
-        case EControlKind::GroupBox:
-            widget = new QGroupBox(caption, this);
-            groupBoxes.push_back(widget);
-            break;
-        case EControlKind::Edit:
-            widget = new QLineEdit(this);
-            break;
-        case EControlKind::Button:
-        case EControlKind::DefaultButton: {
-            auto* button = new QPushButton(caption, this);
-            button->setAutoDefault(false);
-            button->setDefault(control.kind == EControlKind::DefaultButton);
-            widget = button;
-            break;
-        }
-        case EControlKind::ProgressBar:
-            progress_ = new QProgressBar(this);
-            progress_->setTextVisible(false);
-            widget = progress_;
-            break;
-        }
-        int width = units.X(control.w);
-        if (control.kind == EControlKind::Label && !control.caption.empty()) {
-            // The platform's font may set a caption wider than the Windows dialog font did;
-            // a fixed caption grows to the right rather than lose its last letters.
-            width = std::max(width, widget->sizeHint().width());
-        }
-        widget->setGeometry(units.X(control.x), units.Y(control.y), width, units.Y(control.h));
-        widget->setVisible(!control.hidden);
-        if (auto* link = qobject_cast<CHyperLink*>(widget)) {
-            link->Attach(); // after it has its place: it shrinks to its text
-        }
-        if (control.id != 0) {
-            widget->setObjectName(QString("ctl%1").arg(control.id));
-            controls_[control.id] = widget;
-        }
-    }
-    for (QWidget* box : groupBoxes) {
-        box->lower();
-    }
+    controls_ = BuildFromTemplate(*this, MainWindowTemplate(), SidePicture);
+    list_ = qobject_cast<QListWidget*>(Control(ctl::kDeviceList));
+    progress_ = qobject_cast<QProgressBar*>(Control(ctl::kProgress));
 }
 
 void CrenovixDlg::ConnectEvents() {

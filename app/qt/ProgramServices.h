@@ -36,7 +36,7 @@ protected:
 };
 
 // `simulate`: the value of CRENOVIX_SIMULATE, or nullptr for the real devices. `seed` seeds the
-// start frame's nonces. nullptr with `error` set when the demo specification is not understood.
+// start frame's nonces. nullptr with `error` set when the list of demo chargers is not understood.
 std::unique_ptr<CProgramServices> CreateProgramServices(const char* simulate, std::string& error,
                                                         std::uint32_t seed);
 

@@ -1,0 +1,127 @@
+#include "app/qt/TemplateWidgets.h"
+
+#include "app/qt/CHyperLink.h"
+#include "app/qt/CMyListCtrl.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace crenovix::gui {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToUtf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+namespace {
+
+QLabel* MakeLabel(const QString& caption, Qt::Alignment alignment, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    // Texts come from update files and catalogues: never let Qt read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+QWidget* MakeWidget(const SControlTemplate& control, const QSize& size, QDialog& dialog,
+                    const std::function<QPixmap(QSize)>& picture) {
+    const QString caption = FromUtf8(control.caption);
+    switch (control.kind) {
+    case EControlKind::Picture: {
+        auto* label = new QLabel(&dialog);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setPixmap(picture(size - QSize(2, 2)));
+        return label;
+    }
+    case EControlKind::Label: {
+        QLabel* label = MakeLabel(caption, Qt::AlignLeft, &dialog);
+        label->setWordWrap(control.h > 10);
+        return label;
+    }
+    case EControlKind::CenteredText:
+        return MakeLabel(caption, Qt::AlignHCenter, &dialog);
+    case EControlKind::Link:
+        return new CHyperLink(caption, &dialog);
+    case EControlKind::CheckBox:
+        return new QCheckBox(caption, &dialog);
+    case EControlKind::ListBox: {
+        auto* list = new QListWidget(&dialog);
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return list;
+    }
+    case EControlKind::ReportList:
+        return new CMyListCtrl(&dialog);
+    case EControlKind::GroupBox:
+        return new QGroupBox(caption, &dialog);
+    case EControlKind::Edit:
+        return new QLineEdit(&dialog);
+    case EControlKind::Button:
+    case EControlKind::DefaultButton: {
+        auto* button = new QPushButton(caption, &dialog);
+        button->setAutoDefault(false);
+        button->setDefault(control.kind == EControlKind::DefaultButton);
+        return button;
+    }
+    case EControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(&dialog);
+        bar->setTextVisible(false);
+        return bar;
+    }
+    }
+    return new QWidget(&dialog);
+}
+
+} // namespace
+
+std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate& layout,
+                                          const std::function<QPixmap(QSize)>& picture) {
+    const QFontMetrics metrics(dialog.font());
+    const SDialogUnits units = DialogUnitsFromFont(
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        metrics.height());
+    dialog.setFixedSize(units.X(layout.w), units.Y(layout.h));
+
+    std::map<int, QWidget*> controls;
+    std::vector<QWidget*> groupBoxes;
+    for (const SControlTemplate& control : layout.controls) {
+        QRect place(units.X(control.x), units.Y(control.y), units.X(control.w), units.Y(control.h));
+        QWidget* widget = MakeWidget(control, place.size(), dialog, picture);
+        if (control.kind == EControlKind::Label && !control.caption.empty()) {
+            // The platform's font may set a caption wider than the Windows dialog font did;
+            // a fixed caption grows to the right rather than lose its last letters.
+            place.setWidth(std::max(place.width(), widget->sizeHint().width()));
+        }
+        widget->setGeometry(place);
+        widget->setVisible(!control.hidden);
+        if (auto* link = qobject_cast<CHyperLink*>(widget)) {
+            link->Attach(); // after it has its place: it shrinks to its text
+        }
+        if (control.kind == EControlKind::GroupBox) {
+            groupBoxes.push_back(widget);
+        }
+        if (control.id != 0) {
+            widget->setObjectName(QString("ctl%1").arg(control.id));
+            controls[control.id] = widget;
+        }
+    }
+    // Group boxes frame controls created after them; keep them behind.
+    for (QWidget* box : groupBoxes) {
+        box->lower();
+    }
+    return controls;
+}
+
+} // namespace crenovix::gui
