@@ -45,6 +45,41 @@ void DrawBattery(QPainter& painter, const QRectF& area, double level) {
     painter.setPen(QPen(kBody, std::max(1.0, w * 0.03)));
     painter.drawPath(bolt);
 }
+void FillSky(QPainter& painter, QSize size) {
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor(0x2C, 0x6E, 0xA8));
+    sky.setColorAt(1, QColor(0x0E, 0x2A, 0x47));
+    painter.fillRect(QRect(QPoint(0, 0), size), sky);
+}
+
+// Two centred lines under the picture: a bold title at `top` and a subtitle below it. Sizes and
+// heights are fractions of the picture so the captions scale with it.
+struct SCaptions {
+    const char* title;
+    const char* subtitle;
+    double top;
+    double titleHeight;
+    double subtitleHeight;
+    int titleDivisor;    // title pixel size = width / titleDivisor
+    int subtitleDivisor; // likewise
+};
+
+void DrawCaptions(QPainter& painter, QSize size, const SCaptions& captions) {
+    painter.setPen(QColor(0xE8, 0xEE, 0xF4));
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(std::max(8, size.width() / captions.titleDivisor));
+    painter.setFont(font);
+    painter.drawText(
+        QRectF(0, size.height() * captions.top, size.width(), size.height() * captions.titleHeight),
+        Qt::AlignCenter, captions.title);
+    font.setBold(false);
+    font.setPixelSize(std::max(7, size.width() / captions.subtitleDivisor));
+    painter.setFont(font);
+    painter.drawText(QRectF(0, size.height() * (captions.top + captions.titleHeight), size.width(),
+                            size.height() * captions.subtitleHeight),
+                     Qt::AlignCenter, captions.subtitle);
+}
 } // namespace
 
 QPixmap AppIconPixmap(int size) {
@@ -69,24 +104,10 @@ QPixmap SidePicture(QSize size) {
     QPixmap pixmap(size);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, size.height());
-    sky.setColorAt(0, QColor(0x2C, 0x6E, 0xA8));
-    sky.setColorAt(1, QColor(0x0E, 0x2A, 0x47));
-    painter.fillRect(pixmap.rect(), sky);
+    FillSky(painter, size);
     const double w = size.width() * 0.5;
     DrawBattery(painter, QRectF((size.width() - w) / 2, size.height() * 0.2, w, w * 1.9), 0.8);
-    painter.setPen(QColor(0xE8, 0xEE, 0xF4));
-    QFont font = painter.font();
-    font.setBold(true);
-    font.setPixelSize(std::max(8, size.width() / 7));
-    painter.setFont(font);
-    painter.drawText(QRectF(0, size.height() * 0.72, size.width(), size.height() * 0.1),
-                     Qt::AlignCenter, "Kelvorin");
-    font.setBold(false);
-    font.setPixelSize(std::max(7, size.width() / 10));
-    painter.setFont(font);
-    painter.drawText(QRectF(0, size.height() * 0.82, size.width(), size.height() * 0.08),
-                     Qt::AlignCenter, "Firmware Update");
+    DrawCaptions(painter, size, {"Kelvorin", "Firmware Update", 0.72, 0.1, 0.08, 7, 10});
     return pixmap;
 }
 
@@ -94,10 +115,7 @@ QPixmap DownloadSidePicture(QSize size) {
     QPixmap pixmap(size);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, size.height());
-    sky.setColorAt(0, QColor(0x2C, 0x6E, 0xA8));
-    sky.setColorAt(1, QColor(0x0E, 0x2A, 0x47));
-    painter.fillRect(pixmap.rect(), sky);
+    FillSky(painter, size);
 
     // A downward arrow over the battery: the file comes down to the charger.
     const double cx = size.width() / 2.0;
@@ -121,18 +139,7 @@ QPixmap DownloadSidePicture(QSize size) {
     const double h = std::min(w * 1.9, size.height() * 0.76 - batteryTop);
     DrawBattery(painter, QRectF(cx - w / 2, batteryTop, w, h), 0.45);
 
-    painter.setPen(QColor(0xE8, 0xEE, 0xF4));
-    QFont font = painter.font();
-    font.setBold(true);
-    font.setPixelSize(std::max(8, size.width() / 6));
-    painter.setFont(font);
-    painter.drawText(QRectF(0, size.height() * 0.8, size.width(), size.height() * 0.08),
-                     Qt::AlignCenter, "Kelvorin");
-    font.setBold(false);
-    font.setPixelSize(std::max(7, size.width() / 8));
-    painter.setFont(font);
-    painter.drawText(QRectF(0, size.height() * 0.88, size.width(), size.height() * 0.07),
-                     Qt::AlignCenter, "Updates");
+    DrawCaptions(painter, size, {"Kelvorin", "Updates", 0.8, 0.08, 0.07, 6, 8});
     return pixmap;
 }
 
