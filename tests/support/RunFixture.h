@@ -14,9 +14,49 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace crenovix::testsupport {
+
+// Thrown out of a run that does not end; the test reports it instead of hanging.
+struct SRunCutOff {
+    std::string why;
+};
+
+inline constexpr std::uint64_t kMaxClockCalls = 1'000'000;
+
+// A virtual clock that ends a run which would wait past a cap, or which keeps asking the clock
+// without end, by throwing out of the dialogue (its port closes on the way out). Without a cap
+// set, only the count of calls limits it.
+class CCappedClock final : public IClock {
+public:
+    explicit CCappedClock(CVirtualClock& time) : time_(time) {}
+    void SetCap(std::uint64_t capMs) { capMs_ = capMs; }
+
+    std::uint32_t TickCount() override {
+        Count();
+        return time_.TickCount();
+    }
+    void Sleep(std::uint32_t ms) override {
+        Count();
+        if (time_.Now() + ms > capMs_) {
+            throw SRunCutOff{"the run would wait past " + std::to_string(capMs_) + " ms"};
+        }
+        time_.Sleep(ms);
+    }
+
+private:
+    void Count() {
+        if (++calls_ > kMaxClockCalls) {
+            throw SRunCutOff{"the run asked the clock " + std::to_string(calls_) + " times"};
+        }
+    }
+
+    CVirtualClock& time_;
+    std::uint64_t capMs_ = ~std::uint64_t{0};
+    std::uint64_t calls_ = 0;
+};
 
 class CRunFixture : public ::testing::Test {
 protected:
@@ -71,15 +111,22 @@ protected:
         return window_.boxes.size() == 1 && window_.boxes[0].title == "Success";
     }
 
+    // Full tries the serial dialogue started over.
+    int Retries() const {
+        return static_cast<int>(std::count(window_.statusTexts.begin(), window_.statusTexts.end(),
+                                           "Connecting again..."));
+    }
+
     CVirtualClock clock_;
-    sim::CSimBench bench_{clock_};
+    CCappedClock cappedClock_{clock_}; // what the run and the charger wait on
+    sim::CSimBench bench_{cappedClock_};
     SDeviceListState devices_;
     CFakeUpdateWindow window_{devices_, &clock_};
     CFakeDeviceListView listView_;
     CDeviceEnumerator enumerator_{bench_, bench_};
     CFixedNonces nonces_{{0x1234, 0x0042, 0x7FFF, 0, 12345, 777}};
     std::array<std::uint8_t, kUpdateImageSize> image_{};
-    SUpdateContext context_{window_, clock_, bench_, devices_, nonces_, image_};
+    SUpdateContext context_{window_, cappedClock_, bench_, devices_, nonces_, image_};
     CTempDir dir_;
     SPackedFile packed_;
     std::string path_;

@@ -7,13 +7,8 @@
 // never from a run of the product. A run that does not end is cut off by the clock (a hard cap
 // on virtual time and on the number of waits) and by the window (a cap on dispatches), so a hang
 // fails its case instead of the whole test program.
-#include "device/SerialEnumeration.h"
-#include "protocol/UpdateRun.h"
 #include "sim/SimBench.h"
-#include "support/FakeDeviceList.h"
-#include "support/FakeUpdateWindow.h"
-#include "support/TempDir.h"
-#include "support/UpdateFilePacker.h"
+#include "support/RunFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -67,43 +62,7 @@ constexpr std::uint64_t kSerialBoundMs = 7 * kSerialTryMs;
 
 // Past these a run is taken to hang and is cut off.
 constexpr std::uint64_t kHardCapFactor = 4;
-constexpr std::uint64_t kMaxClockCalls = 1'000'000;
 constexpr int kMaxDispatches = 100'000;
-
-struct SRunCutOff {
-    std::string why;
-};
-
-// A virtual clock that ends a run which would wait past the hard cap, or which keeps asking the
-// clock without end, by throwing out of the dialogue (its port closes on the way out).
-class CCappedClock final : public IClock {
-public:
-    explicit CCappedClock(CVirtualClock& time) : time_(time) {}
-    void SetCap(std::uint64_t capMs) { capMs_ = capMs; }
-
-    std::uint32_t TickCount() override {
-        Count();
-        return time_.TickCount();
-    }
-    void Sleep(std::uint32_t ms) override {
-        Count();
-        if (time_.Now() + ms > capMs_) {
-            throw SRunCutOff{"the run would wait past " + std::to_string(capMs_) + " ms"};
-        }
-        time_.Sleep(ms);
-    }
-
-private:
-    void Count() {
-        if (++calls_ > kMaxClockCalls) {
-            throw SRunCutOff{"the run asked the clock " + std::to_string(calls_) + " times"};
-        }
-    }
-
-    CVirtualClock& time_;
-    std::uint64_t capMs_ = ~std::uint64_t{0};
-    std::uint64_t calls_ = 0;
-};
 
 // ---- The cases ----------------------------------------------------------------------------
 
@@ -320,7 +279,7 @@ std::vector<SMatrixCase> AllCases() {
 // A simulated desk on the capped clock, with the device table the window would show, an update
 // file of kPayloadSize bytes, and a window whose dispatching refills the table as device-change
 // notifications do.
-class FaultRunTest : public ::testing::Test {
+class FaultRunTest : public CRunFixture {
 protected:
     FaultRunTest() {
         window_.onDispatch = [this] {
@@ -359,7 +318,7 @@ protected:
         }
         sim::CSimHidCharger& charger = bench_.AddHidCharger(config);
         ListDevices();
-        clock_.SetCap(kHardCapFactor * kHidBoundMs);
+        cappedClock_.SetCap(kHardCapFactor * kHidBoundMs);
         return charger;
     }
 
@@ -370,14 +329,8 @@ protected:
         config.faults = std::move(faults);
         sim::CSimSerialCharger& charger = bench_.AddSerialCharger(config);
         ListDevices();
-        clock_.SetCap(kHardCapFactor * kSerialBoundMs);
+        cappedClock_.SetCap(kHardCapFactor * kSerialBoundMs);
         return charger;
-    }
-
-    void ListDevices() {
-        RefreshDeviceList(devices_, listView_, enumerator_);
-        bench_.TakeDevicesChanged();
-        devices_.bFileValid = true;
     }
 
     // Presses Update on the first row; false (with a failure recorded) when the run had to be
@@ -430,24 +383,6 @@ protected:
         }
     }
 
-    // Full tries the serial dialogue started over.
-    int Retries() const {
-        return static_cast<int>(std::count(window_.statusTexts.begin(), window_.statusTexts.end(),
-                                           "Connecting again..."));
-    }
-
-    CVirtualClock time_;
-    CCappedClock clock_{time_};
-    sim::CSimBench bench_{clock_};
-    SDeviceListState devices_;
-    CFakeUpdateWindow window_{devices_, &time_};
-    CFakeDeviceListView listView_;
-    CDeviceEnumerator enumerator_{bench_, bench_};
-    CFixedNonces nonces_{{0x1234, 0x0042, 0x7FFF, 0, 12345, 777}};
-    std::array<std::uint8_t, kUpdateImageSize> image_{};
-    SUpdateContext context_{window_, clock_, bench_, devices_, nonces_, image_};
-    CTempDir dir_;
-    SPackedFile packed_;
     std::vector<int> portsOpenAtBox_; // channels open when each message box came up
 };
 
@@ -467,7 +402,7 @@ TEST_P(FaultMatrixTest, EndsBoundedWithItsMessagePortClosedControlsBack) {
 
     ASSERT_TRUE(PressUpdate());
 
-    EXPECT_LT(time_.Now(), hid ? kHidBoundMs : kSerialBoundMs);
+    EXPECT_LT(clock_.Now(), hid ? kHidBoundMs : kSerialBoundMs);
     ExpectEnding(hid ? ExpectedHid(c.place.step, c.kind) : ExpectedSerial(c.place.step, c.kind));
     ExpectPortClosedAndControlsRestored();
     ExpectNoSuccessShown();
@@ -539,7 +474,7 @@ TEST_P(SerialRecoveryTest, CompletesWithThePayloadWhole) {
         EXPECT_LE(Retries(), 1);
     }
     ExpectPortClosedAndControlsRestored();
-    EXPECT_LT(time_.Now(), kSerialBoundMs);
+    EXPECT_LT(clock_.Now(), kSerialBoundMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(SixFailuresOrOneFailingOperation, SerialRecoveryTest,
@@ -574,7 +509,7 @@ TEST_P(HidRecoveryTest, CompletesWithThePayloadWhole) {
     EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
     EXPECT_EQ(charger.Results().Frames(ESimStep::StartFrame), c.startFrames);
     ExpectPortClosedAndControlsRestored();
-    EXPECT_LT(time_.Now(), kHidBoundMs);
+    EXPECT_LT(clock_.Now(), kHidBoundMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(

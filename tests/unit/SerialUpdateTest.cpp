@@ -40,10 +40,6 @@ protected:
         const auto bauds = OpenedBauds();
         return static_cast<int>(std::count(bauds.begin(), bauds.end(), 128000u));
     }
-    int Retries() const {
-        return static_cast<int>(std::count(window_.statusTexts.begin(), window_.statusTexts.end(),
-                                           "Connecting again..."));
-    }
 };
 
 class SerialPayloadTest : public SerialUpdateTest,
