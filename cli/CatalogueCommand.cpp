@@ -2,9 +2,9 @@
 // a terminal, on the same catalogue and download logic and the same servers (built in, or the
 // CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
 #include "cli/Commands.h"
+#include "cli/Platform.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
-#include "online/linux/LinuxOnline.h"
 
 #include <charconv>
 #include <optional>
@@ -107,7 +107,7 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
         err << "usage: crenovix-cli catalogue\n";
         return 2;
     }
-    CLinuxOnline online;
+    COnlineServices online;
     SOnlineContext& context = online.context;
     const SDownloadStatus status = FetchCatalogue(context);
     if (status.Failed()) {
@@ -143,7 +143,7 @@ int RunDownload(Args args, std::ostream& out, std::ostream& err) {
         err << "usage: crenovix-cli download INDEX PATH\n";
         return 2;
     }
-    CLinuxOnline online;
+    COnlineServices online;
     CConsoleDownloadHost host(online.context, *index, args[1], err);
     if (!OpenDownloadWindow(online.context, host) || !host.savedPath) {
         return 1;

@@ -1,8 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleListView.h"
+#include "cli/Platform.h"
 #include "device/SerialEnumeration.h"
-#include "device/linux/HidApiDevices.h"
-#include "device/linux/UdevSerialPlatform.h"
 
 namespace crenovix::cli {
 
@@ -16,9 +15,8 @@ int RunList(Args args, std::ostream& out, std::ostream& err) {
             return 2;
         }
     }
-    CUdevSerialPlatform serialPorts;
-    CHidApiInterfaceSet hidInterfaces;
-    CDeviceEnumerator enumerator(serialPorts, hidInterfaces);
+    const auto platform = CreateCliPlatform();
+    CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
     SDeviceListState devices;
     try {
         RefreshDeviceList(devices, view, enumerator);

@@ -1,11 +1,8 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/Platform.h"
 #include "cli/Terminal.h"
 #include "device/SerialEnumeration.h"
-#include "device/linux/DeviceMonitor.h"
-#include "device/linux/HidApiDevices.h"
-#include "device/linux/LinuxPortOpener.h"
-#include "device/linux/UdevSerialPlatform.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
@@ -122,9 +119,8 @@ int RunSimulated(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListSta
 
 int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState& devices,
               std::ostream& err) {
-    CUdevSerialPlatform serialPorts;
-    CHidApiInterfaceSet hidInterfaces;
-    CDeviceEnumerator enumerator(serialPorts, hidInterfaces);
+    const auto platform = CreateCliPlatform();
+    CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
     try {
         RefreshDeviceList(devices, window, enumerator);
     } catch (const CEnumerationError& error) {
@@ -137,7 +133,7 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
     }
     if (row == devices.nDeviceCount) {
         // A serial device that is not listed is updated as a plain port.
-        if (HidPositionFromPortName(args.port) || !LinuxSerialPathFor(args.port) ||
+        if (HidPositionFromPortName(args.port) || !platform->Ports().SerialPathFor(args.port) ||
             row == kDeviceTableRows) {
             err << "No device '" << args.port << "' in the device list\n";
             return 2;
@@ -148,17 +144,9 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
     window.selection = row;
 
     // Device changes while the charger restarts refill the table, as in the window.
-    bool changed = false;
-    int error = 0;
-    const auto monitor = CDeviceMonitor::Create([&changed] { changed = true; }, error);
+    platform->TakeDevicesChanged(); // the table was just filled
     window.onDispatch = [&] {
-        if (monitor == nullptr) {
-            changed = true; // without notifications, look again at every chance
-        } else {
-            monitor->Dispatch();
-        }
-        if (changed) {
-            changed = false;
+        if (platform->TakeDevicesChanged()) {
             try {
                 RefreshDeviceList(devices, window, enumerator);
             } catch (const CEnumerationError&) {
@@ -166,10 +154,9 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
             }
         }
     };
-    CLinuxPortOpener opener;
     CSteadyClock clock;
     CNonceGenerator nonces(TimeSeed());
-    SUpdateContext context{window, clock, opener, devices, nonces};
+    SUpdateContext context{window, clock, platform->Ports(), devices, nonces};
     RunLikeTheWindow(context, window, enumerator);
     return window.Succeeded() ? 0 : 1;
 }
