@@ -1,0 +1,136 @@
+#include "device/win32/Win32SerialPlatform.h"
+#include "device/SerialEnumeration.h"
+#include "device/SerialPlatform.h"
+#include "device/win32/Win32HidInterfaceSet.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace crenovix {
+namespace {
+
+TEST(Win32SerialPlatform, TheInterfaceRouteIsChosenAndItsWalkEnds) {
+    CWin32SerialPlatform platform;
+    std::uint32_t lastError = 0;
+    const std::optional<SOsVersion> version = platform.GetVersion(lastError);
+    ASSERT_TRUE(version.has_value()) << "err " << lastError;
+    EXPECT_EQ(version->dwPlatformId, 2u);
+    EXPECT_GE(version->dwMajorVersion, 5u);
+    EXPECT_GT(version->dwBuildNumber, 0u);
+
+    // Whatever ports the system has (wine's set is empty), the walk reaches its end and every
+    // port it lists was read completely.
+    CWin32HidInterfaceSet hid;
+    SerInfoList list;
+    ASSERT_NO_THROW(ListDevices(platform, hid, list, false));
+    for (const SSerInfo& record : list) {
+        if (record.nHidIndex >= 0) {
+            continue;
+        }
+        EXPECT_FALSE(record.strPath.empty());
+        EXPECT_LE(record.strPath.size(), 256u);
+        EXPECT_FALSE(record.strFriendly.empty());
+        EXPECT_FALSE(record.strDesc.empty());
+    }
+}
+
+// The registry route's reading of a key tree laid out like HKEY_LOCAL_MACHINE\Enum, made under
+// HKEY_CURRENT_USER for the test.
+class RegistryRouteTest : public ::testing::Test {
+protected:
+    class CTreePlatform final : public ISerialPlatform {
+    public:
+        explicit CTreePlatform(std::string path) : path_(std::move(path)) {}
+        std::optional<SOsVersion> GetVersion(std::uint32_t&) override {
+            return SOsVersion{4, 1, 0};
+        }
+        std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t&) override {
+            return nullptr;
+        }
+        std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() override {
+            return OpenRegistryKeyForReading(HKEY_CURRENT_USER, path_);
+        }
+        bool ProbePort(const std::string&) override { return true; }
+
+    private:
+        std::string path_;
+    };
+
+    void SetUp() override {
+        root_ = "Software\\crenovix-test-" + std::to_string(GetCurrentProcessId());
+        RegDeleteTreeA(HKEY_CURRENT_USER, root_.c_str());
+    }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, root_.c_str()); }
+
+    // Creates Enum\<key> and sets a text value in it; `bytes` overrides the stored length.
+    void SetText(const std::string& key, const std::string& name, const std::string& text,
+                 std::optional<DWORD> bytes = std::nullopt) {
+        HKEY handle = Create(key);
+        const DWORD size = bytes.value_or(static_cast<DWORD>(text.size() + 1));
+        ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(text.c_str()), size),
+                  ERROR_SUCCESS);
+        RegCloseKey(handle);
+    }
+    void SetNumber(const std::string& key, const std::string& name, DWORD number) {
+        HKEY handle = Create(key);
+        ASSERT_EQ(RegSetValueExA(handle, name.c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&number), sizeof(number)),
+                  ERROR_SUCCESS);
+        RegCloseKey(handle);
+    }
+    HKEY Create(const std::string& key) {
+        HKEY handle = nullptr;
+        const std::string path = root_ + "\\Enum\\" + key;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &handle, nullptr),
+                  ERROR_SUCCESS)
+            << path;
+        return handle;
+    }
+
+    std::string root_;
+};
+
+TEST_F(RegistryRouteTest, NamesAndValuesAreReadWithinTheirLimits) {
+    const std::string longest(127, 'P');
+    SetText("ROOT\\*PNP0501\\0000", "PORTNAME", "COM1");
+    SetText("ROOT\\*PNP0501\\0000", "FRIENDLYNAME", "Communications Port (COM1)");
+    SetText("ROOT\\*PNP0501\\0001", "FRIENDLYNAME", "no port name");
+    SetNumber("ROOT\\*PNP0501\\0002", "PORTNAME", 5);
+    SetText("ROOT\\*PNP0501\\0003", "PORTNAME", longest);
+    // 128 characters stored without a terminator: one too many (Windows hands them over in the
+    // full 128-byte buffer without a terminator; wine refuses them for want of room for one).
+    SetText("ROOT\\*PNP0501\\0004", "PORTNAME", std::string(128, 'Q'), 128);
+    // A key name that does not fit 128 bytes ends the listing of its level.
+    SetText("ROOT\\*PNP0501\\0005" + std::string(124, 'x'), "PORTNAME", "COM5");
+    SetText("ROOT\\*PNP0501\\0006", "PORTNAME", "COM6");
+    SetText("ROOT\\SERENUM\\0000", "PORTNAME", "COM8");
+    SetText("USBPORTS\\VID_0483\\0000", "PORTNAME", "COM3");
+    SetText("USBPORTS\\VID_0483\\0001", "PORTNAME", "COM1");
+    SetText("USBPORTS\\VID_0483\\0001", "FRIENDLYNAME", "USB Port");
+
+    CTreePlatform platform(root_ + "\\Enum");
+    SerInfoList list;
+    ASSERT_NO_THROW(ListPortsFromRegistry(platform, list));
+
+    std::vector<std::string> ports;
+    for (const SSerInfo& record : list) {
+        ports.push_back(record.strPort);
+    }
+    ASSERT_EQ(ports, (std::vector<std::string>{"COM1", longest, "COM3"}));
+    // COM1 seen again under USBPORTS replaced the first record in place.
+    EXPECT_EQ(list[0].strPath, "\\\\.\\COM1");
+    EXPECT_EQ(list[0].strFriendly, "USB Port");
+    EXPECT_EQ(list[0].bCharger, 1);
+    EXPECT_EQ(list[1].strPath, "\\\\.\\" + longest);
+    EXPECT_EQ(list[1].strFriendly, "");
+    EXPECT_EQ(list[1].bCharger, 0);
+    EXPECT_EQ(list[2].bCharger, 1);
+}
+
+} // namespace
+} // namespace crenovix
