@@ -11,9 +11,11 @@
 // download fails, and leave nothing behind.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace crenovix {
 
@@ -22,6 +24,34 @@ struct SDownloadStatus {
     std::optional<std::string> text; // the text for a failure's status; nothing: none available
     bool Failed() const { return status < 0; }
 };
+
+// How long a download may take. A platform whose download call has no separate connection limit
+// lets the silence limit cover connecting.
+struct SDownloadLimits {
+    std::chrono::milliseconds connect; // name resolution and connection (TLS included)
+    std::chrono::milliseconds silence; // longest time without a byte from the server, from start
+    std::chrono::milliseconds total;   // the whole download
+    long maxRedirects = 5;
+};
+
+// Catalogue fetches: start-up waits for both attempts (primary, second server) before the main
+// window shows, so each attempt ends within 2.5 s whatever the server does (silent, trickling
+// or unreachable), and the window shows within 6 s with a second to spare. A catalogue is a few
+// kilobytes; 2.5 s carries it even over a slow line.
+inline constexpr SDownloadLimits kCatalogueDownloadLimits{std::chrono::milliseconds(2500),
+                                                          std::chrono::milliseconds(2500),
+                                                          std::chrono::milliseconds(2500), 5};
+
+// Update files (up to 512 KiB): the window is blocked meanwhile and has no cancel, so a stalled
+// server is given up after 10 s without data, and the whole download after 5 minutes.
+inline constexpr SDownloadLimits kFileDownloadLimits{std::chrono::milliseconds(10000),
+                                                     std::chrono::milliseconds(10000),
+                                                     std::chrono::milliseconds(300000), 5};
+
+// Only web addresses are fetched or opened: "http://..." or "https://..." (scheme in any letter
+// case, something after it). A catalogue entry naming file: or another scheme could otherwise
+// copy local files or start programs.
+bool IsWebAddress(std::string_view url);
 
 class IDownloader {
 public:

@@ -48,27 +48,6 @@
 
 namespace crenovix {
 
-struct SDownloadLimits {
-    std::chrono::milliseconds connect; // name resolution and connection (TLS included)
-    std::chrono::milliseconds silence; // longest time without a byte from the server, from start
-    std::chrono::milliseconds total;   // the whole download
-    long maxRedirects = 5;
-};
-
-// Catalogue fetches: start-up waits for both attempts (primary, second server) before the main
-// window shows, so each attempt ends within 2.5 s whatever the server does (silent, trickling
-// or unreachable), and the window shows within 6 s with a second to spare. A catalogue is a few
-// kilobytes; 2.5 s carries it even over a slow line.
-inline constexpr SDownloadLimits kCatalogueDownloadLimits{std::chrono::milliseconds(2500),
-                                                          std::chrono::milliseconds(2500),
-                                                          std::chrono::milliseconds(2500), 5};
-
-// Update files (up to 512 KiB): the window is blocked meanwhile and has no cancel, so a stalled
-// server is given up after 10 s without data, and the whole download after 5 minutes.
-inline constexpr SDownloadLimits kFileDownloadLimits{std::chrono::milliseconds(10000),
-                                                     std::chrono::milliseconds(10000),
-                                                     std::chrono::milliseconds(300000), 5};
-
 namespace download_status {
 inline constexpr std::int32_t kInvalidUrl = static_cast<std::int32_t>(0x800C0002u);
 inline constexpr std::int32_t kCannotConnect = static_cast<std::int32_t>(0x800C0004u);

@@ -1,0 +1,421 @@
+#include "online/win32/UrlMonDownloader.h"
+
+#include <windows.h>
+
+#include <urlmon.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace crenovix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int32_t kInvalidUrl = INET_E_INVALID_URL;
+constexpr std::int32_t kTimedOut = INET_E_CONNECTION_TIMEOUT;
+constexpr std::int32_t kNotFound = INET_E_OBJECT_NOT_FOUND;
+constexpr std::int32_t kAuthenticationRequired = INET_E_AUTHENTICATION_REQUIRED;
+constexpr std::int32_t kDownloadFailure = INET_E_DOWNLOAD_FAILURE;
+constexpr std::int32_t kRedirectFailed = INET_E_REDIRECT_FAILED;
+
+SDownloadStatus Failure(std::int32_t status) {
+    return {status, SystemMessageText(status)};
+}
+
+SDownloadStatus Win32Failure(DWORD error) {
+    return Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(error)));
+}
+
+std::string Narrow(const wchar_t* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) {
+        return {};
+    }
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), bytes, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(bytes - 1));
+    return narrow;
+}
+
+// What one download has seen, shared by the binding's callbacks (on the calling thread) and the
+// watch thread. Reference-counted as COM asks: the system may hold it a little longer than the
+// download call lasts.
+class CBindWatch final : public IBindStatusCallback, public IHttpNegotiate {
+public:
+    explicit CBindWatch(const SDownloadLimits& limits)
+        : limits_(limits), start_(Clock::now()), lastNews_(start_) {}
+
+    // --- IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback)) {
+            *object = static_cast<IBindStatusCallback*>(this);
+        } else if (IsEqualIID(riid, IID_IHttpNegotiate)) {
+            *object = static_cast<IHttpNegotiate*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    // --- IBindStatusCallback
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override {
+        bool abortNow = false;
+        {
+            const std::lock_guard lock(mutex_);
+            if (binding != nullptr) {
+                binding->AddRef();
+                binding_ = binding;
+            }
+            abortNow = abortReason_ != 0;
+            lastNews_ = Clock::now();
+        }
+        if (abortNow && binding != nullptr) {
+            binding->Abort();
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG statusCode,
+                                         LPCWSTR statusText) override {
+        Touch();
+        if (statusCode == BINDSTATUS_REDIRECTING) {
+            int redirects = 0;
+            {
+                const std::lock_guard lock(mutex_);
+                redirects = ++redirects_;
+            }
+            // A catalogue must not make us read local files or other protocols.
+            if (redirects > limits_.maxRedirects || !IsWebAddress(Narrow(statusText))) {
+                Abort(kRedirectFailed);
+                return E_ABORT;
+            }
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
+        IBinding* binding = nullptr;
+        {
+            const std::lock_guard lock(mutex_);
+            binding = binding_;
+            binding_ = nullptr;
+        }
+        if (binding != nullptr) {
+            binding->Release();
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* bindFlags, BINDINFO*) override {
+        if (bindFlags == nullptr) {
+            return E_INVALIDARG;
+        }
+        // Every fetch asks the server: a cached catalogue would hide a new release.
+        *bindFlags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE | BINDF_PRAGMA_NO_CACHE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+        Touch();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+    // --- IHttpNegotiate
+    HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                   LPWSTR* additionalHeaders) override {
+        if (additionalHeaders != nullptr) {
+            *additionalHeaders = nullptr;
+        }
+        Touch();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
+                                         LPWSTR* additionalHeaders) override {
+        if (additionalHeaders != nullptr) {
+            *additionalHeaders = nullptr;
+        }
+        Touch();
+        const std::lock_guard lock(mutex_);
+        httpStatus_ = responseCode;
+        return S_OK;
+    }
+
+    // --- the watch
+    // Waits until Finish() or a limit runs out; in the latter case aborts the binding.
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!finished_) {
+            const Clock::time_point deadline =
+                std::min(start_ + limits_.total, lastNews_ + limits_.silence);
+            if (Clock::now() >= deadline) {
+                lock.unlock();
+                Abort(kTimedOut);
+                lock.lock();
+                // The binding ends on its own thread; wait for that without aborting again.
+                changed_.wait(lock, [this] { return finished_; });
+                return;
+            }
+            changed_.wait_until(lock, deadline);
+        }
+    }
+    void Finish() {
+        {
+            const std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // The reason of our own abort (0: none) and the last HTTP answer (0: none).
+    std::int32_t AbortReason() {
+        const std::lock_guard lock(mutex_);
+        return abortReason_;
+    }
+    DWORD HttpStatus() {
+        const std::lock_guard lock(mutex_);
+        return httpStatus_;
+    }
+
+private:
+    ~CBindWatch() = default;
+
+    void Touch() {
+        {
+            const std::lock_guard lock(mutex_);
+            lastNews_ = Clock::now();
+        }
+        changed_.notify_all();
+    }
+
+    // Aborts the binding once; the first reason counts. The binding is held by a reference of
+    // our own and called without the lock, since an abort may report back through OnStopBinding.
+    void Abort(std::int32_t reason) {
+        IBinding* binding = nullptr;
+        {
+            const std::lock_guard lock(mutex_);
+            if (abortReason_ != 0) {
+                return;
+            }
+            abortReason_ = reason;
+            binding = binding_;
+            if (binding != nullptr) {
+                binding->AddRef();
+            }
+        }
+        if (binding != nullptr) {
+            binding->Abort();
+            binding->Release();
+        }
+    }
+
+    const SDownloadLimits limits_;
+    const Clock::time_point start_;
+    std::atomic<ULONG> references_{1};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Clock::time_point lastNews_;
+    IBinding* binding_ = nullptr;
+    std::int32_t abortReason_ = 0;
+    int redirects_ = 0;
+    DWORD httpStatus_ = 0;
+    bool finished_ = false;
+};
+
+// Releases a COM reference when the scope ends.
+class CWatchReference {
+public:
+    explicit CWatchReference(CBindWatch* watch) : watch_(watch) {}
+    ~CWatchReference() { watch_->Release(); }
+    CWatchReference(const CWatchReference&) = delete;
+    CWatchReference& operator=(const CWatchReference&) = delete;
+    CBindWatch* operator->() const { return watch_; }
+    CBindWatch* Get() const { return watch_; }
+
+private:
+    CBindWatch* watch_;
+};
+
+// COM for the calling thread when it has none yet; a thread that already has it keeps its own.
+class CComScope {
+public:
+    CComScope() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~CComScope() {
+        if (initialised_) {
+            CoUninitialize();
+        }
+    }
+    CComScope(const CComScope&) = delete;
+    CComScope& operator=(const CComScope&) = delete;
+
+private:
+    bool initialised_;
+};
+
+// The new file beside the target; deleted on destruction unless it has been moved.
+class CPartFile {
+public:
+    CPartFile() = default;
+    CPartFile(const CPartFile&) = delete;
+    CPartFile& operator=(const CPartFile&) = delete;
+    ~CPartFile() {
+        if (!path_.empty()) {
+            DeleteFileA(path_.c_str());
+        }
+    }
+
+    // 0 or the system error of the last attempt.
+    DWORD Create(const std::string& target) {
+        std::random_device seed;
+        std::mt19937 random(seed());
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        DWORD error = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+            std::string candidate = target + ".part-";
+            for (int i = 0; i < 6; ++i) {
+                candidate += kLetters[random() % (sizeof kLetters - 1)];
+            }
+            const HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                CloseHandle(file);
+                path_ = candidate;
+                return 0;
+            }
+            error = GetLastError();
+        }
+        return error;
+    }
+
+    const std::string& Path() const { return path_; }
+
+    // Moves the file over `target`; 0 or the system error.
+    DWORD Commit(const std::string& target) {
+        if (!MoveFileExA(path_.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return GetLastError();
+        }
+        path_.clear();
+        return 0;
+    }
+
+private:
+    std::string path_;
+};
+
+std::int32_t StatusForHttp(DWORD httpStatus) {
+    if (httpStatus == 404 || httpStatus == 410) {
+        return kNotFound;
+    }
+    if (httpStatus == 401 || httpStatus == 407) {
+        return kAuthenticationRequired;
+    }
+    return kDownloadFailure;
+}
+
+std::string TrimLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::optional<std::string> FormatSystemMessage(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer),
+        0, nullptr);
+    if (length == 0 || buffer == nullptr) {
+        return std::nullopt;
+    }
+    std::string text = TrimLineEnd(std::string(buffer, length));
+    LocalFree(buffer);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> SystemMessageText(std::int32_t status) {
+    const auto code = static_cast<DWORD>(status);
+    if (std::optional<std::string> text = FormatSystemMessage(code)) {
+        return text;
+    }
+    if (HRESULT_FACILITY(code) == FACILITY_WIN32) {
+        return FormatSystemMessage(HRESULT_CODE(code));
+    }
+    return std::nullopt;
+}
+
+SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const std::string& path) {
+    if (!IsWebAddress(url)) {
+        return Failure(kInvalidUrl);
+    }
+    if (path.empty() || path.back() == '\\' || path.back() == '/') {
+        return Win32Failure(ERROR_PATH_NOT_FOUND);
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Win32Failure(ERROR_ACCESS_DENIED);
+    }
+
+    CPartFile part;
+    if (const DWORD error = part.Create(path); error != 0) {
+        return Win32Failure(error);
+    }
+
+    HRESULT result = S_OK;
+    CWatchReference watch(new CBindWatch(limits_));
+    {
+        const CComScope com;
+        std::thread watcher([&watch] { watch->Watch(); });
+        result = URLDownloadToFileA(nullptr, url.c_str(), part.Path().c_str(), 0, watch.Get());
+        watch->Finish();
+        watcher.join();
+    }
+
+    if (const std::int32_t reason = watch->AbortReason(); reason != 0) {
+        return Failure(reason);
+    }
+    if (FAILED(result)) {
+        return Failure(static_cast<std::int32_t>(result));
+    }
+    const DWORD httpStatus = watch->HttpStatus();
+    if (httpStatus >= 300 && httpStatus < 400) {
+        // A redirect the system did not follow (to another scheme, or without a target): what
+        // arrived is the redirect's own body, not the resource.
+        return Failure(kRedirectFailed);
+    }
+    if (httpStatus >= 400) {
+        return Failure(StatusForHttp(httpStatus));
+    }
+    if (const DWORD error = part.Commit(path); error != 0) {
+        return Win32Failure(error);
+    }
+    return {0, std::nullopt};
+}
+
+} // namespace crenovix

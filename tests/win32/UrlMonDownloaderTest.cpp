@@ -1,0 +1,171 @@
+// The system's URL download call through CUrlMonDownloader, against a winsock HTTP server on
+// 127.0.0.1 inside the test: a whole download replaces the target; failures of every kind leave
+// an existing target as it was and no new file beside it; waits end at their limits, also for
+// the start-up version check against two servers that never answer.
+#include "online/win32/UrlMonDownloader.h"
+#include "WinsockHttpServer.h"
+#include "online/Catalogue.h"
+#include "online/win32/PrivateProfileReader.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace crenovix {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class UrlMonDownloaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        target_ = dir_.File("update.bin");
+        std::ofstream(target_, std::ios::binary) << "previous file";
+    }
+
+    // The target still holds what it held, and nothing else is in the folder.
+    void ExpectTargetUntouched() const {
+        EXPECT_EQ(ReadFile(target_), "previous file");
+        int files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+            ++files;
+            EXPECT_EQ(entry.path().filename(), "update.bin");
+        }
+        EXPECT_EQ(files, 1);
+    }
+
+    testsupport::CTempDir dir_;
+    std::string target_;
+    wintest::CWinsockHttpServer server_;
+    SDownloadLimits quick_{1000ms, 1000ms, 1000ms, 5};
+};
+
+TEST_F(UrlMonDownloaderTest, AWholeDownloadReplacesTheTarget) {
+    const std::string body = std::string(70000, 'x') + "end";
+    server_.Route("/f.bin", {false, 200, body, ""});
+    server_.Route("/moved", {false, 302, "", server_.BaseUrl() + "/f.bin"});
+    CUrlMonDownloader downloader(quick_);
+
+    const SDownloadStatus status = downloader.DownloadToFile(server_.BaseUrl() + "/moved", target_);
+    EXPECT_FALSE(status.Failed()) << std::hex << status.status;
+    EXPECT_EQ(ReadFile(target_), body);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+
+    // Asked anew each time: the second answer is not a cached copy of the first.
+    server_.Route("/f.bin", {false, 200, "second", ""});
+    EXPECT_FALSE(downloader.DownloadToFile(server_.BaseUrl() + "/f.bin", target_).Failed());
+    EXPECT_EQ(ReadFile(target_), "second");
+}
+
+TEST_F(UrlMonDownloaderTest, HttpErrorsAndRefusedConnectionsLeaveTheTargetAlone) {
+    server_.Route("/gone", {false, 404, "an error page", ""});
+    server_.Route("/busy", {false, 503, "an error page", ""});
+    CUrlMonDownloader downloader(quick_);
+
+    SDownloadStatus status = downloader.DownloadToFile(server_.BaseUrl() + "/gone", target_);
+    EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800C0006u);
+    ExpectTargetUntouched();
+    status = downloader.DownloadToFile(server_.BaseUrl() + "/busy", target_);
+    EXPECT_TRUE(status.Failed());
+    ExpectTargetUntouched();
+
+    // A loopback port that is bound but not listening refuses at once.
+    const SOCKET closed = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int length = sizeof address;
+    getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length);
+    status = downloader.DownloadToFile(
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x", target_);
+    closesocket(closed);
+    EXPECT_TRUE(status.Failed());
+    ExpectTargetUntouched();
+}
+
+TEST_F(UrlMonDownloaderTest, OnlyWebAddressesAreFetchedAlsoAfterARedirect) {
+    const std::string local = dir_.File("local.txt");
+    std::ofstream(local, std::ios::binary) << "a local file";
+    server_.Route("/to-file", {false, 302, "", "file:///" + local});
+    CUrlMonDownloader downloader(quick_);
+
+    SDownloadStatus status = downloader.DownloadToFile("file:///" + local, target_);
+    EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800C0002u);
+    status = downloader.DownloadToFile(local, target_);
+    EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800C0002u);
+    status = downloader.DownloadToFile(server_.BaseUrl() + "/to-file", target_);
+    EXPECT_TRUE(status.Failed());
+    EXPECT_EQ(ReadFile(target_), "previous file");
+    std::filesystem::remove(local);
+    ExpectTargetUntouched();
+}
+
+TEST_F(UrlMonDownloaderTest, ASilentServerIsGivenUpAtTheLimit) {
+    server_.Route("/silent", {true, 200, "", ""});
+    CUrlMonDownloader downloader(quick_);
+
+    const Clock::time_point start = Clock::now();
+    const SDownloadStatus status =
+        downloader.DownloadToFile(server_.BaseUrl() + "/silent", target_);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800C000Bu);
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 4s);
+    ExpectTargetUntouched();
+}
+
+// Start-up against two servers that never answer: the version check gives up within the time
+// the main window is allowed to wait, says nothing and leaves no temporary file.
+TEST_F(UrlMonDownloaderTest, TheVersionCheckEndsInTimeWhenBothServersAreSilent) {
+    server_.Route(kCataloguePath, {true, 200, "", ""});
+    wintest::CWinsockHttpServer second;
+    second.Route(kCataloguePath, {true, 200, "", ""});
+    CUrlMonDownloader catalogueDownloader(kCatalogueDownloadLimits);
+    CUrlMonDownloader fileDownloader(kFileDownloadLimits);
+    CPrivateProfileReader ini;
+    ReleaseLinkTable links{};
+    SOnlineContext context{catalogueDownloader,
+                           fileDownloader,
+                           ini,
+                           SServerAddresses{server_.BaseUrl(), second.BaseUrl()},
+                           links,
+                           dir_.File(kCatalogueTempFile)};
+
+    std::string url = "unchanged";
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(CheckForNewRelease(context, url));
+    EXPECT_LT(Clock::now() - start, 6s);
+    EXPECT_EQ(url, "unchanged");
+    EXPECT_EQ(server_.Requests(kCataloguePath), 1);
+    EXPECT_EQ(second.Requests(kCataloguePath), 1);
+    ExpectTargetUntouched();
+}
+
+TEST(UrlMonDownloader, SystemTextsAreGivenWithoutTheirLineEnd) {
+    const std::optional<std::string> text =
+        SystemMessageText(static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)));
+    ASSERT_TRUE(text.has_value());
+    EXPECT_FALSE(text->empty());
+    EXPECT_NE(text->back(), '\n');
+    EXPECT_EQ(SystemMessageText(static_cast<std::int32_t>(0xA0CDEF12u)), std::nullopt);
+}
+
+} // namespace
+} // namespace crenovix
