@@ -1,0 +1,319 @@
+#include "app/win32/CDownLoad.h"
+
+#include "app/DialogTemplate.h"
+#include "app/win32/Artwork.h"
+#include "app/win32/resource.h"
+
+#include <cderr.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <array>
+
+namespace crenovix::win32 {
+
+namespace dl = download_ctl;
+
+namespace {
+// Enough for any path the file dialog can give back.
+constexpr DWORD kPathBufferChars = 32768;
+
+HINSTANCE Instance() {
+    return GetModuleHandleA(nullptr);
+}
+
+HICON LoadAppIcon(int sizeMetricX, int sizeMetricY) {
+    return static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                         GetSystemMetrics(sizeMetricX),
+                                         GetSystemMetrics(sizeMetricY), 0));
+}
+
+HWND FindPicture(HWND window) {
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        std::array<char, 16> className{};
+        GetClassNameA(child, className.data(), static_cast<int>(className.size()));
+        if (lstrcmpiA(className.data(), "Static") == 0 &&
+            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+// The template has no position of its own: the window opens over the middle of its owner, kept
+// inside the owner's monitor.
+void CentreOver(HWND window, HWND owner) {
+    RECT own{};
+    if (owner == nullptr || !GetWindowRect(window, &own)) {
+        return;
+    }
+    RECT ownerRect{};
+    GetWindowRect(owner, &ownerRect);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetMonitorInfoA(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        return;
+    }
+    const RECT area = monitor.rcWork;
+    const LONG width = own.right - own.left;
+    const LONG height = own.bottom - own.top;
+    LONG x = (ownerRect.left + ownerRect.right - width) / 2;
+    LONG y = (ownerRect.top + ownerRect.bottom - height) / 2;
+    x = std::max(area.left, std::min(x, area.right - width));
+    y = std::max(area.top, std::min(y, area.bottom - height));
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The dialog's file name buffer: the initial name when it fits, else empty.
+std::string InitialFileBuffer(const std::string& name) {
+    std::string buffer(kPathBufferChars, '\0');
+    if (name.size() < kPathBufferChars) {
+        std::copy(name.begin(), name.end(), buffer.begin());
+    }
+    return buffer;
+}
+} // namespace
+
+CDownLoad::CDownLoad(SOnlineContext& context, IShell& shell,
+                     std::function<void(const std::string&)> setMainWindowPath)
+    : logic_(*this, context), setMainWindowPath_(std::move(setMainWindowPath)), link_(shell) {}
+
+CDownLoad::~CDownLoad() {
+    if (hwnd_ != nullptr && !modal_) {
+        DestroyWindow(hwnd_);
+    }
+    if (sidePicture_ != nullptr) {
+        DeleteObject(sidePicture_);
+    }
+    if (bigIcon_ != nullptr) {
+        DestroyIcon(bigIcon_);
+    }
+    if (smallIcon_ != nullptr) {
+        DestroyIcon(smallIcon_);
+    }
+}
+
+INT_PTR CDownLoad::DoModal(HWND owner) {
+    modal_ = true;
+    return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+HWND CDownLoad::Create(HWND owner) {
+    modal_ = false;
+    return CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+HWND CDownLoad::Control(int id) const {
+    return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
+}
+
+INT_PTR CALLBACK CDownLoad::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        reinterpret_cast<CDownLoad*>(lParam)->hwnd_ = hwnd;
+    }
+    auto* self = reinterpret_cast<CDownLoad*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (self == nullptr) {
+        return FALSE;
+    }
+    INT_PTR result = 0;
+    if (ReflectToChild(message, wParam, lParam, result)) {
+        return result;
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != dl::kUpdatesList || header->code != LVN_ITEMCHANGED) {
+            return FALSE;
+        }
+        logic_.OnEntryChanged(reinterpret_cast<const NMLISTVIEW*>(lParam)->uNewState);
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case dl::kDownload: // and Enter
+            if (HIWORD(wParam) == BN_CLICKED && IsWindowEnabled(Control(dl::kDownload))) {
+                logic_.OnDownload();
+            }
+            break;
+        case dl::kBrowse:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                logic_.OnBrowse();
+            }
+            break;
+        case dl::kExit: // and Escape
+            End(IDCANCEL);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_CLOSE:
+        End(IDCANCEL);
+        return TRUE;
+    case WM_DESTROY:
+        hwnd_ = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL CDownLoad::OnInitDialog() {
+    list_.Attach(Control(dl::kUpdatesList));
+    link_.Attach(Control(dl::kReleaseNotesLink));
+    bigIcon_ = LoadAppIcon(SM_CXICON, SM_CYICON);
+    smallIcon_ = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
+    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    sidePicture_ = ShowSidePicture(FindPicture(hwnd_), ESidePicture::Download);
+    CentreOver(hwnd_, GetWindow(hwnd_, GW_OWNER));
+    return logic_.OnInitDialog() ? TRUE : FALSE;
+}
+
+void CDownLoad::End(INT_PTR result) {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    result_ = result;
+    if (modal_) {
+        EndDialog(hwnd_, result);
+    } else {
+        DestroyWindow(hwnd_);
+    }
+}
+
+IReportListView& CDownLoad::UpdatesList() {
+    return list_;
+}
+
+std::string CDownLoad::GetSaveAsText() {
+    const HWND box = Control(dl::kSaveAs);
+    const int length = GetWindowTextLengthA(box);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(box, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+    return text;
+}
+
+void CDownLoad::SetSaveAsText(const std::string& text) {
+    SetDlgItemTextA(hwnd_, dl::kSaveAs, text.c_str());
+}
+
+void CDownLoad::ShowStatusLine(bool shown) {
+    const HWND status = Control(dl::kStatus);
+    ShowWindow(status, shown ? SW_SHOWNA : SW_HIDE);
+    if (shown) {
+        UpdateWindow(status); // the download that follows blocks the message loop
+    }
+}
+
+void CDownLoad::SetStatusText(const std::string& text) {
+    const HWND status = Control(dl::kStatus);
+    SetWindowTextA(status, text.c_str());
+    if (IsWindowVisible(status)) {
+        UpdateWindow(status);
+    }
+}
+
+void CDownLoad::SetDownloadEnabled(bool enabled) {
+    const HWND button = Control(dl::kDownload);
+    if (!enabled && GetFocus() == button) {
+        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(button, enabled);
+}
+
+void CDownLoad::SetLinkText(const std::string& text) {
+    SetWindowTextA(link_.Handle(), text.c_str());
+}
+
+void CDownLoad::SetLinkTarget(const std::string& url) {
+    link_.SetTarget(url);
+}
+
+void CDownLoad::DropLinkUnderline() {
+    link_.DropUnderline();
+}
+
+void CDownLoad::ShowLink(bool shown) {
+    ShowWindow(link_.Handle(), shown ? SW_SHOWNA : SW_HIDE);
+}
+
+void CDownLoad::MessageBox(const std::string& text) {
+    if (messageBoxHandler) {
+        messageBoxHandler(text);
+        return;
+    }
+    MessageBoxA(hwnd_, text.c_str(), ProgramName().c_str(), MB_OK);
+}
+
+std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& request) {
+    if (saveDialogHandler) {
+        return saveDialogHandler(request);
+    }
+    std::string filter = request.filterLabel;
+    filter.push_back('\0');
+    filter += request.filterPattern;
+    filter.push_back('\0'); // the string's own zero ends the list
+    std::string path = InitialFileBuffer(request.initialName);
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = request.defaultExtension.c_str();
+    dialog.Flags = OFN_EXPLORER | (request.hideReadOnlyBox ? OFN_HIDEREADONLY : 0) |
+                   (request.confirmOverwrite ? OFN_OVERWRITEPROMPT : 0);
+    if (!GetSaveFileNameA(&dialog)) {
+        // A catalogue name the system does not take as a file name ("a/b", "x:y") would keep
+        // the dialog from opening at all: it opens without a name then.
+        if (CommDlgExtendedError() != FNERR_INVALIDFILENAME || path.front() == '\0') {
+            return std::nullopt;
+        }
+        path.assign(kPathBufferChars, '\0');
+        dialog.lpstrFile = path.data();
+        if (!GetSaveFileNameA(&dialog)) {
+            return std::nullopt;
+        }
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+void CDownLoad::SetMainWindowPath(const std::string& path) {
+    if (setMainWindowPath_) {
+        setMainWindowPath_(path);
+    }
+}
+
+void CDownLoad::EndDialogOk() {
+    End(IDOK);
+}
+
+void CDownloadWindowHost::MessageBox(const std::string& text) {
+    mainWindow_.MessageBox(text, ProgramName(), EMessageIcon::None);
+}
+
+void CDownloadWindowHost::RunDownloadWindow() {
+    CDownLoad window(context_, shell_,
+                     [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); });
+    if (prepareWindow) {
+        prepareWindow(window);
+    }
+    window.DoModal(mainWindow_.Handle());
+}
+
+} // namespace crenovix::win32

@@ -1,0 +1,111 @@
+// CDownLoad: the download window ("Download Updates") on Windows, a modal dialog from template
+// 135 (crenovix.rc) over the main window. It implements IDownloadWindowView and forwards its
+// events to CDownloadWindow, which decides: the window's initialisation (columns, catalogue,
+// link), "..." (OnBrowse), "&Download" and Enter (OnDownload), the list's LVN_ITEMCHANGED
+// (OnEntryChanged); "&Exit", Escape and the close box end the window with IDCANCEL.
+//
+// The list is a CMyListCtrl and the release-notes link a CHyperLink. A download blocks the
+// window, as the logic wants it: the status line is painted before the download starts. A
+// finished download's path goes to `setMainWindowPath`, which the program binds to the main
+// window's SetPathAndLoad. Message boxes and the save dialog go through replaceable functions,
+// so tests never block on a modal box.
+//
+// CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
+// the "Connecting server failed." box and the download window run modally over the main window.
+#pragma once
+
+// The views' headers before windows.h, whose MessageBox macro would rename their member.
+#include "app/win32/CrenovixDlg.h"
+#include "online/DownloadWindow.h"
+
+#include "app/win32/CHyperLink.h"
+#include "app/win32/CMyListCtrl.h"
+
+#include <windows.h>
+#undef MessageBox // a member name of the views; see CrenovixDlg.h
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace crenovix::win32 {
+
+class CDownLoad final : public IDownloadWindowView {
+public:
+    // `shell` opens the link's targets; it and `context` must outlive the window.
+    CDownLoad(SOnlineContext& context, IShell& shell,
+              std::function<void(const std::string&)> setMainWindowPath);
+    ~CDownLoad() override;
+    CDownLoad(const CDownLoad&) = delete;
+    CDownLoad& operator=(const CDownLoad&) = delete;
+
+    // Runs the window modally over `owner` (disabled meanwhile); IDOK after a download, IDCANCEL
+    // when the user left, -1 when the window cannot be made.
+    INT_PTR DoModal(HWND owner);
+    // The same window without a modal loop, for tests that drive it with messages; ending it
+    // destroys it and leaves the result in Result(). nullptr when it cannot be made.
+    HWND Create(HWND owner);
+
+    HWND Handle() const { return hwnd_; }
+    HWND Control(int id) const;
+    CMyListCtrl& List() { return list_; }
+    CHyperLink& Link() { return link_; }
+    INT_PTR Result() const { return result_; }
+
+    // Replace these to answer the window's boxes without a person.
+    std::function<void(const std::string& text)> messageBoxHandler;
+    std::function<std::optional<std::string>(const SSaveDialogRequest& request)> saveDialogHandler;
+
+    // IDownloadWindowView.
+    IReportListView& UpdatesList() override;
+    std::string GetSaveAsText() override;
+    void SetSaveAsText(const std::string& text) override;
+    void ShowStatusLine(bool shown) override;
+    void SetStatusText(const std::string& text) override;
+    void SetDownloadEnabled(bool enabled) override;
+    void SetLinkText(const std::string& text) override;
+    void SetLinkTarget(const std::string& url) override;
+    void DropLinkUnderline() override;
+    void ShowLink(bool shown) override;
+    void MessageBox(const std::string& text) override;
+    std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
+    void SetMainWindowPath(const std::string& path) override;
+    void EndDialogOk() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    BOOL OnInitDialog();
+    void End(INT_PTR result);
+
+    CDownloadWindow logic_;
+    std::function<void(const std::string&)> setMainWindowPath_;
+    CMyListCtrl list_;
+    CHyperLink link_;
+    HWND hwnd_ = nullptr;
+    bool modal_ = false;
+    INT_PTR result_ = IDCANCEL;
+    HBITMAP sidePicture_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+};
+
+class CDownloadWindowHost final : public IDownloadWindowHost {
+public:
+    CDownloadWindowHost(CrenovixDlg& mainWindow, SOnlineContext& context, IShell& shell)
+        : mainWindow_(mainWindow), context_(context), shell_(shell) {}
+
+    // Runs on each download window after it is made and before it opens (tests replace its
+    // boxes here).
+    std::function<void(CDownLoad&)> prepareWindow;
+
+    void MessageBox(const std::string& text) override;
+    void RunDownloadWindow() override;
+
+private:
+    CrenovixDlg& mainWindow_;
+    SOnlineContext& context_;
+    IShell& shell_;
+};
+
+} // namespace crenovix::win32

@@ -1,0 +1,169 @@
+#include "app/win32/CMyListCtrl.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace crenovix::win32 {
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+
+int RowCount(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+int ColumnCount(HWND list) {
+    const HWND header = ListView_GetHeader(list);
+    return header != nullptr ? Header_GetItemCount(header) : 0;
+}
+
+bool HasCell(HWND list, int row, int column) {
+    return row >= 0 && row < RowCount(list) && column >= 0 && column < ColumnCount(list);
+}
+
+} // namespace
+
+CMyListCtrl::~CMyListCtrl() {
+    if (hwnd_ != nullptr) {
+        RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+    }
+}
+
+void CMyListCtrl::Attach(HWND listView) {
+    if (listView == nullptr || listView == hwnd_) {
+        return;
+    }
+    if (hwnd_ != nullptr) {
+        RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+    }
+    hwnd_ = listView;
+    SetWindowSubclass(hwnd_, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+void CMyListCtrl::StretchLastColumn() {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    const int columns = ColumnCount(hwnd_);
+    if (columns <= 0) {
+        return;
+    }
+    // For the last column the list view gives it the width the others leave, at least the
+    // width of its heading.
+    ListView_SetColumnWidth(hwnd_, columns - 1, LVSCW_AUTOSIZE_USEHEADER);
+}
+
+void CMyListCtrl::EnableFullRowSelect() {
+    ListView_SetExtendedListViewStyleEx(hwnd_, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+}
+
+void CMyListCtrl::InsertColumn(int index, const std::string& heading, int widthPx) {
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = widthPx;
+    column.pszText = const_cast<char*>(heading.c_str());
+    SendMessageA(hwnd_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(std::max(index, 0)),
+                 reinterpret_cast<LPARAM>(&column));
+}
+
+int CMyListCtrl::InsertRow(int index, const std::string& column0) {
+    LVITEMA item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = std::clamp(index, 0, RowCount(hwnd_));
+    item.pszText = const_cast<char*>(column0.c_str());
+    return static_cast<int>(
+        SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+void CMyListCtrl::SetItemText(int row, int column, const std::string& text) {
+    if (!HasCell(hwnd_, row, column)) {
+        return;
+    }
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(hwnd_, LVM_SETITEMTEXTA, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+std::string CMyListCtrl::GetItemText(int row, int column) {
+    if (!HasCell(hwnd_, row, column)) {
+        return {};
+    }
+    // The list copies at most the buffer less its terminating zero: a text that fills it may
+    // have been cut, so ask again with a larger one.
+    std::string text(256, '\0');
+    for (;;) {
+        LVITEMA item{};
+        item.iSubItem = column;
+        item.pszText = text.data();
+        item.cchTextMax = static_cast<int>(text.size());
+        const auto copied = static_cast<std::size_t>(SendMessageA(
+            hwnd_, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
+        if (copied + 1 < text.size()) {
+            text.resize(copied);
+            return text;
+        }
+        text.assign(text.size() * 2, '\0');
+    }
+}
+
+int CMyListCtrl::GetFirstSelectedRow() {
+    return ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED);
+}
+
+void CMyListCtrl::SelectAndFocusRow(int row) {
+    // Row -1 would mean every row to the list view.
+    if (row < 0 || row >= RowCount(hwnd_)) {
+        return;
+    }
+    constexpr UINT kBoth = LVIS_SELECTED | LVIS_FOCUSED;
+    // The list view reports only changes: a row that already is the selected and focused one
+    // is cleared first, so the window hears of it as promised.
+    if (ListView_GetItemState(hwnd_, row, kBoth) == kBoth) {
+        ListView_SetItemState(hwnd_, row, 0, kBoth);
+    }
+    ListView_SetItemState(hwnd_, row, kBoth, kBoth);
+    ListView_EnsureVisible(hwnd_, row, FALSE);
+}
+
+LRESULT CALLBACK CMyListCtrl::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR, DWORD_PTR self) {
+    auto* list = reinterpret_cast<CMyListCtrl*>(self);
+    switch (message) {
+    case WM_SIZE: {
+        const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        // The stretch waits until the size change, and whatever it queued, has been handled.
+        PostMessageA(window, WM_STRETCHLASTCOLUMN, 0, 0);
+        return result;
+    }
+    case WM_STRETCHLASTCOLUMN:
+        list->StretchLastColumn();
+        return 1;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header != nullptr && header->hwndFrom == ListView_GetHeader(window) &&
+            (header->code == HDN_ENDTRACKA || header->code == HDN_ENDTRACKW)) {
+            // The header reports the end of a drag before it applies the released width, which
+            // differs from the last one tracked when the pointer moved on before the release; the
+            // stretch therefore waits, like the one after a size change.
+            const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+            PostMessageA(window, WM_STRETCHLASTCOLUMN, 0, 0);
+            return result;
+        }
+        break;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(window, SubclassProc, kSubclassId);
+        list->hwnd_ = nullptr;
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+} // namespace crenovix::win32

@@ -1,0 +1,385 @@
+#include "app/win32/CrenovixDlg.h"
+
+#include "app/StartUp.h"
+#include "app/win32/Artwork.h"
+#include "app/win32/resource.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <dbt.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <array>
+#include <utility>
+
+namespace crenovix::win32 {
+
+namespace {
+constexpr UINT_PTR kDevicePollTimer = 1;
+constexpr UINT kDevicePollMs = 100;
+
+// Interface class of COM ports ({86E0D1E0-8089-11D0-9CE4-08003E301F73}): USB serial adapters
+// announce their ports under it.
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+
+// Enough for any path the file dialog can give back.
+constexpr DWORD kPathBufferChars = 32768;
+
+HINSTANCE Instance() {
+    return GetModuleHandleA(nullptr);
+}
+
+HICON LoadAppIcon(int sizeMetricX, int sizeMetricY) {
+    return static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                         GetSystemMetrics(sizeMetricX),
+                                         GetSystemMetrics(sizeMetricY), 0));
+}
+
+// The first bitmap static among the window's children: the side picture, which has no id.
+HWND FindPicture(HWND window) {
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        std::array<char, 16> className{};
+        GetClassNameA(child, className.data(), static_cast<int>(className.size()));
+        if (lstrcmpiA(className.data(), "Static") == 0 &&
+            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+std::string WindowText(HWND window) {
+    if (window == nullptr) {
+        return {};
+    }
+    const int length = GetWindowTextLengthA(window);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+} // namespace
+
+std::string ProgramName() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return "crenovix";
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return ApplicationName(path);
+        }
+        path.resize(path.size() * 2); // truncated: a longer path than MAX_PATH
+    }
+}
+
+CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, IShell& shell)
+    : logic_(*this, devices, std::move(services)), releaseLink_(shell) {}
+
+CrenovixDlg::~CrenovixDlg() {
+    if (hwnd_ != nullptr && !modal_) {
+        DestroyWindow(hwnd_);
+    }
+    // The controls that showed them are gone now.
+    if (sidePicture_ != nullptr) {
+        DeleteObject(sidePicture_);
+    }
+    if (bigIcon_ != nullptr) {
+        DestroyIcon(bigIcon_);
+    }
+    if (smallIcon_ != nullptr) {
+        DestroyIcon(smallIcon_);
+    }
+}
+
+INT_PTR CrenovixDlg::DoModal(HWND owner) {
+    modal_ = true;
+    return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_CRENOVIX_DIALOG), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+HWND CrenovixDlg::Create(HWND owner) {
+    modal_ = false;
+    return CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_CRENOVIX_DIALOG), owner, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+HWND CrenovixDlg::Control(int id) const {
+    return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
+}
+
+INT_PTR CALLBACK CrenovixDlg::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        reinterpret_cast<CrenovixDlg*>(lParam)->hwnd_ = hwnd;
+    }
+    auto* self = reinterpret_cast<CrenovixDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (self == nullptr) {
+        return FALSE;
+    }
+    INT_PTR result = 0;
+    if (ReflectToChild(message, wParam, lParam, result)) {
+        return result;
+    }
+    return self->OnMessage(message, wParam);
+}
+
+INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_CLOSE:
+        RequestClose();
+        return TRUE;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(static_cast<std::uint32_t>(wParam));
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE); // always answered as handled
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kDevicePollTimer && devicesChangedPoll && devicesChangedPoll()) {
+            OnDeviceChange(kDeviceNodesChanged);
+        }
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // Logging off in the middle of a run would leave the charger without firmware.
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, logic_.IsRunning() ? FALSE : TRUE);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL CrenovixDlg::OnInitDialog() {
+    bigIcon_ = LoadAppIcon(SM_CXICON, SM_CYICON);
+    smallIcon_ = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
+    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    SetWindowTextA(hwnd_, kWindowTitle);
+    sidePicture_ = ShowSidePicture(FindPicture(hwnd_), ESidePicture::Main);
+    releaseLink_.Attach(Control(ctl::kReleaseLink));
+    RegisterForDeviceChanges();
+    if (devicesChangedPoll) {
+        SetTimer(hwnd_, kDevicePollTimer, kDevicePollMs, nullptr);
+    }
+    logic_.OnInitDialog();
+    return TRUE; // the focus goes to the first control
+}
+
+void CrenovixDlg::RegisterForDeviceChanges() {
+    GUID hid{};
+    HidD_GetHidGuid(&hid);
+    for (const GUID& interfaceClass : {hid, kComPortInterface}) {
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = interfaceClass;
+        // Without it only node changes arrive, which still refresh the list.
+        if (const HDEVNOTIFY notification =
+                RegisterDeviceNotificationA(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
+            notifications_.push_back(notification);
+        }
+    }
+}
+
+void CrenovixDlg::OnDestroy() {
+    KillTimer(hwnd_, kDevicePollTimer);
+    for (const HDEVNOTIFY notification : notifications_) {
+        UnregisterDeviceNotification(notification);
+    }
+    notifications_.clear();
+    hwnd_ = nullptr;
+}
+
+void CrenovixDlg::OnCommand(int id, int code) {
+    switch (id) {
+    case ctl::kUpdate:
+        // Enter reaches here too; only a button that can be pressed starts a run.
+        if (code == BN_CLICKED && IsWindowEnabled(Control(ctl::kUpdate))) {
+            logic_.OnUpdateClicked();
+        }
+        break;
+    case ctl::kExit: // Exit, Escape
+        RequestClose();
+        break;
+    case ctl::kOpen:
+        if (code == BN_CLICKED) {
+            logic_.OnOpenClicked();
+        }
+        break;
+    case ctl::kComPorts:
+        if (code == BN_CLICKED) {
+            logic_.OnComPortsClicked();
+        }
+        break;
+    case ctl::kDownload:
+        if (code == BN_CLICKED) {
+            logic_.OnDownloadClicked();
+        }
+        break;
+    case ctl::kPath:
+        if (code == EN_CHANGE && !settingText_) {
+            logic_.OnPathEdited();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// A refresh can show an enumeration error box, whose modal loop lets the next notification in:
+// that one is remembered and handled once the box is closed, instead of stacking boxes.
+void CrenovixDlg::OnDeviceChange(std::uint32_t eventCode) {
+    if (inDeviceChange_) {
+        deviceChangeAgain_ = deviceChangeAgain_ || eventCode == kDeviceNodesChanged ||
+                             eventCode == kDeviceArrival || eventCode == kDeviceRemoveComplete;
+        return;
+    }
+    inDeviceChange_ = true;
+    logic_.OnDeviceChange(eventCode);
+    while (std::exchange(deviceChangeAgain_, false)) {
+        logic_.OnDeviceChange(kDeviceNodesChanged);
+    }
+    inDeviceChange_ = false;
+}
+
+void CrenovixDlg::RequestClose() {
+    if (hwnd_ == nullptr || !logic_.OnCloseRequested()) {
+        return;
+    }
+    if (modal_) {
+        EndDialog(hwnd_, IDCANCEL);
+    } else {
+        DestroyWindow(hwnd_);
+    }
+}
+
+void CrenovixDlg::SetVisible(int id, bool visible) {
+    if (const HWND control = Control(id)) {
+        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void CrenovixDlg::SetEnabled(int id, bool enabled) {
+    const HWND control = Control(id);
+    if (control == nullptr) {
+        return;
+    }
+    // A disabled control keeps the focus otherwise, and the keyboard reaches nothing.
+    if (!enabled && GetFocus() == control) {
+        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, enabled);
+}
+
+void CrenovixDlg::SetText(int id, const std::string& text) {
+    const bool wasSetting = std::exchange(settingText_, true);
+    SetDlgItemTextA(hwnd_, id, text.c_str());
+    settingText_ = wasSetting;
+}
+
+std::string CrenovixDlg::GetText(int id) {
+    return WindowText(Control(id));
+}
+
+bool CrenovixDlg::IsChecked(int id) {
+    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void CrenovixDlg::SetChecked(int id, bool checked) {
+    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void CrenovixDlg::ListClear() {
+    SendDlgItemMessageA(hwnd_, ctl::kDeviceList, LB_RESETCONTENT, 0, 0);
+}
+
+void CrenovixDlg::ListInsert(int index, const std::string& text) {
+    SendDlgItemMessageA(hwnd_, ctl::kDeviceList, LB_INSERTSTRING, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void CrenovixDlg::ListSelect(int index) {
+    SendDlgItemMessageA(hwnd_, ctl::kDeviceList, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int CrenovixDlg::ListSelection() {
+    const LRESULT selection = SendDlgItemMessageA(hwnd_, ctl::kDeviceList, LB_GETCURSEL, 0, 0);
+    return selection == LB_ERR ? -1 : static_cast<int>(selection);
+}
+
+void CrenovixDlg::SetProgressRange(int upper) {
+    // A block count of 16 bits: it fits the message's unsigned 16-bit bounds.
+    SendDlgItemMessageA(hwnd_, ctl::kProgress, PBM_SETRANGE, 0,
+                        MAKELPARAM(0, static_cast<WORD>(upper)));
+}
+
+void CrenovixDlg::SetProgressPos(int position) {
+    SendDlgItemMessageA(hwnd_, ctl::kProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void CrenovixDlg::SetLinkTarget(const std::string& url) {
+    // Every user of the link sets the target and then drops the underline; the logic shows it.
+    releaseLink_.SetTarget(url);
+    releaseLink_.DropUnderline();
+}
+
+void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) {
+    if (messageBoxHandler) {
+        messageBoxHandler(text, title, icon);
+        return;
+    }
+    MessageBoxA(hwnd_, text.c_str(), title.c_str(),
+                MB_OK | (icon == EMessageIcon::Error ? MB_ICONERROR : 0));
+}
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
+    if (fileDialogHandler) {
+        return fileDialogHandler();
+    }
+    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
+    std::string path(kPathBufferChars, '\0');
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = "bin";
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameA(&dialog)) {
+        return std::nullopt; // cancelled
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+bool CrenovixDlg::PumpEvents() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Left in the queue for the loop that runs the window, which ends on it too.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
+        if (hwnd_ == nullptr || !IsDialogMessageA(hwnd_, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return true;
+}
+
+} // namespace crenovix::win32

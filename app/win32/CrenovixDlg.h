@@ -1,0 +1,106 @@
+// CrenovixDlg: the main window on Windows, a dialog from template 102 (crenovix.rc). It carries
+// out what CMainWindowLogic asks of the view through the controls' ids and forwards the
+// controls' notifications to it: path edits (EN_CHANGE of 1002, not for the program's own
+// texts), Open, the serial-ports box, Update, Download, device changes (WM_DEVICECHANGE), and
+// the close guard for Exit, Escape and the close box.
+//
+// The window registers for arrivals and removals of HID and COM-port interfaces, so those reach
+// it besides the node changes the system sends every window. Simulated chargers send nothing:
+// `devicesChangedPoll`, when set, is asked every 100 ms instead.
+//
+// Message boxes and the file dialog go through replaceable functions, so tests never block on a
+// modal box. Texts are the system's ANSI code page, as in the update files and the catalogue.
+#pragma once
+
+// The views' headers before windows.h, whose MessageBox macro would rename their member.
+#include "app/MainWindowLogic.h"
+#include "app/MainWindowView.h"
+
+#include "app/win32/CHyperLink.h"
+
+#include <windows.h>
+// The views' MessageBox is a member name; windows.h makes it MessageBoxA. The Win32 calls in
+// this front end name MessageBoxA themselves.
+#undef MessageBox
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crenovix::win32 {
+
+// The application's name: the executable's file name without its extension. Titles the
+// program's own message boxes and names the single-instance lock.
+std::string ProgramName();
+
+class CrenovixDlg final : public IMainWindowView {
+public:
+    // `shell` opens the release link's target; it must outlive the window.
+    CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, IShell& shell);
+    ~CrenovixDlg() override;
+    CrenovixDlg(const CrenovixDlg&) = delete;
+    CrenovixDlg& operator=(const CrenovixDlg&) = delete;
+
+    // Runs the window modally until it is closed. Its initialisation (device list, version check)
+    // runs before it is first shown. -1 when the window cannot be made.
+    INT_PTR DoModal(HWND owner = nullptr);
+    // The same window without a modal loop, for tests that drive it with messages; closing it
+    // destroys it. nullptr when it cannot be made.
+    HWND Create(HWND owner = nullptr);
+
+    HWND Handle() const { return hwnd_; }
+    HWND Control(int id) const;
+    CMainWindowLogic& Logic() { return logic_; }
+    CHyperLink& ReleaseLink() { return releaseLink_; }
+
+    // Asked every 100 ms while the window is open when set: true means devices came or went.
+    std::function<bool()> devicesChangedPoll;
+
+    // Replace these to answer message boxes and the file dialog without a person.
+    std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
+        messageBoxHandler;
+    std::function<std::optional<std::string>()> fileDialogHandler;
+
+    // IMainWindowView.
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+    void ListClear() override;
+    void ListInsert(int index, const std::string& text) override;
+    void ListSelect(int index) override;
+    int ListSelection() override;
+    void SetProgressRange(int upper) override;
+    void SetProgressPos(int position) override;
+    void SetLinkTarget(const std::string& url) override;
+    void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
+    std::optional<std::string> ChooseUpdateFile() override;
+    bool PumpEvents() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam);
+    BOOL OnInitDialog();
+    void OnCommand(int id, int code);
+    void OnDeviceChange(std::uint32_t eventCode);
+    void RequestClose();
+    void RegisterForDeviceChanges();
+    void OnDestroy();
+
+    CMainWindowLogic logic_;
+    CHyperLink releaseLink_;
+    HWND hwnd_ = nullptr;
+    bool modal_ = false;
+    bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
+    bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
+    bool deviceChangeAgain_ = false; // another change came meanwhile
+    HBITMAP sidePicture_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    std::vector<HDEVNOTIFY> notifications_;
+};
+
+} // namespace crenovix::win32

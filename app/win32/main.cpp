@@ -1,0 +1,143 @@
+// CrenovixApp: the Windows program's start. Common controls, sockets and the component libraries
+// first, one copy per executable name (a named mutex), the automation switches reduced to ending
+// at once (the program registers nothing), the nonce generator seeded with the time, the devices
+// (or the demo desk of CRENOVIX_SIMULATE), the online services and the link's shell, then the
+// main window, run modally; the program ends when it closes.
+#include "app/StartUp.h"
+#include "app/win32/CDownLoad.h"
+#include "app/win32/CrenovixDlg.h"
+#include "app/win32/ProgramServices.h"
+#include "controls/win32/Win32Shell.h"
+#include "online/win32/Win32Online.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+#include <windows.h>
+#include <winsock2.h>
+#undef MessageBox
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Warn(const std::string& title, const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The catalogue is fetched into a temporary file in the current directory, and a bare save-as
+// name of the download window is relative to it. A program started from a shortcut may sit in
+// its installation folder, which a user cannot write to; then it works in the user's profile
+// folder instead.
+void MoveToWritableDirectory() {
+    char probe[MAX_PATH];
+    if (GetTempFileNameA(".", "crx", 0, probe) != 0) {
+        DeleteFileA(probe);
+        return;
+    }
+    char profile[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("USERPROFILE", profile, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        SetCurrentDirectoryA(profile); // where that fails too, the fetches simply fail
+    }
+}
+
+// Ends what InitInstance started, however it returns.
+struct SSystemSupport {
+    bool sockets = false;
+    bool ole = false;
+    ~SSystemSupport() {
+        if (ole) {
+            OleUninitialize();
+        }
+        if (sockets) {
+            WSACleanup();
+        }
+    }
+};
+
+class CrenovixApp {
+public:
+    // Always ends the program when it returns, as the window has closed or was never shown.
+    int InitInstance(int argc, char** argv) {
+        INITCOMMONCONTROLSEX classes{sizeof(classes), 0xFF}; // the eight standard classes
+        InitCommonControlsEx(&classes);
+
+        const std::string name = crenovix::win32::ProgramName();
+        SSystemSupport support;
+        WSADATA winsock{};
+        support.sockets = WSAStartup(MAKEWORD(1, 1), &winsock) == 0;
+        if (!support.sockets) {
+            Warn(name, "Windows sockets initialization failed.");
+            return 0;
+        }
+        support.ole = SUCCEEDED(OleInitialize(nullptr));
+        if (!support.ole) {
+            Warn(name, "OLE initialization failed.  Make sure that the OLE libraries are the "
+                       "correct version.");
+            return 0;
+        }
+        // The settings root ("Dalvenor Kavro Kelvorin") would only name a registry key, and the
+        // program stores nothing under it.
+        const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
+        std::srand(seed);
+
+        const auto lock = crenovix::AcquireSingleInstanceLock(name);
+        if (lock == nullptr) {
+            Warn(name, crenovix::kAlreadyRunningText);
+            return 0;
+        }
+        const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+        if (crenovix::StartupActionFor(arguments) == crenovix::EStartupAction::EndAtOnce) {
+            return 0;
+        }
+
+        std::string error;
+        const auto services =
+            crenovix::win32::CreateProgramServices(std::getenv("CRENOVIX_SIMULATE"), error, seed);
+        if (services == nullptr) {
+            Warn(name, "CRENOVIX_SIMULATE: " + error);
+            return 1;
+        }
+        MoveToWritableDirectory();
+        crenovix::CWin32Online online;
+        crenovix::win32::CWin32Shell shell;
+        crenovix::win32::CrenovixDlg* mainWindow = nullptr; // set once the window exists
+        const auto checkForNewRelease = [&online]() -> std::optional<std::string> {
+            std::string url;
+            if (crenovix::CheckForNewRelease(online.context, url)) {
+                return url;
+            }
+            return std::nullopt;
+        };
+        const auto openDownloadWindow = [&online, &shell, &mainWindow] {
+            crenovix::win32::CDownloadWindowHost host(*mainWindow, online.context, shell);
+            crenovix::OpenDownloadWindow(online.context, host);
+        };
+
+        crenovix::win32::CExecutionStateInhibitor inhibitor;
+        crenovix::SDeviceListState devices; // the program's device table, for its whole life
+        crenovix::SMainWindowServices windowServices{
+            services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
+            checkForNewRelease,     openDownloadWindow, &inhibitor};
+        crenovix::win32::CrenovixDlg window(devices, windowServices, shell);
+        mainWindow = &window;
+        window.devicesChangedPoll = services->DevicesChangedPoll();
+        if (window.DoModal() == -1) {
+            Warn(name, "The main window cannot be created (error " +
+                           std::to_string(GetLastError()) + ").");
+            return 1;
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return CrenovixApp().InitInstance(__argc, __argv);
+}

@@ -1,0 +1,545 @@
+// The native windows under wine: the resource templates against the tables every front end
+// builds from, and both dialogs driven through their Win32 messages (typed paths, clicks,
+// device-change notifications, list-view notifications) against simulated chargers on a virtual
+// clock and a scripted downloader. Message boxes and file dialogs are answered by the test.
+//
+// Windows need an X display under wine, shared by the whole wine session (its server and
+// desktop process included); without one no dialog can be created and the tests say so.
+// The views' headers before windows.h, whose MessageBox macro would rename their member.
+#include "app/DialogTemplate.h"
+#include "app/MainWindowView.h"
+#include "app/StartUp.h"
+#include "device/SerialEnumeration.h"
+#include "online/DownloadWindow.h"
+#include "sim/DemoChargers.h"
+#include "support/FakeDownloader.h"
+#include "support/FakeShell.h"
+#include "support/FakeUpdateWindow.h"
+#include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
+
+#include "app/win32/CDownLoad.h"
+#include "app/win32/CrenovixDlg.h"
+#include "app/win32/resource.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace crenovix::win32 {
+namespace {
+
+using testsupport::CFakeDownloader;
+using testsupport::CFakeShell;
+using testsupport::CFixedNonces;
+using testsupport::CTempDir;
+using testsupport::SMessageBoxCall;
+
+void EnsureCommonControls() {
+    static const bool done = [] {
+        INITCOMMONCONTROLSEX classes{sizeof(classes), 0xFF};
+        return InitCommonControlsEx(&classes) != FALSE;
+    }();
+    (void)done;
+}
+
+std::string ClassOf(HWND window) {
+    std::array<char, 64> name{};
+    GetClassNameA(window, name.data(), static_cast<int>(name.size()));
+    return name.data();
+}
+
+std::string TextOf(HWND window) {
+    std::array<char, 512> text{};
+    GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
+    return text.data();
+}
+
+bool Shown(HWND window) {
+    return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// A rectangle in dialog units, in pixels of the dialog's client area. Position and size are
+// converted apart, as the dialog manager does when it creates the controls.
+RECT DialogRect(HWND dialog, int x, int y, int w, int h) {
+    RECT origin{x, y, x, y};
+    MapDialogRect(dialog, &origin);
+    RECT size{0, 0, w, h};
+    MapDialogRect(dialog, &size);
+    return {origin.left, origin.top, origin.left + size.right, origin.top + size.bottom};
+}
+
+RECT RectInDialog(HWND dialog, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Describe(const RECT& rect) {
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "-" +
+           std::to_string(rect.right) + "," + std::to_string(rect.bottom);
+}
+
+::testing::AssertionResult Made(HWND dialog) {
+    if (dialog != nullptr) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "no dialog could be created (error " << GetLastError()
+           << "): the wine session, its server included, must run under an X display";
+}
+
+// What a control of kind `kind` must be in the resource: its window class and style.
+void ExpectKind(HWND control, EControlKind kind, const std::string& where) {
+    const std::string className = ClassOf(control);
+    const LONG style = GetWindowLongA(control, GWL_STYLE);
+    const auto isClass = [&](const char* expected) {
+        return lstrcmpiA(className.c_str(), expected) == 0;
+    };
+    const LONG staticType = style & SS_TYPEMASK;
+    const LONG buttonType = style & BS_TYPEMASK;
+    switch (kind) {
+    case EControlKind::Picture:
+        EXPECT_TRUE(isClass("Static") && staticType == SS_BITMAP && (style & SS_SUNKEN) != 0)
+            << where;
+        break;
+    case EControlKind::Label:
+        EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT) << where;
+        break;
+    case EControlKind::CenteredText:
+        EXPECT_TRUE(isClass("Static") && staticType == SS_CENTER) << where;
+        break;
+    case EControlKind::Link:
+        EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT) << where;
+        break;
+    case EControlKind::CheckBox:
+        EXPECT_TRUE(isClass("Button") && buttonType == BS_AUTOCHECKBOX) << where;
+        break;
+    case EControlKind::GroupBox:
+        EXPECT_TRUE(isClass("Button") && buttonType == BS_GROUPBOX) << where;
+        break;
+    case EControlKind::Button:
+        EXPECT_TRUE(isClass("Button") && buttonType == BS_PUSHBUTTON) << where;
+        break;
+    case EControlKind::DefaultButton:
+        EXPECT_TRUE(isClass("Button") && buttonType == BS_DEFPUSHBUTTON) << where;
+        break;
+    case EControlKind::Edit:
+        EXPECT_TRUE(isClass("Edit") && (style & ES_AUTOHSCROLL) != 0) << where;
+        break;
+    case EControlKind::ListBox:
+        // Unsorted, so that line i stays row i of the device table; the template's height.
+        EXPECT_TRUE(isClass("ListBox") && (style & LBS_SORT) == 0 &&
+                    (style & LBS_NOINTEGRALHEIGHT) != 0)
+            << where;
+        // The scroll bar shows once the lines do not fit.
+        for (int line = 0; line < 20; ++line) {
+            SendMessageA(control, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("line"));
+        }
+        EXPECT_NE(GetWindowLongA(control, GWL_STYLE) & WS_VSCROLL, 0) << where;
+        break;
+    case EControlKind::ReportList:
+        EXPECT_TRUE(isClass(WC_LISTVIEWA) && (style & LVS_TYPEMASK) == LVS_REPORT &&
+                    (style & LVS_SINGLESEL) != 0 && (style & LVS_SHOWSELALWAYS) != 0)
+            << where;
+        break;
+    case EControlKind::ProgressBar:
+        EXPECT_TRUE(isClass(PROGRESS_CLASSA)) << where;
+        break;
+    }
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(WinDialogs, ResourceTemplatesAgreeWithTheTables) {
+    EnsureCommonControls();
+    const std::array<std::pair<int, const SDialogTemplate*>, 2> dialogs{{
+        {IDD_CRENOVIX_DIALOG, &MainWindowTemplate()},
+        {IDD_DOWNLOAD, &DownloadWindowTemplate()},
+    }};
+    for (const auto& [resource, table] : dialogs) {
+        const HWND dialog = CreateDialogParamA(
+            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), nullptr, PlainDialogProc, 0);
+        ASSERT_TRUE(Made(dialog)) << "template " << resource;
+        if (!table->caption.empty()) {
+            EXPECT_EQ(TextOf(dialog), table->caption);
+        }
+        RECT client{};
+        GetClientRect(dialog, &client);
+        const RECT size = DialogRect(dialog, 0, 0, table->w, table->h);
+        EXPECT_EQ(Describe(client), Describe(size)) << "template " << resource;
+
+        std::vector<HWND> children;
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            children.push_back(child);
+        }
+        ASSERT_EQ(children.size(), table->controls.size()) << "template " << resource;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            const SControlTemplate& control = table->controls[i];
+            const HWND child = children[i];
+            const std::string where = "template " + std::to_string(resource) + ", control " +
+                                      std::to_string(i) + " (id " + std::to_string(control.id) +
+                                      ")";
+            const int id = GetDlgCtrlID(child);
+            EXPECT_EQ(id == -1 || id == 0xFFFF ? 0 : id, control.id) << where;
+            ExpectKind(child, control.kind, where);
+            EXPECT_EQ(TextOf(child), control.caption) << where;
+            EXPECT_EQ(Describe(RectInDialog(dialog, child)),
+                      Describe(DialogRect(dialog, control.x, control.y, control.w, control.h)))
+                << where;
+            EXPECT_EQ(Shown(child), !control.hidden) << where;
+        }
+        DestroyWindow(dialog);
+    }
+}
+
+// A window of the test's own that runs `action` when a message posted to it is dispatched: the
+// test's way of acting inside the window's nested message loop during an update run.
+class CPostedAction {
+public:
+    CPostedAction() {
+        static const ATOM windowClass = [] {
+            WNDCLASSA description{};
+            description.lpfnWndProc = Proc;
+            description.hInstance = GetModuleHandleA(nullptr);
+            description.lpszClassName = "CrenovixPostedAction";
+            return RegisterClassA(&description);
+        }();
+        (void)windowClass;
+        hwnd_ = CreateWindowExA(0, "CrenovixPostedAction", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~CPostedAction() { DestroyWindow(hwnd_); }
+    CPostedAction(const CPostedAction&) = delete;
+    CPostedAction& operator=(const CPostedAction&) = delete;
+
+    void Post(std::function<void()> action) {
+        action_ = std::move(action);
+        PostMessageA(hwnd_, WM_APP, 0, 0);
+    }
+    bool Ran() const { return ran_; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_APP) {
+            auto* self = reinterpret_cast<CPostedAction*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+            self->ran_ = true;
+            self->action_();
+            return 0;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+
+    HWND hwnd_ = nullptr;
+    std::function<void()> action_;
+    bool ran_ = false;
+};
+
+// The run's clock: virtual time for the desk, and after each wait the device-change notification
+// the system would post to the window when chargers came or went meanwhile.
+class CNotifyingClock final : public IClock {
+public:
+    CNotifyingClock(CVirtualClock& clock, sim::CSimBench& bench, CrenovixDlg*& window)
+        : clock_(clock), bench_(bench), window_(window) {}
+    std::uint32_t TickCount() override { return clock_.TickCount(); }
+    void Sleep(std::uint32_t ms) override {
+        clock_.Sleep(ms);
+        if (window_ != nullptr && window_->Handle() != nullptr && bench_.TakeDevicesChanged()) {
+            PostMessageA(window_->Handle(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        }
+    }
+
+private:
+    CVirtualClock& clock_;
+    sim::CSimBench& bench_;
+    CrenovixDlg*& window_;
+};
+
+// The main window on a desk of simulated chargers whose clock moves only when the run waits.
+class WinMainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureCommonControls();
+        window_.messageBoxHandler = [this](const std::string& text, const std::string& title,
+                                           EMessageIcon icon) {
+            boxes_.push_back({text, title, icon, 0});
+        };
+        window_.fileDialogHandler = [] { return std::nullopt; };
+        notified_ = &window_;
+    }
+
+    HWND Control(int id) { return window_.Control(id); }
+    bool Enabled(int id) { return IsWindowEnabled(Control(id)) != FALSE; }
+    bool Visible(int id) { return Shown(Control(id)); }
+    std::string Text(int id) { return TextOf(Control(id)); }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        const HWND list = Control(ctl::kDeviceList);
+        const auto count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            std::array<char, 256> line{};
+            SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(line.data()));
+            lines.emplace_back(line.data());
+        }
+        return lines;
+    }
+    LRESULT DeviceChange(WPARAM eventCode) {
+        return SendMessageA(window_.Handle(), WM_DEVICECHANGE, eventCode, 0);
+    }
+
+    std::string ValidFile() {
+        testsupport::SHeaderFields fields;
+        fields.version = "V1.05";
+        const std::string path = dir_.File("fw.bin");
+        const auto packed = testsupport::Pack(testsupport::EPackVariant::TripleDes, fields,
+                                              testsupport::PatternPayload(640, 7));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(packed.bytes.data()),
+                   static_cast<std::streamsize>(packed.bytes.size()));
+        return path;
+    }
+
+    CTempDir dir_;
+    CVirtualClock clock_;
+    sim::CSimBench bench_{clock_};
+    CrenovixDlg* notified_ = nullptr;
+    CNotifyingClock runClock_{clock_, bench_, notified_};
+    CDeviceEnumerator enumerator_{bench_, bench_};
+    CFixedNonces nonces_{{0x1234, 0x0042, 0x7FFF}};
+    SDeviceListState devices_;
+    CFakeShell shell_;
+    CrenovixDlg window_{
+        devices_, {enumerator_, bench_, runClock_, nonces_, {}, {}, nullptr}, shell_};
+    std::vector<SMessageBoxCall> boxes_;
+};
+
+TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
+    ASSERT_TRUE(Made(window_.Create()));
+    EXPECT_EQ(TextOf(window_.Handle()), kWindowTitle);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"Device not found!"});
+    EXPECT_FALSE(Enabled(ctl::kUpdate));
+    EXPECT_FALSE(Visible(ctl::kProgress));
+    EXPECT_FALSE(Visible(ctl::kStatus));
+    EXPECT_FALSE(Visible(ctl::kReleaseLink)); // no newer release announced
+
+    // The side picture is drawn at the size the template gives it.
+    HWND picture = GetWindow(window_.Handle(), GW_CHILD);
+    const auto bitmap =
+        reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    ASSERT_NE(bitmap, nullptr);
+    BITMAP info{};
+    GetObjectA(bitmap, sizeof(info), &info);
+    RECT client{};
+    GetClientRect(picture, &client);
+    EXPECT_EQ(info.bmWidth, client.right);
+    EXPECT_EQ(info.bmHeight, client.bottom);
+    EXPECT_EQ(Describe(RectInDialog(window_.Handle(), picture)),
+              Describe(DialogRect(window_.Handle(), 7, 7, 81, 150)));
+
+    // Typing (here: setting the field's text from outside) loads the header.
+    SetWindowTextA(Control(ctl::kPath), dir_.File("f").c_str());
+    EXPECT_FALSE(Visible(ctl::kErrorLine)); // half-typed: no error
+    SetWindowTextA(Control(ctl::kPath), ValidFile().c_str());
+    EXPECT_EQ(Text(ctl::kVersionText), "V1.05");
+    EXPECT_TRUE(Visible(ctl::kVersionLabel));
+    EXPECT_FALSE(Enabled(ctl::kUpdate)); // no charger yet
+
+    sim::AddDemoChargers(bench_, "hid");
+    EXPECT_EQ(DeviceChange(DBT_CONFIGCHANGED), TRUE); // answered, otherwise ignored
+    EXPECT_EQ(Lines(), std::vector<std::string>{"Device not found!"});
+    EXPECT_EQ(DeviceChange(DBT_DEVICEARRIVAL), TRUE);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"Type: Kelvorin K4, S/N:SIM1001"});
+    EXPECT_EQ(SendMessageA(Control(ctl::kDeviceList), LB_GETCURSEL, 0, 0), 0);
+    EXPECT_TRUE(Enabled(ctl::kUpdate));
+    EXPECT_TRUE(boxes_.empty());
+
+    // Exit closes the window when nothing runs.
+    SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
+    EXPECT_EQ(window_.Handle(), nullptr);
+}
+
+// Also: what closing the window and a device change do in the middle of a run, which reach the
+// window through its nested message loop.
+TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
+    sim::AddDemoChargers(bench_, "hid");
+    bench_.TakeDevicesChanged();
+    ASSERT_TRUE(Made(window_.Create()));
+    SetWindowTextA(Control(ctl::kPath), ValidFile().c_str());
+    ASSERT_TRUE(Enabled(ctl::kUpdate));
+    const std::vector<std::string> before = Lines();
+
+    constexpr std::array<int, 5> kRunLocked = {ctl::kPath, ctl::kOpen, ctl::kDownload,
+                                               ctl::kComPorts, ctl::kDeviceList};
+    std::vector<std::string> problems;
+    CPostedAction duringRun;
+    duringRun.Post([&] {
+        if (!window_.Logic().IsRunning()) {
+            problems.push_back("not running");
+            return;
+        }
+        if (!Visible(ctl::kStatus)) {
+            problems.push_back("status line hidden");
+        }
+        for (const int id : kRunLocked) {
+            if (Enabled(id)) {
+                problems.push_back("control " + std::to_string(id) + " enabled");
+            }
+        }
+        if (Enabled(ctl::kUpdate)) {
+            problems.push_back("Update enabled");
+        }
+        SendMessageA(window_.Handle(), WM_CLOSE, 0, 0);
+        SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
+        if (window_.Handle() == nullptr) {
+            problems.push_back("closed");
+            return;
+        }
+        sim::SSimHidConfig other;
+        other.identity.strSerial = "SIM9009";
+        other.identity.nHidPosition = 5;
+        bench_.AddHidCharger(other);
+        DeviceChange(DBT_DEVICEARRIVAL);
+        const auto& rows = devices_.rows;
+        if (std::none_of(rows.begin(), rows.begin() + devices_.nDeviceCount,
+                         [](const SDeviceEntry& row) { return row.strSerial == "SIM9009"; })) {
+            problems.push_back("table not refreshed");
+        }
+        if (Lines() != before) {
+            problems.push_back("list box changed");
+        }
+    });
+    SendMessageA(Control(ctl::kUpdate), BM_CLICK, 0, 0);
+
+    EXPECT_TRUE(duringRun.Ran());
+    EXPECT_EQ(problems, std::vector<std::string>{});
+    ASSERT_NE(window_.Handle(), nullptr);
+    EXPECT_FALSE(window_.Logic().IsRunning());
+    ASSERT_EQ(boxes_.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(boxes_[i].text, kCloseDuringRunText);
+        EXPECT_EQ(boxes_[i].title, "Info");
+    }
+    EXPECT_EQ(boxes_[2].text.rfind("Upgrade completion!", 0), 0u) << boxes_[2].text;
+    EXPECT_EQ(boxes_[2].title, "Success");
+
+    // 640 bytes in 64-byte blocks; block k sets position k before it goes.
+    EXPECT_EQ(SendMessageA(Control(ctl::kProgress), PBM_GETRANGE, FALSE, 0), 10);
+    EXPECT_EQ(SendMessageA(Control(ctl::kProgress), PBM_GETPOS, 0, 0), 9);
+    EXPECT_FALSE(Visible(ctl::kStatus));
+    EXPECT_FALSE(Visible(ctl::kProgress));
+    for (const int id : kRunLocked) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    EXPECT_TRUE(Enabled(ctl::kUpdate));
+    const std::vector<std::string> after = Lines();
+    EXPECT_NE(std::find(after.begin(), after.end(), "Type: Kelvorin K4, S/N:SIM9009"), after.end());
+}
+
+// The download window over a scripted catalogue and downloader.
+class WinDownloadWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureCommonControls();
+        std::ofstream(context_.tempFile)
+            << "[File List]\nCountEx=3\n"
+            << Entry(0, "fw-k6", "K6 notes") << Entry(1, "", "K7") << Entry(2, "fw-k8", "K8 notes");
+        window_.messageBoxHandler = [this](const std::string& text) { boxes_.push_back(text); };
+        window_.saveDialogHandler = [](const SSaveDialogRequest&) { return std::nullopt; };
+    }
+
+    static std::string Entry(int n, const std::string& fileName, const std::string& release) {
+        const std::string i = std::to_string(n);
+        return "Type" + i + "=Type " + i + "\nFileName" + i + "=" + fileName + "\nURL" + i +
+               "=http://files.test/f" + i + ".bin\nRelease" + i + "=" + release + "\nReleaseURL" +
+               i + "=http://notes.test/" + i + "\n";
+    }
+
+    HWND Control(int id) { return window_.Control(id); }
+    int SelectedRow() {
+        return static_cast<int>(SendMessageA(Control(download_ctl::kUpdatesList), LVM_GETNEXTITEM,
+                                             static_cast<WPARAM>(-1), LVNI_SELECTED));
+    }
+    // As a click on a row does it.
+    void UserSelects(int row) {
+        LVITEMA item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(Control(download_ctl::kUpdatesList), LVM_SETITEMSTATE,
+                     static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    }
+
+    CTempDir dir_;
+    CFakeDownloader downloader_;
+    CIniFileReader ini_;
+    ReleaseLinkTable links_{};
+    SOnlineContext context_{downloader_, downloader_,
+                            ini_,        {"http://primary.test", "http://second.test"},
+                            links_,      dir_.File("__Kelvorin_temp__.ini")};
+    CFakeShell shell_;
+    std::vector<std::string> mainWindowPaths_;
+    CDownLoad window_{context_, shell_,
+                      [this](const std::string& path) { mainWindowPaths_.push_back(path); }};
+    std::vector<std::string> boxes_;
+};
+
+TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
+    ASSERT_TRUE(Made(window_.Create(nullptr)));
+    EXPECT_EQ(SendMessageA(Control(download_ctl::kUpdatesList), LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(SelectedRow(), 0);
+    EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), "fw-k6.bin");
+    EXPECT_EQ(TextOf(Control(download_ctl::kReleaseNotesLink)), "K6 notes");
+    EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
+    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+
+    UserSelects(2);
+    EXPECT_EQ(SelectedRow(), 2);
+    EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), "fw-k8.bin");
+    EXPECT_EQ(TextOf(Control(download_ctl::kReleaseNotesLink)), "K8 notes");
+
+    // The server does not hold it: the window stays, ready to try again.
+    const std::string target = dir_.File("saved.bin");
+    SetWindowTextA(Control(download_ctl::kSaveAs), target.c_str());
+    SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].rfind("Download failed.\n\nError = 0x800C0004", 0), 0u) << boxes_[0];
+    ASSERT_NE(window_.Handle(), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(Control(download_ctl::kDownload)));
+    EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
+    EXPECT_TRUE(mainWindowPaths_.empty());
+
+    downloader_.contents["http://files.test/f2.bin"] = "firmware";
+    SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
+    EXPECT_EQ(window_.Handle(), nullptr);
+    EXPECT_EQ(window_.Result(), IDOK);
+    EXPECT_EQ(mainWindowPaths_, std::vector<std::string>{target});
+    EXPECT_TRUE(std::filesystem::exists(target));
+    ASSERT_EQ(downloader_.calls.size(), 2u);
+    EXPECT_EQ(downloader_.calls[1].path, target);
+}
+
+TEST(WinSingleInstance, SecondLockOfTheSameNameIsRefused) {
+    const std::string name = "crenovix-windialog-test-" + std::to_string(GetCurrentProcessId());
+    auto first = AcquireSingleInstanceLock(name);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(AcquireSingleInstanceLock(name), nullptr);
+    EXPECT_NE(AcquireSingleInstanceLock(name + "-renamed"), nullptr);
+    first.reset();
+    EXPECT_NE(AcquireSingleInstanceLock(name), nullptr);
+}
+
+} // namespace
+} // namespace crenovix::win32
