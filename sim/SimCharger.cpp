@@ -6,6 +6,14 @@
 
 namespace crenovix::sim {
 
+std::uint64_t PayloadDigest(std::span<const std::uint8_t> bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const std::uint8_t byte : bytes) {
+        hash = (hash ^ byte) * 0x100000001b3u;
+    }
+    return hash;
+}
+
 namespace {
 
 // Uses up one operation of an armed port failure; kSimEveryTime never runs out.

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,10 @@ struct SSimResults {
     // The rate of each frame recognised at `step`, in order.
     std::vector<std::uint32_t> BaudsAt(ESimStep step) const;
 };
+
+// A 64-bit FNV-1a digest of a payload: a charger process and a host process can compare what was
+// stored with what was sent by printing one number each.
+std::uint64_t PayloadDigest(std::span<const std::uint8_t> bytes);
 
 class CSimChargerBase {
 public:

@@ -19,29 +19,6 @@ namespace {
 // Enough for any path the file dialog can give back.
 constexpr DWORD kPathBufferChars = 32768;
 
-HINSTANCE Instance() {
-    return GetModuleHandleA(nullptr);
-}
-
-HICON LoadAppIcon(int sizeMetricX, int sizeMetricY) {
-    return static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                                         GetSystemMetrics(sizeMetricX),
-                                         GetSystemMetrics(sizeMetricY), 0));
-}
-
-HWND FindPicture(HWND window) {
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        std::array<char, 16> className{};
-        GetClassNameA(child, className.data(), static_cast<int>(className.size()));
-        if (lstrcmpiA(className.data(), "Static") == 0 &&
-            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
 // The template has no position of its own: the window opens over the middle of its owner, kept
 // inside the owner's monitor.
 void CentreOver(HWND window, HWND owner) {
@@ -78,53 +55,11 @@ std::string InitialFileBuffer(const std::string& name) {
 
 CDownLoad::CDownLoad(SOnlineContext& context, IShell& shell,
                      std::function<void(const std::string&)> setMainWindowPath)
-    : logic_(*this, context), setMainWindowPath_(std::move(setMainWindowPath)), link_(shell) {}
+    : CDialogWindow(IDD_DOWNLOAD), logic_(*this, context),
+      setMainWindowPath_(std::move(setMainWindowPath)), link_(shell) {}
 
 CDownLoad::~CDownLoad() {
-    if (hwnd_ != nullptr && !modal_) {
-        DestroyWindow(hwnd_);
-    }
-    if (sidePicture_ != nullptr) {
-        DeleteObject(sidePicture_);
-    }
-    if (bigIcon_ != nullptr) {
-        DestroyIcon(bigIcon_);
-    }
-    if (smallIcon_ != nullptr) {
-        DestroyIcon(smallIcon_);
-    }
-}
-
-INT_PTR CDownLoad::DoModal(HWND owner) {
-    modal_ = true;
-    return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
-}
-
-HWND CDownLoad::Create(HWND owner) {
-    modal_ = false;
-    return CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
-}
-
-HWND CDownLoad::Control(int id) const {
-    return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
-}
-
-INT_PTR CALLBACK CDownLoad::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-        reinterpret_cast<CDownLoad*>(lParam)->hwnd_ = hwnd;
-    }
-    auto* self = reinterpret_cast<CDownLoad*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-    if (self == nullptr) {
-        return FALSE;
-    }
-    INT_PTR result = 0;
-    if (ReflectToChild(message, wParam, lParam, result)) {
-        return result;
-    }
-    return self->OnMessage(message, wParam, lParam);
+    DestroyModeless();
 }
 
 INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -162,9 +97,6 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         End(IDCANCEL);
         return TRUE;
-    case WM_DESTROY:
-        hwnd_ = nullptr;
-        return FALSE;
     default:
         return FALSE;
     }
@@ -173,11 +105,7 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL CDownLoad::OnInitDialog() {
     list_.Attach(Control(dl::kUpdatesList));
     link_.Attach(Control(dl::kReleaseNotesLink));
-    bigIcon_ = LoadAppIcon(SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
-    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-    sidePicture_ = ShowSidePicture(FindPicture(hwnd_), ESidePicture::Download);
+    ShowIconsAndPicture(ESidePicture::Download);
     CentreOver(hwnd_, GetWindow(hwnd_, GW_OWNER));
     return logic_.OnInitDialog() ? TRUE : FALSE;
 }
@@ -187,11 +115,7 @@ void CDownLoad::End(INT_PTR result) {
         return;
     }
     result_ = result;
-    if (modal_) {
-        EndDialog(hwnd_, result);
-    } else {
-        DestroyWindow(hwnd_);
-    }
+    EndWindow(result);
 }
 
 IReportListView& CDownLoad::UpdatesList() {
@@ -199,12 +123,7 @@ IReportListView& CDownLoad::UpdatesList() {
 }
 
 std::string CDownLoad::GetSaveAsText() {
-    const HWND box = Control(dl::kSaveAs);
-    const int length = GetWindowTextLengthA(box);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(box, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-    return text;
+    return WindowText(Control(dl::kSaveAs));
 }
 
 void CDownLoad::SetSaveAsText(const std::string& text) {

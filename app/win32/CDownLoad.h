@@ -20,6 +20,7 @@
 
 #include "app/win32/CHyperLink.h"
 #include "app/win32/CMyListCtrl.h"
+#include "app/win32/DialogWindow.h"
 
 #include <windows.h>
 #undef MessageBox // a member name of the views; see CrenovixDlg.h
@@ -30,24 +31,16 @@
 
 namespace crenovix::win32 {
 
-class CDownLoad final : public IDownloadWindowView {
+class CDownLoad final : public CDialogWindow, public IDownloadWindowView {
 public:
     // `shell` opens the link's targets; it and `context` must outlive the window.
     CDownLoad(SOnlineContext& context, IShell& shell,
               std::function<void(const std::string&)> setMainWindowPath);
     ~CDownLoad() override;
-    CDownLoad(const CDownLoad&) = delete;
-    CDownLoad& operator=(const CDownLoad&) = delete;
 
-    // Runs the window modally over `owner` (disabled meanwhile); IDOK after a download, IDCANCEL
-    // when the user left, -1 when the window cannot be made.
-    INT_PTR DoModal(HWND owner);
-    // The same window without a modal loop, for tests that drive it with messages; ending it
-    // destroys it and leaves the result in Result(). nullptr when it cannot be made.
-    HWND Create(HWND owner);
-
-    HWND Handle() const { return hwnd_; }
-    HWND Control(int id) const;
+    // DoModal: IDOK after a download, IDCANCEL when the user left, -1 when the window cannot be
+    // made. Create (for tests that drive it with messages): ending it destroys it and leaves the
+    // result in Result().
     CMyListCtrl& List() { return list_; }
     CHyperLink& Link() { return link_; }
     INT_PTR Result() const { return result_; }
@@ -73,8 +66,7 @@ public:
     void EndDialogOk() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     BOOL OnInitDialog();
     void End(INT_PTR result);
 
@@ -82,12 +74,7 @@ private:
     std::function<void(const std::string&)> setMainWindowPath_;
     CMyListCtrl list_;
     CHyperLink link_;
-    HWND hwnd_ = nullptr;
-    bool modal_ = false;
     INT_PTR result_ = IDCANCEL;
-    HBITMAP sidePicture_ = nullptr;
-    HICON bigIcon_ = nullptr;
-    HICON smallIcon_ = nullptr;
 };
 
 class CDownloadWindowHost final : public IDownloadWindowHost {

@@ -16,17 +16,6 @@ constexpr UINT_PTR kToolId = 1;
 // The hand cursor of the help viewer in the Windows directory.
 constexpr WORD kHelpViewerHandCursor = 106;
 
-std::string WindowText(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    if (length <= 0) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-    return text;
-}
-
 // The static control's alignment as the fit rules' style bits. The alignment is a type field,
 // not a set of flags: only SS_CENTER and SS_RIGHT mean a centred or right-aligned text.
 std::uint32_t FitStyle(LONG_PTR style) {
@@ -95,6 +84,17 @@ bool IsMouseMessage(UINT message) {
 }
 
 } // namespace
+
+std::string WindowText(HWND window) {
+    const int length = window == nullptr ? 0 : GetWindowTextLengthA(window);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
+}
 
 bool ReflectToChild(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     if (message != WM_CTLCOLORSTATIC && message != WM_COMMAND) {

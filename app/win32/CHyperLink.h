@@ -18,6 +18,9 @@
 
 namespace crenovix::win32 {
 
+// The text of a window or control; empty for none (nullptr included).
+std::string WindowText(HWND window);
+
 // Message numbers of reflected notifications: the original message plus OCM__BASE.
 inline constexpr UINT kReflectBase = WM_USER + 0x1C00;
 

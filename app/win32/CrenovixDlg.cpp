@@ -28,40 +28,6 @@ constexpr GUID kComPortInterface = {
 // Enough for any path the file dialog can give back.
 constexpr DWORD kPathBufferChars = 32768;
 
-HINSTANCE Instance() {
-    return GetModuleHandleA(nullptr);
-}
-
-HICON LoadAppIcon(int sizeMetricX, int sizeMetricY) {
-    return static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                                         GetSystemMetrics(sizeMetricX),
-                                         GetSystemMetrics(sizeMetricY), 0));
-}
-
-// The first bitmap static among the window's children: the side picture, which has no id.
-HWND FindPicture(HWND window) {
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        std::array<char, 16> className{};
-        GetClassNameA(child, className.data(), static_cast<int>(className.size()));
-        if (lstrcmpiA(className.data(), "Static") == 0 &&
-            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
-std::string WindowText(HWND window) {
-    if (window == nullptr) {
-        return {};
-    }
-    const int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 } // namespace
 
 std::string ProgramName() {
@@ -81,57 +47,14 @@ std::string ProgramName() {
 }
 
 CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, IShell& shell)
-    : logic_(*this, devices, std::move(services)), releaseLink_(shell) {}
+    : CDialogWindow(IDD_CRENOVIX_DIALOG), logic_(*this, devices, std::move(services)),
+      releaseLink_(shell) {}
 
 CrenovixDlg::~CrenovixDlg() {
-    if (hwnd_ != nullptr && !modal_) {
-        DestroyWindow(hwnd_);
-    }
-    // The controls that showed them are gone now.
-    if (sidePicture_ != nullptr) {
-        DeleteObject(sidePicture_);
-    }
-    if (bigIcon_ != nullptr) {
-        DestroyIcon(bigIcon_);
-    }
-    if (smallIcon_ != nullptr) {
-        DestroyIcon(smallIcon_);
-    }
+    DestroyModeless();
 }
 
-INT_PTR CrenovixDlg::DoModal(HWND owner) {
-    modal_ = true;
-    return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_CRENOVIX_DIALOG), owner, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
-}
-
-HWND CrenovixDlg::Create(HWND owner) {
-    modal_ = false;
-    return CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_CRENOVIX_DIALOG), owner, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
-}
-
-HWND CrenovixDlg::Control(int id) const {
-    return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
-}
-
-INT_PTR CALLBACK CrenovixDlg::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-        reinterpret_cast<CrenovixDlg*>(lParam)->hwnd_ = hwnd;
-    }
-    auto* self = reinterpret_cast<CrenovixDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-    if (self == nullptr) {
-        return FALSE;
-    }
-    INT_PTR result = 0;
-    if (ReflectToChild(message, wParam, lParam, result)) {
-        return result;
-    }
-    return self->OnMessage(message, wParam);
-}
-
-INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam) {
+INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
@@ -163,12 +86,8 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam) {
 }
 
 BOOL CrenovixDlg::OnInitDialog() {
-    bigIcon_ = LoadAppIcon(SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
-    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);
-    sidePicture_ = ShowSidePicture(FindPicture(hwnd_), ESidePicture::Main);
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
     if (devicesChangedPoll) {
@@ -259,11 +178,7 @@ void CrenovixDlg::RequestClose() {
     if (hwnd_ == nullptr || !logic_.OnCloseRequested()) {
         return;
     }
-    if (modal_) {
-        EndDialog(hwnd_, IDCANCEL);
-    } else {
-        DestroyWindow(hwnd_);
-    }
+    EndWindow(IDCANCEL);
 }
 
 void CrenovixDlg::SetVisible(int id, bool visible) {

@@ -17,6 +17,7 @@
 #include "app/MainWindowView.h"
 
 #include "app/win32/CHyperLink.h"
+#include "app/win32/DialogWindow.h"
 
 #include <windows.h>
 // The views' MessageBox is a member name; windows.h makes it MessageBoxA. The Win32 calls in
@@ -34,23 +35,15 @@ namespace crenovix::win32 {
 // program's own message boxes and names the single-instance lock.
 std::string ProgramName();
 
-class CrenovixDlg final : public IMainWindowView {
+class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
     // `shell` opens the release link's target; it must outlive the window.
     CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, IShell& shell);
     ~CrenovixDlg() override;
-    CrenovixDlg(const CrenovixDlg&) = delete;
-    CrenovixDlg& operator=(const CrenovixDlg&) = delete;
 
-    // Runs the window modally until it is closed. Its initialisation (device list, version check)
-    // runs before it is first shown. -1 when the window cannot be made.
-    INT_PTR DoModal(HWND owner = nullptr);
-    // The same window without a modal loop, for tests that drive it with messages; closing it
-    // destroys it. nullptr when it cannot be made.
-    HWND Create(HWND owner = nullptr);
-
-    HWND Handle() const { return hwnd_; }
-    HWND Control(int id) const;
+    // DoModal runs the window until it is closed; its initialisation (device list, version
+    // check) runs before it is first shown. Create makes it for tests that drive it with
+    // messages; closing it destroys it.
     CMainWindowLogic& Logic() { return logic_; }
     CHyperLink& ReleaseLink() { return releaseLink_; }
 
@@ -81,8 +74,7 @@ public:
     bool PumpEvents() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     BOOL OnInitDialog();
     void OnCommand(int id, int code);
     void OnDeviceChange(std::uint32_t eventCode);
@@ -92,14 +84,9 @@ private:
 
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
-    HWND hwnd_ = nullptr;
-    bool modal_ = false;
     bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
-    HBITMAP sidePicture_ = nullptr;
-    HICON bigIcon_ = nullptr;
-    HICON smallIcon_ = nullptr;
     std::vector<HDEVNOTIFY> notifications_;
 };
 

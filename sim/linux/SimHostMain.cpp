@@ -36,14 +36,6 @@
 
 namespace {
 
-std::uint64_t Fnv1a64(const std::vector<std::uint8_t>& bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    for (const std::uint8_t byte : bytes) {
-        hash = (hash ^ byte) * 0x100000001b3u;
-    }
-    return hash;
-}
-
 constexpr long kLinePollNs = 5'000'000;
 
 // The output rate the slave is set to now; 0 when it cannot be read.
@@ -71,7 +63,7 @@ void PrintResults(const crenovix::sim::SSimResults& results,
     using crenovix::sim::ESimStep;
     std::printf("complete %d\n", results.bComplete ? 1 : 0);
     std::printf("payload %zu %016llx\n", results.payload.size(),
-                static_cast<unsigned long long>(Fnv1a64(results.payload)));
+                static_cast<unsigned long long>(crenovix::sim::PayloadDigest(results.payload)));
     for (const ESimStep step : {ESimStep::BootRequest, ESimStep::Reconnection, ESimStep::Knock,
                                 ESimStep::LengthFrame, ESimStep::DataFrame, ESimStep::LastFrame}) {
         // "boot request" -> "boot-request": one word per field for the reader of the lines.

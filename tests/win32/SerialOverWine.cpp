@@ -19,6 +19,7 @@
 #include "device/win32/Win32SerialPlatform.h"
 #include "protocol/Clock.h"
 #include "protocol/UpdateRun.h"
+#include "sim/SimCharger.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -33,18 +34,6 @@
 
 using namespace crenovix;
 using namespace crenovix::testsupport;
-
-namespace {
-
-std::uint64_t Fnv1a64(const std::vector<std::uint8_t>& bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    for (const std::uint8_t byte : bytes) {
-        hash = (hash ^ byte) * 0x100000001b3u;
-    }
-    return hash;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -85,7 +74,7 @@ int main(int argc, char** argv) {
     RunSerialUpdate(context);
 
     std::printf("expected %zu %016llx\n", file.loadedPayload.size(),
-                static_cast<unsigned long long>(Fnv1a64(file.loadedPayload)));
+                static_cast<unsigned long long>(crenovix::sim::PayloadDigest(file.loadedPayload)));
     for (const SMessageBoxCall& box : window.boxes) {
         std::printf("box %s|%s\n", box.title.c_str(), box.text.c_str());
     }

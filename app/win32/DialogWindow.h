@@ -1,0 +1,57 @@
+// CDialogWindow: what both windows of the front end share. The window is made from its resource
+// template, modally or (for tests that drive it with messages) without a modal loop; the dialog
+// procedure finds the object, passes the children's reflected notifications back to them first
+// (CHyperLink) and hands every other message to OnMessage; the program icon and the side picture
+// are made at initialisation and freed with the object.
+#pragma once
+
+#include "app/win32/Artwork.h"
+
+#include <windows.h>
+
+namespace crenovix::win32 {
+
+class CDialogWindow {
+public:
+    CDialogWindow(const CDialogWindow&) = delete;
+    CDialogWindow& operator=(const CDialogWindow&) = delete;
+
+    // Runs the window modally over `owner` (disabled meanwhile) until it ends; the result given
+    // to EndWindow, or -1 when the window cannot be made.
+    INT_PTR DoModal(HWND owner = nullptr);
+    // The same window without a modal loop; ending it destroys it. nullptr when it cannot be
+    // made.
+    HWND Create(HWND owner = nullptr);
+
+    HWND Handle() const { return hwnd_; }
+    HWND Control(int id) const;
+
+protected:
+    explicit CDialogWindow(int templateId) : templateId_(templateId) {}
+    // Frees the icons and the picture. A window made with Create must already be gone: the
+    // derived class destroys it (DestroyModeless) while its members can still answer the
+    // window's last messages.
+    virtual ~CDialogWindow();
+
+    virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+    // For WM_INITDIALOG: the program icon in both sizes and the side picture drawn at its
+    // control's size.
+    void ShowIconsAndPicture(ESidePicture picture);
+    // Ends the window with `result`: EndDialog when modal, else DestroyWindow.
+    void EndWindow(INT_PTR result);
+    void DestroyModeless();
+
+    HWND hwnd_ = nullptr; // cleared when the window is destroyed (WM_DESTROY)
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    int templateId_;
+    bool modal_ = false;
+    HBITMAP sidePicture_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+};
+
+} // namespace crenovix::win32
