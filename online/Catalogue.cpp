@@ -56,6 +56,14 @@ SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& serv
     return check;
 }
 
+std::optional<std::string> NewReleaseAddress(SOnlineContext& context) {
+    std::string url;
+    if (CheckForNewRelease(context, url)) {
+        return url;
+    }
+    return std::nullopt;
+}
+
 bool CheckForNewRelease(SOnlineContext& context, std::string& url) {
     if (FetchCatalogue(context).Failed()) {
         return false;

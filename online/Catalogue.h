@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace crenovix {
@@ -70,6 +71,8 @@ SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& serv
 // is announced; then `url` is the address to offer. A failed fetch answers false, deletes
 // nothing and shows nothing. False leaves `url` unchanged.
 bool CheckForNewRelease(SOnlineContext& context, std::string& url);
+// CheckForNewRelease as the main window asks it: the newer release's address, or nothing.
+std::optional<std::string> NewReleaseAddress(SOnlineContext& context);
 
 // "<heading>\n\nError = 0x<status as 8 upper-case hex digits>\n\n<text>", with "No message
 // available." when the status has no text.

@@ -67,12 +67,8 @@ public:
         MoveToWritableDirectory();
         crenovix::CLinuxOnline online;
         crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists
-        const auto checkForNewRelease = [&online]() -> std::optional<std::string> {
-            std::string url;
-            if (crenovix::CheckForNewRelease(online.context, url)) {
-                return url;
-            }
-            return std::nullopt;
+        const auto checkForNewRelease = [&online] {
+            return crenovix::NewReleaseAddress(online.context);
         };
         const auto openDownloadWindow = [&online, &mainWindow] {
             crenovix::gui::CDownloadWindowHost host(*mainWindow, online.context);

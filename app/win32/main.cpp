@@ -107,12 +107,8 @@ public:
         crenovix::CWin32Online online;
         crenovix::win32::CWin32Shell shell;
         crenovix::win32::CrenovixDlg* mainWindow = nullptr; // set once the window exists
-        const auto checkForNewRelease = [&online]() -> std::optional<std::string> {
-            std::string url;
-            if (crenovix::CheckForNewRelease(online.context, url)) {
-                return url;
-            }
-            return std::nullopt;
+        const auto checkForNewRelease = [&online] {
+            return crenovix::NewReleaseAddress(online.context);
         };
         const auto openDownloadWindow = [&online, &shell, &mainWindow] {
             crenovix::win32::CDownloadWindowHost host(*mainWindow, online.context, shell);

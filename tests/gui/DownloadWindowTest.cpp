@@ -314,10 +314,7 @@ private slots:
         SDeviceListState devices;
         CrenovixDlg* mainWindow = nullptr;
         std::function<void(CDownLoad&)> prepare;
-        const auto checkForNewRelease = [&]() -> std::optional<std::string> {
-            std::string url;
-            return CheckForNewRelease(online.context, url) ? std::optional(url) : std::nullopt;
-        };
+        const auto checkForNewRelease = [&] { return NewReleaseAddress(online.context); };
         const auto openDownloadWindow = [&] {
             CDownloadWindowHost host(*mainWindow, online.context);
             host.prepareWindow = prepare;
