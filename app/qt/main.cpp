@@ -82,8 +82,9 @@ public:
             checkForNewRelease,     openDownloadWindow, &inhibitor};
         crenovix::gui::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
-        services->WatchDeviceChanges(
-            &window, [&window] { window.Logic().OnDeviceChange(crenovix::kDeviceNodesChanged); });
+        crenovix::gui::WatchDeviceChanges(*services, &window, [&window] {
+            window.Logic().OnDeviceChange(crenovix::kDeviceNodesChanged);
+        });
         window.Initialize();
         window.exec();
         return 0;

@@ -1,5 +1,6 @@
 #include "app/win32/CrenovixDlg.h"
 
+#include "app/ProgramServices.h"
 #include "app/StartUp.h"
 #include "app/win32/Artwork.h"
 #include "app/win32/resource.h"
@@ -18,7 +19,6 @@ namespace crenovix::win32 {
 
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
-constexpr UINT kDevicePollMs = 100;
 
 // Interface class of COM ports ({86E0D1E0-8089-11D0-9CE4-08003E301F73}): USB serial adapters
 // announce their ports under it.
@@ -91,7 +91,7 @@ BOOL CrenovixDlg::OnInitDialog() {
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
     if (devicesChangedPoll) {
-        SetTimer(hwnd_, kDevicePollTimer, kDevicePollMs, nullptr);
+        SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
     logic_.OnInitDialog();
     return TRUE; // the focus goes to the first control

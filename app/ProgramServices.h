@@ -1,0 +1,47 @@
+// What a window runs on: the device enumerator and port opener of the platform's adapters or, in
+// demo mode (CRENOVIX_SIMULATE=hid,serial), of simulated chargers in real time; the clock; the
+// start frame's nonces. Both front ends make theirs with CreateProgramServices, giving it the
+// maker of their platform's services.
+#pragma once
+
+#include "device/DevicePort.h"
+#include "device/DeviceTable.h"
+#include "protocol/Clock.h"
+#include "protocol/UpdateRun.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace crenovix {
+
+class CProgramServices {
+public:
+    virtual ~CProgramServices() = default;
+    virtual IDeviceEnumerator& Enumerator() = 0;
+    virtual IPortOpener& Ports() = 0;
+    IClock& Clock() { return clock_; }
+    INonceSource& Nonces() { return nonces_; }
+    // Simulated chargers change with time (restarting into the boot loader) and tell no one: for
+    // them this answers whether devices came or went since it was last asked, and the window
+    // asks every kDemoPollMs. Empty for the platform's devices, whose changes the system reports.
+    virtual std::function<bool()> DevicesChangedPoll() { return {}; }
+
+    void SeedNonces(std::uint32_t seed) { nonces_ = CNonceGenerator(seed); }
+
+protected:
+    CSteadyClock clock_;
+    CNonceGenerator nonces_{0};
+};
+
+inline constexpr int kDemoPollMs = 100;
+
+// `simulate`: the value of CRENOVIX_SIMULATE; nullptr or empty for the platform's devices, which
+// `makePlatform` makes. `seed` seeds the start frame's nonces. nullptr with `error` set when the
+// list of demo chargers is not understood.
+std::unique_ptr<CProgramServices>
+CreateProgramServices(const char* simulate, std::string& error, std::uint32_t seed,
+                      const std::function<std::unique_ptr<CProgramServices>()>& makePlatform);
+
+} // namespace crenovix
