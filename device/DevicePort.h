@@ -26,13 +26,24 @@ enum class EReadStatus {
     Failed     // the system refused the read at once
 };
 
+// Writes are given this long on top of the time their bytes need on the line. A write is meant to
+// wait until done, but a stuck line (flow control held, a device that stops taking reports) must
+// not hang the program, so every platform channel gives up after WriteBoundMs.
+inline constexpr std::uint32_t kWriteGraceMs = 10000;
+
+// The longest a write of `bytes` may take at `baud` (ten bits per byte on an 8N1 line); `baud` 0
+// for HID reports, which have no line time.
+constexpr std::uint64_t WriteBoundMs(std::size_t bytes, std::uint32_t baud) {
+    return kWriteGraceMs + (baud == 0 ? 0 : std::uint64_t{bytes} * 10 * 1000 / baud);
+}
+
 // One open channel as a platform opens it. Closing is destruction.
 class IPortChannel {
 public:
     virtual ~IPortChannel() = default;
 
-    // Writes all of `data` (serial bytes, or one 65-byte HID report), waiting without limit.
-    // True only when every byte was written.
+    // Writes all of `data` (serial bytes, or one 65-byte HID report), waiting until done or
+    // WriteBoundMs has passed. True only when every byte was written.
     virtual bool Write(std::span<const std::uint8_t> data) = 0;
 
     // Serial: fills all of `data` or times out. HID: `data` is 65 bytes and receives one input

@@ -147,9 +147,7 @@ EReadStatus CTermiosChannel::Read(std::span<std::uint8_t> data, std::uint32_t ti
 }
 
 bool CTermiosChannel::Write(std::span<const std::uint8_t> data) {
-    // Ten bits per byte on an 8N1 line.
-    const std::uint64_t lineMs = std::uint64_t{data.size()} * 10 * 1000 / baud_;
-    const std::uint64_t deadlineNs = NowNs() + (kSerialWriteGraceMs + lineMs) * 1'000'000;
+    const std::uint64_t deadlineNs = NowNs() + WriteBoundMs(data.size(), baud_) * 1'000'000;
     std::size_t sent = 0;
     while (sent < data.size()) {
         const ssize_t result = ::write(fd_.Get(), data.data() + sent, data.size() - sent);

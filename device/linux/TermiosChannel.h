@@ -11,8 +11,7 @@
 // took off the line, and those are discarded with it; nothing is carried over in this object, so
 // the next read starts clean and returns only bytes that come after them. Bytes arriving after
 // the time-out stay queued for the next read: dropping them would also drop a genuine reply that
-// arrived early. Writes are bounded too (see kSerialWriteGraceMs) although the port contract
-// allows them to wait without limit: a stuck line must not hang the program.
+// arrived early. Writes are bounded by WriteBoundMs (device/DevicePort.h).
 #pragma once
 
 #include "device/DevicePort.h"
@@ -24,9 +23,6 @@
 #include <string>
 
 namespace crenovix {
-
-// A write may take this long on top of the time the bytes need on the line at the set rate.
-inline constexpr std::uint32_t kSerialWriteGraceMs = 10000;
 
 class CTermiosChannel final : public IPortChannel {
 public:

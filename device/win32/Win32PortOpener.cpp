@@ -2,6 +2,7 @@
 
 #include "device/win32/Win32Hid.h"
 
+#include <algorithm>
 #include <windows.h>
 
 #include <span>
@@ -42,7 +43,8 @@ private:
 // transfer has finished when its call returns, and leaves the event reset.
 class COverlappedChannel final : public IPortChannel {
 public:
-    COverlappedChannel(HANDLE device, HANDLE event) : device_(device), event_(event) {}
+    COverlappedChannel(HANDLE device, HANDLE event, std::uint32_t baud)
+        : device_(device), event_(event), baud_(baud) {}
     ~COverlappedChannel() override {
         CloseHandle(event_);
         CloseHandle(device_);
@@ -59,8 +61,13 @@ public:
         BOOL ok =
             WriteFile(device_, data.data(), static_cast<DWORD>(data.size()), &written, &overlapped);
         if (!ok && GetLastError() == ERROR_IO_PENDING) {
-            WaitForSingleObject(event_, INFINITE);
-            // Waits only if the wait above failed: the record must outlive the operation.
+            const std::uint64_t boundMs = WriteBoundMs(data.size(), baud_);
+            if (WaitForSingleObject(event_, static_cast<DWORD>(std::min<std::uint64_t>(
+                                                boundMs, INFINITE - 1))) != WAIT_OBJECT_0) {
+                CancelIo(device_);
+            }
+            // A cancelled write has to end before its record goes away; one that completed in
+            // that moment counts.
             ok = GetOverlappedResult(device_, &overlapped, &written, TRUE);
         }
         ResetEvent(event_);
@@ -108,11 +115,12 @@ private:
 
     HANDLE device_;
     HANDLE event_;
+    std::uint32_t baud_;
 };
 
 } // namespace
 
-std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle) {
+std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle, std::uint32_t baud) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
@@ -122,7 +130,7 @@ std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle) {
     if (event == nullptr) {
         return nullptr;
     }
-    return std::make_unique<COverlappedChannel>(device.Release(), event);
+    return std::make_unique<COverlappedChannel>(device.Release(), event, baud);
 }
 
 std::optional<std::string> CWin32PortOpener::SerialPathFor(const std::string& portName) {
@@ -161,7 +169,7 @@ std::unique_ptr<IPortChannel> CWin32PortOpener::OpenSerial(const std::string& pa
     SetupComm(port.Get(), kInputQueueBytes, kOutputQueueBytes);
     Sleep(kSettleMs);
 
-    auto channel = AdoptOverlappedHandle(port.Release());
+    auto channel = AdoptOverlappedHandle(port.Release(), baud);
     lastError_ = channel ? 0 : GetLastError();
     return channel;
 }

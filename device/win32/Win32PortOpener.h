@@ -34,12 +34,13 @@ private:
 };
 
 // Takes over a handle opened with FILE_FLAG_OVERLAPPED (a COM port, a HID interface or a pipe)
-// as a port channel, which closes it. Writes wait without limit; a read waits at most its
-// time-out, and a read that times out is cancelled and finished before Read returns, so nothing
-// is left pending and the next read starts clean. Completed means the system completed the read;
-// the byte count is not compared (with zero time-outs a serial read completes only when full,
-// and a HID read always delivers one whole report). nullptr (and the handle closed) when the
-// channel's event cannot be created.
-std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle);
+// as a port channel, which closes it. A write waits until done or WriteBoundMs(size, baud) has
+// passed (`baud` 0: HID, no line time); a read waits at most its time-out. A transfer that runs
+// out of time is cancelled and finished before the call returns, so nothing is left pending and
+// the next transfer starts clean. Completed means the system completed the read; the byte count
+// is not compared (with zero time-outs a serial read completes only when full, and a HID read
+// always delivers one whole report). nullptr (and the handle closed) when the channel's event
+// cannot be created.
+std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle, std::uint32_t baud = 0);
 
 } // namespace crenovix

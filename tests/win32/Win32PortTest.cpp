@@ -108,6 +108,22 @@ TEST_F(OverlappedChannelTest, WriteDeliversEveryByte) {
     EXPECT_EQ(received, data);
 }
 
+// A peer that stops taking bytes must not hang the program: the write gives up after its bound,
+// and the channel still works afterwards.
+TEST_F(OverlappedChannelTest, AWriteNobodyTakesGivesUpAfterItsBound) {
+    const std::vector<std::uint8_t> data(64 * 1024, 0x55); // far more than the pipe holds
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(channel_->Write(data));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(kWriteGraceMs - 100));
+    EXPECT_LT(waited, std::chrono::milliseconds(kWriteGraceMs + 5000));
+
+    PeerWrite("WXYZ");
+    std::array<std::uint8_t, 4> buffer{};
+    ASSERT_EQ(channel_->Read(buffer, 2000), EReadStatus::Completed);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "WXYZ");
+}
+
 TEST_F(OverlappedChannelTest, ReadFromAClosedPeerFails) {
     ClosePeer();
     std::array<std::uint8_t, 4> buffer{};
