@@ -2,14 +2,14 @@
 
 namespace crenovix::sim {
 
-std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view spec,
+std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode, const std::string& type) {
     int hidChargers = 0;
     int serialChargers = 0;
-    while (!spec.empty()) {
-        const std::size_t comma = spec.find(',');
-        const std::string_view word = spec.substr(0, comma);
-        spec = comma == std::string_view::npos ? std::string_view{} : spec.substr(comma + 1);
+    while (!names.empty()) {
+        const std::size_t comma = names.find(',');
+        const std::string_view word = names.substr(0, comma);
+        names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
         if (word == "hid") {
             if (hidChargers == 0) {
                 bench.AddHidInterface({}); // a keyboard takes position 0

@@ -10,11 +10,11 @@
 
 namespace crenovix::sim {
 
-// Adds to `bench` the chargers named in `spec`, a comma-separated list of "hid" and "serial"
+// Adds to `bench` the chargers named in `names`, a comma-separated list of "hid" and "serial"
 // (for example "hid,serial"). A HID charger sits behind a keyboard, at position 1, as on a real
 // machine; a serial charger is a USB serial charger on "simtty0", "simtty1", ... Each accepts
 // files for `modelCode` and reports `type`. Returns an error text for an unknown word.
-std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view spec,
+std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode = 0x0A,
                                            const std::string& type = "Kelvorin K4");
 
