@@ -44,4 +44,26 @@ CreateProgramServices(const char* simulate, std::string& error, std::uint32_t se
     return services;
 }
 
+SProgramStart
+StartProgram(const std::string& name, std::span<const std::string> arguments, const char* simulate,
+             std::uint32_t seed, const ProgramServicesFactory& createServices,
+             const std::function<void(const std::string&, const std::string&)>& warn) {
+    SProgramStart start;
+    start.lock = AcquireSingleInstanceLock(name);
+    if (start.lock == nullptr) {
+        warn(name, kAlreadyRunningText);
+        return start;
+    }
+    if (StartupActionFor(arguments) == EStartupAction::EndAtOnce) {
+        return start;
+    }
+    std::string error;
+    start.services = createServices(simulate, error, seed);
+    if (start.services == nullptr) {
+        warn(name, "CRENOVIX_SIMULATE: " + error);
+        start.exitCode = 1;
+    }
+    return start;
+}
+
 } // namespace crenovix

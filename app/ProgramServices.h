@@ -9,9 +9,12 @@
 #include "protocol/Clock.h"
 #include "protocol/UpdateRun.h"
 
+#include "app/StartUp.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace crenovix {
@@ -43,5 +46,25 @@ inline constexpr int kDemoPollMs = 100;
 std::unique_ptr<CProgramServices>
 CreateProgramServices(const char* simulate, std::string& error, std::uint32_t seed,
                       const std::function<std::unique_ptr<CProgramServices>()>& makePlatform);
+
+// A front end's maker of its services: its platform's devices, or the demo desk (see above).
+using ProgramServicesFactory = std::function<std::unique_ptr<CProgramServices>(
+    const char* simulate, std::string& error, std::uint32_t seed)>;
+
+struct SProgramStart {
+    std::unique_ptr<CSingleInstanceLock> lock;  // held while the program runs
+    std::unique_ptr<CProgramServices> services; // nullptr: end the program with exitCode
+    int exitCode = 0;
+};
+
+// The start before any window, the same for every front end: one copy per application name (a
+// second start shows kAlreadyRunningText and ends), the registration switches end at once, then
+// the services (`simulate`: the value of CRENOVIX_SIMULATE; a list that is not understood shows
+// "CRENOVIX_SIMULATE: " and the reason, and ends with 1). `warn(title, text)` shows a warning box
+// titled with the application name.
+SProgramStart StartProgram(const std::string& name, std::span<const std::string> arguments,
+                           const char* simulate, std::uint32_t seed,
+                           const ProgramServicesFactory& createServices,
+                           const std::function<void(const std::string&, const std::string&)>& warn);
 
 } // namespace crenovix

@@ -45,25 +45,18 @@ public:
         QCoreApplication::setOrganizationName(crenovix::kSettingsRoot);
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 
-        const auto lock = crenovix::AcquireSingleInstanceLock(name);
-        if (lock == nullptr) {
-            QMessageBox::warning(nullptr, QString::fromStdString(name),
-                                 crenovix::kAlreadyRunningText);
-            return 0;
-        }
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-        if (crenovix::StartupActionFor(arguments) == crenovix::EStartupAction::EndAtOnce) {
-            return 0;
+        const auto start =
+            crenovix::StartProgram(name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
+                                   crenovix::gui::CreateProgramServices,
+                                   [](const std::string& title, const std::string& text) {
+                                       QMessageBox::warning(nullptr, QString::fromStdString(title),
+                                                            QString::fromStdString(text));
+                                   });
+        if (start.services == nullptr) {
+            return start.exitCode;
         }
-
-        std::string error;
-        const auto services =
-            crenovix::gui::CreateProgramServices(std::getenv("CRENOVIX_SIMULATE"), error, seed);
-        if (services == nullptr) {
-            QMessageBox::warning(nullptr, QString::fromStdString(name),
-                                 QString::fromStdString("CRENOVIX_SIMULATE: " + error));
-            return 1;
-        }
+        const auto& services = start.services;
         MoveToWritableDirectory();
         crenovix::CLinuxOnline online;
         crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists

@@ -86,23 +86,14 @@ public:
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
         std::srand(seed);
 
-        const auto lock = crenovix::AcquireSingleInstanceLock(name);
-        if (lock == nullptr) {
-            Warn(name, crenovix::kAlreadyRunningText);
-            return 0;
-        }
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-        if (crenovix::StartupActionFor(arguments) == crenovix::EStartupAction::EndAtOnce) {
-            return 0;
+        const auto start =
+            crenovix::StartProgram(name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
+                                   crenovix::win32::CreateProgramServices, Warn);
+        if (start.services == nullptr) {
+            return start.exitCode;
         }
-
-        std::string error;
-        const auto services =
-            crenovix::win32::CreateProgramServices(std::getenv("CRENOVIX_SIMULATE"), error, seed);
-        if (services == nullptr) {
-            Warn(name, "CRENOVIX_SIMULATE: " + error);
-            return 1;
-        }
+        const auto& services = start.services;
         MoveToWritableDirectory();
         crenovix::CWin32Online online;
         crenovix::win32::CWin32Shell shell;

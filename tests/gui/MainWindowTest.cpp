@@ -2,6 +2,7 @@
 // chargers on a virtual clock, with message boxes and the file dialog answered by the test.
 #include "app/StartUp.h"
 #include "app/qt/CrenovixDlg.h"
+#include "app/qt/ProgramServices.h"
 #include "device/SerialEnumeration.h"
 #include "sim/DemoChargers.h"
 #include "support/FakeUpdateWindow.h"
@@ -304,6 +305,42 @@ private slots:
         QVERIFY(AcquireSingleInstanceLock(name + "-renamed") != nullptr);
         first.reset();
         QVERIFY(AcquireSingleInstanceLock(name) != nullptr);
+    }
+
+    // The start before any window: each way of ending shows its box (or none) and makes no
+    // services unless the program goes on.
+    void startStepsEndWithTheirMessages() {
+        const std::string name = "crenovix-start-test-" + std::to_string(::getpid());
+        std::vector<std::string> boxes;
+        const auto warn = [&boxes](const std::string& title, const std::string& text) {
+            boxes.push_back(title + ": " + text);
+        };
+        int made = 0;
+        const ProgramServicesFactory create = [&made](const char* simulate, std::string& error,
+                                                      std::uint32_t seed) {
+            ++made;
+            return gui::CreateProgramServices(simulate, error, seed);
+        };
+        const std::vector<std::string> none;
+        const std::vector<std::string> reg{"/RegServer"};
+
+        auto held = AcquireSingleInstanceLock(name);
+        auto start = StartProgram(name, none, "hid", 1, create, warn);
+        QVERIFY(start.services == nullptr && start.exitCode == 0 && made == 0);
+        QCOMPARE(boxes, std::vector<std::string>{name + ": " + kAlreadyRunningText});
+        held.reset();
+
+        start = {}; // its lock is let go before the next start
+        start = StartProgram(name, reg, "hid", 1, create, warn);
+        QVERIFY(start.services == nullptr && start.exitCode == 0 && made == 0);
+        start = {};
+        start = StartProgram(name, none, "hid,usb", 1, create, warn);
+        QVERIFY(start.services == nullptr && start.exitCode == 1 && made == 1);
+        QCOMPARE(boxes.size(), std::size_t{2});
+        QVERIFY(boxes[1].starts_with(name + ": CRENOVIX_SIMULATE: "));
+        start = {};
+        start = StartProgram(name, none, "hid", 1, create, warn);
+        QVERIFY(start.services != nullptr && start.lock != nullptr && boxes.size() == 2);
     }
 
     // Under its own file name, so that a copy of the program that is running keeps no lock on it.
