@@ -17,10 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under wine (a configure preset or -D may name another emulator).
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-    find_program(CRENOVIX_WINE64 NAMES wine64 PATHS /usr/lib/wine)
-    if(CRENOVIX_WINE64)
-        set(CMAKE_CROSSCOMPILING_EMULATOR ${CRENOVIX_WINE64})
-    endif()
+# Test programs run under wine's 64-bit loader (CRENOVIX_WINE64; a preset or -D may name another),
+# through run-under-wine.sh, which starts a program again when wine failed to start it at all.
+# Scripts that drive wine themselves take CRENOVIX_WINE64.
+find_program(CRENOVIX_WINE64 NAMES wine64 PATHS /usr/lib/wine)
+if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR AND CRENOVIX_WINE64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${CRENOVIX_WINE64})
 endif()
