@@ -1,5 +1,5 @@
 // Dialog templates as data: every control of a window with its id, kind, caption and position in
-// dialog units, so each front end (Qt now, native Windows later) builds the same window from one
+// dialog units, so each front end (Qt and the native Windows one) builds the same window from one
 // table, and tests can check it.
 #pragma once
 

@@ -3,8 +3,8 @@
 // It keeps the File Information panel in step with the path field, decides when Update may be
 // pressed, routes the controls' events (path edits, Open, the serial-ports box, device changes,
 // Update, Download, closing) and is the window that update runs report to. The toolkit's window
-// (Qt now) only builds the controls and forwards their events; tests drive this class through a
-// fake view without any toolkit.
+// (Qt, or the native Windows one) only builds the controls and forwards their events; tests drive
+// this class through a fake view without any toolkit.
 #pragma once
 
 #include "app/MainWindowView.h"

@@ -1,8 +1,8 @@
 // What the main window's logic needs of a window toolkit: controls addressed by their dialog ids,
 // the device list box, the progress bar, message boxes, the file dialog and the event pump.
 //
-// The Qt window implements it now; a native Windows window can implement it from the same
-// dialog template later. Every decision (which label shows, when Update is enabled, what a run
+// The Qt window and the native Windows window implement it, each from the same dialog
+// template. Every decision (which label shows, when Update is enabled, what a run
 // disables) stays in CMainWindowLogic, which tests drive through a fake view.
 #pragma once
 

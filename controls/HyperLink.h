@@ -5,7 +5,8 @@
 //
 // The window side (painting, cursor, tooltip, font) belongs to the toolkit's control; it keeps an
 // SHyperLinkState and asks these functions. Opening goes through IShell, which the Linux desktop
-// (controls/linux/DesktopShell.h), a later Windows shell and the tests' fake implement.
+// (controls/linux/DesktopShell.h), the Windows shell (controls/win32/Win32Shell.h) and the
+// tests' fake implement.
 //
 // Codes follow the shell's convention: a code above 32 means the target was opened; 0 to 32 name
 // the reason of a failure (see OpenErrorText). Geometry is in pixels of the parent's client area.

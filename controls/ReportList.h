@@ -2,7 +2,7 @@
 // always reaches the list's right edge.
 //
 // IReportListView is what the catalogue and the download window need of the list; the Qt list,
-// a later Windows list view and CMemoryReportList (the command line's list, also used by tests)
+// the Windows list view and CMemoryReportList (the command line's list, also used by tests)
 // implement it. Rows and columns are counted from 0; widths are in pixels.
 #pragma once
 

@@ -3,7 +3,7 @@
 //
 // Row i of the table is line i of the list box; the update run takes the list box's selection
 // as the row index. The window side is a small view interface, so the same logic serves the Qt
-// window, the command line, tests and a later native Windows window.
+// window, the native Windows window, the command line and tests.
 #pragma once
 
 #include "device/SerInfo.h"

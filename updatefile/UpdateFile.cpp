@@ -18,7 +18,7 @@ namespace {
 
 std::string FieldText(std::span<const std::uint8_t> header, std::size_t offset, std::size_t size) {
     const auto* begin = reinterpret_cast<const char*>(header.data() + offset);
-    return std::string(begin, strnlen(begin, size));
+    return std::string(begin, std::find(begin, begin + size, '\0'));
 }
 
 std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {

@@ -84,7 +84,6 @@ public:
         // The settings root ("Dalvenor Kavro Kelvorin") would only name a registry key, and the
         // program stores nothing under it.
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
-        std::srand(seed);
 
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
         const auto start =
