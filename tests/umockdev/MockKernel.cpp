@@ -302,11 +302,11 @@ void CMockKernel::SetNodeMode(const std::string& node, unsigned mode) {
 }
 
 CMockHidCharger::CMockHidCharger(CMockKernel& kernel, IClock& clock, sim::SSimHidConfig config,
-                                 SMockUsb usb)
-    : kernel_(kernel), usb_(std::move(usb)), charger_(clock, std::move(config)) {
+                                 SMockHid hid)
+    : kernel_(kernel), hid_(std::move(hid)), charger_(clock, std::move(config)) {
     std::array<char, 8> productId{};
     std::snprintf(productId.data(), productId.size(), "%04x", charger_.Config().wProductId);
-    usb_.productId = productId.data();
+    hid_.usb.productId = productId.data();
     Follow();
     thread_ = std::thread([this] { Run(); });
 }
@@ -349,7 +349,8 @@ void CMockHidCharger::Follow() {
             usbPort_ = kernel_.NextUsbPort();
             order_ = charger_.Order();
         }
-        node_ = kernel_.PlugHid({usb_, true, {}, usbPort_});
+        hid_.usbPort = usbPort_;
+        node_ = kernel_.PlugHid(hid_);
         instance_ = charger_.Instance();
         std::error_code error;
         const auto slave = std::filesystem::read_symlink(kernel_.Dir() + node_, error);

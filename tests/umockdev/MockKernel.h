@@ -98,8 +98,8 @@ private:
 
 class CMockHidCharger {
 public:
-    // Plugs the charger in now; `usb` names it on the bus (its product id is the config's).
-    CMockHidCharger(CMockKernel& kernel, IClock& clock, sim::SSimHidConfig config, SMockUsb usb);
+    // Plugs the charger in now as `hid` (its product id is the config's; its port is chosen here).
+    CMockHidCharger(CMockKernel& kernel, IClock& clock, sim::SSimHidConfig config, SMockHid hid);
     ~CMockHidCharger();
     CMockHidCharger(const CMockHidCharger&) = delete;
     CMockHidCharger& operator=(const CMockHidCharger&) = delete;
@@ -113,7 +113,7 @@ private:
     void Follow(); // mirrors the charger's presence onto the bus
 
     CMockKernel& kernel_;
-    SMockUsb usb_;
+    SMockHid hid_;
     std::mutex mutex_; // guards charger_, node_
     sim::CSimHidCharger charger_;
     std::string node_;

@@ -13,6 +13,9 @@
 //   --hid-chargers N            N chargers nothing answers on, serial numbers C1..CN
 //   --tty NODE:PRODUCT          a USB serial adapter with that product string
 //   --uart NODE                 a serial port on the platform bus (not on USB)
+//   --property NAME=VALUE       a udev property of every node plugged after it (what a udev
+//                               rule would have set: TAGS=:uaccess:, ID_MM_DEVICE_IGNORE=1)
+//   --mode NODE=OCTAL           the mode bits of a node plugged before it ("hidraw0=0600")
 //   --expect FILE               after PROGRAM: "Verified: payload matches" when the first
 //                               charger stored exactly FILE's payload
 // Devices are plugged in the order given, so HID positions follow it. Prints one line per
@@ -79,6 +82,7 @@ int main(int argc, char** argv) {
     CSteadyClock clock;
     std::vector<std::unique_ptr<mock::CMockHidCharger>> chargers;
     std::string expect;
+    mock::SProperties properties;
     int i = 1;
     for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
         const std::string option = argv[i];
@@ -93,25 +97,35 @@ int main(int argc, char** argv) {
                                              : sim::ESimFaultKind::ReturnElsewhere,
                                          1, sim::kDefaultOtherByte, 1});
             }
-            chargers.push_back(
-                std::make_unique<mock::CMockHidCharger>(*kernel, clock, config, Charger(value)));
+            chargers.push_back(std::make_unique<mock::CMockHidCharger>(
+                *kernel, clock, config, mock::SMockHid{Charger(value), true, properties}));
         } else if (option == "--hid" || option == "--hid-locked") {
-            kernel->PlugHid({UsbFrom(value), option == "--hid", {}});
+            kernel->PlugHid({UsbFrom(value), option == "--hid", properties});
         } else if (option == "--hid-chargers") {
             for (int n = 1; n <= std::atoi(value.c_str()); ++n) {
-                kernel->PlugHid({Charger("C" + std::to_string(n)), true, {}});
+                kernel->PlugHid({Charger("C" + std::to_string(n)), true, properties});
             }
         } else if (option == "--tty") {
             const auto colon = value.find(':');
             mock::SMockTty tty;
             tty.node = value.substr(0, colon);
             tty.usb.product = value.substr(colon + 1);
+            tty.properties = properties;
             kernel->PlugTty(tty);
         } else if (option == "--uart") {
             mock::SMockTty uart;
             uart.node = value;
             uart.bOnUsb = false;
+            uart.properties = properties;
             kernel->PlugTty(uart);
+        } else if (option == "--property" || option == "--mode") {
+            const auto equals = value.find('=');
+            if (option == "--mode") {
+                kernel->SetNodeMode("/dev/" + value.substr(0, equals),
+                                    std::stoul(value.substr(equals + 1), nullptr, 8));
+            } else {
+                properties.push_back({value.substr(0, equals), value.substr(equals + 1)});
+            }
         } else if (option == "--expect") {
             expect = value;
         } else {
