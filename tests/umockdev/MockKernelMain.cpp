@@ -4,8 +4,8 @@
 // Usage: crenovix-mock-kernel [DEVICE | --expect FILE]... -- PROGRAM [ARGUMENT]...
 //   --charger SERIAL            a simulated charger (0483:5750 "Kelvorin K4"), model 0x0A; it
 //                               leaves after "&" to the boot request and comes back as its boot
-//                               loader 1500 ms later at the next hidraw number,
-//                               at the same USB port (so at the same position)
+//                               loader 1500 ms later at the next hidraw number on the same
+//                               USB port (so at the same position)
 //   --charger-never-back SERIAL the same, whose boot loader never comes up
 //   --charger-elsewhere SERIAL  the same, whose boot loader comes up at the next free USB port
 //   --hid VID:PID:SERIAL        a HID interface nothing answers on ("Kelvorin K4" for 0483)
@@ -18,9 +18,10 @@
 //   --mode NODE=OCTAL           the mode bits of a node plugged before it ("hidraw0=0600")
 //   --expect FILE               after PROGRAM: "Verified: payload matches" when the first
 //                               charger stored exactly FILE's payload
-// Devices are plugged in the order given, so HID positions follow it. Prints one line per
-// simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1"); exits with
-// PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
+// Devices are plugged in the order given, each at the next USB port ("1-<n>"), so HID positions
+// follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
+// line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1");
+// exits with PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
 #include "sim/SimCharger.h"
 #include "umockdev/MockKernel.h"
 #include "updatefile/UpdateFile.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     }
     CSteadyClock clock;
     std::vector<std::unique_ptr<mock::CMockHidCharger>> chargers;
+    std::vector<std::string> serials;
     std::string expect;
     mock::SProperties properties;
     int i = 1;
@@ -97,6 +99,7 @@ int main(int argc, char** argv) {
                                              : sim::ESimFaultKind::ReturnElsewhere,
                                          1, sim::kDefaultOtherByte, 1});
             }
+            serials.push_back(value);
             chargers.push_back(std::make_unique<mock::CMockHidCharger>(
                 *kernel, clock, config, mock::SMockHid{Charger(value), true, properties}));
         } else if (option == "--hid" || option == "--hid-locked") {
@@ -148,10 +151,10 @@ int main(int argc, char** argv) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    for (const auto& charger : chargers) {
-        const sim::SSimResults results = charger->Results();
-        std::cout << "charger: transfers " << results.nTransfers << ", complete "
-                  << (results.bComplete ? 1 : 0) << "\n";
+    for (std::size_t n = 0; n < chargers.size(); ++n) {
+        const sim::SSimResults results = chargers[n]->Results();
+        std::cout << "charger " << serials[n] << ": transfers " << results.nTransfers
+                  << ", complete " << (results.bComplete ? 1 : 0) << "\n";
     }
     if (!expect.empty() && !chargers.empty()) {
         std::cout << (PayloadMatches(chargers.front()->Results(), expect)
