@@ -78,11 +78,11 @@ std::string UsbRecords(const std::string& path, const SMockUsb& usb, const std::
                    {{"bInterfaceNumber", "00"}});
 }
 
-enum class ENodeKind { Tty, Hidraw, LockedHidraw };
+enum class ENodeKind { Tty, Hidraw };
 
 // The mock refuses every ioctl on a node by default. A tty's go on to its pseudo-terminal, so
 // termios works; a hidraw node answers the report descriptor ioctls, with which hidapi's open
-// checks that it is hidraw, and refuses them when the interface is not openable.
+// checks that it is hidraw.
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer kind) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -104,7 +104,7 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer kind)
         std::memcpy(descriptor->value, kReportDescriptor.data(), kReportDescriptor.size());
     } else {
         result = -1;
-        errorNumber = nodeKind == ENodeKind::Hidraw ? ENOTTY : EACCES;
+        errorNumber = ENOTTY;
     }
     if (error != nullptr) {
         g_error_free(error);
@@ -183,14 +183,18 @@ std::string CMockKernel::Plug(const std::string& records, const std::string& nod
         ::cfmakeraw(&settings);
         ::tcsetattr(fd, TCSANOW, &settings);
     }
-    const ENodeKind kind = !node.starts_with("hidraw") ? ENodeKind::Tty
-                           : bOpenable                 ? ENodeKind::Hidraw
-                                                       : ENodeKind::LockedHidraw;
+    const ENodeKind kind = node.starts_with("hidraw") ? ENodeKind::Hidraw : ENodeKind::Tty;
     STestbed::SNode& entry = testbed_->nodes[path];
     entry.handler = umockdev_ioctl_base_new();
     g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(OnIoctl),
                      GINT_TO_POINTER(static_cast<int>(kind)));
     umockdev_testbed_attach_ioctl(testbed_->testbed, path.c_str(), entry.handler, nullptr);
+    if (!bOpenable) {
+        // Every open fails, as for a node another program holds or the user may not open.
+        std::error_code ignored;
+        std::filesystem::remove(dir_ + path, ignored);
+        std::filesystem::create_directory(dir_ + path, ignored);
+    }
     return path;
 }
 

@@ -10,11 +10,11 @@
 // A HID interface is a USB device (idVendor, idProduct, manufacturer, product, serial), its
 // interface 0, a HID device (HID_ID, HID_NAME, HID_UNIQ, a vendor-defined 64-byte report
 // descriptor) and a hidraw node. hidapi's open asks for the report descriptor by ioctl; the
-// kernel mock answers it, or refuses it for an interface that is not openable. A tty is a USB
-// serial adapter (USB device, interface, tty) or, without USB identity, a UART on the platform
-// bus. Every plug takes the next hidraw or USB port number: the kernel does not hand a removed
-// node's number out again at once, and umockdev cannot re-add a removed node under its name. A
-// device plugged into a port it left before takes its old sysfs path, and so its old position.
+// kernel mock answers it. A tty is a USB serial adapter (USB device, interface, tty) or, without
+// USB identity, a UART on the platform bus. Every plug takes the next hidraw or USB port number:
+// the kernel does not hand a removed node's number out again at once, and umockdev cannot re-add a
+// removed node under its name. A device plugged into a port it left before takes its old sysfs
+// path, and so its old position.
 //
 // CMockHidCharger puts a simulated charger (sim/) behind a hidraw node: a thread carries reports
 // between the node's device side and the charger, and mirrors the charger leaving the bus and
@@ -49,7 +49,7 @@ struct SMockUsb {
 
 struct SMockHid {
     SMockUsb usb;
-    bool bOpenable = true;  // false: hidapi's open fails (the report descriptor is refused)
+    bool bOpenable = true;  // false: every open of the node fails
     SProperties properties; // more udev properties of the hidraw device
     int usbPort = 0;        // the hub port ("1-<n>") it is plugged into; 0: the next free one
 };
