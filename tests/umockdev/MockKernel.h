@@ -71,13 +71,15 @@ public:
 
     // Plugs the device in (an "add" uevent) and returns its node: "/dev/hidraw3", "/dev/ttyUSB0".
     std::string PlugHid(const SMockHid& hid);
-    int NextUsbPort();
     std::string PlugTty(const SMockTty& tty);
+    // Takes a hub port number no device has used yet, for SMockHid::usbPort.
+    int NextUsbPort();
     // A "remove" uevent, then the device and its USB parents are gone.
     void Unplug(const std::string& node);
     // The device side of a node (a pseudo-terminal's master, raw); -1 for an unknown node.
     int DeviceFd(const std::string& node);
-    // The node's mode bits as a stat() sees them (for "may not open" cases of non-root users).
+    // The node's mode bits as stat() sees them. Root opens the node all the same; a node that
+    // nobody can open is SMockHid::bOpenable = false.
     void SetNodeMode(const std::string& node, unsigned mode);
     // UMOCKDEV_DIR for child processes.
     const std::string& Dir() const { return dir_; }
