@@ -29,4 +29,4 @@ crenovix_install_packages() {
 CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libudev-dev libcurl4-openssl-dev qt6-base-dev)
 # What the tests and benchmarks need on top.
 CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
-                        xvfb xauth x11-utils)
+                        xvfb xauth x11-utils umockdev libumockdev-dev)

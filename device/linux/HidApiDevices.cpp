@@ -3,7 +3,6 @@
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstdint>
 #include <cwchar>
@@ -30,7 +29,17 @@ struct SHidEntry {
     std::string path;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
+    std::optional<std::u16string> product; // none: the entry has no such string
+    std::optional<std::u16string> serial;
 };
+
+std::optional<std::u16string> EntryString(const wchar_t* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    // The portable scan reads into 128 units with the terminator, as from an open handle.
+    return WideToUtf16(std::wstring_view(text, std::min(std::wcslen(text), kHidStringUnits - 1)));
+}
 
 // The entry at `position` of a fresh enumeration; nothing past the end or without a path.
 std::optional<SHidEntry> EntryAt(int position) {
@@ -45,18 +54,8 @@ std::optional<SHidEntry> EntryAt(int position) {
     if (entry == nullptr || entry->path == nullptr) {
         return std::nullopt;
     }
-    return SHidEntry{entry->path, entry->vendor_id, entry->product_id};
-}
-
-using StringReader = int (*)(hid_device*, wchar_t*, std::size_t);
-
-std::optional<std::u16string> ReadString(hid_device* device, StringReader reader) {
-    std::array<wchar_t, kHidStringUnits> buffer{};
-    if (reader(device, buffer.data(), buffer.size()) != 0) {
-        return std::nullopt;
-    }
-    buffer.back() = L'\0';
-    return WideToUtf16(std::wstring_view(buffer.data(), std::wcslen(buffer.data())));
+    return SHidEntry{entry->path, entry->vendor_id, entry->product_id,
+                     EntryString(entry->product_string), EntryString(entry->serial_number)};
 }
 
 class CHidScanDevice final : public IHidScanDevice {
@@ -69,12 +68,8 @@ public:
         productId = entry_.productId;
         return true;
     }
-    std::optional<std::u16string> GetProductString() override {
-        return ReadString(device_.get(), hid_get_product_string);
-    }
-    std::optional<std::u16string> GetSerialNumberString() override {
-        return ReadString(device_.get(), hid_get_serial_number_string);
-    }
+    std::optional<std::u16string> GetProductString() override { return entry_.product; }
+    std::optional<std::u16string> GetSerialNumberString() override { return entry_.serial; }
 
 private:
     std::shared_ptr<CHidApiGuard> guard_; // declared first: outlives the device it guards

@@ -3,8 +3,10 @@
 //
 // Positions are counted over every entry of a fresh hid_enumerate(0, 0) list, chargers or not,
 // so the scan and a later open by position agree while no device comes or goes. Opening is
-// hid_open_path on the entry's path, shared with other programs. A device's vendor and product id
-// are those of its enumeration entry. Its strings come through hidapi as wchar_t (UTF-32 here)
+// hid_open_path on the entry's path, shared with other programs. A device's vendor and product id,
+// product and serial number strings are those of its enumeration entry: the hidraw backend reads
+// them from the same udev records for an open handle, so asking again would only add a second
+// lookup that can meet another device. The strings come through hidapi as wchar_t (UTF-32 here)
 // and are handed on as UTF-16 units, the form the portable scan takes the low byte of; hidapi
 // decodes them with the C library's multibyte rules, so non-ASCII names need a UTF-8 LC_CTYPE.
 //

@@ -1,0 +1,165 @@
+// crenovix-mock-kernel: runs a program against devices mocked with umockdev (MockKernel.h), with
+// simulated HID chargers answering behind their hidraw nodes. Run it under umockdev-wrapper.
+//
+// Usage: crenovix-mock-kernel [DEVICE | --expect FILE]... -- PROGRAM [ARGUMENT]...
+//   --charger SERIAL            a simulated charger (0483:5750 "Kelvorin K4"), model 0x0A; it
+//                               leaves after "&" to the boot request and comes back as its boot
+//                               loader 1500 ms later at the next hidraw number on the same
+//                               USB port (so at the same position)
+//   --charger-never-back SERIAL the same, whose boot loader never comes up
+//   --charger-elsewhere SERIAL  the same, whose boot loader comes up at the next free USB port
+//   --hid VID:PID:SERIAL        a HID interface nothing answers on ("Kelvorin K4" for 0483)
+//   --hid-locked VID:PID:SERIAL the same, which cannot be opened
+//   --hid-chargers N            N chargers nothing answers on, serial numbers C1..CN
+//   --tty NODE:PRODUCT          a USB serial adapter with that product string
+//   --uart NODE                 a serial port on the platform bus (not on USB)
+//   --property NAME=VALUE       a udev property of every node plugged after it (what a udev
+//                               rule would have set: TAGS=:uaccess:, ID_MM_DEVICE_IGNORE=1)
+//   --mode NODE=OCTAL           the mode bits of a node plugged before it ("hidraw0=0600")
+//   --expect FILE               after PROGRAM: "Verified: payload matches" when the first
+//                               charger stored exactly FILE's payload
+// Devices are plugged in the order given, each at the next USB port ("1-<n>"), so HID positions
+// follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
+// line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1");
+// exits with PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
+#include "sim/SimCharger.h"
+#include "umockdev/MockKernel.h"
+#include "updatefile/UpdateFile.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+extern char** environ;
+
+using namespace crenovix;
+
+namespace {
+
+mock::SMockUsb Charger(const std::string& serial) {
+    mock::SMockUsb usb;
+    usb.serial = serial;
+    return usb;
+}
+
+mock::SMockUsb UsbFrom(const std::string& spec) {
+    mock::SMockUsb usb;
+    const auto first = spec.find(':');
+    const auto second = spec.find(':', first + 1);
+    usb.vendorId = spec.substr(0, first);
+    usb.productId = spec.substr(first + 1, second - first - 1);
+    usb.serial = second == std::string::npos ? "" : spec.substr(second + 1);
+    if (usb.vendorId != "0483") {
+        usb = {usb.vendorId, usb.productId, "Logitech", "USB Keyboard", usb.serial};
+    }
+    return usb;
+}
+
+bool PayloadMatches(const sim::SSimResults& results, const std::string& file) {
+    static std::array<std::uint8_t, kUpdateImageSize> image{};
+    if (LoadUpdateImage(file, true, image).outcome != ELoadOutcome::Loaded) {
+        return false;
+    }
+    const auto payload =
+        std::span(image).subspan(kHeaderSize, ReadUpdateHeader(image).dwPayloadLength);
+    return results.bComplete && std::ranges::equal(payload, results.payload);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string whyNot;
+    const auto kernel = mock::CMockKernel::Create(whyNot);
+    if (!kernel) {
+        std::cerr << "skipped: " << whyNot << "\n";
+        return 77;
+    }
+    CSteadyClock clock;
+    std::vector<std::unique_ptr<mock::CMockHidCharger>> chargers;
+    std::vector<std::string> serials;
+    std::string expect;
+    mock::SProperties properties;
+    int i = 1;
+    for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option.starts_with("--charger")) {
+            sim::SSimHidConfig config;
+            config.identity.strSerial = value;
+            if (option != "--charger") {
+                config.faults.push_back({sim::ESimStep::Reconnection, sim::kSimAnyIndex,
+                                         option == "--charger-never-back"
+                                             ? sim::ESimFaultKind::NeverReturn
+                                             : sim::ESimFaultKind::ReturnElsewhere,
+                                         1, sim::kDefaultOtherByte, 1});
+            }
+            serials.push_back(value);
+            chargers.push_back(std::make_unique<mock::CMockHidCharger>(
+                *kernel, clock, config, mock::SMockHid{Charger(value), true, properties}));
+        } else if (option == "--hid" || option == "--hid-locked") {
+            kernel->PlugHid({UsbFrom(value), option == "--hid", properties});
+        } else if (option == "--hid-chargers") {
+            for (int n = 1; n <= std::atoi(value.c_str()); ++n) {
+                kernel->PlugHid({Charger("C" + std::to_string(n)), true, properties});
+            }
+        } else if (option == "--tty") {
+            const auto colon = value.find(':');
+            mock::SMockTty tty;
+            tty.node = value.substr(0, colon);
+            tty.usb.product = value.substr(colon + 1);
+            tty.properties = properties;
+            kernel->PlugTty(tty);
+        } else if (option == "--uart") {
+            mock::SMockTty uart;
+            uart.node = value;
+            uart.bOnUsb = false;
+            uart.properties = properties;
+            kernel->PlugTty(uart);
+        } else if (option == "--property" || option == "--mode") {
+            const auto equals = value.find('=');
+            if (option == "--mode") {
+                kernel->SetNodeMode("/dev/" + value.substr(0, equals),
+                                    std::stoul(value.substr(equals + 1), nullptr, 8));
+            } else {
+                properties.push_back({value.substr(0, equals), value.substr(equals + 1)});
+            }
+        } else if (option == "--expect") {
+            expect = value;
+        } else {
+            break;
+        }
+    }
+    if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0) {
+        std::cerr
+            << "usage: crenovix-mock-kernel [DEVICE | --expect FILE]... -- PROGRAM [ARG]...\n";
+        return 2;
+    }
+    std::cout.flush();
+    pid_t child = -1;
+    if (const int error =
+            ::posix_spawnp(&child, argv[i + 1], nullptr, nullptr, argv + i + 1, environ);
+        error != 0) {
+        std::cerr << argv[i + 1] << ": " << std::strerror(error) << "\n";
+        return 2;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    for (std::size_t n = 0; n < chargers.size(); ++n) {
+        const sim::SSimResults results = chargers[n]->Results();
+        std::cout << "charger " << serials[n] << ": transfers " << results.nTransfers
+                  << ", complete " << (results.bComplete ? 1 : 0) << "\n";
+    }
+    if (!expect.empty() && !chargers.empty()) {
+        std::cout << (PayloadMatches(chargers.front()->Results(), expect)
+                          ? "Verified: payload matches\n"
+                          : "The charger's stored payload differs from the file's\n");
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
