@@ -109,11 +109,11 @@ void CDownLoad::ShowLink(bool shown) {
 
 void CDownLoad::MessageBox(const std::string& text) {
     if (messageBoxHandler) {
-        messageBoxHandler(text);
+        messageBoxHandler(MessageText(text));
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), FromUtf8(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                    FromUtf8(MessageText(text)), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -147,7 +147,7 @@ void CDownLoad::EndDialogOk() {
 }
 
 void CDownloadWindowHost::MessageBox(const std::string& text) {
-    mainWindow_.MessageBox(text, ToUtf8(QGuiApplication::applicationDisplayName()),
+    mainWindow_.MessageBox(MessageText(text), ToUtf8(QGuiApplication::applicationDisplayName()),
                            EMessageIcon::None);
 }
 

@@ -26,6 +26,26 @@ std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+std::string MessageText(std::string_view text) {
+    std::string shown(text);
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    for (std::size_t line = 0; line < shown.size(); line = shown.find('\n', line) + 1) {
+        std::size_t end = line;
+        while (end < shown.size() &&
+               (lower(shown[end]) || (shown[end] >= 'A' && shown[end] <= 'Z'))) {
+            ++end;
+        }
+        if (end > line && lower(shown[line]) &&
+            (end == shown.size() || shown[end] == ' ' || shown[end] == '\n')) {
+            shown[line] = static_cast<char>(shown[line] - 'a' + 'A');
+        }
+        if (shown.find('\n', line) == std::string::npos) {
+            break;
+        }
+    }
+    return shown;
+}
+
 QString NameFilter(std::string_view label, std::string_view pattern) {
     const std::string named = "(" + std::string(pattern) + ")";
     if (label.ends_with(named)) {

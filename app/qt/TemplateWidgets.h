@@ -23,6 +23,11 @@ namespace crenovix::gui {
 QString FromUtf8(std::string_view text);
 std::string ToUtf8(const QString& text);
 
+// A message as the windows show it: every line that begins with a word in lower case begins with
+// a capital, as the program's own messages do (the download library's details do not). Lines
+// that begin with anything else, such as an address or a path, stay as they are.
+std::string MessageText(std::string_view text);
+
 // A file dialog's name filter for `label` and its `pattern` ("*.bin"): Qt shows the filter as it
 // is given, so a label that already names its pattern in parentheses is not followed by it again.
 QString NameFilter(std::string_view label, std::string_view pattern);

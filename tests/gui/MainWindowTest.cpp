@@ -6,6 +6,7 @@
 #include "app/qt/CHyperLink.h"
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/ProgramServices.h"
+#include "app/qt/TemplateWidgets.h"
 #include "device/SerialEnumeration.h"
 #include "online/Catalogue.h"
 #include "protocol/UpdateRun.h"
@@ -480,6 +481,15 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(w.boxes.size(), 1u);
         QCOMPARE(Q(w.boxes[0].title), "Success");
+    }
+
+    void messageLinesBeginWithACapital() {
+        QCOMPARE(gui::MessageText("Connecting server failed.\n\nError = 0x800C0007\n\nThe server "
+                                  "did not answer in time.\nno answer from the server for 2500 ms"),
+                 "Connecting server failed.\n\nError = 0x800C0007\n\nThe server did not answer "
+                 "in time.\nNo answer from the server for 2500 ms");
+        QCOMPARE(gui::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
+                 "X\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nOk");
     }
 
     void secondInstanceIsRefused() {
