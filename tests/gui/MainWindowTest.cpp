@@ -132,39 +132,34 @@ QStringList CutTexts(QWidget& window) {
     const QRect inside = window.rect().adjusted(units.X(6), units.Y(6), -units.X(6), -units.Y(6));
     QStringList cut;
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        if (!widget->isVisibleTo(&window) || widget->objectName().isEmpty()) {
+        auto* label = qobject_cast<QLabel*>(widget);
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        const QString text = label != nullptr ? label->text() : button ? button->text() : "";
+        if (!widget->isVisibleTo(&window) || text.isEmpty()) {
             continue;
         }
-        const QFontMetrics metrics(widget->font());
-        QString text;
-        int room = 0;
-        int needHeight = 0;
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            text = label->text();
-            const QSize need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
-                                                 : label->sizeHint();
-            if (need.width() > label->width() || need.height() > label->height()) {
-                cut << widget->objectName() + ": " + text;
-            }
-        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            text = button->text();
+        QSize need;
+        QSize room = widget->size();
+        if (label != nullptr) {
+            need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
+                                     : label->sizeHint();
+        } else {
             QStyleOptionButton option;
             option.initFrom(button);
             option.text = text;
             const bool box = qobject_cast<QCheckBox*>(button) != nullptr;
-            room = button->style()
-                       ->subElementRect(box ? QStyle::SE_CheckBoxContents
-                                            : QStyle::SE_PushButtonContents,
-                                        &option, button)
-                       .width();
-            needHeight = metrics.height();
-            if (metrics.size(Qt::TextShowMnemonic, text).width() > room ||
-                needHeight > button->height()) {
-                cut << widget->objectName() + ": " + text;
-            }
+            need = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
+            room.setWidth(button->style()
+                              ->subElementRect(box ? QStyle::SE_CheckBoxContents
+                                                   : QStyle::SE_PushButtonContents,
+                                               &option, button)
+                              .width());
         }
-        if (!text.isEmpty() && !inside.contains(widget->geometry())) {
-            cut << widget->objectName() + " in the margin";
+        if (need.width() > room.width() || need.height() > room.height()) {
+            cut << text + " cut";
+        }
+        if (!inside.contains(widget->geometry())) {
+            cut << text + " in the margin";
         }
     }
     return cut;
