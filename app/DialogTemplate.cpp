@@ -9,12 +9,14 @@ namespace crenovix {
 namespace {
 using K = EControlKind;
 
-// Positions in dialog units, in tab order. Ids follow the window's control ids; captions are the
-// window's own texts.
+// Positions in dialog units, in tab order, which is the order a reader meets the controls: rows
+// from the top, left to right. Ids follow the window's control ids; captions are the window's own
+// texts, with "&" before a label's mnemonic, which moves the focus to the control after it.
+// The error line spans the File Information box, so its longest message fits.
 constexpr std::array<SControlTemplate, 23> kMainControls = {{
     {0, K::Picture, "", 7, 7, 81, 150},
     {0, K::Label, "Device List", 97, 7, 35, 8},
-    {ctl::kComPorts, K::CheckBox, "Include COMx Port", 152, 7, 76, 10},
+    {ctl::kComPorts, K::CheckBox, "Include &COMx Port", 152, 7, 76, 10},
     {ctl::kDeviceList, K::ListBox, "", 96, 17, 201, 30},
     {0, K::GroupBox, "Select Update File", 96, 51, 201, 105},
     {ctl::kPath, K::Edit, "", 102, 65, 157, 13},
@@ -27,7 +29,7 @@ constexpr std::array<SControlTemplate, 23> kMainControls = {{
     {ctl::kTypeText, K::Label, "", 217, 113, 70, 8},
     {ctl::kMemoLabel, K::Label, "Memo:", 119, 124, 22, 8},
     {ctl::kMemoText, K::Label, "", 149, 124, 137, 22},
-    {ctl::kErrorLine, K::Label, "", 119, 113, 56, 8},
+    {ctl::kErrorLine, K::Label, "", 119, 113, 167, 8},
     {ctl::kReleaseLink, K::Link, "Please download the newly released version", 152, 156, 142, 8},
     {ctl::kStatus, K::CenteredText, "Updating...", 7, 158, 141, 8},
     {ctl::kProgress, K::ProgressBar, "", 6, 168, 140, 16},
@@ -43,16 +45,16 @@ constexpr SDialogTemplate kMainTemplate{"", 304, 191, kMainControls};
 
 namespace dl = download_ctl;
 constexpr std::array<SControlTemplate, 10> kDownloadControls = {{
-    {dl::kDownload, K::DefaultButton, "&Download", 180, 152, 50, 16},
-    {dl::kExit, K::Button, "&Exit", 241, 152, 50, 16},
     {0, K::Picture, "", 7, 16, 41, 133},
+    {0, K::Label, "Updates &List", 62, 7, 40, 8},
+    {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
+    {dl::kUpdatesList, K::ReportList, "", 61, 16, 230, 93},
+    {0, K::Label, "&Save as", 62, 111, 26, 8},
     {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
     {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
-    {0, K::Label, "Updates List", 62, 7, 40, 8},
-    {0, K::Label, "Save as", 62, 111, 26, 8},
-    {dl::kUpdatesList, K::ReportList, "", 61, 16, 230, 93},
     {dl::kStatus, K::Label, "Downloading: ", 62, 135, 200, 8, true},
-    {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
+    {dl::kDownload, K::DefaultButton, "&Download", 180, 152, 50, 16},
+    {dl::kExit, K::Button, "&Exit", 241, 152, 50, 16},
 }};
 constexpr SDialogTemplate kDownloadTemplate{"Download Updates", 298, 175, kDownloadControls};
 } // namespace

@@ -13,7 +13,7 @@ enum class EControlKind {
     Label,   // static text
     CenteredText,
     CheckBox,
-    ListBox,    // with a vertical scroll bar
+    ListBox,    // with a vertical scroll bar when the lines overflow
     ReportList, // list view in report mode
     GroupBox,
     Edit, // single line, scrolls horizontally

@@ -141,7 +141,9 @@ void CMainWindowLogic::OnDownloadClicked() {
 
 bool CMainWindowLogic::OnCloseRequested() {
     if (running_) {
-        view_.MessageBox(kCloseDuringRunText, "Info", EMessageIcon::None);
+        // A modal box would stop the run until it is answered; the charger's boot loader may
+        // give up waiting meanwhile.
+        view_.ShowNotice(kCloseDuringRunText, "Info");
         return false;
     }
     return true;

@@ -64,7 +64,8 @@ public:
     void OnDeviceChange(std::uint32_t eventCode);
     void OnUpdateClicked();
     void OnDownloadClicked();
-    bool OnCloseRequested(); // false: refused, a charger is being written
+    // False: refused, a charger is being written; a notice says why and the run goes on.
+    bool OnCloseRequested();
     // Puts a path into the path field and loads it, as the Open button and a finished download
     // do (the file loads even when the field already held that path).
     void SetPathAndLoad(const std::string& path);

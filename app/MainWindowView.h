@@ -63,6 +63,10 @@ public:
 
     virtual void MessageBox(const std::string& text, const std::string& title,
                             EMessageIcon icon) = 0;
+    // A box that does not hold up the caller: it returns at once and the box stays up, beside a
+    // window that goes on, until the user closes it. A second notice replaces the first. For
+    // what must be said during a run, whose own event pump a modal box would stop.
+    virtual void ShowNotice(const std::string& text, const std::string& title) = 0;
     // The file-open dialog for update files; nothing when the user cancels.
     virtual std::optional<std::string> ChooseUpdateFile() = 0;
     // Handles the window's pending events; false when the program was asked to quit.

@@ -15,23 +15,33 @@
 //  - Only the first 1 MiB of a file is read: a catalogue is a few kilobytes, and the bound keeps
 //    a wrong download from filling memory.
 //  - A file that cannot be opened reads as empty: every lookup gives its default.
+//  - Text values are given as UTF-8 (IniValueText): the maker's catalogues are written on Windows
+//    machines, in UTF-8 or in Windows-1252.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace crenovix {
 
 // The catalogue's text buffers hold 125 bytes with the terminating zero: values are cut to 124.
 inline constexpr std::size_t kIniValueBufferBytes = 125;
 
+// A value's bytes as the program shows them, in UTF-8, cut to at most `maxBytes` bytes of the
+// value. Bytes that form valid UTF-8 stay as they are, and the cut ends before a character that
+// would not fit whole; any other bytes are Windows-1252 text, one character per byte, converted
+// after the cut (the result may then be longer than `maxBytes`).
+std::string IniValueText(std::string_view value, std::size_t maxBytes);
+
 // One opened INI file.
 class IIniSource {
 public:
     virtual ~IIniSource() = default;
-    // The value of `key` in `section`, cut to bufferBytes - 1 bytes; `defaultValue` (cut the
-    // same way) when the key is missing. A key that is present with an empty value gives "".
+    // The value of `key` in `section` as IniValueText gives it for bufferBytes - 1 bytes;
+    // `defaultValue` (the same way) when the key is missing. A key that is present with an empty
+    // value gives "".
     virtual std::string GetString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue,
                                   std::size_t bufferBytes = kIniValueBufferBytes) = 0;

@@ -40,6 +40,16 @@ void CDownLoad::BuildControls() {
     saveAs_ = static_cast<QLineEdit*>(Control(download_ctl::kSaveAs));
     status_ = static_cast<QLabel*>(Control(download_ctl::kStatus));
     download_ = static_cast<QPushButton*>(Control(download_ctl::kDownload));
+    namespace dl = download_ctl;
+    SetAccessibleTexts(
+        controls_,
+        {{dl::kReleaseNotesLink, "", "Opens the release notes of the selected update"},
+         {dl::kUpdatesList, "Updates List", "The update files offered; the selected one is saved"},
+         {dl::kSaveAs, "Save as", "Path the downloaded file is saved to"},
+         {dl::kBrowse, "Browse", "Chooses where to save the file"},
+         {dl::kStatus, "", "What is being downloaded"},
+         {dl::kDownload, "Download", "Downloads the selected update file"},
+         {dl::kExit, "Exit", "Closes this window"}});
 }
 
 void CDownLoad::Initialize() {
@@ -99,11 +109,11 @@ void CDownLoad::ShowLink(bool shown) {
 
 void CDownLoad::MessageBox(const std::string& text) {
     if (messageBoxHandler) {
-        messageBoxHandler(text);
+        messageBoxHandler(MessageText(text));
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), FromUtf8(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                    FromUtf8(MessageText(text)), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -114,7 +124,7 @@ std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& re
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(FromUtf8(request.filterLabel + " (" + request.filterPattern + ")"));
+    dialog.setNameFilter(NameFilter(request.filterLabel, request.filterPattern));
     dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     if (!request.initialName.empty()) {
@@ -137,7 +147,7 @@ void CDownLoad::EndDialogOk() {
 }
 
 void CDownloadWindowHost::MessageBox(const std::string& text) {
-    mainWindow_.MessageBox(text, ToUtf8(QGuiApplication::applicationDisplayName()),
+    mainWindow_.MessageBox(MessageText(text), ToUtf8(QGuiApplication::applicationDisplayName()),
                            EMessageIcon::None);
 }
 

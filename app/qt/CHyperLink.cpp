@@ -2,10 +2,14 @@
 
 #include "controls/linux/DesktopShell.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 namespace crenovix::gui {
 
@@ -35,6 +39,36 @@ std::uint32_t FitStyle(Qt::Alignment alignment) {
     return style;
 }
 
+// What assistive tools see of the control: a link named by its text, pressed as a click.
+class CAccessibleLink final : public QAccessibleWidget {
+public:
+    explicit CAccessibleLink(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    QString text(QAccessible::Text kind) const override {
+        QString text = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && text.isEmpty()) {
+            text = Link()->text();
+        }
+        return text;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) {
+            Link()->Click();
+        }
+    }
+
+private:
+    CHyperLink* Link() const { return static_cast<CHyperLink*>(widget()); }
+};
+
+QAccessibleInterface* AccessibleLinkFactory(const QString&, QObject* object) {
+    if (auto* link = qobject_cast<CHyperLink*>(object)) {
+        return new CAccessibleLink(link);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 CHyperLink::CHyperLink(const QString& text, QWidget* parent)
@@ -44,6 +78,18 @@ CHyperLink::CHyperLink(const QString& text, QWidget* parent)
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop); // a static control's default
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(AccessibleLinkFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
+    // While assistive tools listen, the label's constructor already made a plain label's
+    // interface for this control; drop it so that the next query makes the link's.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(this);
+        made != nullptr && made->role() != QAccessible::Link) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
     state_.crHover = ToColorRef(palette().color(QPalette::Active, QPalette::Highlight));
     ApplyColour();
 }
@@ -92,7 +138,9 @@ void CHyperLink::FitToText() {
     const SRect fitted = crenovix::FitToText(
         {place.left(), place.top(), place.left() + place.width(), place.top() + place.height()},
         {metrics.horizontalAdvance(text()), metrics.height()}, FitStyle(alignment()));
-    setGeometry(fitted.left, fitted.top, fitted.right - fitted.left, fitted.bottom - fitted.top);
+    const int shift = rightLimit_ >= 0 ? std::max(0, fitted.right - rightLimit_) : 0;
+    setGeometry(std::max(0, fitted.left - shift), fitted.top, fitted.right - fitted.left,
+                fitted.bottom - fitted.top);
 }
 
 QColor CHyperLink::TextColour() const {
@@ -137,6 +185,15 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         Click();
     }
+}
+
+void CHyperLink::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+        Click();
+        return;
+    }
+    QLabel::keyPressEvent(event);
 }
 
 void CHyperLink::Click() {

@@ -5,7 +5,8 @@
 // hover tracking, the fit to the text and what a click opens. This class does the Qt side: it
 // paints the text in the chosen colour (hover is the palette's highlight colour when the control
 // is made), repaints at once when the pointer comes or goes, shows a pointing hand and a tooltip
-// with the target, and on a failed open beeps and shows the reason with a warning icon.
+// with the target, and on a failed open beeps and shows the reason with a warning icon. It takes
+// the keyboard focus like a button: Space or Enter opens it.
 //
 // Like the Windows control it is set up when it is attached: the window that owns it creates it,
 // gives it its place, then calls Attach(). SetTarget and DropUnderline before that only record
@@ -44,6 +45,12 @@ public:
     // (Qt::AlignRight) or the centre (Qt::AlignHCenter), and the top or, with Qt::AlignVCenter,
     // the middle. Does nothing before Attach.
     void FitToText();
+    // The rightmost x (in the parent) the control may reach: a fit that would end beyond it moves
+    // the control left instead, so a text wider than its place stays inside the window's margin.
+    void SetRightLimit(int x) { rightLimit_ = x; }
+
+    // Opens the target as a click does (the mouse, Space, Enter and assistive tools' "press").
+    void Click();
 
     const SHyperLinkState& State() const { return state_; }
     // The colour the text is drawn in now.
@@ -61,17 +68,18 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void PointerAt(bool inside);
     void ApplyColour();
     void ApplyUnderline();
-    void Click();
 
     SHyperLinkState state_;
     std::unique_ptr<IShell> desktopShell_;
     IShell* shell_ = nullptr;
     bool attached_ = false;
+    int rightLimit_ = -1; // none
 };
 
 } // namespace crenovix::gui

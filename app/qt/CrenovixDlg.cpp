@@ -37,6 +37,19 @@ void CrenovixDlg::BuildControls() {
     controls_ = BuildFromTemplate(*this, MainWindowTemplate(), SidePicture);
     list_ = qobject_cast<QListWidget*>(Control(ctl::kDeviceList));
     progress_ = qobject_cast<QProgressBar*>(Control(ctl::kProgress));
+    SetAccessibleTexts(
+        controls_,
+        {{ctl::kComPorts, "Include COMx Port", "Lists the serial ports too"},
+         {ctl::kDeviceList, "Device List", "The chargers found; the selected one is updated"},
+         {ctl::kPath, "Update file", "Path of the update file to write to the charger"},
+         {ctl::kOpen, "Open...", "Chooses an update file"},
+         {ctl::kDownload, "Download...", "Downloads an update file from the maker"},
+         {ctl::kErrorLine, "", "Why the update file cannot be used"},
+         {ctl::kReleaseLink, "", "Opens the page of the newer release"},
+         {ctl::kStatus, "", "What the update is doing"},
+         {ctl::kProgress, "Update progress", "Blocks written to the charger"},
+         {ctl::kUpdate, "Update...", "Writes the update file to the selected charger"},
+         {ctl::kExit, "Exit", "Closes the program"}});
 }
 
 void CrenovixDlg::ConnectEvents() {
@@ -157,6 +170,22 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
     box.exec();
 }
 
+void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
+    QApplication::beep();
+    if (notice_ == nullptr) {
+        notice_ = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
+                                  QMessageBox::Ok, this);
+        notice_->setWindowModality(Qt::NonModal);
+        notice_->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        notice_->setWindowTitle(FromUtf8(title));
+        notice_->setText(FromUtf8(text));
+    }
+    notice_->show();
+    notice_->raise();
+    notice_->activateWindow();
+}
+
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
@@ -164,7 +193,7 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter("Kelvorin Update File(*.bin) (*.bin)");
+    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
     dialog.setDefaultSuffix("bin");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

@@ -8,6 +8,8 @@
 #include "app/MainWindowView.h"
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -31,6 +33,8 @@ public:
 
     CMainWindowLogic& Logic() { return logic_; }
     QWidget* Control(int id) const;
+    // The notice ShowNotice put up, while it is open.
+    QMessageBox* Notice() const { return notice_; }
 
     // Replace these to answer message boxes and the file dialog without a person.
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
@@ -52,6 +56,7 @@ public:
     void SetProgressPos(int position) override;
     void SetLinkTarget(const std::string& url) override;
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
+    void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
 
@@ -67,6 +72,7 @@ private:
     std::map<int, QWidget*> controls_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QPointer<QMessageBox> notice_;
 };
 
 } // namespace crenovix::gui

@@ -26,7 +26,49 @@ std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+std::string MessageText(std::string_view text) {
+    std::string shown(text);
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    for (std::size_t line = 0; line < shown.size(); line = shown.find('\n', line) + 1) {
+        std::size_t end = line;
+        while (end < shown.size() &&
+               (lower(shown[end]) || (shown[end] >= 'A' && shown[end] <= 'Z'))) {
+            ++end;
+        }
+        if (end > line && lower(shown[line]) &&
+            (end == shown.size() || shown[end] == ' ' || shown[end] == '\n')) {
+            shown[line] = static_cast<char>(shown[line] - 'a' + 'A');
+        }
+        if (shown.find('\n', line) == std::string::npos) {
+            break;
+        }
+    }
+    return shown;
+}
+
+QString NameFilter(std::string_view label, std::string_view pattern) {
+    const std::string named = "(" + std::string(pattern) + ")";
+    if (label.ends_with(named)) {
+        return FromUtf8(label);
+    }
+    return FromUtf8(std::string(label) + " " + named);
+}
+
+void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
+                        std::initializer_list<SAccessibleText> texts) {
+    for (const SAccessibleText& text : texts) {
+        const auto found = controls.find(text.id);
+        if (found != controls.end()) {
+            found->second->setAccessibleName(QString::fromUtf8(text.name));
+            found->second->setAccessibleDescription(QString::fromUtf8(text.description));
+        }
+    }
+}
+
 namespace {
+
+// The space, in dialog units, that dialogs keep free along their edges.
+constexpr int kDialogMargin = 7;
 
 QLabel* MakeLabel(const QString& caption, Qt::Alignment alignment, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
@@ -59,7 +101,8 @@ QWidget* MakeWidget(const SControlTemplate& control, const QSize& size, QDialog&
         return new QCheckBox(caption, &dialog);
     case EControlKind::ListBox: {
         auto* list = new QListWidget(&dialog);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // As the platform's list box does: the bar shows only when the lines overflow.
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         return list;
     }
     case EControlKind::ReportList:
@@ -96,6 +139,7 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
 
     std::map<int, QWidget*> controls;
     std::vector<QWidget*> groupBoxes;
+    QLabel* wantsBuddy = nullptr; // a mnemonic label waiting for the next control that takes focus
     for (const SControlTemplate& control : layout.controls) {
         QRect place(units.X(control.x), units.Y(control.y), units.X(control.w), units.Y(control.h));
         QWidget* widget = MakeWidget(control, place.size(), dialog, picture);
@@ -107,10 +151,19 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
         widget->setGeometry(place);
         widget->setVisible(!control.hidden);
         if (auto* link = qobject_cast<CHyperLink*>(widget)) {
+            link->SetRightLimit(units.X(layout.w - kDialogMargin));
             link->Attach(); // after it has its place: it shrinks to its text
         }
         if (control.kind == EControlKind::GroupBox) {
             groupBoxes.push_back(widget);
+        }
+        if (wantsBuddy != nullptr && widget->focusPolicy() != Qt::NoFocus &&
+            control.kind != EControlKind::Link) {
+            wantsBuddy->setBuddy(widget);
+            wantsBuddy = nullptr;
+        }
+        if (control.kind == EControlKind::Label && control.caption.find('&') != std::string::npos) {
+            wantsBuddy = qobject_cast<QLabel*>(widget);
         }
         if (control.id != 0) {
             widget->setObjectName(QString("ctl%1").arg(control.id));

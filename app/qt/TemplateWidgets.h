@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <string_view>
@@ -22,8 +23,27 @@ namespace crenovix::gui {
 QString FromUtf8(std::string_view text);
 std::string ToUtf8(const QString& text);
 
+// A message as the windows show it: every line that begins with a word in lower case begins with
+// a capital, as the program's own messages do (the download library's details do not). Lines
+// that begin with anything else, such as an address or a path, stay as they are.
+std::string MessageText(std::string_view text);
+
+// A file dialog's name filter for `label` and its `pattern` ("*.bin"): Qt shows the filter as it
+// is given, so a label that already names its pattern in parentheses is not followed by it again.
+QString NameFilter(std::string_view label, std::string_view pattern);
+
+// What assistive tools say for a control: its name and, when it helps, what it does.
+struct SAccessibleText {
+    int id;
+    const char* name;
+    const char* description; // "" for none
+};
+void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
+                        std::initializer_list<SAccessibleText> texts);
+
 // Fixes `dialog`'s size from the template and creates its controls; `picture` draws the side
-// picture at the size it is given. Links are attached once placed. Returns the controls by id.
+// picture at the size it is given. Links are attached once placed. A label whose caption has a
+// mnemonic ("&") hands the focus to the next control that takes it. Returns the controls by id.
 std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate& layout,
                                           const std::function<QPixmap(QSize)>& picture);
 

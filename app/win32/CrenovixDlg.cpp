@@ -74,8 +74,12 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         }
         return TRUE;
     case WM_QUERYENDSESSION:
-        // Logging off in the middle of a run would leave the charger without firmware.
+        // Logging off in the middle of a run would leave the charger without firmware; the
+        // refusal is said as a closing's is, without stopping the run.
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, logic_.IsRunning() ? FALSE : TRUE);
+        if (logic_.IsRunning()) {
+            logic_.OnCloseRequested();
+        }
         return TRUE;
     case WM_DESTROY:
         OnDestroy();
@@ -114,6 +118,9 @@ void CrenovixDlg::RegisterForDeviceChanges() {
 }
 
 void CrenovixDlg::OnDestroy() {
+    if (notice_ != nullptr) {
+        DestroyWindow(notice_);
+    }
     KillTimer(hwnd_, kDevicePollTimer);
     for (const HDEVNOTIFY notification : notifications_) {
         UnregisterDeviceNotification(notification);
@@ -260,6 +267,37 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
                 MB_OK | (icon == EMessageIcon::Error ? MB_ICONERROR : 0));
 }
 
+void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
+    MessageBeep(MB_OK);
+    if (notice_ == nullptr) {
+        notice_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_NOTICE), hwnd_,
+                                     NoticeProc, reinterpret_cast<LPARAM>(this));
+        if (notice_ == nullptr) {
+            return; // the run goes on; the refusal itself stands
+        }
+    }
+    SetWindowTextA(notice_, title.c_str());
+    SetDlgItemTextA(notice_, IDC_NOTICE_TEXT, text.c_str());
+    ShowWindow(notice_, SW_SHOW);
+    SetForegroundWindow(notice_);
+}
+
+INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        return TRUE;
+    }
+    auto* owner = reinterpret_cast<CrenovixDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        DestroyWindow(hwnd);
+        return TRUE;
+    }
+    if (message == WM_DESTROY && owner != nullptr) {
+        owner->notice_ = nullptr;
+    }
+    return FALSE;
+}
+
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
@@ -288,6 +326,9 @@ bool CrenovixDlg::PumpEvents() {
             // Left in the queue for the loop that runs the window, which ends on it too.
             PostQuitMessage(static_cast<int>(message.wParam));
             return false;
+        }
+        if (notice_ != nullptr && IsDialogMessageA(notice_, &message)) {
+            continue;
         }
         if (hwnd_ == nullptr || !IsDialogMessageA(hwnd_, &message)) {
             TranslateMessage(&message);

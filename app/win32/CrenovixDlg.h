@@ -46,6 +46,8 @@ public:
     // messages; closing it destroys it.
     CMainWindowLogic& Logic() { return logic_; }
     CHyperLink& ReleaseLink() { return releaseLink_; }
+    // The notice ShowNotice put up, while it is open.
+    HWND Notice() const { return notice_; }
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
@@ -70,6 +72,7 @@ public:
     void SetProgressPos(int position) override;
     void SetLinkTarget(const std::string& url) override;
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
+    void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
 
@@ -81,6 +84,7 @@ private:
     void RequestClose();
     void RegisterForDeviceChanges();
     void OnDestroy();
+    static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
@@ -88,6 +92,7 @@ private:
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
+    HWND notice_ = nullptr;
 };
 
 } // namespace crenovix::win32

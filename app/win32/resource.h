@@ -6,3 +6,5 @@
 #define IDR_MAINFRAME 128       // application icon
 #define IDD_CRENOVIX_DIALOG 102 // main window
 #define IDD_DOWNLOAD 135        // "Download Updates"
+#define IDD_NOTICE 136          // a box that does not stop the window: ShowNotice
+#define IDC_NOTICE_TEXT 1001    // its text

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,8 @@ namespace {
 
 // Enough of a value to see whether its number goes beyond the int range.
 constexpr std::size_t kNumberTextBytes = 64;
+// The longest value read whole: our own reader reads no more of a file.
+constexpr std::size_t kMaxValueBytes = 1024 * 1024;
 
 // Whether `text` is, after blanks and an optional "+", a run of decimal digits whose value is
 // above INT_MAX.
@@ -45,11 +48,19 @@ public:
         if (bufferBytes == 0) {
             return {};
         }
-        std::vector<char> buffer(bufferBytes, '\0');
-        const DWORD length = GetPrivateProfileStringA(
-            section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
-            static_cast<DWORD>(std::min<std::size_t>(bufferBytes, MAXDWORD)), path_.c_str());
-        return std::string(buffer.data(), std::min<std::size_t>(length, bufferBytes - 1));
+        // The whole value first: whether it is UTF-8, and where a character ends, are decided
+        // on all of it, as our own reader does.
+        std::vector<char> buffer(1024, '\0');
+        for (;;) {
+            const DWORD length = GetPrivateProfileStringA(
+                section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
+                static_cast<DWORD>(buffer.size()), path_.c_str());
+            if (length + 1 < buffer.size() || buffer.size() >= kMaxValueBytes) {
+                return Utf8ToAnsi(
+                    IniValueText(std::string_view(buffer.data(), length), bufferBytes - 1));
+            }
+            buffer.assign(buffer.size() * 2, '\0');
+        }
     }
 
     int GetInt(const std::string& section, const std::string& key, int defaultValue) override {
@@ -67,6 +78,21 @@ private:
 };
 
 } // namespace
+
+std::string Utf8ToAnsi(const std::string& text) {
+    if (text.empty() || GetACP() == CP_UTF8) {
+        return text;
+    }
+    const int size = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring unicode(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, unicode.data(), wide);
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, unicode.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, unicode.data(), wide, ansi.data(), bytes, nullptr, nullptr);
+    return ansi;
+}
 
 std::unique_ptr<IIniSource> CPrivateProfileReader::Open(const std::string& path) {
     if (path.empty()) {

@@ -13,6 +13,10 @@
 // modulo 2^32, so an absurd "CountEx" such as 4294967297 would read as 1). Differences that stay:
 // a present value without leading digits gives 0 rather than the default, and "0x", "0o" and
 // "0b" prefixes may be read as hexadecimal, octal and binary.
+//
+// Text values are decoded by the same rule as our reader's (IniValueText: UTF-8, or else
+// Windows-1252) and then given in the system's ANSI code page, the encoding of every text of the
+// Windows front end; characters the code page lacks become the system's replacement.
 #pragma once
 
 #include "online/IniFile.h"
@@ -21,6 +25,9 @@
 #include <string>
 
 namespace crenovix {
+
+// UTF-8 text in the system's ANSI code page.
+std::string Utf8ToAnsi(const std::string& text);
 
 class CPrivateProfileReader final : public IIniReader {
 public:

@@ -1,28 +1,40 @@
 // The Qt window driven as a person would: clicks, typing and picked files, against simulated
 // chargers on a virtual clock, with message boxes and the file dialog answered by the test.
+#include "app/DialogTemplate.h"
 #include "app/StartUp.h"
+#include "app/qt/CDownLoad.h"
+#include "app/qt/CHyperLink.h"
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/ProgramServices.h"
+#include "app/qt/TemplateWidgets.h"
 #include "device/SerialEnumeration.h"
+#include "online/Catalogue.h"
+#include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "support/FakeDownloader.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <deque>
+#include <fstream>
 #include <unistd.h>
 
 using namespace crenovix;
@@ -109,6 +121,49 @@ public:
     std::deque<std::string> picks;
     std::function<void()> duringRun;
 };
+
+// The visible labels, buttons and links of `window` whose text does not fit their size, or that
+// reach into the window's margin.
+QStringList CutTexts(QWidget& window) {
+    const QFontMetrics windowMetrics(window.font());
+    const SDialogUnits units = DialogUnitsFromFont(
+        windowMetrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        windowMetrics.height());
+    const QRect inside = window.rect().adjusted(units.X(6), units.Y(6), -units.X(6), -units.Y(6));
+    QStringList cut;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        auto* label = qobject_cast<QLabel*>(widget);
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        const QString text = label != nullptr ? label->text() : button ? button->text() : "";
+        if (!widget->isVisibleTo(&window) || text.isEmpty()) {
+            continue;
+        }
+        QSize need;
+        QSize room = widget->size();
+        if (label != nullptr) {
+            need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
+                                     : label->sizeHint();
+        } else {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = text;
+            const bool box = qobject_cast<QCheckBox*>(button) != nullptr;
+            need = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, text);
+            room.setWidth(button->style()
+                              ->subElementRect(box ? QStyle::SE_CheckBoxContents
+                                                   : QStyle::SE_PushButtonContents,
+                                               &option, button)
+                              .width());
+        }
+        if (need.width() > room.width() || need.height() > room.height()) {
+            cut << text + " cut";
+        }
+        if (!inside.contains(widget->geometry())) {
+            cut << text + " in the margin";
+        }
+    }
+    return cut;
+}
 
 } // namespace
 
@@ -209,7 +264,8 @@ private slots:
         QTest::newRow("serial") << "serial" << 40 << R"(Upgrade completion!)";
     }
 
-    // Also: what a device change and closing the window do in the middle of a run.
+    // Also: what a device change and closing the window do in the middle of a run. The refusal to
+    // close is a notice that stays up while the run goes on at its own pace.
     void wholeUpdate() {
         QFETCH(QString, charger);
         QFETCH(int, blocks);
@@ -223,6 +279,8 @@ private slots:
         QStringList statuses;
         QStringList problems;
         bool first = true;
+        int progressAtNotice = -1;
+        std::uint64_t clockAtNotice = 0;
         w.duringRun = [&] {
             if (!w.Shown(ctl::kStatus)) {
                 problems << "status line hidden";
@@ -246,6 +304,8 @@ private slots:
                     problems << "closed";
                 }
                 w.Click(ctl::kExit);
+                progressAtNotice = w.Get<QProgressBar>(ctl::kProgress)->value();
+                clockAtNotice = w.clock.Now();
                 sim::SSimHidConfig other;
                 other.identity.strSerial = "SIM9009";
                 other.identity.nHidPosition = 5;
@@ -257,6 +317,8 @@ private slots:
                         [](const SDeviceEntry& row) { return row.strSerial == "SIM9009"; })) {
                     problems << "table not refreshed";
                 }
+            } else if (w.window.Notice() == nullptr || !w.window.Notice()->isVisible()) {
+                problems << "notice gone";
             }
         };
         w.Click(ctl::kUpdate);
@@ -275,15 +337,20 @@ private slots:
         QCOMPARE(progress->maximum(), blocks);
         QCOMPARE(progress->value(), blocks - 1); // block k sets position k before it goes
 
-        QCOMPARE(w.boxes.size(), 3u);
-        for (std::size_t i = 0; i < 2; ++i) {
-            QCOMPARE(Q(w.boxes[i].text), kCloseDuringRunText);
-            QCOMPARE(Q(w.boxes[i].title), "Info");
-        }
-        QVERIFY2(QRegularExpression("^" + finalText + "$").match(Q(w.boxes[2].text)).hasMatch(),
-                 w.boxes[2].text.c_str());
-        QCOMPARE(Q(w.boxes[2].title), "Success");
-        QCOMPARE(w.boxes[2].icon, EMessageIcon::None);
+        QMessageBox* notice = w.window.Notice();
+        QVERIFY(notice != nullptr && notice->isVisible() && !notice->isModal());
+        QCOMPARE(notice->text(), kCloseDuringRunText);
+        QCOMPARE(notice->windowTitle(), "Info");
+        QCOMPARE(w.window.findChildren<QMessageBox*>().size(), 1); // the second request reused it
+        QVERIFY(progressAtNotice < blocks - 1);                    // the blocks after it went on
+        QVERIFY(w.clock.Now() > clockAtNotice);
+        QCOMPARE(w.boxes.size(), 1u);
+        QVERIFY2(QRegularExpression("^" + finalText + "$").match(Q(w.boxes[0].text)).hasMatch(),
+                 w.boxes[0].text.c_str());
+        QCOMPARE(Q(w.boxes[0].title), "Success");
+        QCOMPARE(w.boxes[0].icon, EMessageIcon::None);
+        QTest::keyClick(notice, Qt::Key_Return);
+        QTRY_VERIFY(w.window.Notice() == nullptr);
 
         QVERIFY(!w.Shown(ctl::kStatus));
         QVERIFY(!w.Shown(ctl::kProgress));
@@ -295,6 +362,129 @@ private slots:
         QVERIFY(w.Enabled(ctl::kUpdate));
         QVERIFY(w.window.isVisible());
         QVERIFY(w.window.close());
+    }
+
+    // Run once per scale factor (QT_SCALE_FACTOR): every text of both windows shows whole, the
+    // longest message of each message label included.
+    void textFitsAtThisScale() {
+        CWindowBench w("hid");
+        w.ClickBox();
+        w.Pick(ValidFile("fits.bin"));
+        w.window.SetLinkTarget("http://primary.test/new");
+        w.window.SetVisible(ctl::kReleaseLink, true);
+        QCOMPARE(CutTexts(w.window), QStringList());
+        w.window.SetVisible(ctl::kStatus, true);
+        for (const char* status :
+             {run_text::kConnecting, run_text::kConnectingAgain, run_text::kUpgrading}) {
+            w.window.SetText(ctl::kStatus, status);
+            QCOMPARE(CutTexts(w.window), QStringList());
+        }
+        for (const ELoadOutcome outcome :
+             {ELoadOutcome::CannotOpen, ELoadOutcome::TooBig, ELoadOutcome::FormatError}) {
+            w.window.Logic().ResetFileInfo(std::string(LoadOutcomeText(outcome)));
+            QCOMPARE(CutTexts(w.window), QStringList());
+        }
+
+        CTempDir dir;
+        CFakeDownloader downloader;
+        CIniFileReader ini;
+        SOnlineContext context{downloader, downloader, ini, BuiltInServerAddresses()};
+        context.tempFile = dir.File(kCatalogueTempFile);
+        std::ofstream(context.tempFile)
+            << "[File List]\nCountEx=1\nType0=Kelvorin K6 Pro\nFileName0=K6P_FW_V2.10\n"
+               "Ver0=V2.10\nURL0=http://files.test/K6P_FW_V2.10.bin\n"
+               "Release0=K6 Pro V2.10 release notes\nReleaseURL0=http://files.test/notes\n";
+        gui::CDownLoad download(context, {});
+        download.Initialize();
+        download.show();
+        download.SetStatusText("Downloading: K6P_FW_V2.10.bin");
+        download.ShowStatusLine(true);
+        QCOMPARE(CutTexts(download), QStringList());
+        // A label's mnemonic leads to the control it names.
+        for (QLabel* label : download.findChildren<QLabel*>()) {
+            if (label->text() == "Updates &List" || label->text() == "&Save as") {
+                QCOMPARE(label->buddy(), download.Control(label->text() == "&Save as"
+                                                              ? download_ctl::kSaveAs
+                                                              : download_ctl::kUpdatesList));
+            }
+        }
+    }
+
+    // What assistive tools see: a name for every control, the right roles, and a progress bar
+    // whose value they can follow during a run.
+    void assistiveToolsSeeEveryControl() {
+        CWindowBench w("hid");
+        w.Pick(ValidFile("a11y.bin"));
+        w.window.SetVisible(ctl::kReleaseLink, true);
+        const std::vector<std::pair<int, QAccessible::Role>> roles{
+            {ctl::kComPorts, QAccessible::CheckBox},   {ctl::kDeviceList, QAccessible::List},
+            {ctl::kPath, QAccessible::EditableText},   {ctl::kOpen, QAccessible::Button},
+            {ctl::kDownload, QAccessible::Button},     {ctl::kReleaseLink, QAccessible::Link},
+            {ctl::kStatus, QAccessible::StaticText},   {ctl::kProgress, QAccessible::ProgressBar},
+            {ctl::kUpdate, QAccessible::Button},       {ctl::kExit, QAccessible::Button},
+            {ctl::kErrorLine, QAccessible::StaticText}};
+        for (const auto& [id, role] : roles) {
+            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(w.Get(id));
+            QVERIFY2(control != nullptr, qPrintable(QString::number(id)));
+            QCOMPARE(control->role(), role);
+            if (id != ctl::kErrorLine && id != ctl::kStatus) { // named by the text they show
+                QVERIFY2(!control->text(QAccessible::Name).isEmpty(),
+                         qPrintable(QString::number(id)));
+                QVERIFY2(!control->text(QAccessible::Description).isEmpty(),
+                         qPrintable(QString::number(id)));
+            }
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.Get(ctl::kReleaseLink))
+                     ->text(QAccessible::Name),
+                 "Please download the newly released version");
+
+        QAccessibleValueInterface* progress =
+            QAccessible::queryAccessibleInterface(w.Get(ctl::kProgress))->valueInterface();
+        QVERIFY(progress != nullptr);
+        QList<int> values;
+        w.duringRun = [&] {
+            const int value = progress->currentValue().toInt();
+            if (values.isEmpty() || values.last() != value) {
+                values << value;
+            }
+        };
+        w.Click(ctl::kUpdate);
+        QCOMPARE(progress->maximumValue().toInt(), 10);
+        QVERIFY2(values.size() >= 5, qPrintable(QString::number(values.size())));
+        QCOMPARE(progress->currentValue().toInt(), 9);
+    }
+
+    // Tab reaches the controls in the order they are read; a whole update needs no mouse: Tab to
+    // the path field, type the path, Enter.
+    void wholeUpdateByKeyboard() {
+        CWindowBench w("hid");
+        QApplication::setActiveWindow(&w.window);
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        w.Get(ctl::kComPorts)->setFocus();
+        QList<int> order;
+        for (int i = 0; i < 6; ++i) {
+            order << QApplication::focusWidget()->objectName().mid(3).toInt();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(order, (QList<int>{ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen,
+                                    ctl::kDownload, ctl::kExit})); // Update waits for a file
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.Get(ctl::kPath));
+        QTest::keyClicks(QApplication::focusWidget(), Q(ValidFile("keys.bin")));
+        QVERIFY(w.Enabled(ctl::kUpdate));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(w.boxes.size(), 1u);
+        QCOMPARE(Q(w.boxes[0].title), "Success");
+    }
+
+    void messageLinesBeginWithACapital() {
+        QCOMPARE(gui::MessageText("Connecting server failed.\n\nError = 0x800C0007\n\nThe server "
+                                  "did not answer in time.\nno answer from the server for 2500 ms"),
+                 "Connecting server failed.\n\nError = 0x800C0007\n\nThe server did not answer "
+                 "in time.\nNo answer from the server for 2500 ms");
+        QCOMPARE(gui::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
+                 "X\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nOk");
     }
 
     void secondInstanceIsRefused() {

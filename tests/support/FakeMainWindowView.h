@@ -28,6 +28,7 @@ public:
     int progressPos = -1;
     std::string linkTarget;
     std::vector<SMessageBoxCall> boxes;
+    std::vector<std::string> notices;
     std::vector<std::string> log;
 
     // Answers of the file dialog in turn; nothing: the user cancels.
@@ -78,6 +79,10 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override {
         Log("box " + title);
         boxes.push_back({text, title, icon, 0});
+    }
+    void ShowNotice(const std::string& text, const std::string& title) override {
+        Log("notice " + title);
+        notices.push_back(text);
     }
     std::optional<std::string> ChooseUpdateFile() override {
         if (fileDialogAnswers.empty()) {

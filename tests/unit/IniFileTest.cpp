@@ -64,6 +64,22 @@ TEST(IniFile, ValuesAreCutTo124Characters) {
     EXPECT_EQ(ParseIniText(text)->GetString("S", "longer", "", 5), "aaaa");
 }
 
+// UTF-8 stays UTF-8 and is never cut inside a character; anything else is Windows-1252.
+TEST(IniFile, TextIsUtf8OrWindows1252) {
+    const std::string a123(123, 'a');
+    const std::string euro = "\xE2\x82\xAC"; // U+20AC in UTF-8
+    const std::string text = "[S]\nsplit=" + a123 + euro + "\nwhole=" + a123.substr(2) + euro +
+                             "\nlatin=Gr\xFC\xDF \x80\x93 \x81\nbroken=" + a123 + "\xE2\x82" +
+                             "\nsurrogate=\xED\xA0\x80\noverlong=\xC0\xAF\n";
+    EXPECT_EQ(Get(text, "S", "split"), a123);
+    EXPECT_EQ(Get(text, "S", "whole"), a123.substr(2) + euro);
+    EXPECT_EQ(Get(text, "S", "latin"), "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\xE2\x80\x9C \xC2\x81");
+    // A value that is not UTF-8 as a whole is Windows-1252, also where its cut part would be.
+    EXPECT_EQ(Get(text, "S", "broken"), a123 + "\xC3\xA2");
+    EXPECT_EQ(Get(text, "S", "surrogate"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");
+    EXPECT_EQ(Get(text, "S", "overlong"), "\xC3\x80\xC2\xAF");
+}
+
 TEST(IniFile, AnEmptyValueIsNotAMissingOne) {
     EXPECT_EQ(Get("[Software]\nVer=\n", "Software", "Ver", "V1.0"), "");
     EXPECT_EQ(Get("[Software]\nVersion=V3\n", "Software", "Ver", "V1.0"), "V1.0");

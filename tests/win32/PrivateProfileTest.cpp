@@ -29,7 +29,7 @@ std::vector<SProbe> CatalogueProbes() {
                                {"No Section", "Ver"},    {"S", "k"}};
     for (int entry = 0; entry < 3; ++entry) {
         for (const char* name : {"Type", "FileName", "Ver", "Updated", "URL", "Note", "Release",
-                                 "ReleaseURL", "N", "Q", "V"}) {
+                                 "ReleaseURL", "N", "Q", "U", "V"}) {
             probes.push_back({"File List", name + std::to_string(entry)});
             probes.push_back({"S", name + std::to_string(entry)});
         }
@@ -49,8 +49,9 @@ std::vector<std::string> Disagreements(const std::string& path) {
         const std::string where = "[" + probe.section + "] " + probe.key + ": ";
         for (const std::string& fallback : {std::string("V1.0"), std::string(), longDefault}) {
             for (const std::size_t buffer : {kIniValueBufferBytes, std::size_t{8}}) {
+                // Ours gives UTF-8, the front end's readers the ANSI code page.
                 const std::string ourText =
-                    a->GetString(probe.section, probe.key, fallback, buffer);
+                    Utf8ToAnsi(a->GetString(probe.section, probe.key, fallback, buffer));
                 const std::string systemText =
                     b->GetString(probe.section, probe.key, fallback, buffer);
                 if (ourText != systemText) {
@@ -89,8 +90,8 @@ TEST(PrivateProfile, SampleCataloguesReadAlike) {
     EXPECT_GE(files, 5);
 }
 
-// Quotes, blanks, letter case, the cut at 124 characters, repeated names, comments and the
-// integer forms the catalogue's "CountEx" may take.
+// Quotes, blanks, letter case, the cut at 124 characters, UTF-8 and Windows-1252 text, repeated
+// names, comments and the integer forms the catalogue's "CountEx" may take.
 TEST(PrivateProfile, EdgesOfTheFormatReadAlike) {
     const std::string v124(124, 'a');
     const std::vector<std::string> catalogues{
@@ -103,6 +104,8 @@ TEST(PrivateProfile, EdgesOfTheFormatReadAlike) {
         "[File List]\nCountEx=\n[S]\nN0=-\nN1=\"5\"\n",
         "[Software]\nVer=\nURL\n[File List]\nType0=\tPadded\t\n",
         "[File List]\nCountEx=4294967297\n[S]\nN0=-1\nN1=2147483648\nN2=\"99999999999999999999\"\n",
+        "[S]\nU0=" + v124.substr(1) + "\xE2\x82\xAC\nU1=Gr\xFC\xDF \x80\x93\nU2=" + v124 +
+            "\xC3\xA9\xC3\n",
     };
     testsupport::CTempDir dir;
     for (std::size_t i = 0; i < catalogues.size(); ++i) {

@@ -372,8 +372,9 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     EXPECT_EQ(window_.Handle(), nullptr);
 }
 
-// Also: what closing the window and a device change do in the middle of a run, which reach the
-// window through its nested message loop.
+// Also: what closing the window, logging off and a device change do in the middle of a run,
+// which reach the window through its nested message loop. The refusal is a notice that stays up
+// while the run goes on.
 TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
     sim::AddDemoChargers(bench_, "hid");
     bench_.TakeDevicesChanged();
@@ -385,6 +386,7 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
     constexpr std::array<int, 5> kRunLocked = {ctl::kPath, ctl::kOpen, ctl::kDownload,
                                                ctl::kComPorts, ctl::kDeviceList};
     std::vector<std::string> problems;
+    LRESULT positionAtNotice = -1;
     CPostedAction duringRun;
     duringRun.Post([&] {
         if (!window_.Logic().IsRunning()) {
@@ -408,6 +410,11 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
             problems.push_back("closed");
             return;
         }
+        SendMessageA(window_.Handle(), WM_QUERYENDSESSION, 0, 0);
+        if (GetWindowLongPtrA(window_.Handle(), DWLP_MSGRESULT) != FALSE) {
+            problems.push_back("log-off allowed");
+        }
+        positionAtNotice = SendMessageA(Control(ctl::kProgress), PBM_GETPOS, 0, 0);
         sim::SSimHidConfig other;
         other.identity.strSerial = "SIM9009";
         other.identity.nHidPosition = 5;
@@ -428,13 +435,18 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
     EXPECT_EQ(problems, std::vector<std::string>{});
     ASSERT_NE(window_.Handle(), nullptr);
     EXPECT_FALSE(window_.Logic().IsRunning());
-    ASSERT_EQ(boxes_.size(), 3u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(boxes_[i].text, kCloseDuringRunText);
-        EXPECT_EQ(boxes_[i].title, "Info");
-    }
-    EXPECT_EQ(boxes_[2].text.rfind("Upgrade completion!", 0), 0u) << boxes_[2].text;
-    EXPECT_EQ(boxes_[2].title, "Success");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text.rfind("Upgrade completion!", 0), 0u) << boxes_[0].text;
+    EXPECT_EQ(boxes_[0].title, "Success");
+    // One notice for the three refusals, still up, and the run went on past it.
+    const HWND notice = window_.Notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(Shown(notice));
+    EXPECT_EQ(TextOf(notice), "Info");
+    EXPECT_EQ(TextOf(GetDlgItem(notice, IDC_NOTICE_TEXT)), kCloseDuringRunText);
+    EXPECT_LT(positionAtNotice, 9);
+    SendMessageA(GetDlgItem(notice, IDOK), BM_CLICK, 0, 0);
+    EXPECT_EQ(window_.Notice(), nullptr);
 
     // 640 bytes in 64-byte blocks; block k sets position k before it goes.
     EXPECT_EQ(SendMessageA(Control(ctl::kProgress), PBM_GETRANGE, FALSE, 0), 10);
@@ -529,6 +541,32 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     EXPECT_TRUE(std::filesystem::exists(target));
     ASSERT_EQ(downloader_.calls.size(), 2u);
     EXPECT_EQ(downloader_.calls[1].path, target);
+}
+
+// Tab reaches the controls in reading order, and the labels' mnemonics lead to the controls
+// they name.
+TEST(WinDialogs, TabOrderFollowsReadingOrder) {
+    EnsureCommonControls();
+    namespace dl = download_ctl;
+    const std::array<std::pair<int, std::vector<int>>, 2> dialogs{{
+        {IDD_CRENOVIX_DIALOG,
+         {ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kUpdate,
+          ctl::kExit}},
+        {IDD_DOWNLOAD, {dl::kUpdatesList, dl::kSaveAs, dl::kBrowse, dl::kDownload, dl::kExit}},
+    }};
+    for (const auto& [resource, expected] : dialogs) {
+        const HWND dialog = CreateDialogParamA(
+            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), nullptr, PlainDialogProc, 0);
+        ASSERT_TRUE(Made(dialog)) << "template " << resource;
+        std::vector<int> order;
+        HWND control = GetNextDlgTabItem(dialog, nullptr, FALSE);
+        for (std::size_t i = 0; i < expected.size() && control != nullptr; ++i) {
+            order.push_back(GetDlgCtrlID(control));
+            control = GetNextDlgTabItem(dialog, control, FALSE);
+        }
+        EXPECT_EQ(order, expected) << "template " << resource;
+        DestroyWindow(dialog);
+    }
 }
 
 TEST(WinSingleInstance, SecondLockOfTheSameNameIsRefused) {
