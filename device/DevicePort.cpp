@@ -143,4 +143,8 @@ bool CDevicePort::Read(std::uint8_t* buffer, std::size_t n, std::uint32_t timeou
     return true;
 }
 
+bool CDevicePort::DiscardInput() {
+    return channel_ != nullptr && channel_->DiscardInput();
+}
+
 } // namespace crenovix

@@ -50,6 +50,11 @@ public:
     // report, byte 0 being the report ID. Waits at most `timeoutMs`; a timed-out read leaves
     // nothing pending, so the next read starts clean.
     virtual EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) = 0;
+
+    // Drops the input that has arrived and not been read (serial bytes, or HID reports the system
+    // holds), without waiting; input arriving afterwards is kept. True when anything was dropped.
+    // A refusal of the system is not reported here: the next read reports the broken channel.
+    virtual bool DiscardInput() = 0;
 };
 
 // Opens platform channels. One per platform; tests supply fakes and the simulated charger.
@@ -94,6 +99,12 @@ public:
     // exactly n bytes within the time-out. False on time-out and when the system refuses the
     // read, so a false result always means "no reply".
     bool Read(std::uint8_t* buffer, std::size_t n, std::uint32_t timeoutMs);
+
+    // Drops input that arrived before now (see IPortChannel::DiscardInput): the dialogues call it
+    // before every frame that expects an answer, so that a stray or repeated reply never answers
+    // a later frame, and right after an answer, to learn whether it came with extra input. True
+    // when anything was dropped; false on a closed port.
+    bool DiscardInput();
 
     bool IsOpen() const { return channel_ != nullptr; }
     bool IsHid() const { return bHid_; }

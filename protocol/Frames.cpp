@@ -110,6 +110,17 @@ void SendEnterFrameSerial(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDe
     }
 }
 
+std::optional<std::uint8_t> ReadAnswerByte(CDevicePort& port, std::uint32_t timeoutMs) {
+    std::uint8_t answer = 0;
+    if (!port.Read(&answer, 1, timeoutMs)) {
+        return std::nullopt;
+    }
+    if (port.DiscardInput()) {
+        return kWrongAnswer;
+    }
+    return answer;
+}
+
 bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, std::size_t n) {
     std::uint8_t check = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -119,6 +130,7 @@ bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, st
         clock.Sleep(10);
         return false;
     };
+    port.DiscardInput();
     if (!port.Write(data, n)) {
         return fail();
     }
@@ -126,19 +138,20 @@ bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, st
         if (!port.Write(&check, 1)) {
             return fail();
         }
-        std::uint8_t reply = 0;
-        if (!port.Read(&reply, 1, 1000)) {
+        const std::optional<std::uint8_t> reply = ReadAnswerByte(port, 1000);
+        if (!reply) {
             return fail();
         }
-        if (reply == kReplyAccepted) {
+        if (*reply == kReplyAccepted) {
             clock.Sleep(1);
             return true;
         }
-        if (reply != kReplyRefused || resends == 3) {
+        if (*reply != kReplyRefused || resends == 3) {
             return fail();
         }
         ++resends;
         clock.Sleep(5);
+        port.DiscardInput();
         if (!port.Write(data, n)) {
             return fail();
         }

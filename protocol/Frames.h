@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace crenovix {
@@ -58,9 +59,21 @@ void SendEnterFrameHid(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDevic
 void SendEnterFrameSerial(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDevicePort& port,
                           IClock& clock);
 
+// What ReadAnswerByte gives for an answer that came with more input: neither "&" nor "5", so
+// every step takes it as a wrong answer.
+inline constexpr std::uint8_t kWrongAnswer = 0x00;
+
+// The charger's one-byte answer, read within `timeoutMs`; nothing when none came. Whatever input
+// follows the answer at once is dropped, and the answer then counts as kWrongAnswer: a charger
+// that answers twice, or noise on the line, must not leave a byte behind that could answer the
+// next frame, nor have its answer trusted.
+std::optional<std::uint8_t> ReadAnswerByte(CDevicePort& port, std::uint32_t timeoutMs);
+
 // Sends n bytes and their XOR byte and waits up to 1000 ms for the charger's answer: "&" is
 // success (after 1 ms); "5" asks for the frame again, at most three times (5 ms pause, data
 // again, check byte again); anything else, silence or a failed write is failure (after 10 ms).
+// Input waiting before the data is written is dropped (each time it is sent), and the answer is
+// read with ReadAnswerByte.
 bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, std::size_t n);
 
 std::uint32_t ReadLe32(const std::uint8_t* bytes);

@@ -18,9 +18,10 @@ constexpr std::uint32_t kBlockReplyTimeoutMs = 2000;
 constexpr std::uint32_t kReconnectFirstWaitMs = 1000;
 constexpr std::uint32_t kReconnectAttemptWaitMs = 200;
 constexpr int kReconnectAttempts = 50;
-// The fifth refusal of the start frame ends the run. Refusals of the key word count too, so a
-// charger that keeps refusing it cannot hold the run forever.
-constexpr int kMaxRefusals = 5;
+// The fifth refusal of the start frame ends the run. Refusals of the key word are counted apart,
+// with the same bound, so a charger that keeps refusing it cannot hold the run forever.
+constexpr int kMaxStartRefusals = 5;
+constexpr int kMaxKeyRefusals = 5;
 
 enum EHidError {
     kNoStartReply = 1001,
@@ -54,9 +55,25 @@ private:
     bool TryOpen(const SDeviceEntry& entry);
     void EndWithError(int code);
     void EndCannotOpen();
+    // Reads the answer report. Reports following it at once are dropped and make it a wrong
+    // answer: the reply is cleared, and its first byte, neither "&" nor "5", fails every step.
     bool ReadReply(std::uint32_t timeoutMs) {
         reply_.fill(0);
-        return port_.Read(reply_.data(), kHidReportData, timeoutMs);
+        if (!port_.Read(reply_.data(), kHidReportData, timeoutMs)) {
+            return false;
+        }
+        if (port_.DiscardInput()) {
+            reply_.fill(kWrongAnswer);
+        }
+        return true;
+    }
+    // Sends one frame and reads its answer. Reports already waiting are dropped first: they came
+    // before the frame and cannot answer it. A failed write never reached the charger, so
+    // whatever could be read next is not its answer either: the step ends as if the reply were
+    // missing.
+    bool Exchange(const std::uint8_t* data, std::size_t n, std::uint32_t timeoutMs) {
+        port_.DiscardInput();
+        return port_.Write(data, n) && ReadReply(timeoutMs);
     }
 
     SUpdateContext& context_;
@@ -138,6 +155,7 @@ void CHidRun::Run() {
         return;
     }
 
+    port_.DiscardInput();
     SendEnterFrameHid(kBootRequestByte0, kBootRequestByte1, header.byDeviceCode, port_);
     bool reconnect = false;
     if (ReadReply(kBootReplyTimeoutMs)) {
@@ -152,7 +170,8 @@ void CHidRun::Run() {
     }
     // Any other answer, or none: the charger is taken to be in its boot loader already.
 
-    int refusals = 0;
+    int startRefusals = 0;
+    int keyRefusals = 0;
     std::uint32_t transferKey = 0;
     for (;;) {
         if (reconnect && !Reconnect()) {
@@ -165,14 +184,12 @@ void CHidRun::Run() {
         const auto start =
             StartFrame(header.dwPayloadLength,
                        StartFrameModel(header.byPayloadMode, header.byDeviceCode), version, nonce);
-        // A failed write never reached the charger, so whatever is read next is not its answer:
-        // the step ends as if the reply were missing (here and for the key word and blocks).
-        if (!port_.Write(start.data(), start.size()) || !ReadReply(kStartReplyTimeoutMs)) {
+        if (!Exchange(start.data(), start.size(), kStartReplyTimeoutMs)) {
             EndWithError(kNoStartReply);
             return;
         }
         if (reply_[0] != kReplyAccepted) {
-            if (++refusals >= kMaxRefusals) {
+            if (++startRefusals >= kMaxStartRefusals) {
                 EndWithError(kStartRefused);
                 return;
             }
@@ -192,7 +209,7 @@ void CHidRun::Run() {
         std::array<std::uint8_t, 4> keyBytes{};
         WriteLe32(keyBytes.data(), keyWord);
         transferKey = keyWord + header.dwPayloadLength;
-        if (!port_.Write(keyBytes.data(), keyBytes.size()) || !ReadReply(kKeyReplyTimeoutMs)) {
+        if (!Exchange(keyBytes.data(), keyBytes.size(), kKeyReplyTimeoutMs)) {
             EndWithError(kNoKeyReply);
             return;
         }
@@ -203,7 +220,7 @@ void CHidRun::Run() {
             EndWithError(kKeyReplyUnknown);
             return;
         }
-        if (++refusals >= kMaxRefusals) {
+        if (++keyRefusals >= kMaxKeyRefusals) {
             EndWithError(kStartRefused);
             return;
         }
@@ -230,7 +247,7 @@ void CHidRun::Run() {
                 block[i] ^= key[i % 4] ^ TransferMask[i % 16];
             }
         }
-        if (!port_.Write(block.data(), block.size()) || !ReadReply(kBlockReplyTimeoutMs)) {
+        if (!Exchange(block.data(), block.size(), kBlockReplyTimeoutMs)) {
             EndWithError(kNoBlockReply);
             return;
         }

@@ -79,7 +79,8 @@ private:
     SUpdateHeader header_;
 };
 
-// Writes the knock (or the short knock of the 128000-baud fall-back) and waits for one byte.
+// Writes the knock (or the short knock of the 128000-baud fall-back); input already waiting is
+// dropped first, so that only what comes after the knock can answer it.
 void CSerialRun::Knock(bool shortKnock) {
     static constexpr std::array<std::uint8_t, 5> kKnock = {'&', '&', '&', 'u', 0x07};
     static constexpr std::array<std::uint32_t, 4> kKnockPauses = {30, 30, 20, 20};
@@ -91,6 +92,7 @@ void CSerialRun::Knock(bool shortKnock) {
     const std::span<const std::uint32_t> pauses =
         shortKnock ? std::span<const std::uint32_t>(kShortKnockPauses)
                    : std::span<const std::uint32_t>(kKnockPauses);
+    port_.DiscardInput();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0) {
             clock_.Sleep(pauses[i - 1]);
@@ -101,21 +103,20 @@ void CSerialRun::Knock(bool shortKnock) {
 
 ETry CSerialRun::TalkToBootLoader() {
     Knock(false);
-    std::uint8_t answer = 0;
-    bool answered = port_.Read(&answer, 1, kKnockReplyTimeoutMs);
-    if (!answered && plainPort_) {
+    std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
+    if (!answer && plainPort_) {
         // A plain port's boot loader may listen only at the charger rate.
         port_.Close();
         if (!port_.Open(portName_, kChargerBootLoaderBaud)) {
             return ETry::PortFailed;
         }
         Knock(true);
-        answered = port_.Read(&answer, 1, kKnockReplyTimeoutMs);
+        answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
     }
-    if (!answered) {
+    if (!answer) {
         return ETry::NoBootLoader;
     }
-    if (answer != kReplyAccepted) {
+    if (*answer != kReplyAccepted) {
         return ETry::KnockRefused;
     }
 
@@ -184,13 +185,13 @@ void CSerialRun::Run() {
     }
 
     for (int failures = 0;; ++failures) {
+        port_.DiscardInput();
         SendEnterFrameSerial(kBootRequestByte0, kBootRequestByte1, header_.byDeviceCode, port_,
                              clock_);
-        std::uint8_t answer = 0;
-        if (port_.Read(&answer, 1, kBootReplyTimeoutMs)) {
-            if (answer == kReplyAccepted) {
+        if (const std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kBootReplyTimeoutMs)) {
+            if (*answer == kReplyAccepted) {
                 clock_.Sleep(150);
-            } else if (answer == kReplyRefused) {
+            } else if (*answer == kReplyRefused) {
                 port_.Close();
                 window_.RestoreControls();
                 window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle,

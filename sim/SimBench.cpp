@@ -68,6 +68,72 @@ private:
     bool bAttributes_;
 };
 
+// What a channel has received or has on its way: units (serial bytes, HID reports) in the order
+// they reach the host, each with the clock time it does. A read takes only units that have
+// arrived by the end of its wait; discarding input drops those that have arrived by now.
+template <typename Unit>
+class CArrivals {
+public:
+    void Add(std::uint32_t atMs, Unit unit) {
+        // After everything due no later: a late answer takes its place among later arrivals.
+        auto it = std::upper_bound(
+            units_.begin(), units_.end(), atMs,
+            [](std::uint32_t at, const SArrival& arrival) { return Before(at, arrival.atMs); });
+        units_.insert(it, {atMs, std::move(unit)});
+    }
+    // When the n-th unit (1-based) arrives; nothing when fewer are on their way.
+    std::optional<std::uint32_t> ArrivalOf(std::size_t n) const {
+        if (n == 0 || units_.size() < n) {
+            return std::nullopt;
+        }
+        return units_[n - 1].atMs;
+    }
+    Unit Take() {
+        Unit unit = std::move(units_.front().unit);
+        units_.pop_front();
+        return unit;
+    }
+    // Drops what has arrived by `now`; true when anything was dropped.
+    bool DropArrived(std::uint32_t now) {
+        bool dropped = false;
+        while (!units_.empty() && !Before(now, units_.front().atMs)) {
+            units_.pop_front();
+            dropped = true;
+        }
+        return dropped;
+    }
+    bool Empty() const { return units_.empty(); }
+
+    // Whether tick `a` comes before tick `b` on the wrapping 32-bit tick counter.
+    static bool Before(std::uint32_t a, std::uint32_t b) {
+        return static_cast<std::int32_t>(a - b) < 0;
+    }
+
+private:
+    struct SArrival {
+        std::uint32_t atMs;
+        Unit unit;
+    };
+    std::deque<SArrival> units_;
+};
+
+// Waits on the bench's clock until the n-th unit has arrived, at most `timeoutMs`; false (after
+// the whole time-out) when it does not arrive in time.
+template <typename Unit>
+bool AwaitArrival(IClock& clock, const CArrivals<Unit>& arrivals, std::size_t n,
+                  std::uint32_t timeoutMs) {
+    const std::uint32_t now = clock.TickCount();
+    const std::optional<std::uint32_t> at = arrivals.ArrivalOf(n);
+    if (!at || CArrivals<Unit>::Before(now + timeoutMs, *at)) {
+        clock.Sleep(timeoutMs);
+        return false;
+    }
+    if (CArrivals<Unit>::Before(now, *at)) {
+        clock.Sleep(*at - now);
+    }
+    return true;
+}
+
 class CSimHidChannel final : public IPortChannel {
 public:
     CSimHidChannel(CSimBench& bench, CSimHidCharger* charger)
@@ -89,8 +155,15 @@ public:
         if (!Alive() || charger_->TakeWriteFailure()) {
             return false;
         }
+        const std::uint32_t now = bench_.Clock().TickCount();
         if (std::optional<SimHidReport> reply = charger_->HandleReport(data)) {
-            replies_.push_back(*reply);
+            replies_.Add(now, *reply);
+        }
+        for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
+            SimHidReport report{};
+            std::copy_n(delivery.bytes.begin(), std::min(delivery.bytes.size(), report.size()),
+                        report.begin());
+            replies_.Add(now + delivery.dwDelayMs, report);
         }
         return true;
     }
@@ -103,18 +176,17 @@ public:
             return EReadStatus::Failed;
         }
         // Reports the charger sent before it left are still in the system's queue.
-        if (!replies_.empty()) {
+        const bool alive = charger_ == nullptr || Alive();
+        if (AwaitArrival(bench_.Clock(), replies_, 1, alive ? timeoutMs : 0)) {
             bench_.Clock().Sleep(bench_.HidLatency());
-            std::copy(replies_.front().begin(), replies_.front().end(), data.begin());
-            replies_.pop_front();
+            const SimHidReport report = replies_.Take();
+            std::copy(report.begin(), report.end(), data.begin());
             return EReadStatus::Completed;
         }
-        if (charger_ != nullptr && !Alive()) {
-            return EReadStatus::Failed; // the device has been removed
-        }
-        bench_.Clock().Sleep(timeoutMs);
-        return EReadStatus::TimedOut;
+        return alive ? EReadStatus::TimedOut : EReadStatus::Failed; // failed: device removed
     }
+
+    bool DiscardInput() override { return replies_.DropArrived(bench_.Clock().TickCount()); }
 
 private:
     bool Alive() { return charger_->IsPresent() && charger_->Instance() == instance_; }
@@ -122,7 +194,7 @@ private:
     CSimBench& bench_;
     CSimHidCharger* charger_;
     std::uint64_t instance_;
-    std::deque<SimHidReport> replies_;
+    CArrivals<SimHidReport> replies_;
 };
 
 class CSimSerialChannel final : public IPortChannel {
@@ -150,8 +222,14 @@ public:
         }
         for (const std::uint8_t byte : data) {
             bench_.Clock().Sleep(bench_.SerialLatency());
+            const std::uint32_t now = bench_.Clock().TickCount();
             if (const std::optional<std::uint8_t> reply = charger_->HandleByte(byte, baud_)) {
-                received_.push_back(*reply);
+                received_.Add(now, *reply);
+            }
+            for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
+                for (const std::uint8_t sent : delivery.bytes) {
+                    received_.Add(now + delivery.dwDelayMs, sent);
+                }
             }
             if (charger_->IsGone()) {
                 return false;
@@ -164,27 +242,30 @@ public:
         if (charger_ != nullptr && charger_->TakeReadFailure()) {
             return EReadStatus::Failed;
         }
-        if (received_.size() >= data.size()) {
+        const bool gone = charger_ != nullptr && charger_->IsGone();
+        if (AwaitArrival(bench_.Clock(), received_, data.size(), gone ? 0 : timeoutMs)) {
             bench_.Clock().Sleep(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
-            std::copy_n(received_.begin(), data.size(), data.begin());
-            received_.erase(received_.begin(),
-                            received_.begin() + static_cast<std::ptrdiff_t>(data.size()));
+            for (std::uint8_t& byte : data) {
+                byte = received_.Take();
+            }
             return EReadStatus::Completed;
         }
-        if (charger_ != nullptr && charger_->IsGone()) {
+        if (gone) {
             return EReadStatus::Failed;
         }
-        bench_.Clock().Sleep(timeoutMs);
-        received_.clear(); // a cancelled read loses what it had taken off the line
+        // A cancelled read loses what it had taken off the line; later bytes stay on their way.
+        received_.DropArrived(bench_.Clock().TickCount());
         return EReadStatus::TimedOut;
     }
+
+    bool DiscardInput() override { return received_.DropArrived(bench_.Clock().TickCount()); }
 
 private:
     CSimBench& bench_;
     CSimBench::SSerialPort& port_;
     CSimSerialCharger* charger_;
     std::uint32_t baud_;
-    std::deque<std::uint8_t> received_;
+    CArrivals<std::uint8_t> received_;
 };
 
 // A snapshot of the present COM-port interfaces, as the interface route walks them.

@@ -3,6 +3,7 @@
 #include "sim/SimWire.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace crenovix::sim {
 
@@ -96,6 +97,46 @@ std::optional<std::uint8_t> CSimChargerBase::Log(ESimStep step, int index, std::
                                                  std::optional<ESimFaultKind> fault) {
     results_.events.push_back({step, index, baud, Now(), bValid, reply, fault});
     return reply;
+}
+
+std::vector<SSimDelivery> CSimChargerBase::TakeDeliveries() {
+    return std::exchange(deliveries_, {});
+}
+
+bool CSimChargerBase::Deliver(const std::vector<std::uint8_t>& answer,
+                              const std::vector<std::uint8_t>& accepted) {
+    if (results_.events.empty()) {
+        return true;
+    }
+    SSimEvent& event = results_.events.back();
+    const auto fault = plan_.Take(event.step, event.index,
+                                  {ESimFaultKind::DuplicateReply, ESimFaultKind::ExtraReport,
+                                   ESimFaultKind::AnswerBurst, ESimFaultKind::LateReply});
+    if (!fault) {
+        return true;
+    }
+    if (!event.fault) {
+        event.fault = fault->kind;
+    }
+    switch (fault->kind) {
+    case ESimFaultKind::DuplicateReply:
+        deliveries_.push_back({0, answer});
+        break;
+    case ESimFaultKind::ExtraReport:
+        deliveries_.push_back({0, accepted});
+        break;
+    case ESimFaultKind::AnswerBurst:
+        deliveries_.insert(deliveries_.end(), static_cast<std::size_t>(std::max(fault->nBurst, 0)),
+                           SSimDelivery{0, accepted});
+        bHung_ = true;
+        break;
+    case ESimFaultKind::LateReply:
+        deliveries_.push_back({fault->dwDelayMs, answer});
+        return false;
+    default:
+        break;
+    }
+    return true;
 }
 
 std::optional<std::uint8_t> CSimChargerBase::FaultAnswer(const SFault& fault) {

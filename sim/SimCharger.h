@@ -62,6 +62,14 @@ struct SSimResults {
     std::vector<std::uint32_t> BaudsAt(ESimStep step) const;
 };
 
+// Output a charger sends besides the answer its Handle call returns, shaped by a delivery fault:
+// serial bytes, or one HID input report (65 bytes, report ID first), reaching the host
+// `dwDelayMs` after the frame that caused it.
+struct SSimDelivery {
+    std::uint32_t dwDelayMs = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
 // A 64-bit FNV-1a digest of a payload: a charger process and a host process can compare what was
 // stored with what was sent by printing one number each.
 std::uint64_t PayloadDigest(std::span<const std::uint8_t> bytes);
@@ -76,6 +84,12 @@ public:
     const SSimResults& Results() const { return results_; }
     // Left for good (a Disappear fault); its ports and interfaces are gone.
     bool IsGone() const { return bGone_; }
+    // Stopped answering after an AnswerBurst: present, but it takes and answers nothing.
+    bool IsHung() const { return bHung_; }
+
+    // The output delivery faults produced since the last call, in the order it was sent; whoever
+    // carries the charger's bytes collects it after every Handle call.
+    std::vector<SSimDelivery> TakeDeliveries();
 
     // Asked by a channel before it hands a write over: true when the write fails (the data never
     // reaches the charger). Uses up one failing operation.
@@ -99,14 +113,21 @@ protected:
                                     std::optional<ESimFaultKind> fault = std::nullopt);
     // The answer a fault replaces "&" with: nothing, another byte or "5".
     static std::optional<std::uint8_t> FaultAnswer(const SFault& fault);
+    // Applies the delivery fault planned for the frame logged last to its answer (`answer`, and
+    // `accepted` for a plain "&" in the same form): extra output is queued for TakeDeliveries.
+    // False when the answer does not go out now (it comes late).
+    bool Deliver(const std::vector<std::uint8_t>& answer,
+                 const std::vector<std::uint8_t>& accepted);
 
     IClock& clock_;
     SSimIdentity identity_;
     CSimFaultPlan plan_;
     SSimResults results_;
     bool bGone_ = false;
+    bool bHung_ = false;
 
 private:
+    std::vector<SSimDelivery> deliveries_;
     int readFailuresLeft_ = 0; // kSimEveryTime: until the end
     int writeFailuresLeft_ = 0;
 };

@@ -31,11 +31,12 @@ constexpr std::array<SStepRule, 9> kSteps = {{
 }};
 
 enum class EWhere {
-    FrameSteps,   // every step at which the host sends something and reads an answer
-    StartOnly,    // only the start reply carries a CRC
-    ReconnectHid, // only a HID charger has a position to come back at
-    Reconnect,    // the boot loader coming up, either transport
-    KnockSerial   // only a plain port's boot loader has a choice of rate
+    FrameSteps,    // every step at which the host sends something and reads an answer
+    FrameStepsHid, // the same, on a HID charger only
+    StartOnly,     // only the start reply carries a CRC
+    ReconnectHid,  // only a HID charger has a position to come back at
+    Reconnect,     // the boot loader coming up, either transport
+    KnockSerial    // only a plain port's boot loader has a choice of rate
 };
 
 struct SKindRule {
@@ -44,7 +45,7 @@ struct SKindRule {
     std::string_view name;
 };
 
-constexpr std::array<SKindRule, 10> kKinds = {{
+constexpr std::array<SKindRule, 14> kKinds = {{
     {Silence, EWhere::FrameSteps, "silence"},
     {OtherByte, EWhere::FrameSteps, "other byte"},
     {Refuse, EWhere::FrameSteps, "refuse"},
@@ -55,6 +56,10 @@ constexpr std::array<SKindRule, 10> kKinds = {{
     {ReadsFail, EWhere::FrameSteps, "reads fail"},
     {WritesFail, EWhere::FrameSteps, "writes fail"},
     {Disappear, EWhere::FrameSteps, "disappear"},
+    {DuplicateReply, EWhere::FrameSteps, "duplicate reply"},
+    {ExtraReport, EWhere::FrameStepsHid, "extra report"},
+    {AnswerBurst, EWhere::FrameSteps, "answer burst"},
+    {LateReply, EWhere::FrameSteps, "late reply"},
 }};
 
 const SStepRule* FindStep(ESimStep step) {
@@ -89,6 +94,8 @@ bool SimFaultApplies(ESimTransport transport, ESimStep step, ESimFaultKind kind)
     switch (kindRule->where) {
     case EWhere::FrameSteps:
         return step != Reconnection;
+    case EWhere::FrameStepsHid:
+        return hid && step != Reconnection;
     case EWhere::StartOnly:
         return step == StartFrame;
     case EWhere::ReconnectHid:

@@ -3,7 +3,9 @@
 //
 // A charger takes a list of SFault records. When a frame of a step arrives and passes the
 // charger's own checks, the first fault in list order planned for that step (and block or frame
-// number) with firings left replaces the normal answer. Port faults (ReadsFail, WritesFail) break
+// number) with firings left replaces the normal answer. Delivery faults (DuplicateReply,
+// ExtraReport, AnswerBurst, LateReply) leave the charger's work and answer as they are and change
+// only how the answer reaches the host. Port faults (ReadsFail, WritesFail) break
 // the channel instead, for `count` operations from that step on. SimFaultApplies says which
 // combinations mean something, so a test matrix can iterate over all steps and kinds and keep
 // the meaningful ones; combinations it rejects never fire.
@@ -41,7 +43,15 @@ enum class ESimFaultKind {
     KnockOnlyAt128000, // serial: the boot loader listens at 128000 even on a plain port (Knock)
     ReadsFail,         // from this step on, `count` reads of the port fail at once
     WritesFail,        // from this step on, `count` writes to the port fail
-    Disappear          // the device leaves for good when the frame arrives, unanswered
+    Disappear,         // the device leaves for good when the frame arrives, unanswered
+    DuplicateReply,    // the answer goes out twice at once (serial "&&", HID the report twice):
+                       // firmware that repeats itself, or noise that doubles a byte
+    ExtraReport,       // HID: one more report, "&", follows the answer at once: firmware that
+                       // reports a state change besides answering
+    AnswerBurst,       // the answer, then SFault::nBurst more "&" at once, then nothing ever
+                       // again: a charger that hangs with answers still queued on the line
+    LateReply          // the answer reaches the host SFault::dwDelayMs after the frame: a charger
+                       // busy past the host's time-out (writing flash, say)
 };
 
 enum class ESimTransport { Hid, Serial };
@@ -57,6 +67,9 @@ struct SFault {
     int count = 1;
     std::uint8_t byOther = kDefaultOtherByte; // OtherByte: the byte sent instead of "&"
     int nPosition = 0; // ReturnElsewhere: the HID order the charger comes back at
+    int nBurst = 300;  // AnswerBurst: the "&" (bytes or reports) queued after the answer
+    // LateReply: past every time-out either dialogue gives an answer (5000 ms at most).
+    std::uint32_t dwDelayMs = 6000;
 };
 
 // Whether `kind` at `step` means something for a charger on `transport`.

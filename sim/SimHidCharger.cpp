@@ -108,6 +108,20 @@ void CSimHidCharger::Leave(bool bToBootLoader) {
 }
 
 std::optional<SimHidReport> CSimHidCharger::HandleReport(std::span<const std::uint8_t> report) {
+    if (bHung_) {
+        return std::nullopt;
+    }
+    const std::optional<SimHidReport> answer = Step(report);
+    if (answer) {
+        const SimHidReport accepted = ReplyReport(kReplyAccepted);
+        if (!Deliver({answer->begin(), answer->end()}, {accepted.begin(), accepted.end()})) {
+            return std::nullopt;
+        }
+    }
+    return answer;
+}
+
+std::optional<SimHidReport> CSimHidCharger::Step(std::span<const std::uint8_t> report) {
     if (!IsPresent() || report.empty()) {
         return std::nullopt;
     }

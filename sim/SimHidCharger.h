@@ -49,7 +49,8 @@ public:
     CSimHidCharger(IClock& clock, SSimHidConfig config);
 
     // One output report from the host (report ID first; missing data bytes count as zero).
-    // The input report the charger answers with, or nothing when it stays silent.
+    // The input report the charger answers with now, or nothing when it stays silent (further
+    // output: TakeDeliveries).
     std::optional<SimHidReport> HandleReport(std::span<const std::uint8_t> report);
 
     // In the interface set now (presence follows the clock).
@@ -70,6 +71,7 @@ private:
     ESimStep ExpectedStep(int& index) override;
     void Refresh();
     void Leave(bool bToBootLoader);
+    std::optional<SimHidReport> Step(std::span<const std::uint8_t> report);
     std::optional<std::uint8_t> OnApplication(const Data& data);
     std::optional<SimHidReport> OnBootLoader(const Data& data);
     std::optional<std::uint8_t> OnInLoaderBootRequest();

@@ -56,9 +56,17 @@ ESimStep CSimSerialCharger::ExpectedStep(int& index) {
 }
 
 std::optional<std::uint8_t> CSimSerialCharger::HandleByte(std::uint8_t byte, std::uint32_t baud) {
-    if (bGone_) {
+    if (bGone_ || bHung_) {
         return std::nullopt;
     }
+    const std::optional<std::uint8_t> answer = Step(byte, baud);
+    if (answer && !Deliver({*answer}, {kReplyAccepted})) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+std::optional<std::uint8_t> CSimSerialCharger::Step(std::uint8_t byte, std::uint32_t baud) {
     const std::uint32_t now = Now();
     const bool bGap = bHeard_ && now - lastByteAt_ > kSerialResyncGapMs;
     bHeard_ = true;

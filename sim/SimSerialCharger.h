@@ -52,7 +52,8 @@ class CSimSerialCharger final : public CSimChargerBase {
 public:
     CSimSerialCharger(IClock& clock, SSimSerialConfig config);
 
-    // One byte from the host at `baud`; the byte the charger answers with, if any.
+    // One byte from the host at `baud`; the byte the charger answers with now, if any (further
+    // output: TakeDeliveries).
     std::optional<std::uint8_t> HandleByte(std::uint8_t byte, std::uint32_t baud);
 
     bool InBootLoader();
@@ -65,6 +66,7 @@ private:
     enum class ELoader { WaitKnock, WaitLength, WaitFrame };
 
     ESimStep ExpectedStep(int& index) override;
+    std::optional<std::uint8_t> Step(std::uint8_t byte, std::uint32_t baud);
     void Refresh(std::uint32_t now);
     void Resync();
     std::optional<std::uint8_t> OnApplication(std::uint8_t byte, std::uint32_t baud);

@@ -114,7 +114,24 @@ public:
         return EReadStatus::Completed;
     }
 
+    // hidapi has no flush: reports already queued are read without waiting until none is left.
+    // Bounded, so a device that reports without pause cannot hold the dialogue here.
+    bool DiscardInput() override {
+        std::array<std::uint8_t, kHidReportSize> report{};
+        bool dropped = false;
+        for (int i = 0; i < kMaxDiscardedReports; ++i) {
+            if (hid_read_timeout(device_.get(), report.data(), report.size(), 0) <= 0) {
+                break;
+            }
+            dropped = true;
+        }
+        return dropped;
+    }
+
 private:
+    // Far beyond the system's own queue of input reports.
+    static constexpr int kMaxDiscardedReports = 4096;
+
     std::shared_ptr<CHidApiGuard> guard_;
     HidDevicePtr device_;
 };

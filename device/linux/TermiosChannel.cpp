@@ -146,6 +146,15 @@ EReadStatus CTermiosChannel::Read(std::span<std::uint8_t> data, std::uint32_t ti
     return EReadStatus::Completed;
 }
 
+bool CTermiosChannel::DiscardInput() {
+    int waiting = 0;
+    if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) {
+        waiting = 0;
+    }
+    ttyline::FlushInput(fd_.Get());
+    return waiting > 0;
+}
+
 bool CTermiosChannel::Write(std::span<const std::uint8_t> data) {
     const std::uint64_t deadlineNs = NowNs() + WriteBoundMs(data.size(), baud_) * 1'000'000;
     std::size_t sent = 0;

@@ -37,6 +37,8 @@ public:
 
     bool Write(std::span<const std::uint8_t> data) override;
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override;
+    // TCIFLUSH; whether bytes were waiting is read (FIONREAD) just before.
+    bool DiscardInput() override;
 
 private:
     CTermiosChannel(CUniqueFd fd, std::uint32_t baud);

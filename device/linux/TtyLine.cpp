@@ -47,6 +47,10 @@ int FlushBoth(int fd) {
     return IoctlResult(::ioctl(fd, TCFLSH, TCIOFLUSH));
 }
 
+int FlushInput(int fd) {
+    return IoctlResult(::ioctl(fd, TCFLSH, TCIFLUSH));
+}
+
 int WaitUntilSent(int fd) {
     return IoctlResult(::ioctl(fd, TCSBRK, 1));
 }

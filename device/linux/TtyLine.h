@@ -21,6 +21,9 @@ int ConfigureRawLine(int fd, std::uint32_t baud);
 // Drops whatever is queued in both directions.
 int FlushBoth(int fd);
 
+// Drops the received bytes nobody has read yet (tcflush with TCIFLUSH).
+int FlushInput(int fd);
+
 // Waits until the driver has sent what it held (the C library's tcdrain). Unbounded in the
 // kernel, so callers first wait for the output queue to empty with their own deadline.
 int WaitUntilSent(int fd);

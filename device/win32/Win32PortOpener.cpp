@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <windows.h>
 
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <array>
 #include <span>
 
 namespace crenovix {
@@ -16,6 +21,8 @@ namespace {
 constexpr DWORD kSettleMs = 60;
 constexpr DWORD kInputQueueBytes = 1024;
 constexpr DWORD kOutputQueueBytes = 512;
+// Far beyond what a HID input queue holds (512 reports at most).
+constexpr int kMaxDiscardedReports = 4096;
 
 class CUniqueHandle {
 public:
@@ -104,6 +111,30 @@ public:
         const BOOL completed = GetOverlappedResult(device_, &overlapped, &received, FALSE);
         ResetEvent(event_);
         return completed ? EReadStatus::Completed : EReadStatus::Failed;
+    }
+
+    // A COM port: what the driver holds is counted (ClearCommError) and purged. A HID interface
+    // (or another handle without a line): reports already there are read without waiting until
+    // none is left, bounded, and the HID input queue is flushed after them.
+    bool DiscardInput() override {
+        if (baud_ != 0) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            const bool waiting =
+                ClearCommError(device_, &errors, &status) != FALSE && status.cbInQue > 0;
+            PurgeComm(device_, PURGE_RXCLEAR);
+            return waiting;
+        }
+        std::array<std::uint8_t, kHidReportSize> report{};
+        bool dropped = false;
+        for (int i = 0; i < kMaxDiscardedReports; ++i) {
+            if (Read(report, 0) != EReadStatus::Completed) {
+                break;
+            }
+            dropped = true;
+        }
+        HidD_FlushQueue(device_); // refused by handles that are no HID interface; nothing to do
+        return dropped;
     }
 
 private:

@@ -39,8 +39,9 @@ private:
 // out of time is cancelled and finished before the call returns, so nothing is left pending and
 // the next transfer starts clean. Completed means the system completed the read; the byte count
 // is not compared (with zero time-outs a serial read completes only when full, and a HID read
-// always delivers one whole report). nullptr (and the handle closed) when the channel's event
-// cannot be created.
+// always delivers one whole report). Discarding input purges a COM port's receive queue (`baud`
+// not 0) and otherwise reads what is there without waiting, then flushes the HID input queue.
+// nullptr (and the handle closed) when the channel's event cannot be created.
 std::unique_ptr<IPortChannel> AdoptOverlappedHandle(void* handle, std::uint32_t baud = 0);
 
 } // namespace crenovix

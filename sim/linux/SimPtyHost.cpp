@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace crenovix::sim {
 
@@ -175,14 +176,25 @@ void CSimPtyHost::Run() {
         }
         for (ssize_t i = 0; i < count; ++i) {
             std::optional<std::uint8_t> answer;
+            std::vector<SSimDelivery> deliveries;
             bool bGone = false;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 answer = charger_.HandleByte(buffer[static_cast<std::size_t>(i)], baud);
+                deliveries = charger_.TakeDeliveries();
                 bGone = charger_.IsGone();
             }
             if (answer) {
                 Answer(*answer);
+            }
+            // Extra output goes out with the answer. A late answer is dropped: this host keeps no
+            // timer, and the program has given up waiting for it by the time it would come.
+            for (const SSimDelivery& delivery : deliveries) {
+                if (delivery.dwDelayMs == 0) {
+                    for (const std::uint8_t byte : delivery.bytes) {
+                        Answer(byte);
+                    }
+                }
             }
             if (bGone) {
                 HangUp();

@@ -5,7 +5,10 @@
 // Every run must end, show at most one message box (exactly one when the file loads, or cannot
 // be opened), close the port, restore the controls (except after an empty file, which ends the
 // run quietly) and never show "Upgrade completion!" unless the charger acknowledged every block
-// or frame, each carrying the right bytes. A run that goes on past ten minutes of virtual time,
+// or frame, each carrying the right bytes. The scripted charger takes a frame only when its "&"
+// arrived after the frame was written: an answer that was already waiting (a repeated reply)
+// answers an earlier frame, so a success built on one would leave the charger without the
+// payload. A run that goes on past ten minutes of virtual time,
 // which no ending of either dialogue reaches, or past a million port and clock operations is a
 // hang; a broken rule is reported and the target aborts, which the fuzzer records as a crash.
 // With CRENOVIX_FUZZ_TRACE set in the environment each run prints its dialogue, file, virtual
@@ -27,6 +30,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace crenovix;
@@ -84,6 +88,14 @@ struct SEvent {
     bool write = false;
     bool ok = false;                 // write: it went through; read: it completed
     std::vector<std::uint8_t> bytes; // write: HID report data or serial bytes; read: what it got
+    bool fresh = true; // read: everything it got arrived after the channel's latest write
+};
+
+// Input that has arrived and not been read, with the number of writes made on the channel when
+// it arrived.
+struct SArrived {
+    std::vector<std::uint8_t> bytes; // one serial byte, or one HID report's data
+    std::size_t afterWrites = 0;
 };
 
 // The charger's end of the cable, fed by the script.
@@ -102,6 +114,7 @@ public:
         ++openChannels_;
         session_.clear();
         pending_.clear(); // opening purges both directions
+        writes_ = 0;
         return ++generation_;
     }
     void Closed() { --openChannels_; }
@@ -111,49 +124,63 @@ public:
         const bool ok = generation == generation_ && !dropped_ && !failNextWrite_;
         failNextWrite_ = false;
         session_.push_back({true, ok, {bytes.begin(), bytes.end()}});
+        ++writes_;
         return ok;
+    }
+
+    bool Discard(std::uint64_t generation) {
+        clock_.Count();
+        const bool dropped = generation == generation_ && !pending_.empty();
+        if (generation == generation_) {
+            pending_.clear();
+        }
+        return dropped;
     }
 
     EReadStatus ReadReport(std::uint64_t generation, std::span<std::uint8_t> report,
                            std::uint32_t timeoutMs) {
         std::fill(report.begin(), report.end(), 0);
+        bool fresh = true;
         const EReadStatus status = [&] {
             if (generation != generation_ || dropped_) {
                 return EReadStatus::Failed;
             }
-            const std::optional<std::vector<std::uint8_t>> data = NextArrival(timeoutMs);
-            if (!data) {
+            if (pending_.empty() && !Arrive(timeoutMs, true)) {
                 return lastStatus_;
             }
-            std::copy_n(data->begin(), std::min(data->size(), report.size() - 1),
+            const SArrived data = pending_.front();
+            pending_.pop_front();
+            fresh = data.afterWrites == writes_;
+            std::copy_n(data.bytes.begin(), std::min(data.bytes.size(), report.size() - 1),
                         report.begin() + 1);
             FixStartReply(report);
             return EReadStatus::Completed;
         }();
-        Log(status, report.subspan(1));
+        Log(status, report.subspan(1), fresh);
         return status;
     }
 
     EReadStatus ReadSerial(std::uint64_t generation, std::span<std::uint8_t> data,
                            std::uint32_t timeoutMs) {
+        bool fresh = true;
         const EReadStatus status = [&] {
             if (generation != generation_ || dropped_) {
                 return EReadStatus::Failed;
             }
             while (pending_.size() < data.size()) {
-                const std::optional<std::vector<std::uint8_t>> arrived = NextArrival(timeoutMs);
-                if (!arrived) {
+                if (!Arrive(timeoutMs, false)) {
                     pending_.clear(); // a cancelled read loses what it had gathered
                     return lastStatus_;
                 }
-                pending_.insert(pending_.end(), arrived->begin(), arrived->end());
             }
-            std::copy_n(pending_.begin(), data.size(), data.begin());
-            pending_.erase(pending_.begin(),
-                           pending_.begin() + static_cast<std::ptrdiff_t>(data.size()));
+            for (std::uint8_t& byte : data) {
+                fresh = fresh && pending_.front().afterWrites == writes_;
+                byte = pending_.front().bytes.at(0);
+                pending_.pop_front();
+            }
             return EReadStatus::Completed;
         }();
-        Log(status, data);
+        Log(status, data, fresh);
         return status;
     }
 
@@ -191,6 +218,10 @@ private:
                 failNextWrite_ = true;
                 continue;
             }
+            if (*op == kOpRepeat) {
+                repeatNext_ = true;
+                continue;
+            }
             const std::size_t count = std::min<std::size_t>(*op % kOpDataModulus, size_ - next_);
             std::vector<std::uint8_t> bytes(data_ + next_, data_ + next_ + count);
             next_ += count;
@@ -217,8 +248,29 @@ private:
         WriteLe32(&report[1 + 16], CrcWords(words));
     }
 
-    void Log(EReadStatus status, std::span<const std::uint8_t> got) {
-        SEvent event{false, status == EReadStatus::Completed, {}};
+    // The script's next arrival joins the input waiting (twice after kOpRepeat): one report, or
+    // serial bytes one by one. False, with lastStatus_ telling how the read ended, when nothing
+    // arrives.
+    bool Arrive(std::uint32_t timeoutMs, bool hid) {
+        const std::optional<std::vector<std::uint8_t>> arrived = NextArrival(timeoutMs);
+        if (!arrived) {
+            return false;
+        }
+        const int copies = std::exchange(repeatNext_, false) ? 2 : 1;
+        for (int copy = 0; copy < copies; ++copy) {
+            if (hid) {
+                pending_.push_back({*arrived, writes_});
+                continue;
+            }
+            for (const std::uint8_t byte : *arrived) {
+                pending_.push_back({{byte}, writes_});
+            }
+        }
+        return true;
+    }
+
+    void Log(EReadStatus status, std::span<const std::uint8_t> got, bool fresh) {
+        SEvent event{false, status == EReadStatus::Completed, {}, fresh};
         if (event.ok) {
             event.bytes.assign(got.begin(), got.end());
         }
@@ -231,8 +283,10 @@ private:
     CBoundedClock& clock_;
     bool fixCrc_;
     EReadStatus lastStatus_ = EReadStatus::TimedOut;
-    std::deque<std::uint8_t> pending_;
+    std::deque<SArrived> pending_; // serial bytes or HID reports that arrived and were not read
+    std::size_t writes_ = 0;       // writes on the current channel
     bool failNextWrite_ = false;
+    bool repeatNext_ = false;
     bool dropped_ = false; // the charger left while the current channel was open
     std::uint64_t absentUntil_ = 0;
     std::uint64_t generation_ = 0;
@@ -262,6 +316,7 @@ public:
         }
         return line_.ReadSerial(generation_, data, timeoutMs);
     }
+    bool DiscardInput() override { return line_.Discard(generation_); }
 
 private:
     CScriptedLine& line_;
@@ -346,6 +401,8 @@ void CheckHidSuccess(const std::vector<SEvent>& session, const std::vector<std::
     for (std::size_t i = first; i < session.size(); i += 2) {
         Require(session[i].write && session[i].ok, "success after a failed HID write");
         Require(!session[i + 1].write && session[i + 1].ok, "success after a HID read failed");
+        Require(session[i + 1].fresh, "success with a HID step answered by a reply that was "
+                                      "waiting before it was sent");
         if (i != first) {
             Require(session[i + 1].bytes.at(0) == kReplyAccepted,
                     "success with a HID step unacknowledged");
@@ -412,9 +469,10 @@ void CheckSerialSuccess(const std::vector<SEvent>& session,
         const SEvent& sent = session[end - 3];
         const SEvent& sum = session[end - 2];
         const SEvent& answer = session[end - 1];
+        // A stale answer belongs to an earlier frame: the charger never took this one.
         return sent.write && sent.ok && sent.bytes == frame && sum.write && sum.ok &&
                sum.bytes == std::vector<std::uint8_t>{check} && !answer.write && answer.ok &&
-               answer.bytes == std::vector<std::uint8_t>{reply};
+               answer.fresh && answer.bytes == std::vector<std::uint8_t>{reply};
     };
     for (std::size_t f = frames.size(); f-- > 0;) {
         Require(exchangeOf(frames[f], kReplyAccepted),

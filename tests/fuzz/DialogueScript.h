@@ -10,6 +10,9 @@
 //             kOpDisappear d   the charger leaves: the open channel fails from now on, and
 //                              the port cannot be opened and is not listed for (d + 1) x 100 ms
 //             kOpFailNextWrite the next write fails; then the next operation answers the read
+//             kOpRepeat        the next arrival comes twice (a charger answering twice: HID
+//                              two reports, serial the bytes twice); the second copy waits
+//                              for a later read unless the dialogue discards it
 //             any other n      n % 65 bytes follow and arrive: a HID read takes them as one
 //                              report's data (zero-filled); serial bytes join the line, and a
 //                              read of k bytes takes operations until k bytes are there
@@ -36,6 +39,7 @@ inline constexpr std::uint8_t kOpTimeout = 0xFF;
 inline constexpr std::uint8_t kOpRefuse = 0xFE;
 inline constexpr std::uint8_t kOpDisappear = 0xFD;
 inline constexpr std::uint8_t kOpFailNextWrite = 0xFC;
+inline constexpr std::uint8_t kOpRepeat = 0xFB;
 inline constexpr std::size_t kOpDataModulus = 65;
 
 // Every start frame carries this nonce, so recorded start replies keep their CRC on replay.

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,12 +31,22 @@ using sim::SFault;
 
 namespace {
 
-// The script being recorded: one operation per read the dialogue made.
+// The script being recorded: one operation per read the dialogue made. Input the dialogue
+// discarded right after a completed read came with that read's answer: the answer is marked as
+// repeated (kOpRepeat before it), which is how the target lets an answer bring more input.
 class CRecorder {
 public:
     std::vector<std::uint8_t> script;
 
+    void Discarded(bool dropped) {
+        if (dropped && lastRead_) {
+            script.insert(script.begin() + static_cast<std::ptrdiff_t>(*lastRead_), kOpRepeat);
+        }
+        lastRead_.reset();
+    }
+
     void Read(EReadStatus status, std::span<const std::uint8_t> data) {
+        lastRead_.reset();
         if (status == EReadStatus::TimedOut) {
             script.push_back(kOpTimeout);
             return;
@@ -51,21 +62,33 @@ public:
         if (length == 0 && !data.empty()) {
             length = 1; // serial: the zero byte itself arrived
         }
+        lastRead_ = script.size();
         script.push_back(static_cast<std::uint8_t>(length));
         script.insert(script.end(), data.begin(),
                       data.begin() + static_cast<std::ptrdiff_t>(length));
     }
+
+private:
+    std::optional<std::size_t> lastRead_; // where the op of a completed read begins
 };
 
 class CRecordingChannel final : public IPortChannel {
 public:
     CRecordingChannel(std::unique_ptr<IPortChannel> inner, CRecorder& recorder, bool hid)
         : inner_(std::move(inner)), recorder_(recorder), hid_(hid) {}
-    bool Write(std::span<const std::uint8_t> data) override { return inner_->Write(data); }
+    bool Write(std::span<const std::uint8_t> data) override {
+        recorder_.Discarded(false);
+        return inner_->Write(data);
+    }
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         const EReadStatus status = inner_->Read(data, timeoutMs);
         recorder_.Read(status, hid_ ? data.subspan(1) : data);
         return status;
+    }
+    bool DiscardInput() override {
+        const bool dropped = inner_->DiscardInput();
+        recorder_.Discarded(dropped);
+        return dropped;
     }
 
 private:
@@ -233,6 +256,20 @@ std::vector<SSession> Sessions() {
                         {{ESimStep::LastFrame, -1, ESimFaultKind::Refuse, 4}}});
     sessions.push_back(
         {"serial-disappears", true, 1, {{ESimStep::DataFrame, 2, ESimFaultKind::Disappear, 1}}});
+    // Answers that come with more input: a try fails on them, and the dialogue's rules go on.
+    sessions.push_back({"serial-frame2-answered-twice",
+                        true,
+                        1,
+                        {{ESimStep::DataFrame, 2, ESimFaultKind::DuplicateReply, 1},
+                         {ESimStep::DataFrame, 5, ESimFaultKind::Refuse, 1}}});
+    sessions.push_back({"hid-start-extra-report",
+                        false,
+                        1,
+                        {{ESimStep::StartFrame, -1, ESimFaultKind::ExtraReport, 1}}});
+    sessions.push_back({"hid-block1-answered-twice",
+                        false,
+                        1,
+                        {{ESimStep::DataBlock, 1, ESimFaultKind::DuplicateReply, 1}}});
     return sessions;
 }
 

@@ -247,6 +247,21 @@ TEST_F(TermiosChannelTest, ByteArrivingAfterATimeOutIsKeptForTheNextRead) {
     EXPECT_EQ(one[0], 0x5A);
 }
 
+// Discarding drops what has arrived, says so, and keeps what comes afterwards.
+TEST_F(TermiosChannelTest, DiscardDropsWhatArrivedBeforeAndKeepsWhatFollows) {
+    const auto channel = OpenSlave();
+    ASSERT_NE(channel, nullptr);
+    EXPECT_FALSE(channel->DiscardInput()) << "nothing waiting";
+    pty_.Send({'&', '&', '&'});
+    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(channel->DiscardInput());
+    Bytes one(1);
+    EXPECT_EQ(channel->Read(one, 50), EReadStatus::TimedOut);
+    pty_.Send({0x42});
+    ASSERT_EQ(channel->Read(one, 1000), EReadStatus::Completed);
+    EXPECT_EQ(one[0], 0x42);
+}
+
 TEST_F(TermiosChannelTest, ReadFailsRatherThanTimesOutWhenTheLineHangsUp) {
     const auto channel = OpenSlave();
     ASSERT_NE(channel, nullptr);

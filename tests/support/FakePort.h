@@ -11,6 +11,10 @@
 // queued before the next time-out or failure marker; otherwise the bytes gathered are lost, as a
 // cancelled read loses them. HID channels take one queued item per report (padded with zeros or
 // cut to 65 bytes).
+//
+// Queued replies have arrived: discarding input drops every queued reply (bytes or report) and
+// keeps the scripted time-outs and refusals, which stand for reads, not for input. A reply meant
+// to arrive after a write is queued by `onWrite`.
 #pragma once
 
 #include "device/DevicePort.h"
@@ -57,6 +61,8 @@ public:
 
     const std::vector<Bytes>& Writes() const { return writes_; }
     const std::vector<SFakeRead>& Reads() const { return reads_; }
+    // How many writes had been made at each discard of input.
+    const std::vector<std::size_t>& Discards() const { return discards_; }
     int OpenChannels() const { return openChannels_; }
 
     bool Write(std::span<const std::uint8_t> data) {
@@ -71,6 +77,14 @@ public:
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs, bool hid) {
         reads_.push_back({data.size(), timeoutMs});
         return hid ? ReadReport(data) : ReadStream(data);
+    }
+
+    bool DiscardInput() {
+        discards_.push_back(writes_.size());
+        const auto before = replies_.size();
+        std::erase_if(replies_,
+                      [](const SReply& reply) { return reply.status == EReadStatus::Completed; });
+        return replies_.size() != before;
     }
 
     void ChannelOpened() { ++openChannels_; }
@@ -124,6 +138,7 @@ private:
     std::vector<std::size_t> failWrites_;
     std::vector<Bytes> writes_;
     std::vector<SFakeRead> reads_;
+    std::vector<std::size_t> discards_;
     int openChannels_ = 0;
 };
 
@@ -138,6 +153,7 @@ public:
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         return line_->Read(data, timeoutMs, hid_);
     }
+    bool DiscardInput() override { return line_->DiscardInput(); }
 
 private:
     std::shared_ptr<CFakeLine> line_;

@@ -1,7 +1,8 @@
 // The fault matrix: every step of both dialogues against every way the charger or its port can
 // let the run down, with the fault repeated every time the step comes round, so the run has to
 // end on it. Each case checks what every ending owes the user: an end within a bounded time, the
-// one message the step's failure gives, the port closed, the controls back, and never a success.
+// one message the step's failure gives, the port closed, the controls back, and never a success
+// unless the charger stored exactly the file's payload.
 //
 // The expected endings come from the tables below, written from the dialogues' failure rules,
 // never from a run of the product. A run that does not end is cut off by the clock (a hard cap
@@ -36,14 +37,14 @@ constexpr int kSerialFullFrames = 12;
 
 // ---- How long a run may take, from the dialogues' own waits --------------------------------
 
-// HID: the boot request's answer, then at most five rounds of reconnection, start frame and key
-// word (the fifth refusal of either ends the run), then every block's answer.
+// HID: the boot request's answer, then at most nine rounds of reconnection, start frame and key
+// word (four refusals of each, the fifth of either ends the run), then every block's answer.
 constexpr std::uint64_t kHidBootReplyMs = 2000;
 constexpr std::uint64_t kHidReconnectMs = 1000 + 50 * 200;
 constexpr std::uint64_t kHidStartReplyMs = 5000;
 constexpr std::uint64_t kHidKeyReplyMs = 5000;
 constexpr std::uint64_t kHidBlockReplyMs = 2000;
-constexpr std::uint64_t kHidRounds = 5;
+constexpr std::uint64_t kHidRounds = 9;
 constexpr std::uint64_t kHidBoundMs =
     kHidBootReplyMs + kHidRounds * (kHidReconnectMs + kHidStartReplyMs + kHidKeyReplyMs) +
     kHidBlocks * kHidBlockReplyMs;
@@ -96,13 +97,23 @@ const std::vector<SPlace> kSerialPlaces = {
     {ESimStep::LastFrame, kSerialFullFrames, ""},
 };
 
-// Every kind that ends a run when it persists. KnockOnlyAt128000 is left out: it is the plain
-// port's fall-back, which succeeds (SerialUpdateTest covers it).
+// Every kind that persists, and with it every way an answer can reach the host besides once and
+// in time. KnockOnlyAt128000 is left out: it is the plain port's fall-back, which succeeds
+// (SerialUpdateTest covers it).
 const std::vector<ESimFaultKind> kKinds = {
-    ESimFaultKind::Silence,   ESimFaultKind::OtherByte,   ESimFaultKind::Refuse,
-    ESimFaultKind::ReadsFail, ESimFaultKind::WritesFail,  ESimFaultKind::Disappear,
-    ESimFaultKind::WrongCrc,  ESimFaultKind::NeverReturn, ESimFaultKind::ReturnElsewhere,
+    ESimFaultKind::Silence,        ESimFaultKind::OtherByte,   ESimFaultKind::Refuse,
+    ESimFaultKind::ReadsFail,      ESimFaultKind::WritesFail,  ESimFaultKind::Disappear,
+    ESimFaultKind::WrongCrc,       ESimFaultKind::NeverReturn, ESimFaultKind::ReturnElsewhere,
+    ESimFaultKind::DuplicateReply, ESimFaultKind::ExtraReport, ESimFaultKind::AnswerBurst,
+    ESimFaultKind::LateReply,
 };
+
+// Kinds after which the charger has taken the frame: only the way its answer arrives is wrong.
+bool ChargerTakesTheFrame(ESimFaultKind kind) {
+    return kind == ESimFaultKind::ReadsFail || kind == ESimFaultKind::DuplicateReply ||
+           kind == ESimFaultKind::ExtraReport || kind == ESimFaultKind::AnswerBurst ||
+           kind == ESimFaultKind::LateReply;
+}
 
 struct SEnding {
     std::string text;
@@ -120,10 +131,12 @@ SEnding HidCode(int code) {
 const SEnding kInconformity{"The update file is in inconformity with the device.", "Error",
                             EMessageIcon::Error, true};
 const SEnding kDeviceNotFound{"Device not found.", "Info", EMessageIcon::None, false};
+const SEnding kCompletion{"Upgrade completion!", "Success", EMessageIcon::None, false};
 
 // How the dialogue sees a fault: a step's answer missing, another byte, a "5", or the device
 // gone from the system. A failing read is no answer; a failing write never reaches the charger,
-// so it too ends in no answer.
+// so it too ends in no answer; so does an answer that comes after the time-out. An answer
+// followed at once by more input is a wrong answer, like another byte.
 enum class ESeen { NoAnswer, OtherByte, Refusal, Gone, Special };
 
 ESeen Seen(ESimFaultKind kind) {
@@ -131,8 +144,12 @@ ESeen Seen(ESimFaultKind kind) {
     case ESimFaultKind::Silence:
     case ESimFaultKind::ReadsFail:
     case ESimFaultKind::WritesFail:
+    case ESimFaultKind::LateReply:
         return ESeen::NoAnswer;
     case ESimFaultKind::OtherByte:
+    case ESimFaultKind::DuplicateReply:
+    case ESimFaultKind::ExtraReport:
+    case ESimFaultKind::AnswerBurst:
         return ESeen::OtherByte;
     case ESimFaultKind::Refuse:
         return ESeen::Refusal;
@@ -145,8 +162,11 @@ ESeen Seen(ESimFaultKind kind) {
 
 // HID: one failure ends the run, so the step's own rule decides. A boot request without a usable
 // answer means "already in the boot loader", so its failure shows at the start frame, which the
-// application firmware (or nobody) does not answer. Refusals of the start frame and of the key
-// word are counted together and the fifth ends the run with 1002.
+// application firmware (or nobody) does not answer; an accepted boot request answered late or
+// with more input leaves the charger restarting, so the start frame cannot be written. Refusals
+// of the start frame and of the key word are counted apart and the fifth of either ends the run
+// with 1002. A burst of "&" after the start reply is a wrong answer, a refusal, and the charger,
+// hung since, leaves the next start frame unanswered.
 struct SHidRow {
     ESimStep step;
     SEnding noAnswer;
@@ -167,6 +187,11 @@ SEnding ExpectedHid(ESimStep step, ESimFaultKind kind) {
     case ESimFaultKind::NeverReturn:
     case ESimFaultKind::ReturnElsewhere:
         return Error("Error opening USB HID");
+    case ESimFaultKind::AnswerBurst:
+        if (step == ESimStep::StartFrame) {
+            return HidCode(1001);
+        }
+        break;
     default:
         break;
     }
@@ -186,7 +211,10 @@ SEnding ExpectedHid(ESimStep step, ESimFaultKind kind) {
 // fault meets every try at its step. A port fault persists from its step on, so every later try
 // fails at its first read that matters, the knock's answer: "Device not found.". A device that
 // disappears takes its port along, so the next open fails. A boot request without an answer
-// leaves the charger in its application firmware, which never answers the knock.
+// leaves the charger in its application firmware, which never answers the knock. A boot request
+// the charger accepted, but whose answer came late or with more input, has the charger in its
+// boot loader by the knock: the run completes. A charger that hung after a burst of "&" answers
+// no later try.
 struct SSerialRow {
     ESimStep step;
     SEnding noAnswer;
@@ -213,6 +241,14 @@ SEnding ExpectedSerial(ESimStep step, ESimFaultKind kind) {
         return kDeviceNotFound;
     case ESimFaultKind::Disappear:
         return Error("Error opening COM port");
+    case ESimFaultKind::AnswerBurst:
+        return kDeviceNotFound;
+    case ESimFaultKind::DuplicateReply:
+    case ESimFaultKind::LateReply:
+        if (step == ESimStep::BootRequest) {
+            return kCompletion;
+        }
+        break;
     default:
         break;
     }
@@ -383,6 +419,17 @@ protected:
         }
     }
 
+    // What the charger stored is the judge: a success with any other payload is a false one.
+    void ExpectSuccessOnlyWithThePayloadStored(const sim::CSimChargerBase& charger) {
+        for (const SMessageBoxCall& box : window_.boxes) {
+            if (box.title == "Success") {
+                EXPECT_TRUE(charger.Results().bComplete) << "success, the payload incomplete";
+                EXPECT_EQ(charger.Results().payload, packed_.loadedPayload)
+                    << "success, another payload stored";
+            }
+        }
+    }
+
     std::vector<int> portsOpenAtBox_; // channels open when each message box came up
 };
 
@@ -403,10 +450,16 @@ TEST_P(FaultMatrixTest, EndsBoundedWithItsMessagePortClosedControlsBack) {
     ASSERT_TRUE(PressUpdate());
 
     EXPECT_LT(clock_.Now(), hid ? kHidBoundMs : kSerialBoundMs);
-    ExpectEnding(hid ? ExpectedHid(c.place.step, c.kind) : ExpectedSerial(c.place.step, c.kind));
+    const SEnding expected =
+        hid ? ExpectedHid(c.place.step, c.kind) : ExpectedSerial(c.place.step, c.kind);
+    ExpectEnding(expected);
     ExpectPortClosedAndControlsRestored();
+    ExpectSuccessOnlyWithThePayloadStored(charger);
+    if (expected.title == kCompletion.title) {
+        return;
+    }
     ExpectNoSuccessShown();
-    if (c.kind != ESimFaultKind::ReadsFail) { // only the answer to a frame the charger took is lost
+    if (!ChargerTakesTheFrame(c.kind)) { // only the answer to a frame the charger took is lost
         EXPECT_EQ(charger.Results().nCompleted, 0) << "the fault keeps the payload from completing";
     }
     if (c.place.step == ESimStep::DataBlock || c.place.step == ESimStep::DataFrame) {
@@ -481,9 +534,10 @@ INSTANTIATE_TEST_SUITE_P(SixFailuresOrOneFailingOperation, SerialRecoveryTest,
                          ::testing::ValuesIn(SerialRecoveryCases()),
                          [](const auto& info) { return RecoveryName(info.param); });
 
-// HID: anything but "&" to the start frame counts as a refusal, and a key word's "5" goes back to
-// the start frame; up to four of them together still lead to the transfer. A boot loader that
-// answers the boot request with another byte is taken to be ready at once.
+// HID: anything but "&" to the start frame counts as a refusal (a start reply followed by another
+// report too), and a key word's "5" goes back to the start frame; the two are counted apart, so
+// up to four of each still lead to the transfer. A boot loader that answers the boot request with
+// another byte is taken to be ready at once.
 struct SHidRecoveryCase {
     const char* name;
     std::vector<SFault> faults;
@@ -528,7 +582,40 @@ INSTANTIATE_TEST_SUITE_P(
                           {ESimStep::KeyWord, sim::kSimAnyIndex, ESimFaultKind::Refuse, 2}},
                          std::nullopt,
                          5},
+        SHidRecoveryCase{"StartRefusedFourTimesThenKeyRefusedOnce",
+                         {{ESimStep::StartFrame, sim::kSimAnyIndex, ESimFaultKind::Refuse, 4},
+                          {ESimStep::KeyWord, sim::kSimAnyIndex, ESimFaultKind::Refuse, 1}},
+                         std::nullopt,
+                         6},
+        SHidRecoveryCase{"StartAndKeyRefusedFourTimesEach",
+                         {{ESimStep::StartFrame, sim::kSimAnyIndex, ESimFaultKind::Refuse, 4},
+                          {ESimStep::KeyWord, sim::kSimAnyIndex, ESimFaultKind::Refuse, 4}},
+                         std::nullopt,
+                         9},
+        SHidRecoveryCase{"StartReplyFollowedByAnExtraReportOnce",
+                         {{ESimStep::StartFrame, sim::kSimAnyIndex, ESimFaultKind::ExtraReport, 1}},
+                         std::nullopt,
+                         2},
         SHidRecoveryCase{"BootLoaderAnswersTheBootRequestWithAnotherByte", {}, 0x41, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A repeated answer must not shift the answers of later frames: "&&" to frame 2 and a "5" to
+// frame 5 once had the "5" read one frame late, frame 6 resent into frame 5's place and the run
+// shown as a success over a corrupted payload. Now the "&&" fails its try as a wrong answer, the
+// next try meets the "5" in its place and resends frame 5, and the charger stores the file's
+// payload.
+TEST_F(FaultRunTest, ARepeatedSerialAnswerDoesNotShiftLaterAnswers) {
+    const auto& charger =
+        AddSerialCharger({{ESimStep::DataFrame, 2, ESimFaultKind::DuplicateReply, 1},
+                          {ESimStep::DataFrame, 5, ESimFaultKind::Refuse, 1}});
+
+    ASSERT_TRUE(PressUpdate());
+
+    ExpectEnding(kCompletion);
+    ExpectSuccessOnlyWithThePayloadStored(charger);
+    EXPECT_EQ(Retries(), 1);
+    EXPECT_EQ(charger.Results().Replies(ESimStep::DataFrame, sim::kReplyRefused), 1);
+    ExpectPortClosedAndControlsRestored();
+}
 
 } // namespace

@@ -80,13 +80,24 @@ protected:
         return SendXorFrame(port_, clock_, data.data(), data.size());
     }
 
+    // The charger answers each check byte (a one-byte write; the frames sent here are longer)
+    // with the next of `answers`.
+    void AnswerChecks(std::vector<Bytes> answers) {
+        opener_.line->onWrite = [answers = std::move(answers), next = std::size_t{0}](
+                                    CFakeLine& line, std::span<const std::uint8_t> data) mutable {
+            if (data.size() == 1 && next < answers.size()) {
+                line.QueueBytes(answers[next++]);
+            }
+        };
+    }
+
     CFakePortOpener opener_;
     CDevicePort port_{opener_};
     CVirtualClock clock_;
 };
 
 TEST_F(XorFrameTest, CheckByteAndAcceptance) {
-    opener_.line->QueueBytes({'&'});
+    AnswerChecks({{'&'}});
     ASSERT_TRUE(Send({0x00, 0x01, 0x23, 0x45}));
     const auto& writes = opener_.line->Writes();
     ASSERT_EQ(writes.size(), 2u);
@@ -97,32 +108,40 @@ TEST_F(XorFrameTest, CheckByteAndAcceptance) {
 }
 
 TEST_F(XorFrameTest, ThreeResendsAreAllowedAndAFourthRefusalFails) {
-    for (int i = 0; i < 3; ++i) {
-        opener_.line->QueueBytes({'5'});
-    }
-    opener_.line->QueueBytes({'&'});
+    AnswerChecks({{'5'}, {'5'}, {'5'}, {'&'}});
     ASSERT_TRUE(Send({1, 2, 3}));
     // data, check, then three times data and check again
     EXPECT_EQ(opener_.line->Writes().size(), 8u);
     EXPECT_EQ(clock_.Now(), 3 * 5 + 1u);
 
-    for (int i = 0; i < 4; ++i) {
-        opener_.line->QueueBytes({'5'});
-    }
+    AnswerChecks({{'5'}, {'5'}, {'5'}, {'5'}});
     clock_ = CVirtualClock();
     EXPECT_FALSE(Send({1, 2, 3}));
     EXPECT_EQ(clock_.Now(), 3 * 5 + 10u);
 }
 
 TEST_F(XorFrameTest, SilenceOtherBytesAndFailedWritesFail) {
-    EXPECT_FALSE(Send({9})) << "no answer";
-    opener_.line->QueueBytes({'x'});
-    EXPECT_FALSE(Send({9})) << "another byte";
+    EXPECT_FALSE(Send({9, 8})) << "no answer";
+    AnswerChecks({{'x'}, {'&'}});
+    EXPECT_FALSE(Send({9, 8})) << "another byte";
     const std::size_t next = opener_.line->Writes().size();
     opener_.line->FailWriteAt(next + 1);
-    opener_.line->QueueBytes({'&'});
-    EXPECT_FALSE(Send({9})) << "the check byte could not be written";
+    EXPECT_FALSE(Send({9, 8})) << "the check byte could not be written";
     EXPECT_TRUE(opener_.line->RepliesLeft()) << "a failed write does not wait for an answer";
+}
+
+// Input that was waiting before the frame never answers it, and an answer that comes with more
+// input is a wrong one; both are dropped, so neither is left for the next frame.
+TEST_F(XorFrameTest, StaleInputIsDroppedAndAnAnswerWithExtraBytesFails) {
+    opener_.line->QueueBytes({'&'});
+    EXPECT_FALSE(Send({9, 8})) << "the waiting \"&\" is dropped before the frame goes out";
+    EXPECT_EQ(opener_.line->Discards().front(), 0u);
+
+    AnswerChecks({{'&', '&'}, {'5', '&'}, {'&'}});
+    EXPECT_FALSE(Send({9, 8})) << "\"&&\"";
+    EXPECT_FALSE(Send({9, 8})) << "\"5\" with a stray \"&\" is not a request to resend";
+    EXPECT_TRUE(Send({9, 8})) << "nothing of the earlier answers is left";
+    EXPECT_FALSE(opener_.line->RepliesLeft());
 }
 
 } // namespace

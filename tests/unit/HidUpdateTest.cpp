@@ -246,8 +246,9 @@ TEST_F(HidUpdateTest, BlockRefused) {
 }
 
 // Found by fuzzing the dialogue: the charger answers block 0 twice, the write of block 1 fails,
-// and the repeated "&" was taken as block 1's answer, so the run showed "Upgrade completion!"
-// although block 1 never left the computer. A failed write now ends its step as a missing reply.
+// and the repeated "&", arriving while block 1 was written, was taken as block 1's answer, so the
+// run showed "Upgrade completion!" although block 1 never left the computer. A failed write now
+// ends its step as a missing reply.
 TEST_F(HidUpdateTest, AFailedBlockWriteIsNotAnsweredByARepeatedReply) {
     UseFile(EPackVariant::Aes, 2 * kHidBlockSize);
     CFakePortOpener ports;
@@ -271,7 +272,8 @@ TEST_F(HidUpdateTest, AFailedBlockWriteIsNotAnsweredByARepeatedReply) {
             line.QueueHidReport({kReplyAccepted});
         } else if (index == 3) {
             line.QueueHidReport({kReplyAccepted});
-            line.QueueHidReport({kReplyAccepted});
+        } else if (index == 4) {
+            line.QueueHidReport({kReplyAccepted}); // block 0's answer repeated, arriving late
         }
     };
     devices_.rows[0] = {"Kavro Kelvorin K4", "SIM0001", "HID0", 0};

@@ -124,6 +124,18 @@ TEST_F(OverlappedChannelTest, AWriteNobodyTakesGivesUpAfterItsBound) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "WXYZ");
 }
 
+// A handle without a line (here a pipe, as a HID interface) is drained without waiting.
+TEST_F(OverlappedChannelTest, DiscardDropsWhatArrivedBeforeAndKeepsWhatFollows) {
+    EXPECT_FALSE(channel_->DiscardInput()) << "nothing waiting";
+    PeerWrite("&&&&");
+    EXPECT_TRUE(channel_->DiscardInput());
+    std::array<std::uint8_t, 2> buffer{};
+    EXPECT_EQ(channel_->Read(buffer, 50), EReadStatus::TimedOut);
+    PeerWrite("OK");
+    ASSERT_EQ(channel_->Read(buffer, 2000), EReadStatus::Completed);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "OK");
+}
+
 TEST_F(OverlappedChannelTest, ReadFromAClosedPeerFails) {
     ClosePeer();
     std::array<std::uint8_t, 4> buffer{};
