@@ -1,5 +1,6 @@
 #include "cli/ConsoleWindow.h"
 
+#include "cli/PrintableText.h"
 #include "protocol/UpdateRun.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ void CConsoleWindow::EndProgressLine() {
 
 void CConsoleWindow::SetStatusText(const std::string& text) {
     EndProgressLine();
-    err_ << text << "\n" << std::flush;
+    err_ << Printable(text) << "\n" << std::flush;
 }
 
 void CConsoleWindow::SetProgressRange(std::uint16_t upper) {
@@ -64,7 +65,8 @@ void CConsoleWindow::SetProgressPos(int position) {
 void CConsoleWindow::MessageBox(const std::string& text, const std::string& title, EMessageIcon) {
     EndProgressLine();
     boxes.push_back({text, title});
-    out_ << text;
+    // Boxes hold the program's texts, whose line breaks are meant.
+    out_ << PrintableLines(text, "");
     if (!text.ends_with('\n')) {
         out_ << "\n";
     }
@@ -77,7 +79,7 @@ void CConsoleWindow::ResetFileInfo(const std::string& errorText) {
     updateEnabled = false;
     if (!errorText.empty()) {
         // The window shows these in its error line; a console has only its streams.
-        err_ << errorText << "\n";
+        err_ << Printable(errorText) << "\n";
     }
 }
 

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/PrintableText.h"
 
 #include "updatefile/UpdateFile.h"
 
@@ -7,6 +8,9 @@
 namespace crenovix::cli {
 
 namespace {
+// A memo's further lines start under its first one.
+constexpr std::string_view kMemoIndent = "      ";
+
 std::string HexByte(std::uint8_t value) {
     char text[3];
     std::snprintf(text, sizeof text, "%02X", value);
@@ -44,9 +48,9 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
     const SUpdateHeader fields = ReadUpdateHeader(UpdateImage);
     const bool serial = LoadUpdateImage(path, false).outcome == ELoadOutcome::Loaded;
     out << "Variant: " << (image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES") << "\n"
-        << "Version: " << fields.szVersion << "\n"
-        << "Type: " << fields.szType << "\n"
-        << "Memo: " << fields.szMemo << "\n"
+        << "Version: " << Printable(fields.szVersion) << "\n"
+        << "Type: " << Printable(fields.szType) << "\n"
+        << "Memo: " << PrintableLines(fields.szMemo, kMemoIndent) << "\n"
         << "Device code: 0x" << HexByte(fields.byDeviceCode) << "\n"
         << "Payload mode: " << static_cast<unsigned>(fields.byPayloadMode) << "\n"
         << "Payload length: " << fields.dwPayloadLength << "\n"

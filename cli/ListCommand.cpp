@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleListView.h"
 #include "cli/Platform.h"
+#include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
 
 namespace crenovix::cli {
@@ -21,7 +22,7 @@ int RunList(Args args, std::ostream& out, std::ostream& err) {
     try {
         RefreshDeviceList(devices, view, enumerator);
     } catch (const CEnumerationError& error) {
-        err << error.what() << "\n";
+        err << Printable(error.what()) << "\n";
         return 2;
     }
     if (devices.nDeviceCount == 0) {
@@ -29,8 +30,8 @@ int RunList(Args args, std::ostream& out, std::ostream& err) {
         return 0;
     }
     for (int row = 0; row < devices.nDeviceCount; ++row) {
-        out << devices.rows[row].strPort << "  " << view.lines[static_cast<std::size_t>(row)]
-            << "\n";
+        out << Printable(devices.rows[row].strPort) << "  "
+            << Printable(view.lines[static_cast<std::size_t>(row)]) << "\n";
     }
     return 0;
 }
