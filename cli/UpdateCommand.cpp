@@ -1,6 +1,9 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/Interrupts.h"
 #include "cli/Platform.h"
+#include "cli/PrintableText.h"
+#include "cli/RunAbort.h"
 #include "cli/Terminal.h"
 #include "device/SerialEnumeration.h"
 #include "protocol/UpdateRun.h"
@@ -9,11 +12,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 namespace crenovix::cli {
 
 namespace {
+
+constexpr int kExitInterrupted = 130;
+constexpr const char* kPortBusy = "The port is busy: another program holds it.";
+constexpr const char* kInterruptWarning =
+    "Interrupting the update now can leave the charger without working firmware. Interrupt "
+    "again to abort it.";
+constexpr const char* kAborted =
+    "Update aborted; the port is closed. The charger may be left in its boot loader: run the "
+    "update again to recover it.";
 
 struct SUpdateArgs {
     bool com = false;
@@ -50,6 +63,21 @@ std::uint32_t TimeSeed() {
         std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
 }
 
+// Why a run ended without success, where its window said nothing: an empty file ends the
+// dialogue quietly (the window keeps its file information), and an aborted run says what state
+// the charger may be in.
+int RunFailed(const CConsoleWindow& window, CRunAbort& abort, std::ostream& err) {
+    if (abort.Aborted()) {
+        err << kAborted << "\n";
+        return kExitInterrupted;
+    }
+    std::error_code error;
+    if (window.boxes.empty() && std::filesystem::file_size(window.path, error) == 0 && !error) {
+        err << "The file is empty.\n";
+    }
+    return 1;
+}
+
 // Runs the update of the selected row the way the Update button does.
 void RunLikeTheWindow(SUpdateContext& context, CConsoleWindow& window,
                       IDeviceEnumerator& enumerator) {
@@ -71,9 +99,9 @@ bool PayloadMatches(const sim::SSimResults& results, std::span<const std::uint8_
 }
 
 int RunSimulated(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState& devices,
-                 std::ostream& out, std::ostream& err) {
-    CSteadyClock clock;
-    sim::CSimBench bench(clock);
+                 CRunAbort& abort, std::ostream& out, std::ostream& err) {
+    CSteadyClock steadyClock;
+    sim::CSimBench bench(steadyClock);
     // The simulated charger is the model the file is meant for.
     std::array<std::uint8_t, kUpdateImageSize> scratch{};
     std::uint8_t model = 0x0A;
@@ -99,15 +127,18 @@ int RunSimulated(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListSta
         return 1;
     }
     window.onDispatch = [&] {
+        abort.Aborted(); // warns at the first interrupt
         if (bench.TakeDevicesChanged()) {
             RefreshDeviceList(devices, window, enumerator);
         }
     };
     CNonceGenerator nonces(TimeSeed());
-    SUpdateContext context{window, clock, bench, devices, nonces};
+    CAbortableClock clock(steadyClock, abort);
+    CAbortablePorts ports(bench, abort);
+    SUpdateContext context{window, clock, ports, devices, nonces};
     RunLikeTheWindow(context, window, enumerator);
     if (!window.Succeeded()) {
-        return 1;
+        return RunFailed(window, abort, err);
     }
     if (!PayloadMatches(charger->Results(), UpdateImage)) {
         err << "Verification failed: the charger's stored payload differs from the file's\n";
@@ -118,13 +149,13 @@ int RunSimulated(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListSta
 }
 
 int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState& devices,
-              std::ostream& err) {
+              CRunAbort& abort, std::ostream& err) {
     const auto platform = CreateCliPlatform();
     CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
     try {
         RefreshDeviceList(devices, window, enumerator);
     } catch (const CEnumerationError& error) {
-        err << error.what() << "\n";
+        err << Printable(error.what()) << "\n";
         return 2;
     }
     int row = 0;
@@ -135,7 +166,7 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
         // A serial device that is not listed is updated as a plain port.
         if (HidPositionFromPortName(args.port) || !platform->Ports().SerialPathFor(args.port) ||
             row == kDeviceTableRows) {
-            err << "No device '" << args.port << "' in the device list\n";
+            err << "No device '" << Printable(args.port) << "' in the device list\n";
             return 2;
         }
         devices.rows[row] = {"COMx", "", args.port};
@@ -146,6 +177,7 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
     // Device changes while the charger restarts refill the table, as in the window.
     platform->TakeDevicesChanged(); // the table was just filled
     window.onDispatch = [&] {
+        abort.Aborted(); // warns at the first interrupt
         if (platform->TakeDevicesChanged()) {
             try {
                 RefreshDeviceList(devices, window, enumerator);
@@ -154,11 +186,20 @@ int RunOnPort(const SUpdateArgs& args, CConsoleWindow& window, SDeviceListState&
             }
         }
     };
-    CSteadyClock clock;
+    CSteadyClock steadyClock;
+    CAbortableClock clock(steadyClock, abort);
+    CAbortablePorts ports(platform->Ports(), abort);
     CNonceGenerator nonces(TimeSeed());
-    SUpdateContext context{window, clock, platform->Ports(), devices, nonces};
+    SUpdateContext context{window, clock, ports, devices, nonces};
     RunLikeTheWindow(context, window, enumerator);
-    return window.Succeeded() ? 0 : 1;
+    if (window.Succeeded()) {
+        return 0;
+    }
+    if (!window.boxes.empty() && window.boxes.back().text == run_text::kErrorOpeningCom &&
+        platform->LastSerialOpenBusy()) {
+        err << kPortBusy << "\n";
+    }
+    return RunFailed(window, abort, err);
 }
 
 } // namespace
@@ -169,6 +210,12 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         err << "usage: crenovix-cli update [--com] (--port NAME | --simulate hid|serial) FILE\n";
         return 2;
     }
+    // Interrupts are counted from here, before any thread that talks to a charger starts.
+    const CInterruptCounter interrupts;
+    CRunAbort abort([] { return CInterruptCounter::Count(); },
+                    [&err] { err << "\n"
+                                 << kInterruptWarning << "\n"
+                                 << std::flush; });
     SDeviceListState devices;
     CConsoleWindow window(devices, out, err, StderrIsTerminal());
     window.path = parsed->file;
@@ -176,9 +223,9 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     // The window loads the header when the path is set; the Update button needs a valid file.
     devices.bFileValid = LoadUpdateHeader(parsed->file).outcome == ELoadOutcome::Loaded;
     if (!parsed->simulate.empty()) {
-        return RunSimulated(*parsed, window, devices, out, err);
+        return RunSimulated(*parsed, window, devices, abort, out, err);
     }
-    return RunOnPort(*parsed, window, devices, err);
+    return RunOnPort(*parsed, window, devices, abort, err);
 }
 
 } // namespace crenovix::cli
