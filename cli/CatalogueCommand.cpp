@@ -106,14 +106,14 @@ private:
 int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
     if (!args.empty()) {
         err << "usage: crenovix-cli catalogue\n";
-        return 2;
+        return kExitUsage;
     }
     COnlineServices online;
     SOnlineContext& context = online.context;
     const SDownloadStatus status = FetchCatalogue(context);
     if (status.Failed()) {
         err << PrintableLines(FailureMessage(kConnectingFailed, status), "") << "\n";
-        return 1;
+        return kExitFailed;
     }
     SReleaseCheck release;
     {
@@ -135,22 +135,22 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
         }
         out << "\n";
     }
-    return 0;
+    return kExitSuccess;
 }
 
 int RunDownload(Args args, std::ostream& out, std::ostream& err) {
     const std::optional<int> index = args.size() == 2 ? ParseIndex(args[0]) : std::nullopt;
     if (!index) {
         err << "usage: crenovix-cli download INDEX PATH\n";
-        return 2;
+        return kExitUsage;
     }
     COnlineServices online;
     CConsoleDownloadHost host(online.context, *index, args[1], err);
     if (!OpenDownloadWindow(online.context, host) || !host.savedPath) {
-        return 1;
+        return kExitFailed;
     }
     out << Printable(*host.savedPath) << "\n";
-    return 0;
+    return kExitSuccess;
 }
 
 } // namespace crenovix::cli

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Json.h"
 #include "cli/PrintableText.h"
 
 #include "updatefile/UpdateFile.h"
@@ -19,11 +20,12 @@ std::string HexByte(std::uint8_t value) {
 } // namespace
 
 int RunInfo(Args args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 1) {
-        err << "usage: crenovix-cli info FILE\n";
-        return 2;
+    const bool json = args.size() == 2 && args[0] == "--json";
+    if (args.size() != (json ? 2u : 1u)) {
+        err << "usage: crenovix-cli info [--json] FILE\n";
+        return kExitUsage;
     }
-    const std::string& path = args[0];
+    const std::string& path = args.back();
     // The window loads the header on every edit of the path; the dialogues load the whole file.
     // Both must agree before the file counts as an update file.
     const SLoadResult header = LoadUpdateHeader(path);
@@ -43,10 +45,24 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
         } else {
             err << LoadOutcomeText(image.outcome) << "\n";
         }
-        return 1;
+        return kExitFailed;
     }
     const SUpdateHeader fields = ReadUpdateHeader(UpdateImage);
     const bool serial = LoadUpdateImage(path, false).outcome == ELoadOutcome::Loaded;
+    if (json) {
+        out << CJsonObject()
+                   .Add("variant", image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES")
+                   .Add("version", fields.szVersion)
+                   .Add("type", fields.szType)
+                   .Add("memo", fields.szMemo)
+                   .Add("device_code", std::int64_t{fields.byDeviceCode})
+                   .Add("payload_mode", std::int64_t{fields.byPayloadMode})
+                   .Add("payload_length", std::int64_t{fields.dwPayloadLength})
+                   .Add("serial_protocol", serial)
+                   .Text()
+            << "\n";
+        return kExitSuccess;
+    }
     out << "Variant: " << (image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES") << "\n"
         << "Version: " << Printable(fields.szVersion) << "\n"
         << "Type: " << Printable(fields.szType) << "\n"
@@ -55,7 +71,7 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
         << "Payload mode: " << static_cast<unsigned>(fields.byPayloadMode) << "\n"
         << "Payload length: " << fields.dwPayloadLength << "\n"
         << "Serial protocol: " << (serial ? "yes" : "no") << "\n";
-    return 0;
+    return kExitSuccess;
 }
 
 } // namespace crenovix::cli

@@ -6,11 +6,6 @@
 
 namespace crenovix::cli {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `text` and its code point, or nothing
-// when it does not start with one (overlong forms, surrogates and values past U+10FFFF count as
-// invalid).
 std::optional<std::size_t> Utf8Sequence(std::string_view text, char32_t& codePoint) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(0);
@@ -51,6 +46,8 @@ std::optional<std::size_t> Utf8Sequence(std::string_view text, char32_t& codePoi
     codePoint = value;
     return length;
 }
+
+namespace {
 
 std::string Escape(const char* format, unsigned value) {
     char text[8];
