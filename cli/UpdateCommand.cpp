@@ -100,6 +100,8 @@ bool PayloadMatches(const sim::SSimResults& results, std::span<const std::uint8_
 // A desk of the simulated chargers a --simulate list names, as a run's platform. Every run gets
 // a desk of its own with all of them, and updates one.
 class CSimPlatform final : public ICliPlatform {
+    CSteadyClock clock_; // first: the desk runs on it
+
 public:
     explicit CSimPlatform(std::size_t hidChargers, std::size_t serialChargers)
         : hidChargers_(hidChargers), serialChargers_(serialChargers) {}
@@ -109,7 +111,9 @@ public:
     ISerialPlatform& SerialPorts() override { return bench; }
     IHidInterfaceSet& HidInterfaces() override { return bench; }
     IPortOpener& Ports() override { return bench; }
-    bool TakeDevicesChanged() override { return bench.TakeDevicesChanged(); }
+    // The desk's presence check looks at every charger on it; a run asks after every block, so
+    // the desk is looked at on the rescan timer like a platform without notifications.
+    bool TakeDevicesChanged() override { return rescan_.Due() && bench.TakeDevicesChanged(); }
     bool LastSerialOpenBusy() override { return false; }
 
     // Whether the charger with `serial` stored exactly the payload of `image`.
@@ -126,7 +130,7 @@ public:
     }
 
 private:
-    CSteadyClock clock_;
+    CRescanTimer rescan_{clock_};
     std::size_t hidChargers_;
     std::size_t serialChargers_;
 };
