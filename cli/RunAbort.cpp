@@ -51,19 +51,7 @@ void CAbortableClock::Sleep(std::uint32_t ms) {
 }
 
 std::unique_ptr<IPortChannel> CAbortablePorts::Wrap(std::unique_ptr<IPortChannel> channel) {
-    if (channel == nullptr) {
-        return nullptr;
-    }
     return std::make_unique<CAbortableChannel>(std::move(channel), abort_);
-}
-
-std::unique_ptr<IPortChannel> CAbortablePorts::OpenSerial(const std::string& path,
-                                                          std::uint32_t baud) {
-    return abort_.Aborted() ? nullptr : Wrap(inner_.OpenSerial(path, baud));
-}
-
-std::unique_ptr<IPortChannel> CAbortablePorts::OpenHid(int position) {
-    return abort_.Aborted() ? nullptr : Wrap(inner_.OpenHid(position));
 }
 
 } // namespace crenovix::cli

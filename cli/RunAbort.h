@@ -6,7 +6,7 @@
 // in and exits with 130.
 #pragma once
 
-#include "device/DevicePort.h"
+#include "cli/PortDecorator.h"
 #include "protocol/Clock.h"
 
 #include <atomic>
@@ -43,20 +43,15 @@ private:
 };
 
 // A run's ports: the inner opener's, refusing everything once the runs are aborted.
-class CAbortablePorts final : public IPortOpener {
+class CAbortablePorts final : public CPortDecorator {
 public:
-    CAbortablePorts(IPortOpener& inner, CRunAbort& abort) : inner_(inner), abort_(abort) {}
+    CAbortablePorts(IPortOpener& inner, CRunAbort& abort) : CPortDecorator(inner), abort_(abort) {}
 
-    std::optional<std::string> SerialPathFor(const std::string& portName) override {
-        return inner_.SerialPathFor(portName);
-    }
-    std::unique_ptr<IPortChannel> OpenSerial(const std::string& path, std::uint32_t baud) override;
-    std::unique_ptr<IPortChannel> OpenHid(int position) override;
+protected:
+    bool Refused() override { return abort_.Aborted(); }
+    std::unique_ptr<IPortChannel> Wrap(std::unique_ptr<IPortChannel> channel) override;
 
 private:
-    std::unique_ptr<IPortChannel> Wrap(std::unique_ptr<IPortChannel> channel);
-
-    IPortOpener& inner_;
     CRunAbort& abort_;
 };
 

@@ -173,19 +173,7 @@ void CTraceFile::Record(const std::string& port, bool out, std::span<const std::
 }
 
 std::unique_ptr<IPortChannel> CRecordingPorts::Wrap(std::unique_ptr<IPortChannel> channel) {
-    if (channel == nullptr) {
-        return nullptr;
-    }
     return std::make_unique<CRecordingChannel>(std::move(channel), trace_, port_);
-}
-
-std::unique_ptr<IPortChannel> CRecordingPorts::OpenSerial(const std::string& path,
-                                                          std::uint32_t baud) {
-    return Wrap(inner_.OpenSerial(path, baud));
-}
-
-std::unique_ptr<IPortChannel> CRecordingPorts::OpenHid(int position) {
-    return Wrap(inner_.OpenHid(position));
 }
 
 std::optional<STraceRun> ReadTrace(const std::string& path, std::string& error) {

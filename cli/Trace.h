@@ -11,7 +11,7 @@
 // brought nothing (timed out or refused).
 #pragma once
 
-#include "device/DevicePort.h"
+#include "cli/PortDecorator.h"
 
 #include <chrono>
 #include <cstdint>
@@ -47,21 +47,15 @@ private:
 };
 
 // A run's ports, recorded into a trace under the run's port name.
-class CRecordingPorts final : public IPortOpener {
+class CRecordingPorts final : public CPortDecorator {
 public:
     CRecordingPorts(IPortOpener& inner, CTraceFile& trace, std::string port)
-        : inner_(inner), trace_(trace), port_(std::move(port)) {}
+        : CPortDecorator(inner), trace_(trace), port_(std::move(port)) {}
 
-    std::optional<std::string> SerialPathFor(const std::string& portName) override {
-        return inner_.SerialPathFor(portName);
-    }
-    std::unique_ptr<IPortChannel> OpenSerial(const std::string& path, std::uint32_t baud) override;
-    std::unique_ptr<IPortChannel> OpenHid(int position) override;
+protected:
+    std::unique_ptr<IPortChannel> Wrap(std::unique_ptr<IPortChannel> channel) override;
 
 private:
-    std::unique_ptr<IPortChannel> Wrap(std::unique_ptr<IPortChannel> channel);
-
-    IPortOpener& inner_;
     CTraceFile& trace_;
     std::string port_;
 };
