@@ -69,15 +69,17 @@ std::string CRunReporter::Prefix(const SRun& run) const {
     return runs_.size() > 1 || form_ == EForm::Terminal ? Printable(run.label.port) + ": " : "";
 }
 
-void CRunReporter::EmitLocked(SRun& run, const std::string& text, bool toOut) {
+void CRunReporter::EmitLocked(SRun& run, const std::string& text, bool toOut, bool box) {
     const std::string prefix = Prefix(run);
     if (form_ == EForm::Terminal) {
         run.line = prefix + Printable(text);
         RedrawLocked(false);
         return;
     }
+    // Only a box's own line breaks are meant; a status text quotes paths and device texts.
     std::ostream& stream = toOut && form_ == EForm::Lines ? out_ : err_;
-    stream << prefix << PrintableLines(text, prefix) << "\n" << std::flush;
+    stream << prefix << (box ? PrintableLines(text, prefix) : Printable(text)) << "\n"
+           << std::flush;
 }
 
 void CRunReporter::RedrawLocked(bool force) {
@@ -98,7 +100,7 @@ void CRunReporter::RedrawLocked(bool force) {
 
 void CRunReporter::Status(int run, const std::string& text) {
     const std::lock_guard lock(mutex_);
-    EmitLocked(runs_.at(static_cast<std::size_t>(run)), text, false);
+    EmitLocked(runs_.at(static_cast<std::size_t>(run)), text, false, false);
 }
 
 void CRunReporter::ProgressRange(int run, int upper) {
@@ -153,7 +155,7 @@ void CRunReporter::Box(int run, const std::string& text) {
     if (form_ == EForm::Terminal) {
         state.boxes.push_back(shown);
     }
-    EmitLocked(state, shown, true);
+    EmitLocked(state, shown, true, true);
 }
 
 void CRunReporter::Line(int run, const std::string& text, bool toOut) {
@@ -162,7 +164,7 @@ void CRunReporter::Line(int run, const std::string& text, bool toOut) {
     if (form_ == EForm::Terminal && toOut) {
         state.boxes.push_back(text);
     }
-    EmitLocked(state, text, toOut);
+    EmitLocked(state, text, toOut, false);
 }
 
 void CRunReporter::Note(const std::string& text) {

@@ -76,7 +76,7 @@ private:
     };
 
     std::string Prefix(const SRun& run) const;
-    void EmitLocked(SRun& run, const std::string& text, bool toOut);
+    void EmitLocked(SRun& run, const std::string& text, bool toOut, bool box);
     void RedrawLocked(bool force);
 
     std::mutex mutex_;
