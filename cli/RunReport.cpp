@@ -25,8 +25,10 @@ std::string WithoutTrailingBreaks(std::string text) {
 
 std::string ProgressLine(int percent, int position, double seconds, int upper) {
     const int filled = percent * kBarWidth / 100;
-    std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+    std::string line = "[";
+    line.append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    line += "] ";
     char numbers[96];
     if (seconds > 0.05 && position > 0) {
         const double rate = position / seconds;

@@ -37,7 +37,9 @@ private:
 
 // The value after "name": in one of the trace's lines, as the JSON text it is.
 std::optional<std::string_view> RawField(std::string_view line, std::string_view name) {
-    const std::string key = "\"" + std::string(name) + "\": ";
+    std::string key = "\"";
+    key.append(name);
+    key += "\": ";
     const std::size_t at = line.find(key);
     if (at == std::string_view::npos) {
         return std::nullopt;

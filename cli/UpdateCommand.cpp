@@ -153,7 +153,8 @@ public:
             const std::size_t comma = names.find(',');
             const std::string_view item = names.substr(0, comma);
             const std::string_view word = item.substr(0, item.find(':'));
-            (word == "hid" ? hid_ : serial_) += word == "hid" || word == "serial" ? 1 : 0;
+            hid_ += word == "hid" ? 1 : 0;
+            serial_ += word == "serial" ? 1 : 0;
             names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
         }
         if (const auto problem = sim::AddDemoChargers(Make()->bench, *simulate_, model_, type_)) {
