@@ -62,11 +62,6 @@ int CRunReporter::AddRun(SRunLabel label) {
     return static_cast<int>(runs_.size()) - 1;
 }
 
-void CRunReporter::SetPort(int run, const std::string& port) {
-    const std::lock_guard lock(mutex_);
-    runs_.at(static_cast<std::size_t>(run)).label.port = port;
-}
-
 std::string CRunReporter::Prefix(const SRun& run) const {
     return runs_.size() > 1 || form_ == EForm::Terminal ? Printable(run.label.port) + ": " : "";
 }

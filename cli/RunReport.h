@@ -47,8 +47,6 @@ public:
 
     // Before the runs start. Returns the run's index.
     int AddRun(SRunLabel label);
-    // Where a run found its charger again under another port.
-    void SetPort(int run, const std::string& port);
 
     void Status(int run, const std::string& text);
     void ProgressRange(int run, int upper);
