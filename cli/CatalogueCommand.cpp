@@ -3,6 +3,7 @@
 // CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
 #include "cli/Commands.h"
 #include "cli/Platform.h"
+#include "cli/PrintableText.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
 
@@ -46,7 +47,7 @@ public:
     void ShowStatusLine(bool shown) override { statusShown_ = shown; }
     void SetStatusText(const std::string& text) override {
         if (statusShown_) {
-            err_ << text << "\n";
+            err_ << PrintableLines(text, "") << "\n";
         }
     }
     void SetDownloadEnabled(bool) override {}
@@ -54,7 +55,7 @@ public:
     void SetLinkTarget(const std::string&) override {}
     void DropLinkUnderline() override {}
     void ShowLink(bool) override {}
-    void MessageBox(const std::string& text) override { err_ << text << "\n"; }
+    void MessageBox(const std::string& text) override { err_ << PrintableLines(text, "") << "\n"; }
     std::optional<std::string> RunSaveDialog(const SSaveDialogRequest&) override {
         return std::nullopt;
     }
@@ -73,7 +74,7 @@ public:
 
     std::optional<std::string> savedPath;
 
-    void MessageBox(const std::string& text) override { err_ << text << "\n"; }
+    void MessageBox(const std::string& text) override { err_ << PrintableLines(text, "") << "\n"; }
 
     void RunDownloadWindow() override {
         CConsoleDownloadView view(err_);
@@ -105,14 +106,14 @@ private:
 int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
     if (!args.empty()) {
         err << "usage: crenovix-cli catalogue\n";
-        return 2;
+        return kExitUsage;
     }
     COnlineServices online;
     SOnlineContext& context = online.context;
     const SDownloadStatus status = FetchCatalogue(context);
     if (status.Failed()) {
-        err << FailureMessage(kConnectingFailed, status) << "\n";
-        return 1;
+        err << PrintableLines(FailureMessage(kConnectingFailed, status), "") << "\n";
+        return kExitFailed;
     }
     SReleaseCheck release;
     {
@@ -124,32 +125,32 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
     LoadCatalogue(list, context); // deletes the temporary file
 
     if (release.newer) {
-        out << "Newer version: " << release.ver << " " << release.url << "\n";
+        out << "Newer version: " << Printable(release.ver) << " " << Printable(release.url) << "\n";
     } else {
         out << "No newer version\n";
     }
     for (const std::vector<std::string>& row : list.rows) {
         for (std::size_t column = 0; column < row.size(); ++column) {
-            out << (column == 0 ? "" : "\t") << row[column];
+            out << (column == 0 ? "" : "\t") << Printable(row[column]);
         }
         out << "\n";
     }
-    return 0;
+    return kExitSuccess;
 }
 
 int RunDownload(Args args, std::ostream& out, std::ostream& err) {
     const std::optional<int> index = args.size() == 2 ? ParseIndex(args[0]) : std::nullopt;
     if (!index) {
         err << "usage: crenovix-cli download INDEX PATH\n";
-        return 2;
+        return kExitUsage;
     }
     COnlineServices online;
     CConsoleDownloadHost host(online.context, *index, args[1], err);
     if (!OpenDownloadWindow(online.context, host) || !host.savedPath) {
-        return 1;
+        return kExitFailed;
     }
-    out << *host.savedPath << "\n";
-    return 0;
+    out << Printable(*host.savedPath) << "\n";
+    return kExitSuccess;
 }
 
 } // namespace crenovix::cli

@@ -2,9 +2,6 @@
 
 #include "protocol/UpdateRun.h"
 
-#include <algorithm>
-#include <string>
-
 namespace crenovix::cli {
 
 bool CConsoleWindow::Succeeded() const {
@@ -12,78 +9,36 @@ bool CConsoleWindow::Succeeded() const {
            boxes.back().text.starts_with(run_text::kUpgradeCompletion);
 }
 
-void CConsoleWindow::EndProgressLine() {
-    if (progressLineOpen_) {
-        err_ << "\n";
-        progressLineOpen_ = false;
-    }
-}
-
-void CConsoleWindow::SetStatusText(const std::string& text) {
-    EndProgressLine();
-    err_ << text << "\n" << std::flush;
-}
-
-void CConsoleWindow::SetProgressRange(std::uint16_t upper) {
-    progressUpper_ = upper;
-    lastPercent_ = -1;
-}
-
 void CConsoleWindow::ShowProgress(bool shown) {
     progressShown_ = shown;
     if (!shown) {
-        EndProgressLine();
+        reporter_.ProgressEnd(run_);
     }
 }
 
 void CConsoleWindow::SetProgressPos(int position) {
-    if (!progressShown_) {
-        return;
-    }
-    const int upper = std::max<int>(progressUpper_, 1);
-    int percent = std::clamp(position * 100 / upper, 0, 100);
-    if (!interactive_) {
-        percent -= percent % 10; // a log needs no line per percent
-    }
-    if (percent == lastPercent_) {
-        return;
-    }
-    lastPercent_ = percent;
-    if (interactive_) {
-        constexpr int kWidth = 40;
-        const int filled = percent * kWidth / 100;
-        err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-             << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << percent
-             << "%" << std::flush;
-        progressLineOpen_ = true;
-    } else {
-        err_ << "Progress: " << percent << "%\n";
+    if (progressShown_) {
+        reporter_.Progress(run_, position);
     }
 }
 
 void CConsoleWindow::MessageBox(const std::string& text, const std::string& title, EMessageIcon) {
-    EndProgressLine();
     boxes.push_back({text, title});
-    out_ << text;
-    if (!text.ends_with('\n')) {
-        out_ << "\n";
-    }
-    out_ << std::flush;
+    reporter_.Box(run_, text);
 }
 
 void CConsoleWindow::ResetFileInfo(const std::string& errorText) {
-    EndProgressLine();
     devices_.bFileValid = false;
     updateEnabled = false;
     if (!errorText.empty()) {
         // The window shows these in its error line; a console has only its streams.
-        err_ << errorText << "\n";
+        reporter_.Status(run_, errorText);
     }
 }
 
 void CConsoleWindow::RestoreControls() {
-    EndProgressLine();
     progressShown_ = false;
+    reporter_.ProgressEnd(run_);
     updateEnabled = true;
 }
 

@@ -1,15 +1,15 @@
-// The command line's stand-in for the main window: an update run reports its status texts and
-// progress on standard error (redrawn in place on a terminal, plain lines otherwise) and the
-// text of its final message box on standard output. It also serves as the device-list view, so
-// RefreshDeviceList fills the same table the window would.
+// The command line's stand-in for the main window, one per update run: the run's status texts,
+// progress and message boxes go to the reporter under the run's index (see RunReport.h). It also
+// serves as the run's device-list view, so RefreshDeviceList fills the same table the window
+// would.
 #pragma once
 
 #include "cli/ConsoleListView.h"
+#include "cli/RunReport.h"
 #include "device/DeviceTable.h"
 #include "protocol/UpdateWindow.h"
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,9 +17,8 @@ namespace crenovix::cli {
 
 class CConsoleWindow final : public IUpdateWindow, public CConsoleListView {
 public:
-    CConsoleWindow(SDeviceListState& devices, std::ostream& out, std::ostream& err,
-                   bool interactive)
-        : devices_(devices), out_(out), err_(err), interactive_(interactive) {}
+    CConsoleWindow(SDeviceListState& devices, CRunReporter& reporter, int run)
+        : devices_(devices), reporter_(reporter), run_(run) {}
 
     std::string path;
     // Runs inside DispatchPendingMessages: where the program learns of device changes.
@@ -32,15 +31,17 @@ public:
     };
     std::vector<SBox> boxes;
     bool Succeeded() const;
+    // The last box's text, "" for none.
+    std::string LastBoxText() const { return boxes.empty() ? "" : boxes.back().text; }
 
     // IUpdateWindow
     std::string GetPathText() override { return path; }
     int GetCurrentSelection() override { return selection; }
     void SetDeviceListEnabled(bool) override {}
     void SetUpdateEnabled(bool enabled) override { CConsoleListView::SetUpdateEnabled(enabled); }
-    void SetStatusText(const std::string& text) override;
+    void SetStatusText(const std::string& text) override { reporter_.Status(run_, text); }
     void ShowStatus(bool) override {}
-    void SetProgressRange(std::uint16_t upper) override;
+    void SetProgressRange(std::uint16_t upper) override { reporter_.ProgressRange(run_, upper); }
     void SetProgressPos(int position) override;
     void ShowProgress(bool shown) override;
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
@@ -49,16 +50,10 @@ public:
     bool DispatchPendingMessages() override;
 
 private:
-    void EndProgressLine();
-
     SDeviceListState& devices_;
-    std::ostream& out_;
-    std::ostream& err_;
-    bool interactive_;
+    CRunReporter& reporter_;
+    int run_;
     bool progressShown_ = false;
-    bool progressLineOpen_ = false;
-    std::uint16_t progressUpper_ = 0;
-    int lastPercent_ = -1;
 };
 
 } // namespace crenovix::cli

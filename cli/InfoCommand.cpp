@@ -1,4 +1,6 @@
 #include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/PrintableText.h"
 
 #include "updatefile/UpdateFile.h"
 
@@ -7,6 +9,9 @@
 namespace crenovix::cli {
 
 namespace {
+// A memo's further lines start under its first one.
+constexpr std::string_view kMemoIndent = "      ";
+
 std::string HexByte(std::uint8_t value) {
     char text[3];
     std::snprintf(text, sizeof text, "%02X", value);
@@ -15,11 +20,12 @@ std::string HexByte(std::uint8_t value) {
 } // namespace
 
 int RunInfo(Args args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 1) {
-        err << "usage: crenovix-cli info FILE\n";
-        return 2;
+    const bool json = args.size() == 2 && args[0] == "--json";
+    if (args.size() != (json ? 2u : 1u)) {
+        err << "usage: crenovix-cli info [--json] FILE\n";
+        return kExitUsage;
     }
-    const std::string& path = args[0];
+    const std::string& path = args.back();
     // The window loads the header on every edit of the path; the dialogues load the whole file.
     // Both must agree before the file counts as an update file.
     const SLoadResult header = LoadUpdateHeader(path);
@@ -39,19 +45,33 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
         } else {
             err << LoadOutcomeText(image.outcome) << "\n";
         }
-        return 1;
+        return kExitFailed;
     }
     const SUpdateHeader fields = ReadUpdateHeader(UpdateImage);
     const bool serial = LoadUpdateImage(path, false).outcome == ELoadOutcome::Loaded;
+    if (json) {
+        out << CJsonObject()
+                   .Add("variant", image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES")
+                   .Add("version", fields.szVersion)
+                   .Add("type", fields.szType)
+                   .Add("memo", fields.szMemo)
+                   .Add("device_code", std::int64_t{fields.byDeviceCode})
+                   .Add("payload_mode", std::int64_t{fields.byPayloadMode})
+                   .Add("payload_length", std::int64_t{fields.dwPayloadLength})
+                   .Add("serial_protocol", serial)
+                   .Text()
+            << "\n";
+        return kExitSuccess;
+    }
     out << "Variant: " << (image.variant == EUpdateVariant::Aes ? "AES" : "Triple-DES") << "\n"
-        << "Version: " << fields.szVersion << "\n"
-        << "Type: " << fields.szType << "\n"
-        << "Memo: " << fields.szMemo << "\n"
+        << "Version: " << Printable(fields.szVersion) << "\n"
+        << "Type: " << Printable(fields.szType) << "\n"
+        << "Memo: " << PrintableLines(fields.szMemo, kMemoIndent) << "\n"
         << "Device code: 0x" << HexByte(fields.byDeviceCode) << "\n"
         << "Payload mode: " << static_cast<unsigned>(fields.byPayloadMode) << "\n"
         << "Payload length: " << fields.dwPayloadLength << "\n"
         << "Serial protocol: " << (serial ? "yes" : "no") << "\n";
-    return 0;
+    return kExitSuccess;
 }
 
 } // namespace crenovix::cli

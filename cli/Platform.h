@@ -37,6 +37,8 @@ public:
     virtual IPortOpener& Ports() = 0;
     // Never blocks. True when devices may have come or gone since the last call.
     virtual bool TakeDevicesChanged() = 0;
+    // Whether the last serial port Ports() failed to open is held by another program.
+    virtual bool LastSerialOpenBusy() = 0;
 };
 
 std::unique_ptr<ICliPlatform> CreateCliPlatform();

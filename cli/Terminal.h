@@ -1,9 +1,10 @@
-// Whether standard error is a terminal, so progress can be redrawn in place. One source file per
-// platform.
+// Whether the command line talks to a terminal that can redraw lines in place: standard output
+// and standard error both terminals, and (on Windows) a console that takes the cursor controls.
+// One source file per platform.
 #pragma once
 
 namespace crenovix::cli {
 
-bool StderrIsTerminal();
+bool TerminalRedrawsInPlace();
 
 } // namespace crenovix::cli

@@ -12,13 +12,26 @@ void PrintUsage(std::ostream& out) {
     out << "usage: crenovix-cli COMMAND [ARGS]\n"
            "\n"
            "commands:\n"
-           "  info FILE        show the header of an update file\n"
-           "  list [--com]     list the chargers (and, with --com, all serial ports)\n"
-           "  update [--com] (--port NAME | --simulate hid|serial) FILE\n"
-           "                   write FILE into a charger (or into a simulated one)\n"
+           "  info [--json] FILE\n"
+           "                   show the header of an update file\n"
+           "  list [--com] [--json]\n"
+           "                   list the chargers (and, with --com, all serial ports)\n"
+           "  update [--com] (--port NAME | --serial SN | --all | --simulate LIST)\n"
+           "         [--json] [--record FILE] FILE\n"
+           "                   write FILE into a charger: the one on port NAME, the one with\n"
+           "                   serial number SN, or every charger at once (--all); --simulate\n"
+           "                   takes simulated chargers instead, LIST as in hid,hid,serial\n"
+           "                   (a word may add a fault: hid:refuse, hid:noreturn, hid:unplug,\n"
+           "                   hid:moved); --json prints JSON Lines events on standard output;\n"
+           "                   --record writes every byte of every dialogue to FILE\n"
+           "  replay TRACE FILE\n"
+           "                   run the dialogue of a --record trace again against the trace\n"
            "  catalogue        show whether a newer version exists and the update files offered\n"
            "  download INDEX PATH\n"
-           "                   download the catalogue's entry INDEX (from 0) to PATH\n";
+           "                   download the catalogue's entry INDEX (from 0) to PATH\n"
+           "\n"
+           "exit codes: 0 success; 1 the update (or one of several) failed; 2 usage or device\n"
+           "list error; 3 no charger found; 130 interrupted\n";
 }
 
 } // namespace
@@ -27,7 +40,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintUsage(args.empty() ? std::cerr : std::cout);
-        return args.empty() ? 2 : 0;
+        return args.empty() ? crenovix::cli::kExitUsage : crenovix::cli::kExitSuccess;
     }
     const std::string& command = args[0];
     const std::span<const std::string> rest(args.begin() + 1, args.end());
@@ -40,6 +53,9 @@ int main(int argc, char** argv) {
     if (command == "update") {
         return crenovix::cli::RunUpdate(rest, std::cout, std::cerr);
     }
+    if (command == "replay") {
+        return crenovix::cli::RunReplay(rest, std::cout, std::cerr);
+    }
     if (command == "catalogue") {
         return crenovix::cli::RunCatalogue(rest, std::cout, std::cerr);
     }
@@ -48,5 +64,5 @@ int main(int argc, char** argv) {
     }
     std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
     PrintUsage(std::cerr);
-    return 2;
+    return crenovix::cli::kExitUsage;
 }

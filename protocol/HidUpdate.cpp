@@ -38,8 +38,11 @@ struct SIdentity {
     std::string strSerial;
     std::string strPort;
 
+    bool bAnyPort = false;
+
     bool Matches(const SDeviceEntry& entry) const {
-        return entry.strType == strType && entry.strSerial == strSerial && entry.strPort == strPort;
+        return entry.strType == strType && entry.strSerial == strSerial &&
+               (bAnyPort || entry.strPort == strPort);
     }
 };
 
@@ -149,7 +152,8 @@ void CHidRun::Run() {
         EndCannotOpen();
         return;
     }
-    saved_ = {selected->strType, selected->strSerial, selected->strPort};
+    saved_ = {selected->strType, selected->strSerial, selected->strPort,
+              context_.bReconnectBySerial};
     if (!port_.Open(saved_.strPort, 9600)) {
         EndCannotOpen();
         return;

@@ -64,6 +64,9 @@ struct SUpdateContext {
     SDeviceListState& devices;
     INonceSource& nonces;
     ImageBuffer image = UpdateImage;
+    // After the HID charger restarts, find it again by type and serial number alone, wherever
+    // it now sits; false: type, serial number and port must all match, as in the window.
+    bool bReconnectBySerial = false;
 };
 
 } // namespace crenovix

@@ -2,14 +2,73 @@
 
 namespace crenovix::sim {
 
+namespace {
+
+// The faults a demo charger may be given after a colon: what goes wrong in a box of chargers.
+struct SDemoFault {
+    std::string_view name;
+    ESimStep hidStep;
+    ESimStep serialStep;
+    ESimFaultKind kind;
+    int index;
+};
+
+constexpr int kUnplugBlock = 10; // leaves in the middle of a transfer of the sample files
+constexpr int kMovedOrder = 100; // comes back after every other HID interface
+const SDemoFault kDemoFaults[] = {
+    // The application firmware answers the boot request "5": the file is for another model.
+    {"refuse", ESimStep::BootRequest, ESimStep::BootRequest, ESimFaultKind::Refuse, kSimAnyIndex},
+    // The boot loader never comes up after the restart.
+    {"noreturn", ESimStep::Reconnection, ESimStep::Reconnection, ESimFaultKind::NeverReturn,
+     kSimAnyIndex},
+    // The charger is unplugged half-way through the transfer.
+    {"unplug", ESimStep::DataBlock, ESimStep::DataFrame, ESimFaultKind::Disappear, kUnplugBlock},
+    // HID: the boot loader comes back at another position in the interface set.
+    {"moved", ESimStep::Reconnection, ESimStep::Reconnection, ESimFaultKind::ReturnElsewhere,
+     kSimAnyIndex},
+};
+
+// The fault `name` for a charger on `transport`, or nothing when it names none that applies.
+std::optional<SFault> DemoFault(std::string_view name, ESimTransport transport) {
+    for (const SDemoFault& fault : kDemoFaults) {
+        const ESimStep step = transport == ESimTransport::Hid ? fault.hidStep : fault.serialStep;
+        if (fault.name == name && SimFaultApplies(transport, step, fault.kind)) {
+            SFault planned;
+            planned.step = step;
+            planned.index = fault.index;
+            planned.kind = fault.kind;
+            planned.count = kSimEveryTime;
+            planned.nPosition = kMovedOrder;
+            return planned;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode, const std::string& type) {
     int hidChargers = 0;
     int serialChargers = 0;
     while (!names.empty()) {
         const std::size_t comma = names.find(',');
-        const std::string_view word = names.substr(0, comma);
+        std::string_view word = names.substr(0, comma);
         names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
+        const std::size_t colon = word.find(':');
+        const std::string_view faultName =
+            colon == std::string_view::npos ? std::string_view{} : word.substr(colon + 1);
+        word = word.substr(0, colon);
+        std::vector<SFault> faults;
+        if (!faultName.empty()) {
+            const auto fault =
+                DemoFault(faultName, word == "hid" ? ESimTransport::Hid : ESimTransport::Serial);
+            if (!fault) {
+                return "unknown fault '" + std::string(faultName) + "' for a " + std::string(word) +
+                       " charger";
+            }
+            faults.push_back(*fault);
+        }
         if (word == "hid") {
             if (hidChargers == 0) {
                 bench.AddHidInterface({}); // a keyboard takes position 0
@@ -19,6 +78,7 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
             config.identity.strType = type;
             config.identity.strSerial = "SIM" + std::to_string(1001 + hidChargers);
             config.identity.nHidPosition = 1 + hidChargers++;
+            config.faults = faults;
             bench.AddHidCharger(config);
         } else if (word == "serial") {
             SSimSerialConfig config;
@@ -27,6 +87,7 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
             config.identity.strType = "Kavro " + type;
             config.identity.strSerial = "SIM" + std::to_string(2001 + serialChargers);
             config.identity.strPortName = "simtty" + std::to_string(serialChargers++);
+            config.faults = faults;
             bench.AddSerialCharger(config);
         } else if (!word.empty()) {
             return "unknown simulated charger '" + std::string(word) + "' (use hid or serial)";

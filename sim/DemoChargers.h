@@ -13,7 +13,11 @@ namespace crenovix::sim {
 // Adds to `bench` the chargers named in `names`, a comma-separated list of "hid" and "serial"
 // (for example "hid,serial"). A HID charger sits behind a keyboard, at position 1, as on a real
 // machine; a serial charger is a USB serial charger on "simtty0", "simtty1", ... Each accepts
-// files for `modelCode` and reports `type`. Returns an error text for an unknown word.
+// files for `modelCode` and reports `type`. A word may name one fault after a colon, for
+// trying what goes wrong in a box of chargers: "refuse" (the boot request is answered "5"),
+// "noreturn" (the boot loader never comes up), "unplug" (the charger leaves half-way through the
+// transfer), "moved" (HID: the boot loader comes back at another position), as in
+// "hid,hid:refuse,serial:unplug". Returns an error text for an unknown word or fault.
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode = 0x0A,
                                            const std::string& type = "Kelvorin K4");

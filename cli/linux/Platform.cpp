@@ -6,6 +6,8 @@
 #include "device/linux/LinuxPortOpener.h"
 #include "device/linux/UdevSerialPlatform.h"
 
+#include <cerrno>
+
 namespace crenovix::cli {
 
 namespace {
@@ -20,6 +22,7 @@ public:
     ISerialPlatform& SerialPorts() override { return serialPorts_; }
     IHidInterfaceSet& HidInterfaces() override { return hidInterfaces_; }
     IPortOpener& Ports() override { return opener_; }
+    bool LastSerialOpenBusy() override { return opener_.LastSerialError() == EBUSY; }
 
     bool TakeDevicesChanged() override {
         if (monitor_ == nullptr) {

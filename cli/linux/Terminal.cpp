@@ -4,8 +4,8 @@
 
 namespace crenovix::cli {
 
-bool StderrIsTerminal() {
-    return ::isatty(STDERR_FILENO) == 1;
+bool TerminalRedrawsInPlace() {
+    return ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
 }
 
 } // namespace crenovix::cli

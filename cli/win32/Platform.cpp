@@ -6,6 +6,8 @@
 #include "device/win32/Win32PortOpener.h"
 #include "device/win32/Win32SerialPlatform.h"
 
+#include <windows.h>
+
 namespace crenovix::cli {
 
 namespace {
@@ -16,6 +18,10 @@ public:
     IHidInterfaceSet& HidInterfaces() override { return hidInterfaces_; }
     IPortOpener& Ports() override { return opener_; }
     bool TakeDevicesChanged() override { return rescan_.Due(); }
+    bool LastSerialOpenBusy() override {
+        return opener_.LastError() == ERROR_ACCESS_DENIED ||
+               opener_.LastError() == ERROR_SHARING_VIOLATION;
+    }
 
 private:
     CWin32SerialPlatform serialPorts_;

@@ -165,6 +165,14 @@ TEST_F(CommandLineTest, CatalogueShowsTheNewerVersionAndOneLinePerEntry) {
     server.Serve(kCatalogue, "[Software]\nVer=V2.1\n");
     EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
     EXPECT_EQ(out_.str(), "No newer version\n");
+
+    // Catalogue texts are data: no terminal commands, no extra columns, no raw non-UTF-8 bytes.
+    server.Serve(kCatalogue, "[Software]\nVer=V2.1\n[File List]\nCountEx=1\n"
+                             "Type0=K6\tX\rY\nFileName0=\x1b]0;owned\x07\nVer0=\xff\xc2\x85\n"
+                             "Updated0=d\nURL0=u\nNote0=caf\xc3\xa9\\\n");
+    EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
+    EXPECT_EQ(out_.str(), "No newer version\n"
+                          "K6\\tX\\rY\t\\x1B]0;owned\\x07\t\\xFF\\u0085\td\tu\tcaf\xc3\xa9\\\\\n");
 }
 
 TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {

@@ -1,0 +1,91 @@
+#include "cli/Json.h"
+
+#include "cli/PrintableText.h"
+
+#include <cstdio>
+
+namespace crenovix::cli {
+
+namespace {
+
+void AppendCodePoint(std::string& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    while (!text.empty()) {
+        char32_t codePoint = 0;
+        const std::optional<std::size_t> length = Utf8Sequence(text, codePoint);
+        if (!length) {
+            codePoint = static_cast<std::uint8_t>(text[0]);
+        }
+        text.remove_prefix(length.value_or(1));
+        switch (codePoint) {
+        case U'"':
+            out += "\\\"";
+            break;
+        case U'\\':
+            out += "\\\\";
+            break;
+        case U'\n':
+            out += "\\n";
+            break;
+        case U'\r':
+            out += "\\r";
+            break;
+        case U'\t':
+            out += "\\t";
+            break;
+        default:
+            if (codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F)) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
+                out += escape;
+            } else {
+                AppendCodePoint(out, codePoint);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+CJsonObject& CJsonObject::AddRaw(std::string_view name, std::string_view json) {
+    if (text_.size() > 1) {
+        text_ += ", ";
+    }
+    text_ += JsonString(name);
+    text_ += ": ";
+    text_ += json;
+    return *this;
+}
+
+CJsonObject& CJsonObject::Add(std::string_view name, std::string_view text) {
+    return AddRaw(name, JsonString(text));
+}
+
+CJsonObject& CJsonObject::Add(std::string_view name, std::int64_t number) {
+    return AddRaw(name, std::to_string(number));
+}
+
+CJsonObject& CJsonObject::Add(std::string_view name, bool flag) {
+    return AddRaw(name, flag ? "true" : "false");
+}
+
+} // namespace crenovix::cli

@@ -1,0 +1,17 @@
+// SHA-256 of a file, as lower-case hex: what the machine-readable results name a file by, so a
+// service centre can tell which firmware each charger received.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace crenovix::cli {
+
+std::string Sha256Hex(std::span<const std::uint8_t> bytes);
+
+// Nothing when the file cannot be read.
+std::optional<std::string> FileSha256Hex(const std::string& path);
+
+} // namespace crenovix::cli

@@ -1,0 +1,47 @@
+#!/bin/sh
+# Command-line behaviours that need a second process: interrupts during an update and a port
+# another program holds. Usage: process-cases.sh CLI FILE CASE
+cli=$1 file=$2 case=$3
+out=$(mktemp -d) || exit 1
+trap 'rm -rf "$out"' EXIT
+fail() { echo "FAIL: $*"; cat "$out/stdout" "$out/stderr"; exit 1; }
+
+case $case in
+interrupt-once | interrupt-twice)
+    # The simulated charger restarts for 1.5 s after the boot request: interrupt in that wait.
+    "$cli" update --simulate hid "$file" >"$out/stdout" 2>"$out/stderr" &
+    pid=$!
+    sleep 0.4
+    kill -INT "$pid"
+    sleep 0.3
+    kill -0 "$pid" 2>/dev/null || fail "the first interrupt ended the run"
+    [ "$case" = interrupt-twice ] && kill -TERM "$pid"
+    wait "$pid"
+    status=$?
+    [ "$(grep -c 'Interrupt again to abort' "$out/stderr")" = 1 ] || fail "no single warning"
+    if [ "$case" = interrupt-once ]; then
+        [ $status = 0 ] && grep -q 'Verified: payload matches' "$out/stdout" ||
+            fail "exit $status after one interrupt"
+    else
+        [ $status = 130 ] || fail "exit $status after two interrupts"
+        tail -n 1 "$out/stderr" | grep -q 'may be left in its boot loader: run the update again' ||
+            fail "no last message"
+    fi
+    ;;
+port-busy)
+    # A pseudo-terminal master is a tty; holding the lock on /dev/ptmx makes every new one busy.
+    flock /dev/ptmx sleep 2 &
+    holder=$!
+    sleep 0.3
+    "$cli" update --port /dev/ptmx "$file" >"$out/stdout" 2>"$out/stderr"
+    status=$?
+    kill "$holder"
+    [ $status = 1 ] || fail "exit $status"
+    [ "$(cat "$out/stdout")" = "Error opening COM port" ] || fail "box text"
+    grep -q 'The port is busy' "$out/stderr" || fail "no reason"
+    ;;
+*)
+    echo "unknown case $case"
+    exit 2
+    ;;
+esac
