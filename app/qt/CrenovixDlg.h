@@ -54,6 +54,8 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
+    void RunInBackground(BackgroundWork work) override;
+    void StopBackground() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +69,12 @@ private:
     std::map<int, QWidget*> controls_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    // The version check; its answer comes back through the event loop. Stopped when the window
+    // closes and, at the latest, before the window's members go.
+    CBackgroundJob background_{[this] {
+        QMetaObject::invokeMethod(
+            this, [this] { background_.Deliver(); }, Qt::QueuedConnection);
+    }};
 };
 
 } // namespace crenovix::gui

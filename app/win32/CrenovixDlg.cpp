@@ -80,9 +80,20 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
+    case kBackgroundAnswer:
+        background_.Deliver();
+        return TRUE;
     default:
         return FALSE;
     }
+}
+
+void CrenovixDlg::RunInBackground(BackgroundWork work) {
+    background_.Start(std::move(work));
+}
+
+void CrenovixDlg::StopBackground() {
+    background_.Stop();
 }
 
 BOOL CrenovixDlg::OnInitDialog() {
@@ -114,6 +125,7 @@ void CrenovixDlg::RegisterForDeviceChanges() {
 }
 
 void CrenovixDlg::OnDestroy() {
+    background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
     for (const HDEVNOTIFY notification : notifications_) {
         UnregisterDeviceNotification(notification);

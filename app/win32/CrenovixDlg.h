@@ -35,6 +35,9 @@ namespace crenovix::win32 {
 // program's own message boxes and names the single-instance lock.
 std::string ProgramName();
 
+// Posted by a window's background job when its answer waits (see online/Background.h).
+inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
+
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
     // `shell` opens the release link's target; it must outlive the window.
@@ -72,6 +75,8 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
+    void RunInBackground(BackgroundWork work) override;
+    void StopBackground() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -88,6 +93,9 @@ private:
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
+    // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
+    // destroyed.
+    CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};
 };
 
 } // namespace crenovix::win32

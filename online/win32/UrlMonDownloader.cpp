@@ -1,5 +1,7 @@
 #include "online/win32/UrlMonDownloader.h"
 
+#include "controls/HyperLink.h"
+
 #include <windows.h>
 
 #include <urlmon.h>
@@ -28,6 +30,17 @@ SDownloadStatus Failure(std::int32_t status) {
     return {status, SystemMessageText(status)};
 }
 
+// Our own reasons carry our texts, the same as on Linux; the others the system's.
+SDownloadStatus OwnFailure(std::int32_t reason, const SDownloadLimits& limits) {
+    if (reason == download_status::kTooLarge) {
+        return {reason, TooLargeText(limits.maxBytes)};
+    }
+    if (reason == download_status::kCancelled) {
+        return {reason, kCancelledText};
+    }
+    return Failure(reason);
+}
+
 SDownloadStatus Win32Failure(DWORD error) {
     return Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(error)));
 }
@@ -51,8 +64,8 @@ std::string Narrow(const wchar_t* text) {
 // download call lasts.
 class CBindWatch final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    explicit CBindWatch(const SDownloadLimits& limits)
-        : limits_(limits), start_(Clock::now()), lastNews_(start_) {}
+    CBindWatch(const SDownloadLimits& limits, const CCancelToken* cancel)
+        : limits_(limits), cancel_(cancel), start_(Clock::now()), lastNews_(start_) {}
 
     // --- IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -98,9 +111,23 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG statusCode,
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                          LPCWSTR statusText) override {
         Touch();
+        if (cancel_ != nullptr && cancel_->Cancelled()) {
+            Abort(download_status::kCancelled);
+            return E_ABORT;
+        }
+        // The bytes so far and, when the server announced it, the whole size; a body without an
+        // announced size is stopped as soon as the count passes the limit.
+        const bool data = statusCode == BINDSTATUS_BEGINDOWNLOADDATA ||
+                          statusCode == BINDSTATUS_DOWNLOADINGDATA ||
+                          statusCode == BINDSTATUS_ENDDOWNLOADDATA;
+        if (data && limits_.maxBytes != 0 &&
+            (progress > limits_.maxBytes || progressMax > limits_.maxBytes)) {
+            Abort(download_status::kTooLarge);
+            return E_ABORT;
+        }
         if (statusCode == BINDSTATUS_REDIRECTING) {
             int redirects = 0;
             {
@@ -168,15 +195,17 @@ public:
         while (!finished_) {
             const Clock::time_point deadline =
                 std::min(start_ + limits_.total, lastNews_ + limits_.silence);
-            if (Clock::now() >= deadline) {
+            const bool cancelled = cancel_ != nullptr && cancel_->Cancelled();
+            if (cancelled || Clock::now() >= deadline) {
                 lock.unlock();
-                Abort(kTimedOut);
+                Abort(cancelled ? download_status::kCancelled : kTimedOut);
                 lock.lock();
                 // The binding ends on its own thread; wait for that without aborting again.
                 changed_.wait(lock, [this] { return finished_; });
                 return;
             }
-            changed_.wait_until(lock, deadline);
+            changed_.wait_until(
+                lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kCancelPollMs)));
         }
     }
     void Finish() {
@@ -230,6 +259,7 @@ private:
     }
 
     const SDownloadLimits limits_;
+    const CCancelToken* const cancel_;
     const Clock::time_point start_;
     std::atomic<ULONG> references_{1};
     std::mutex mutex_;
@@ -370,7 +400,8 @@ std::optional<std::string> SystemMessageText(std::int32_t status) {
     return std::nullopt;
 }
 
-SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const std::string& path) {
+SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const std::string& path,
+                                                  const SDownloadOptions& options) {
     if (!IsWebAddress(url)) {
         return Failure(kInvalidUrl);
     }
@@ -388,7 +419,7 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     HRESULT result = S_OK;
-    CWatchReference watch(new CBindWatch(limits_));
+    CWatchReference watch(new CBindWatch(limits_, options.cancel));
     {
         const CComScope com;
         std::thread watcher([&watch] { watch->Watch(); });
@@ -398,7 +429,10 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     if (const std::int32_t reason = watch->AbortReason(); reason != 0) {
-        return Failure(reason);
+        return OwnFailure(reason, limits_);
+    }
+    if (options.cancel != nullptr && options.cancel->Cancelled()) {
+        return OwnFailure(download_status::kCancelled, limits_);
     }
     if (FAILED(result)) {
         return Failure(static_cast<std::int32_t>(result));
@@ -411,6 +445,18 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
     if (httpStatus >= 400) {
         return Failure(StatusForHttp(httpStatus));
+    }
+    // The count of the progress reports is the first bound; the file's size is the last word.
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    if (limits_.maxBytes != 0 &&
+        GetFileAttributesExA(part.Path().c_str(), GetFileExInfoStandard, &written) &&
+        (written.nFileSizeHigh != 0 || written.nFileSizeLow > limits_.maxBytes)) {
+        return OwnFailure(download_status::kTooLarge, limits_);
+    }
+    if (options.check) {
+        if (std::optional<std::string> refusal = options.check(part.Path())) {
+            return {download_status::kRefusedContent, std::move(refusal)};
+        }
     }
     if (const DWORD error = part.Commit(path); error != 0) {
         return Win32Failure(error);
