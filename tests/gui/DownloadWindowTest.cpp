@@ -14,6 +14,7 @@
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +22,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace crenovix;
 using namespace crenovix::gui;
@@ -109,6 +113,25 @@ int TextWidth(const QWidget& widget, const QString& text) {
 
 } // namespace
 
+// A server that never answers: holds each download until it is cancelled (at most 5 s), writing
+// nothing, as the real downloaders do.
+class CSilentDownloader final : public IDownloader {
+public:
+    using IDownloader::DownloadToFile;
+    SDownloadStatus DownloadToFile(const std::string&, const std::string&,
+                                   const SDownloadOptions& options) override {
+        started = true;
+        for (int waited = 0; waited < 5000; waited += 10) {
+            if (options.cancel != nullptr && options.cancel->Cancelled()) {
+                return {download_status::kCancelled, kCancelledText};
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return {static_cast<std::int32_t>(0x800C000Bu), "The server did not answer in time."};
+    }
+    std::atomic<bool> started{false};
+};
+
 class DownloadWindowTest : public QObject {
     Q_OBJECT
 
@@ -185,6 +208,27 @@ private slots:
         // Enter is the Download button too.
         QTest::keyClick(w.SaveAs(), Qt::Key_Return);
         QCOMPARE(w.online.files.calls.size(), 2u);
+    }
+
+    // The window shows busy while its catalogue is fetched, and closing it ends the fetch.
+    void closingTheWindowEndsItsFetch() {
+        COnline online;
+        CSilentDownloader silent;
+        SOnlineContext waiting{silent,   online.files, online.ini,
+                               kServers, online.links, online.context.tempFile};
+        CDownLoad window(waiting, {});
+        window.InitializeFetching();
+        window.show();
+        QVERIFY(window.Fetching());
+        QVERIFY(!window.findChild<QPushButton*>("ctl1")->isEnabled());
+        QCOMPARE(window.findChild<QLabel*>("ctl1022")->text(), "Loading the list of updates...");
+        QTRY_VERIFY(silent.started);
+        QElapsedTimer closing;
+        closing.start();
+        window.reject();
+        QVERIFY(closing.elapsed() < 500);
+        QVERIFY(!window.Fetching());
+        QVERIFY(!std::filesystem::exists(online.context.tempFile));
     }
 
     void theLinkIsSetUpWhenAttached() {
