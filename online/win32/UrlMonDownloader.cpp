@@ -64,8 +64,9 @@ std::string Narrow(const wchar_t* text) {
 // download call lasts.
 class CBindWatch final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    CBindWatch(const SDownloadLimits& limits, const CCancelToken* cancel)
-        : limits_(limits), cancel_(cancel), start_(Clock::now()), lastNews_(start_) {}
+    CBindWatch(const SDownloadLimits& limits, const CCancelToken* cancel, std::string partPath)
+        : limits_(limits), cancel_(cancel), partPath_(std::move(partPath)), start_(Clock::now()),
+          lastNews_(start_) {}
 
     // --- IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -196,9 +197,14 @@ public:
             const Clock::time_point deadline =
                 std::min(start_ + limits_.total, lastNews_ + limits_.silence);
             const bool cancelled = cancel_ != nullptr && cancel_->Cancelled();
-            if (cancelled || Clock::now() >= deadline) {
+            // Not every system reports the bytes as they arrive: the part file's size is looked
+            // at too, so a body past the limit is stopped within a poll.
+            const bool tooLarge = PartFileTooLarge();
+            if (cancelled || tooLarge || Clock::now() >= deadline) {
                 lock.unlock();
-                Abort(cancelled ? download_status::kCancelled : kTimedOut);
+                Abort(cancelled  ? download_status::kCancelled
+                      : tooLarge ? download_status::kTooLarge
+                                 : kTimedOut);
                 lock.lock();
                 // The binding ends on its own thread; wait for that without aborting again.
                 changed_.wait(lock, [this] { return finished_; });
@@ -228,6 +234,13 @@ public:
 
 private:
     ~CBindWatch() = default;
+
+    bool PartFileTooLarge() const {
+        WIN32_FILE_ATTRIBUTE_DATA written{};
+        return limits_.maxBytes != 0 &&
+               GetFileAttributesExA(partPath_.c_str(), GetFileExInfoStandard, &written) &&
+               (written.nFileSizeHigh != 0 || written.nFileSizeLow > limits_.maxBytes);
+    }
 
     void Touch() {
         {
@@ -260,6 +273,7 @@ private:
 
     const SDownloadLimits limits_;
     const CCancelToken* const cancel_;
+    const std::string partPath_;
     const Clock::time_point start_;
     std::atomic<ULONG> references_{1};
     std::mutex mutex_;
@@ -419,7 +433,7 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     HRESULT result = S_OK;
-    CWatchReference watch(new CBindWatch(limits_, options.cancel));
+    CWatchReference watch(new CBindWatch(limits_, options.cancel, part.Path()));
     {
         const CComScope com;
         std::thread watcher([&watch] { watch->Watch(); });
