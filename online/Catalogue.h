@@ -3,8 +3,9 @@
 //
 // Every fetch copies the catalogue into the temporary file "__Kelvorin_temp__.ini" in the
 // current directory (primary server first, then the second). CheckForNewRelease reads the
-// "Software" section at start-up and deletes the file; OpenDownloadWindow fetches it for the
-// download window, whose initialisation lists it with LoadCatalogue, which deletes it.
+// "Software" section at start-up and deletes the file; OpenDownloadWindow (the command line) or
+// the download window itself (CDownloadWindow::OnInitDialogFetching, the windows) fetches it
+// for the download window, which lists it with LoadCatalogue, which deletes it.
 //
 // Everything the catalogue needs of the program comes in SOnlineContext; the program keeps one
 // (online/linux/LinuxOnline.h on Linux), tests make their own. The release links of the entries
@@ -40,8 +41,7 @@ using ReleaseLinkTable = std::array<ReleaseLink, kReleaseLinkSlots>;
 extern ReleaseLinkTable releaseLinks;
 
 struct SOnlineContext {
-    // Catalogue fetches. Its waits are bounded so that start-up, which waits for both attempts,
-    // goes on within 6 s whatever the servers do.
+    // Catalogue fetches, each attempt bounded (kCatalogueDownloadLimits).
     IDownloader& catalogueDownloader;
     IDownloader& fileDownloader; // the download window's downloads
     IIniReader& ini;
