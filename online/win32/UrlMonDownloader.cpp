@@ -194,12 +194,12 @@ public:
     void Watch() {
         std::unique_lock lock(mutex_);
         while (!finished_) {
+            // Not every system reports the bytes as they arrive: the part file's size is looked
+            // at too, so a body past the limit is stopped within a poll.
+            const bool tooLarge = PartFileGrown();
             const Clock::time_point deadline =
                 std::min(start_ + limits_.total, lastNews_ + limits_.silence);
             const bool cancelled = cancel_ != nullptr && cancel_->Cancelled();
-            // Not every system reports the bytes as they arrive: the part file's size is looked
-            // at too, so a body past the limit is stopped within a poll.
-            const bool tooLarge = PartFileTooLarge();
             if (cancelled || tooLarge || Clock::now() >= deadline) {
                 lock.unlock();
                 Abort(cancelled  ? download_status::kCancelled
@@ -235,11 +235,20 @@ public:
 private:
     ~CBindWatch() = default;
 
-    bool PartFileTooLarge() const {
+    // Called with the lock held. A part file that grew is news from the server as well; true
+    // when it has grown past the limit.
+    bool PartFileGrown() {
         WIN32_FILE_ATTRIBUTE_DATA written{};
-        return limits_.maxBytes != 0 &&
-               GetFileAttributesExA(partPath_.c_str(), GetFileExInfoStandard, &written) &&
-               (written.nFileSizeHigh != 0 || written.nFileSizeLow > limits_.maxBytes);
+        if (!GetFileAttributesExA(partPath_.c_str(), GetFileExInfoStandard, &written)) {
+            return false;
+        }
+        const ULONGLONG size =
+            (static_cast<ULONGLONG>(written.nFileSizeHigh) << 32) | written.nFileSizeLow;
+        if (size > partSize_) {
+            partSize_ = size;
+            lastNews_ = Clock::now();
+        }
+        return limits_.maxBytes != 0 && size > limits_.maxBytes;
     }
 
     void Touch() {
@@ -274,6 +283,7 @@ private:
     const SDownloadLimits limits_;
     const CCancelToken* const cancel_;
     const std::string partPath_;
+    ULONGLONG partSize_ = 0;
     const Clock::time_point start_;
     std::atomic<ULONG> references_{1};
     std::mutex mutex_;
