@@ -34,16 +34,23 @@ void CMainWindowLogic::OnInitDialog() {
     }
     view_.SetVisible(ctl::kErrorLine, false);
     RefreshDevices();
-    std::optional<std::string> newer;
+    view_.SetVisible(ctl::kReleaseLink, false);
+    view_.SetVisible(ctl::kHiddenCheck, false);
+    view_.SetVisible(ctl::kCodeField, false);
     if (services_.checkForNewRelease) {
-        newer = services_.checkForNewRelease();
+        view_.RunInBackground(
+            [this, check = services_.checkForNewRelease](const CCancelToken& cancel) {
+                std::optional<std::string> newer = check(cancel);
+                return [this, newer] { OnReleaseChecked(newer); };
+            });
     }
+}
+
+void CMainWindowLogic::OnReleaseChecked(const std::optional<std::string>& newer) {
     if (newer) {
         view_.SetLinkTarget(*newer);
     }
     view_.SetVisible(ctl::kReleaseLink, newer.has_value());
-    view_.SetVisible(ctl::kHiddenCheck, false);
-    view_.SetVisible(ctl::kCodeField, false);
 }
 
 void CMainWindowLogic::RefreshDevices() {
@@ -135,6 +142,7 @@ void CMainWindowLogic::OnUpdateClicked() {
 
 void CMainWindowLogic::OnDownloadClicked() {
     if (services_.openDownloadWindow && !running_) {
+        view_.StopBackground();
         services_.openDownloadWindow();
     }
 }

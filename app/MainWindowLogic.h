@@ -35,8 +35,9 @@ struct SMainWindowServices {
     IPortOpener& ports;
     IClock& clock;
     INonceSource& nonces;
-    // The start-up version check: the address of a newer release, or nothing.
-    std::function<std::optional<std::string>()> checkForNewRelease;
+    // The start-up version check: the address of a newer release, or nothing. Runs off the
+    // window's thread; the token ends it early.
+    std::function<std::optional<std::string>(const CCancelToken& cancel)> checkForNewRelease;
     // The Download button's command.
     std::function<void()> openDownloadWindow;
     ISleepInhibitor* sleepInhibitor = nullptr;
@@ -57,12 +58,17 @@ public:
                      ImageBuffer image = UpdateImage);
 
     // Events from the window.
+    // Hides the release link and starts the version check in the background: the window shows
+    // and answers at once whatever the servers do.
     void OnInitDialog();
+    // The version check's answer: a newer release's address shows the link with that target.
+    void OnReleaseChecked(const std::optional<std::string>& newer);
     void OnPathEdited(); // the user typed or pasted in the path field
     void OnOpenClicked();
     void OnComPortsClicked();
     void OnDeviceChange(std::uint32_t eventCode);
     void OnUpdateClicked();
+    // Ends a version check still under way first: both fetch into the one temporary file.
     void OnDownloadClicked();
     // False: refused, a charger is being written; a notice says why and the run goes on.
     bool OnCloseRequested();

@@ -6,6 +6,7 @@
 // disables) stays in CMainWindowLogic, which tests drive through a fake view.
 #pragma once
 
+#include "online/Background.h"
 #include "protocol/UpdateWindow.h"
 
 #include <cstdint>
@@ -71,6 +72,13 @@ public:
     virtual std::optional<std::string> ChooseUpdateFile() = 0;
     // Handles the window's pending events; false when the program was asked to quit.
     virtual bool PumpEvents() = 0;
+
+    // Runs `work` off the window's thread and what it answers on the window's thread, unless the
+    // work has been stopped by then (StopBackground, or the window closing, which stops it too).
+    virtual void RunInBackground(BackgroundWork work) = 0;
+    // Cancels the work under way and waits for it (bounded by kCancelPollMs); its answer is
+    // dropped.
+    virtual void StopBackground() = 0;
 };
 
 } // namespace crenovix

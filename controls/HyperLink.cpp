@@ -1,5 +1,6 @@
 #include "controls/HyperLink.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -35,7 +36,50 @@ bool ShellSucceeded(std::int32_t code) {
     return static_cast<std::uint32_t>(code) > 32u;
 }
 
+bool IsHostCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == ':';
+}
+
 } // namespace
+
+bool IsWebAddress(std::string_view url) {
+    const auto startsWith = [url](std::string_view scheme) {
+        return url.size() > scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                   return a == ((b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b);
+               });
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+std::optional<std::string> LinkWebAddress(std::string_view target) {
+    const bool unsafe = std::any_of(target.begin(), target.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= ' ' || byte == 0x7F || c == '"';
+    });
+    if (target.empty() || unsafe) {
+        return std::nullopt;
+    }
+    if (IsWebAddress(target)) {
+        return std::string(target);
+    }
+    // A bare host name: letters, digits, dots, hyphens and a port up to the first "/", with a
+    // dot in it and no scheme before it.
+    const std::string_view host = target.substr(0, target.find('/'));
+    const std::size_t colon = host.find(':');
+    const std::string_view name = host.substr(0, colon);
+    const std::string_view port =
+        colon == std::string_view::npos ? std::string_view() : host.substr(colon + 1);
+    const bool portOk = colon == std::string_view::npos ||
+                        (!port.empty() && std::all_of(port.begin(), port.end(),
+                                                      [](char c) { return c >= '0' && c <= '9'; }));
+    if (name.empty() || name.find('.') == std::string_view::npos || name.front() == '.' ||
+        name.front() == '-' || !portOk || !std::all_of(host.begin(), host.end(), IsHostCharacter)) {
+        return std::nullopt;
+    }
+    return "http://" + std::string(target);
+}
 
 ColorRef LinkTextColour(const SHyperLinkState& state) {
     if (state.bPointerInside) {
@@ -105,7 +149,12 @@ std::optional<SCommandLine> BrowserCommandLine(std::string_view command, const s
     return line;
 }
 
-std::int32_t OpenTarget(IShell& shell, const std::string& url) {
+std::int32_t OpenTarget(IShell& shell, const std::string& target) {
+    const std::optional<std::string> address = LinkWebAddress(target);
+    if (!address) {
+        return kLinkRefused;
+    }
+    const std::string& url = *address;
     const std::int32_t code = shell.OpenUrl(url);
     if (ShellSucceeded(code)) {
         return code;

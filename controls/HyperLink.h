@@ -124,9 +124,28 @@ std::string CutAtPlaceholder(std::string_view command);
 // terminating zero) would not fit into the 520-byte buffer.
 std::optional<SCommandLine> BrowserCommandLine(std::string_view command, const std::string& url);
 
-// Opens `url`: the shell first; when its code is 32 or below (compared unsigned), the default
-// browser's command line. The shell's code stands when there is no browser command or it does
-// not fit (see BrowserCommandLine); otherwise the result is that of starting the command line.
+// Only web addresses are fetched or opened: "http://..." or "https://..." (scheme in any letter
+// case, something after it). A catalogue entry naming file: or another scheme could otherwise
+// copy local files or start programs.
+bool IsWebAddress(std::string_view url);
+
+// The address a link may open for `target`, or nothing when it is refused. Every target comes
+// from the catalogue (fetched over plain http) or the built-in servers, and an opener would run
+// a program or open a share or a local file that a target names, while a blank or quote would
+// add arguments to a browser's command line. So only web addresses pass: "http://..." and
+// "https://...", and a bare host name with an optional port and path ("www.kavro.example", the
+// catalogue's default "Software" "URL"), which becomes "http://" followed by it. Anything else,
+// and any target with blanks, quotes or control characters, is refused.
+std::optional<std::string> LinkWebAddress(std::string_view target);
+
+// The code of a refused target: the shell's "access denied", whose text the link shows.
+inline constexpr std::int32_t kLinkRefused = 5;
+
+// Opens `url`: a target LinkWebAddress refuses gives kLinkRefused and reaches no opener; the
+// web address it gives goes to the shell first; when its code is 32 or below (compared
+// unsigned), to the default browser's command line. The shell's code stands when there is no
+// browser command or it does not fit (see BrowserCommandLine); otherwise the result is that of
+// starting the command line.
 std::int32_t OpenTarget(IShell& shell, const std::string& url);
 
 // A click: opens strTarget and sets bOpened to (code > 32, compared signed), so a failed click

@@ -29,11 +29,13 @@ std::string EntryKey(const char* name, int entry) {
 } // namespace
 
 SDownloadStatus FetchCatalogue(SOnlineContext& context) {
+    SDownloadOptions options;
+    options.cancel = context.cancel;
     SDownloadStatus status = context.catalogueDownloader.DownloadToFile(
-        context.servers.PrimaryCatalogueUrl(), context.tempFile);
-    if (status.Failed()) {
+        context.servers.PrimaryCatalogueUrl(), context.tempFile, options);
+    if (status.Failed() && status.status != download_status::kCancelled) {
         status = context.catalogueDownloader.DownloadToFile(context.servers.SecondCatalogueUrl(),
-                                                            context.tempFile);
+                                                            context.tempFile, options);
     }
     return status;
 }
@@ -56,9 +58,12 @@ SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& serv
     return check;
 }
 
-std::optional<std::string> NewReleaseAddress(SOnlineContext& context) {
+std::optional<std::string> NewReleaseAddress(const SOnlineContext& context,
+                                             const CCancelToken& cancel) {
+    SOnlineContext own = context;
+    own.cancel = &cancel;
     std::string url;
-    if (CheckForNewRelease(context, url)) {
+    if (CheckForNewRelease(own, url)) {
         return url;
     }
     return std::nullopt;

@@ -3,8 +3,9 @@
 //
 // Every fetch copies the catalogue into the temporary file "__Kelvorin_temp__.ini" in the
 // current directory (primary server first, then the second). CheckForNewRelease reads the
-// "Software" section at start-up and deletes the file; OpenDownloadWindow fetches it for the
-// download window, whose initialisation lists it with LoadCatalogue, which deletes it.
+// "Software" section at start-up and deletes the file; OpenDownloadWindow (the command line) or
+// the download window itself (CDownloadWindow::OnInitDialogFetching, the windows) fetches it
+// for the download window, which lists it with LoadCatalogue, which deletes it.
 //
 // Everything the catalogue needs of the program comes in SOnlineContext; the program keeps one
 // (online/linux/LinuxOnline.h on Linux), tests make their own. The release links of the entries
@@ -40,18 +41,20 @@ using ReleaseLinkTable = std::array<ReleaseLink, kReleaseLinkSlots>;
 extern ReleaseLinkTable releaseLinks;
 
 struct SOnlineContext {
-    // Catalogue fetches. Its waits are bounded so that start-up, which waits for both attempts,
-    // goes on within 6 s whatever the servers do.
+    // Catalogue fetches, each attempt bounded (kCatalogueDownloadLimits).
     IDownloader& catalogueDownloader;
     IDownloader& fileDownloader; // the download window's downloads
     IIniReader& ini;
     SServerAddresses servers;
     ReleaseLinkTable& links = releaseLinks;
     std::string tempFile = kCatalogueTempFile;
+    // Set by whoever may stop the fetches and downloads under way (a closing window, an
+    // interrupted command); nothing: they run until done or a limit.
+    const CCancelToken* cancel = nullptr;
 };
 
 // Copies the catalogue into context.tempFile from the primary server, or, when that fails, from
-// the second. Answers the status of the last attempt.
+// the second. Answers the status of the last attempt; a cancelled first attempt is the last.
 SDownloadStatus FetchCatalogue(SOnlineContext& context);
 
 // True when `version` is greater than "V2.1", compared byte by byte as unsigned characters (a
@@ -71,8 +74,10 @@ SReleaseCheck ReadNewRelease(IIniSource& catalogue, const SServerAddresses& serv
 // is announced; then `url` is the address to offer. A failed fetch answers false, deletes
 // nothing and shows nothing. False leaves `url` unchanged.
 bool CheckForNewRelease(SOnlineContext& context, std::string& url);
-// CheckForNewRelease as the main window asks it: the newer release's address, or nothing.
-std::optional<std::string> NewReleaseAddress(SOnlineContext& context);
+// CheckForNewRelease as the main window asks it, off its thread: the newer release's address, or
+// nothing. `cancel` ends the fetch early (then: nothing, and no file is left).
+std::optional<std::string> NewReleaseAddress(const SOnlineContext& context,
+                                             const CCancelToken& cancel);
 
 // "<heading>\n\nError = 0x<status as 8 upper-case hex digits>\n\n<text>", with "No message
 // available." when the status has no text.

@@ -1,19 +1,104 @@
 #include "online/DownloadWindow.h"
 
+#include "updatefile/UpdateFile.h"
+
+#include <filesystem>
+#include <vector>
+
 namespace crenovix {
 
-bool CDownloadWindow::OnInitDialog() {
-    IReportListView& list = view_.UpdatesList();
+namespace {
+
+void AddColumns(IReportListView& list) {
     list.EnableFullRowSelect();
     for (std::size_t column = 0; column < kDownloadColumns.size(); ++column) {
         list.InsertColumn(static_cast<int>(column), kDownloadColumns[column].heading,
                           kDownloadColumns[column].widthPx);
     }
-    LoadCatalogue(list, context_);
+}
+
+bool IsSafeNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == '+' || c == '(' || c == ')' || c == ' ';
+}
+
+} // namespace
+
+std::string SafeSaveName(std::string_view suggested) {
+    constexpr std::size_t kMaxNameBytes = 120;
+    const std::size_t slash = suggested.find_last_of("/\\");
+    if (slash != std::string_view::npos) {
+        suggested.remove_prefix(slash + 1);
+    }
+    std::string name;
+    for (const char c : suggested) {
+        name += IsSafeNameCharacter(c) ? c : '_';
+    }
+    const std::size_t first = name.find_first_not_of(". ");
+    if (first == std::string::npos) {
+        return {};
+    }
+    name = name.substr(first, name.find_last_not_of(". ") - first + 1);
+    return name.substr(0, kMaxNameBytes);
+}
+
+std::optional<std::string> CheckDownloadedUpdateFile(const std::string& path) {
+    // A buffer of its own: the program's image holds the file the main window has chosen.
+    std::vector<std::uint8_t> scratch(kUpdateImageSize);
+    const ELoadOutcome outcome =
+        LoadUpdateHeader(path, ImageBuffer(scratch.data(), scratch.size())).outcome;
+    if (outcome == ELoadOutcome::Loaded) {
+        return std::nullopt;
+    }
+    return "The downloaded file is not an update file (" + std::string(LoadOutcomeText(outcome)) +
+           ").";
+}
+
+bool CDownloadWindow::OnInitDialog() {
+    AddColumns(view_.UpdatesList());
+    ListCatalogue();
+    return true;
+}
+
+void CDownloadWindow::ListCatalogue() {
+    LoadCatalogue(view_.UpdatesList(), context_);
     view_.SetLinkTarget(context_.servers.ReleaseNotesUrl());
     view_.DropLinkUnderline();
     view_.ShowLink(true);
+}
+
+bool CDownloadWindow::OnInitDialogFetching() {
+    AddColumns(view_.UpdatesList());
+    view_.SetDownloadEnabled(false);
+    view_.ShowStatusLine(true);
+    view_.SetStatusText(download_text::kLoadingList);
+    awaitingCatalogue_ = true;
+    view_.RunInBackground([this, context = context_](const CCancelToken& cancel) mutable {
+        context.cancel = &cancel;
+        const SDownloadStatus status = FetchCatalogue(context);
+        return [this, status] { OnCatalogueFetched(status); };
+    });
     return true;
+}
+
+void CDownloadWindow::OnCatalogueFetched(const SDownloadStatus& status) {
+    awaitingCatalogue_ = false;
+    view_.ShowStatusLine(false);
+    view_.SetDownloadEnabled(true);
+    if (status.Failed()) {
+        view_.MessageBox(FailureMessage(kConnectingFailed, status));
+        view_.EndDialogCancel();
+        return;
+    }
+    ListCatalogue();
+}
+
+void CDownloadWindow::OnClosed() {
+    if (awaitingCatalogue_) {
+        awaitingCatalogue_ = false;
+        std::error_code ignored; // nothing there when the fetch was cancelled or failed
+        std::filesystem::remove(context_.tempFile, ignored);
+    }
 }
 
 ReleaseLink CDownloadWindow::ReleaseLinkForRow(int row) const {
@@ -29,7 +114,7 @@ void CDownloadWindow::OnEntryChanged(unsigned newState) {
     }
     IReportListView& list = view_.UpdatesList();
     const int row = list.GetFirstSelectedRow();
-    std::string saveAs = list.GetItemText(row, kColumnFileName);
+    std::string saveAs = SafeSaveName(list.GetItemText(row, kColumnFileName));
     if (!saveAs.empty()) {
         saveAs += ".bin";
     }
@@ -46,7 +131,8 @@ void CDownloadWindow::OnEntryChanged(unsigned newState) {
 void CDownloadWindow::OnBrowse() {
     IReportListView& list = view_.UpdatesList();
     SSaveDialogRequest request;
-    request.initialName = list.GetItemText(list.GetFirstSelectedRow(), kColumnFileName);
+    request.initialName =
+        SafeSaveName(list.GetItemText(list.GetFirstSelectedRow(), kColumnFileName));
     if (const std::optional<std::string> path = view_.RunSaveDialog(request)) {
         view_.SetSaveAsText(*path);
     }
@@ -60,9 +146,12 @@ void CDownloadWindow::OnDownload() {
     view_.ShowStatusLine(true);
     view_.SetStatusText(download_text::kDownloadPrefix + url);
 
-    // The downloader replaces the file only when the whole resource has arrived, so a failure
-    // leaves whatever was at `path` as it was.
-    const SDownloadStatus status = context_.fileDownloader.DownloadToFile(url, path);
+    // The downloader replaces the file only when the whole resource has arrived and loads as an
+    // update file, so a failure leaves whatever was at `path` as it was.
+    SDownloadOptions options;
+    options.cancel = context_.cancel;
+    options.check = CheckDownloadedUpdateFile;
+    const SDownloadStatus status = context_.fileDownloader.DownloadToFile(url, path, options);
     if (status.Failed()) {
         view_.SetStatusText(download_text::kDownloadFailed);
         view_.MessageBox(FailureMessage(download_text::kDownloadFailed, status));

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "controls/ReportList.h"
+#include "online/Background.h"
 #include "online/Catalogue.h"
 
 #include <array>
@@ -50,7 +51,18 @@ struct SSaveDialogRequest {
 namespace download_text {
 inline constexpr const char* kDownloadPrefix = "Download:"; // followed directly by the URL
 inline constexpr const char* kDownloadFailed = "Download failed.";
+inline constexpr const char* kLoadingList = "Loading the list of updates...";
 } // namespace download_text
+
+// The file name a catalogue's "FileName" suggests, safe to offer for saving: only its last
+// component (after the last "/" or "\\"), every character other than ASCII letters, digits,
+// ".", "-", "_", "+", "(", ")" and blanks turned into "_", leading and trailing dots and blanks
+// removed (so "." and ".." give nothing), at most 120 bytes. Empty when nothing is left.
+std::string SafeSaveName(std::string_view suggested);
+
+// The check a downloaded update file passes before it replaces the target: it loads as an
+// update file (LoadUpdateHeader), or the refusal says why not.
+std::optional<std::string> CheckDownloadedUpdateFile(const std::string& path);
 
 // What the window logic needs of the window. Control ids are those of the window's template.
 class IDownloadWindowView {
@@ -86,6 +98,19 @@ public:
     virtual void SetMainWindowPath(const std::string& path) = 0;
     // Closes the window with the OK result.
     virtual void EndDialogOk() = 0;
+
+    // For a window that opens before its catalogue is here (OnInitDialogFetching). Runs `work`
+    // off the window's thread and what it answers on the window's thread, unless the window has
+    // closed by then; closing the window cancels the work and waits for it. A view without an
+    // event loop may run both at once, as here.
+    virtual void RunInBackground(BackgroundWork work) {
+        const CCancelToken never;
+        if (const std::function<void()> answer = work(never)) {
+            answer();
+        }
+    }
+    // Closes the window with the cancel result.
+    virtual void EndDialogCancel() {}
 };
 
 class CDownloadWindow {
@@ -99,6 +124,19 @@ public:
     // underline, shown. Returns true (default focus).
     bool OnInitDialog();
 
+    // The windows' opening: the window shows at once, and the catalogue is fetched meanwhile.
+    // The columns, then the status line reads "Loading the list of updates..." and Download is
+    // disabled while the fetch runs in the background (context.cancel is the work's token).
+    // Returns true (default focus).
+    bool OnInitDialogFetching();
+    // The fetch's answer, on the window's thread. A failure shows the "Connecting server
+    // failed." box and closes the window with the cancel result; a catalogue is listed and the
+    // link set as OnInitDialog does, the status line hidden and Download enabled.
+    void OnCatalogueFetched(const SDownloadStatus& status);
+    // The window has closed and its background work has ended: a catalogue fetched but never
+    // listed is deleted.
+    void OnClosed();
+
     // The list's item-changed notification with the item's new state. Acts only on exactly
     // kItemSelectedFocused: the save-as box gets the selected entry's file name plus ".bin"
     // (empty for an empty name) and the link the entry's release text and address.
@@ -108,8 +146,9 @@ public:
     // into the save-as box.
     void OnBrowse();
 
-    // "&Download": downloads the selected entry's URL to the save-as path. On success the main
-    // window gets the path and the window closes with OK; on failure the "Download failed."
+    // "&Download": downloads the selected entry's URL to the save-as path; only a body that
+    // loads as an update file replaces the file there (CheckDownloadedUpdateFile). On success the
+    // main window gets the path and the window closes with OK; on failure the "Download failed."
     // message and the window stays open. Either way the Download button is enabled and the
     // status line hidden afterwards.
     void OnDownload();
@@ -120,8 +159,11 @@ public:
     ReleaseLink ReleaseLinkForRow(int row) const;
 
 private:
+    void ListCatalogue();
+
     IDownloadWindowView& view_;
     SOnlineContext& context_;
+    bool awaitingCatalogue_ = false;
 };
 
 } // namespace crenovix

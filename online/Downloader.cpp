@@ -1,17 +1,9 @@
 #include "online/Downloader.h"
 
-#include <algorithm>
-
 namespace crenovix {
 
-bool IsWebAddress(std::string_view url) {
-    const auto startsWith = [url](std::string_view scheme) {
-        return url.size() > scheme.size() &&
-               std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
-                   return a == ((b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b);
-               });
-    };
-    return startsWith("http://") || startsWith("https://");
+std::string TooLargeText(std::size_t maxBytes) {
+    return "The download is larger than " + std::to_string(maxBytes) + " bytes.";
 }
 
 } // namespace crenovix

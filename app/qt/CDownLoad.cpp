@@ -52,8 +52,31 @@ void CDownLoad::BuildControls() {
          {dl::kExit, "Exit", "Closes this window"}});
 }
 
+CDownLoad::~CDownLoad() {
+    background_.Stop();
+    logic_.OnClosed();
+}
+
 void CDownLoad::Initialize() {
     logic_.OnInitDialog();
+}
+
+void CDownLoad::InitializeFetching() {
+    logic_.OnInitDialogFetching();
+}
+
+void CDownLoad::RunInBackground(BackgroundWork work) {
+    background_.Start(std::move(work));
+}
+
+void CDownLoad::EndDialogCancel() {
+    reject();
+}
+
+void CDownLoad::done(int result) {
+    background_.Stop();
+    logic_.OnClosed();
+    QDialog::done(result);
 }
 
 QWidget* CDownLoad::Control(int id) const {
@@ -152,13 +175,25 @@ void CDownloadWindowHost::MessageBox(const std::string& text) {
 }
 
 void CDownloadWindowHost::RunDownloadWindow() {
+    Run(false);
+}
+
+void CDownloadWindowHost::OpenAtOnce() {
+    Run(true);
+}
+
+void CDownloadWindowHost::Run(bool fetch) {
     CDownLoad window(
         context_, [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); },
         &mainWindow_);
     if (prepareWindow) {
         prepareWindow(window);
     }
-    window.Initialize();
+    if (fetch) {
+        window.InitializeFetching();
+    } else {
+        window.Initialize();
+    }
     window.exec();
 }
 

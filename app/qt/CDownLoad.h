@@ -4,14 +4,16 @@
 // catalogue, link), "..." is OnBrowse, "&Download" and Enter are OnDownload, the list's
 // item-changed notification is OnEntryChanged; "&Exit", Escape and the close box reject.
 //
-// A download blocks the window, as the logic wants it: the status line is painted before the
-// download starts. A finished download's path goes to `setMainWindowPath`, which the program
+// The catalogue arrives in the background (CDownloadWindow::OnInitDialogFetching); a download
+// of an update file blocks the window, as the logic wants it: the status line is painted before
+// the download starts. A finished download's path goes to `setMainWindowPath`, which the program
 // binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
 // replaceable functions, so tests never block on a modal box.
 //
 // CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
 // the "Connecting server failed." box through the main window's message box, and the download
-// window run modally over the main window.
+// window run modally over the main window. OpenAtOnce() is the Download command of the window
+// program: the download window opens at once and fetches its catalogue itself.
 #pragma once
 
 #include "app/qt/CrenovixDlg.h"
@@ -39,10 +41,19 @@ class CDownLoad final : public QDialog, public IDownloadWindowView {
 public:
     CDownLoad(SOnlineContext& context, std::function<void(const std::string&)> setMainWindowPath,
               QWidget* parent = nullptr);
+    ~CDownLoad() override;
 
-    // The window's initialisation: fills the list from the fetched catalogue (and deletes its
-    // temporary file), selects row 0, points the link at the release notes. Call before showing.
+    // The window's initialisation after OpenDownloadWindow has fetched the catalogue: fills the
+    // list (and deletes its temporary file), selects row 0, points the link at the release
+    // notes. Call before showing.
     void Initialize();
+    // The initialisation of a window that opens at once: the columns, then the catalogue is
+    // fetched in the background while the window already shows ("Loading the list of
+    // updates..."); its answer fills the list as Initialize() does, or shows the connection
+    // failure and closes the window. Call before showing.
+    void InitializeFetching();
+    // True while the catalogue is being fetched.
+    bool Fetching() const { return background_.Busy(); }
 
     QWidget* Control(int id) const;
     CMyListCtrl& List() { return *list_; }
@@ -67,6 +78,11 @@ public:
     std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
     void SetMainWindowPath(const std::string& path) override;
     void EndDialogOk() override;
+    void RunInBackground(BackgroundWork work) override;
+    void EndDialogCancel() override;
+
+    // Closing ends a fetch under way and leaves no temporary file.
+    void done(int result) override;
 
 private:
     void BuildControls();
@@ -79,6 +95,10 @@ private:
     QLineEdit* saveAs_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* download_ = nullptr;
+    CBackgroundJob background_{[this] {
+        QMetaObject::invokeMethod(
+            this, [this] { background_.Deliver(); }, Qt::QueuedConnection);
+    }};
 };
 
 class CDownloadWindowHost final : public IDownloadWindowHost {
@@ -92,8 +112,11 @@ public:
 
     void MessageBox(const std::string& text) override;
     void RunDownloadWindow() override;
+    void OpenAtOnce();
 
 private:
+    void Run(bool fetch);
+
     CrenovixDlg& mainWindow_;
     SOnlineContext& context_;
 };

@@ -206,8 +206,17 @@ bool CrenovixDlg::PumpEvents() {
     return true;
 }
 
+void CrenovixDlg::RunInBackground(BackgroundWork work) {
+    background_.Start(std::move(work));
+}
+
+void CrenovixDlg::StopBackground() {
+    background_.Stop();
+}
+
 void CrenovixDlg::closeEvent(QCloseEvent* event) {
     if (logic_.OnCloseRequested()) {
+        background_.Stop();
         QDialog::closeEvent(event);
     } else {
         event->ignore();
@@ -216,6 +225,7 @@ void CrenovixDlg::closeEvent(QCloseEvent* event) {
 
 void CrenovixDlg::reject() {
     if (logic_.OnCloseRequested()) {
+        background_.Stop();
         QDialog::reject();
     }
 }

@@ -59,6 +59,8 @@ public:
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
+    void RunInBackground(BackgroundWork work) override;
+    void StopBackground() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +75,12 @@ private:
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;
+    // The version check; its answer comes back through the event loop. Stopped when the window
+    // closes and, at the latest, before the window's members go.
+    CBackgroundJob background_{[this] {
+        QMetaObject::invokeMethod(
+            this, [this] { background_.Deliver(); }, Qt::QueuedConnection);
+    }};
 };
 
 } // namespace crenovix::gui

@@ -60,12 +60,12 @@ public:
         MoveToWritableDirectory();
         crenovix::CLinuxOnline online;
         crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists
-        const auto checkForNewRelease = [&online] {
-            return crenovix::NewReleaseAddress(online.context);
+        const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
+            return crenovix::NewReleaseAddress(online.context, cancel);
         };
         const auto openDownloadWindow = [&online, &mainWindow] {
             crenovix::gui::CDownloadWindowHost host(*mainWindow, online.context);
-            crenovix::OpenDownloadWindow(online.context, host);
+            host.OpenAtOnce();
         };
 
         crenovix::gui::CLogindInhibitor inhibitor;

@@ -97,9 +97,24 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         End(IDCANCEL);
         return TRUE;
+    case kBackgroundAnswer:
+        background_.Deliver();
+        return TRUE;
+    case WM_DESTROY:
+        background_.Stop();
+        logic_.OnClosed();
+        return FALSE;
     default:
         return FALSE;
     }
+}
+
+void CDownLoad::RunInBackground(BackgroundWork work) {
+    background_.Start(std::move(work));
+}
+
+void CDownLoad::EndDialogCancel() {
+    End(IDCANCEL);
 }
 
 BOOL CDownLoad::OnInitDialog() {
@@ -107,7 +122,8 @@ BOOL CDownLoad::OnInitDialog() {
     link_.Attach(Control(dl::kReleaseNotesLink));
     ShowIconsAndPicture(ESidePicture::Download);
     CentreOver(hwnd_, GetWindow(hwnd_, GW_OWNER));
-    return logic_.OnInitDialog() ? TRUE : FALSE;
+    const bool focus = fetchCatalogue ? logic_.OnInitDialogFetching() : logic_.OnInitDialog();
+    return focus ? TRUE : FALSE;
 }
 
 void CDownLoad::End(INT_PTR result) {
@@ -227,8 +243,17 @@ void CDownloadWindowHost::MessageBox(const std::string& text) {
 }
 
 void CDownloadWindowHost::RunDownloadWindow() {
+    Run(false);
+}
+
+void CDownloadWindowHost::OpenAtOnce() {
+    Run(true);
+}
+
+void CDownloadWindowHost::Run(bool fetch) {
     CDownLoad window(context_, shell_,
                      [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); });
+    window.fetchCatalogue = fetch;
     if (prepareWindow) {
         prepareWindow(window);
     }

@@ -44,6 +44,11 @@ public:
     CMyListCtrl& List() { return list_; }
     CHyperLink& Link() { return link_; }
     INT_PTR Result() const { return result_; }
+    // Set before the window is made: it opens at once and fetches the catalogue itself in the
+    // background (CDownloadWindow::OnInitDialogFetching) instead of listing one already fetched.
+    bool fetchCatalogue = false;
+    // True while the catalogue is being fetched.
+    bool Fetching() const { return background_.Busy(); }
 
     // Replace these to answer the window's boxes without a person.
     std::function<void(const std::string& text)> messageBoxHandler;
@@ -64,6 +69,8 @@ public:
     std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
     void SetMainWindowPath(const std::string& path) override;
     void EndDialogOk() override;
+    void RunInBackground(BackgroundWork work) override;
+    void EndDialogCancel() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -75,6 +82,9 @@ private:
     CMyListCtrl list_;
     CHyperLink link_;
     INT_PTR result_ = IDCANCEL;
+    // The catalogue fetch; its answer comes back as kBackgroundAnswer. Closing the window stops
+    // it and deletes a catalogue that was never listed.
+    CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};
 };
 
 class CDownloadWindowHost final : public IDownloadWindowHost {
@@ -88,8 +98,12 @@ public:
 
     void MessageBox(const std::string& text) override;
     void RunDownloadWindow() override;
+    // The Download command of the window program: the window opens at once and fetches.
+    void OpenAtOnce();
 
 private:
+    void Run(bool fetch);
+
     CrenovixDlg& mainWindow_;
     SOnlineContext& context_;
     IShell& shell_;

@@ -84,9 +84,20 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
+    case kBackgroundAnswer:
+        background_.Deliver();
+        return TRUE;
     default:
         return FALSE;
     }
+}
+
+void CrenovixDlg::RunInBackground(BackgroundWork work) {
+    background_.Start(std::move(work));
+}
+
+void CrenovixDlg::StopBackground() {
+    background_.Stop();
 }
 
 BOOL CrenovixDlg::OnInitDialog() {
@@ -121,6 +132,7 @@ void CrenovixDlg::OnDestroy() {
     if (notice_ != nullptr) {
         DestroyWindow(notice_);
     }
+    background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
     for (const HDEVNOTIFY notification : notifications_) {
         UnregisterDeviceNotification(notification);

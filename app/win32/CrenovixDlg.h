@@ -35,6 +35,9 @@ namespace crenovix::win32 {
 // program's own message boxes and names the single-instance lock.
 std::string ProgramName();
 
+// Posted by a window's background job when its answer waits (see online/Background.h).
+inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
+
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
     // `shell` opens the release link's target; it must outlive the window.
@@ -75,6 +78,8 @@ public:
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
+    void RunInBackground(BackgroundWork work) override;
+    void StopBackground() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -93,6 +98,9 @@ private:
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
     HWND notice_ = nullptr;
+    // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
+    // destroyed.
+    CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};
 };
 
 } // namespace crenovix::win32

@@ -97,12 +97,12 @@ public:
         crenovix::CWin32Online online;
         crenovix::win32::CWin32Shell shell;
         crenovix::win32::CrenovixDlg* mainWindow = nullptr; // set once the window exists
-        const auto checkForNewRelease = [&online] {
-            return crenovix::NewReleaseAddress(online.context);
+        const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
+            return crenovix::NewReleaseAddress(online.context, cancel);
         };
         const auto openDownloadWindow = [&online, &shell, &mainWindow] {
             crenovix::win32::CDownloadWindowHost host(*mainWindow, online.context, shell);
-            crenovix::OpenDownloadWindow(online.context, host);
+            host.OpenAtOnce();
         };
 
         crenovix::win32::CExecutionStateInhibitor inhibitor;

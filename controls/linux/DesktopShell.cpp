@@ -62,8 +62,10 @@ std::int32_t CodeForXdgOpenExit(int exitCode) {
     }
 }
 
-bool LooksLikeOption(const std::string& target) {
-    return !target.empty() && target.front() == '-';
+// Only web addresses reach an opener (LinkWebAddress); that also keeps out a target that would
+// read as an option.
+bool Refused(const std::string& target) {
+    return !LinkWebAddress(target);
 }
 
 } // namespace
@@ -228,8 +230,8 @@ std::vector<std::string> ApplicationFolders() {
 }
 
 std::int32_t CDesktopShell::OpenUrl(const std::string& url) {
-    if (LooksLikeOption(url)) {
-        return kFileNotFound;
+    if (Refused(url)) {
+        return kLinkRefused;
     }
     const std::vector<std::vector<std::string>> openers{{"xdg-open", url}, {"gio", "open", url}};
     for (const std::vector<std::string>& opener : openers) {
@@ -286,7 +288,10 @@ std::optional<std::string> CDesktopShell::ReadBrowserCommand() {
 
 std::int32_t CDesktopShell::RunCommandLine(const SCommandLine& line) {
     std::vector<std::string> arguments = SplitCommandArguments(line.program);
-    if (arguments.empty() || LooksLikeOption(line.target)) {
+    if (Refused(line.target)) {
+        return kLinkRefused;
+    }
+    if (arguments.empty()) {
         return kFileNotFound;
     }
     arguments.push_back(line.target);

@@ -21,7 +21,7 @@
 //     the opener ended by a signal                           27 "association incomplete or invalid"
 //   gio open exit other than 0                               31
 //   neither xdg-open nor gio installed                       31
-//   a target beginning with "-" (would read as an option)    2, nothing is started
+//   a target that is not a web address (LinkWebAddress)      5, nothing is started
 //   starting a program failed: ENOENT 2, ENOTDIR 3, EACCES or EPERM 5, ENOMEM 8,
 //     ENOEXEC 11, anything else 0
 //   a browser command with no program before the placeholder 2, nothing is started

@@ -1,7 +1,5 @@
 #include "controls/win32/Win32Shell.h"
 
-#include "online/Downloader.h"
-
 #include <windows.h>
 
 #include <shellapi.h>
@@ -13,12 +11,7 @@ namespace crenovix::win32 {
 namespace {
 
 // The shell's "access denied" (SE_ERR_ACCESSDENIED): the reason shown for a refused target.
-constexpr std::int32_t kRefused = 5;
-
-bool IsHostCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '-' || c == ':';
-}
+constexpr std::int32_t kRefused = kLinkRefused;
 
 // The default value of HKEY_CLASSES_ROOT\<subKey>, as REG_SZ or expanded REG_EXPAND_SZ, when it
 // fits into the registry value buffer with its terminating zero.
@@ -56,36 +49,8 @@ std::optional<std::string> ReadDefaultValue(const std::string& subKey) {
 
 } // namespace
 
-std::optional<std::string> ShellWebAddress(std::string_view target) {
-    const bool unsafe = std::any_of(target.begin(), target.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= ' ' || byte == 0x7F || c == '"';
-    });
-    if (target.empty() || unsafe) {
-        return std::nullopt;
-    }
-    if (IsWebAddress(target)) {
-        return std::string(target);
-    }
-    // A bare host name: letters, digits, dots, hyphens and a port up to the first "/", with a
-    // dot in it and no scheme before it.
-    const std::string_view host = target.substr(0, target.find('/'));
-    const std::size_t colon = host.find(':');
-    const std::string_view name = host.substr(0, colon);
-    const std::string_view port =
-        colon == std::string_view::npos ? std::string_view() : host.substr(colon + 1);
-    const bool portOk = colon == std::string_view::npos ||
-                        (!port.empty() && std::all_of(port.begin(), port.end(),
-                                                      [](char c) { return c >= '0' && c <= '9'; }));
-    if (name.empty() || name.find('.') == std::string_view::npos || name.front() == '.' ||
-        name.front() == '-' || !portOk || !std::all_of(host.begin(), host.end(), IsHostCharacter)) {
-        return std::nullopt;
-    }
-    return "http://" + std::string(target);
-}
-
 std::int32_t CWin32Shell::OpenUrl(const std::string& url) {
-    const std::optional<std::string> address = ShellWebAddress(url);
+    const std::optional<std::string> address = LinkWebAddress(url);
     if (!address) {
         return kRefused;
     }
@@ -103,7 +68,7 @@ std::optional<std::string> CWin32Shell::ReadBrowserCommand() {
 }
 
 std::int32_t CWin32Shell::RunCommandLine(const SCommandLine& line) {
-    const std::optional<std::string> address = ShellWebAddress(line.target);
+    const std::optional<std::string> address = LinkWebAddress(line.target);
     if (!address || line.program.find_first_not_of(' ') == std::string::npos) {
         return kRefused;
     }

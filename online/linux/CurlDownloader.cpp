@@ -147,6 +147,7 @@ public:
     }
 
     int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
 
     // Flushes, closes and renames over `target`; 0 or the errno of the step that failed.
     int Commit(const std::string& target) {
@@ -173,6 +174,9 @@ private:
 struct STransfer {
     int fd = -1;
     int writeError = 0;
+    std::size_t received = 0;
+    std::size_t maxBytes = 0;
+    bool tooLarge = false;
     Clock::time_point lastActivity;
 };
 
@@ -180,6 +184,12 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     auto* transfer = static_cast<STransfer*>(user);
     transfer->lastActivity = Clock::now();
     const std::size_t total = size * count;
+    // A body without an announced size (chunked, or one that lies) is counted as it arrives.
+    if (transfer->maxBytes != 0 && total > transfer->maxBytes - transfer->received) {
+        transfer->tooLarge = true;
+        return 0; // makes libcurl stop with CURLE_WRITE_ERROR
+    }
+    transfer->received += total;
     std::size_t written = 0;
     while (written < total) {
         const ssize_t n = ::write(transfer->fd, data + written, total - written);
@@ -213,7 +223,8 @@ CCurlDownloader::CCurlDownloader(const SDownloadLimits& limits) : limits_(limits
     EnsureCurlInitialised();
 }
 
-SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const std::string& path) {
+SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const std::string& path,
+                                                const SDownloadOptions& options) {
     if (url.empty()) {
         return Failure(status::kInvalidUrl, "The address is not a valid web address.",
                        "the address is empty");
@@ -244,6 +255,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     }
     STransfer transfer;
     transfer.fd = part.Fd();
+    transfer.maxBytes = limits_.maxBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     CURL* handle = easy.get();
@@ -264,6 +276,10 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "Crenovix");
+    if (limits_.maxBytes != 0) { // an announced size beyond the limit ends it before the body
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(limits_.maxBytes));
+    }
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, TakeHeader);
@@ -276,6 +292,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     transfer.lastActivity = start;
     std::optional<CURLcode> result;
     std::string timeout;
+    bool cancelled = false;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
@@ -289,6 +306,10 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
             }
         }
         if (result || running == 0) {
+            break;
+        }
+        if (options.cancel != nullptr && options.cancel->Cancelled()) {
+            cancelled = true;
             break;
         }
         const Clock::time_point now = Clock::now();
@@ -307,14 +328,21 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         const auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(std::min(totalEnd, silenceEnd) - now);
         curl_multi_poll(multi.get(), nullptr, 0,
-                        static_cast<int>(std::clamp<long long>(wait.count(), 1, 1000)), nullptr);
+                        static_cast<int>(std::clamp<long long>(wait.count(), 1, kCancelPollMs)),
+                        nullptr);
     }
     long httpCode = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpCode);
     curl_multi_remove_handle(multi.get(), handle);
 
+    if (cancelled) {
+        return {status::kCancelled, kCancelledText};
+    }
     if (!timeout.empty()) {
         return CurlFailure(CURLE_OPERATION_TIMEDOUT, httpCode, timeout);
+    }
+    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        return {status::kTooLarge, TooLargeText(limits_.maxBytes)};
     }
     if (!result) {
         return CurlFailure(CURLE_RECV_ERROR, httpCode, "the transfer ended without a result");
@@ -325,6 +353,11 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     if (*result != CURLE_OK) {
         return CurlFailure(*result, httpCode,
                            errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result));
+    }
+    if (options.check) {
+        if (std::optional<std::string> refusal = options.check(part.Path())) {
+            return {status::kRefusedContent, std::move(refusal)};
+        }
     }
     if (const int error = part.Commit(path); error != 0) {
         return FileFailure(error, path);

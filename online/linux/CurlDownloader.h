@@ -32,6 +32,10 @@
 //               "The secure connection failed."
 //   0x800C0008  the transfer broke off, and every other libcurl error (CURLE_PARTIAL_FILE,
 //               CURLE_RECV_ERROR, CURLE_GOT_NOTHING, ...): "The download broke off."
+//   0x800700DF  the body is longer than SDownloadLimits::maxBytes, announced or counted
+//               (download_status::kTooLarge): "The download is larger than n bytes."
+//   0x800C0008  the caller's check refused the body: the check's text
+//   0x80004004  the cancel token was set: "The download was cancelled."
 //   0x8007000E  out of memory (CURLE_OUT_OF_MEMORY, ENOMEM): "Not enough memory."
 //   0x80070003  target path empty, naming no file, or its folder missing (ENOENT, ENOTDIR,
 //               ENAMETOOLONG): "The folder to save the file in was not found."
@@ -48,7 +52,7 @@
 
 namespace crenovix {
 
-namespace download_status {
+namespace download_status { // beside the shared ones of online/Downloader.h
 inline constexpr std::int32_t kInvalidUrl = static_cast<std::int32_t>(0x800C0002u);
 inline constexpr std::int32_t kCannotConnect = static_cast<std::int32_t>(0x800C0004u);
 inline constexpr std::int32_t kNameNotResolved = static_cast<std::int32_t>(0x800C0005u);
@@ -68,7 +72,9 @@ inline constexpr std::int32_t kFileError = static_cast<std::int32_t>(0x80004005u
 class CCurlDownloader final : public IDownloader {
 public:
     explicit CCurlDownloader(const SDownloadLimits& limits);
-    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path) override;
+    using IDownloader::DownloadToFile;
+    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path,
+                                   const SDownloadOptions& options) override;
 
 private:
     SDownloadLimits limits_;

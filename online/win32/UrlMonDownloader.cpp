@@ -1,5 +1,7 @@
 #include "online/win32/UrlMonDownloader.h"
 
+#include "controls/HyperLink.h"
+
 #include <windows.h>
 
 #include <urlmon.h>
@@ -28,6 +30,17 @@ SDownloadStatus Failure(std::int32_t status) {
     return {status, SystemMessageText(status)};
 }
 
+// Our own reasons carry our texts, the same as on Linux; the others the system's.
+SDownloadStatus OwnFailure(std::int32_t reason, const SDownloadLimits& limits) {
+    if (reason == download_status::kTooLarge) {
+        return {reason, TooLargeText(limits.maxBytes)};
+    }
+    if (reason == download_status::kCancelled) {
+        return {reason, kCancelledText};
+    }
+    return Failure(reason);
+}
+
 SDownloadStatus Win32Failure(DWORD error) {
     return Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(error)));
 }
@@ -51,8 +64,9 @@ std::string Narrow(const wchar_t* text) {
 // download call lasts.
 class CBindWatch final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    explicit CBindWatch(const SDownloadLimits& limits)
-        : limits_(limits), start_(Clock::now()), lastNews_(start_) {}
+    CBindWatch(const SDownloadLimits& limits, const CCancelToken* cancel, std::string partPath)
+        : limits_(limits), cancel_(cancel), partPath_(std::move(partPath)), start_(Clock::now()),
+          lastNews_(start_) {}
 
     // --- IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -98,9 +112,23 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG statusCode,
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                          LPCWSTR statusText) override {
         Touch();
+        if (cancel_ != nullptr && cancel_->Cancelled()) {
+            Abort(download_status::kCancelled);
+            return E_ABORT;
+        }
+        // The bytes so far and, when the server announced it, the whole size; a body without an
+        // announced size is stopped as soon as the count passes the limit.
+        const bool data = statusCode == BINDSTATUS_BEGINDOWNLOADDATA ||
+                          statusCode == BINDSTATUS_DOWNLOADINGDATA ||
+                          statusCode == BINDSTATUS_ENDDOWNLOADDATA;
+        if (data && limits_.maxBytes != 0 &&
+            (progress > limits_.maxBytes || progressMax > limits_.maxBytes)) {
+            Abort(download_status::kTooLarge);
+            return E_ABORT;
+        }
         if (statusCode == BINDSTATUS_REDIRECTING) {
             int redirects = 0;
             {
@@ -166,17 +194,24 @@ public:
     void Watch() {
         std::unique_lock lock(mutex_);
         while (!finished_) {
+            // Not every system reports the bytes as they arrive: the part file's size is looked
+            // at too, so a body past the limit is stopped within a poll.
+            const bool tooLarge = PartFileGrown();
             const Clock::time_point deadline =
                 std::min(start_ + limits_.total, lastNews_ + limits_.silence);
-            if (Clock::now() >= deadline) {
+            const bool cancelled = cancel_ != nullptr && cancel_->Cancelled();
+            if (cancelled || tooLarge || Clock::now() >= deadline) {
                 lock.unlock();
-                Abort(kTimedOut);
+                Abort(cancelled  ? download_status::kCancelled
+                      : tooLarge ? download_status::kTooLarge
+                                 : kTimedOut);
                 lock.lock();
                 // The binding ends on its own thread; wait for that without aborting again.
                 changed_.wait(lock, [this] { return finished_; });
                 return;
             }
-            changed_.wait_until(lock, deadline);
+            changed_.wait_until(
+                lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kCancelPollMs)));
         }
     }
     void Finish() {
@@ -199,6 +234,22 @@ public:
 
 private:
     ~CBindWatch() = default;
+
+    // Called with the lock held. A part file that grew is news from the server as well; true
+    // when it has grown past the limit.
+    bool PartFileGrown() {
+        WIN32_FILE_ATTRIBUTE_DATA written{};
+        if (!GetFileAttributesExA(partPath_.c_str(), GetFileExInfoStandard, &written)) {
+            return false;
+        }
+        const ULONGLONG size =
+            (static_cast<ULONGLONG>(written.nFileSizeHigh) << 32) | written.nFileSizeLow;
+        if (size > partSize_) {
+            partSize_ = size;
+            lastNews_ = Clock::now();
+        }
+        return limits_.maxBytes != 0 && size > limits_.maxBytes;
+    }
 
     void Touch() {
         {
@@ -230,6 +281,9 @@ private:
     }
 
     const SDownloadLimits limits_;
+    const CCancelToken* const cancel_;
+    const std::string partPath_;
+    ULONGLONG partSize_ = 0;
     const Clock::time_point start_;
     std::atomic<ULONG> references_{1};
     std::mutex mutex_;
@@ -370,7 +424,8 @@ std::optional<std::string> SystemMessageText(std::int32_t status) {
     return std::nullopt;
 }
 
-SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const std::string& path) {
+SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const std::string& path,
+                                                  const SDownloadOptions& options) {
     if (!IsWebAddress(url)) {
         return Failure(kInvalidUrl);
     }
@@ -388,7 +443,7 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     HRESULT result = S_OK;
-    CWatchReference watch(new CBindWatch(limits_));
+    CWatchReference watch(new CBindWatch(limits_, options.cancel, part.Path()));
     {
         const CComScope com;
         std::thread watcher([&watch] { watch->Watch(); });
@@ -398,7 +453,10 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     if (const std::int32_t reason = watch->AbortReason(); reason != 0) {
-        return Failure(reason);
+        return OwnFailure(reason, limits_);
+    }
+    if (options.cancel != nullptr && options.cancel->Cancelled()) {
+        return OwnFailure(download_status::kCancelled, limits_);
     }
     if (FAILED(result)) {
         return Failure(static_cast<std::int32_t>(result));
@@ -411,6 +469,18 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
     if (httpStatus >= 400) {
         return Failure(StatusForHttp(httpStatus));
+    }
+    // The count of the progress reports is the first bound; the file's size is the last word.
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    if (limits_.maxBytes != 0 &&
+        GetFileAttributesExA(part.Path().c_str(), GetFileExInfoStandard, &written) &&
+        (written.nFileSizeHigh != 0 || written.nFileSizeLow > limits_.maxBytes)) {
+        return OwnFailure(download_status::kTooLarge, limits_);
+    }
+    if (options.check) {
+        if (std::optional<std::string> refusal = options.check(part.Path())) {
+            return {download_status::kRefusedContent, std::move(refusal)};
+        }
     }
     if (const DWORD error = part.Commit(path); error != 0) {
         return Win32Failure(error);

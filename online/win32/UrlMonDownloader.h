@@ -12,6 +12,11 @@
 // watch thread aborts the binding when the server has been silent, or the whole download has
 // taken, longer than the limits allow.
 //
+// A body longer than SDownloadLimits::maxBytes is stopped when the progress reports pass it (or
+// announce more), and checked once more by the finished file's size; the cancel token is looked
+// at by the watch thread every kCancelPollMs and by each progress report. Both, and the caller's
+// check of the complete body, end with the shared statuses and texts of online/Downloader.h.
+//
 // Statuses are the download call's HRESULTs, negative on failure; our own checks use the same
 // family (the Linux downloader uses the same numbers for the same kinds of failure):
 //   0x800C0002  URL empty or not http/https (INET_E_INVALID_URL)
@@ -40,7 +45,9 @@ namespace crenovix {
 class CUrlMonDownloader final : public IDownloader {
 public:
     explicit CUrlMonDownloader(const SDownloadLimits& limits) : limits_(limits) {}
-    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path) override;
+    using IDownloader::DownloadToFile;
+    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path,
+                                   const SDownloadOptions& options) override;
 
 private:
     SDownloadLimits limits_;

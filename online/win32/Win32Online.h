@@ -1,5 +1,5 @@
 // The program's online services on Windows, made once and kept for the program's life: a
-// downloader for catalogue fetches (bounded so start-up shows the window within 6 s), one for
+// downloader for catalogue fetches (each attempt bounded to 2.5 s), one for
 // update files, the private-profile reader, the server addresses (built in, overridden by the
 // environment) and the program-wide release links. `context` is what the catalogue functions
 // and the download window take.

@@ -14,6 +14,7 @@
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +22,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace crenovix;
 using namespace crenovix::gui;
@@ -109,6 +113,25 @@ int TextWidth(const QWidget& widget, const QString& text) {
 
 } // namespace
 
+// A server that never answers: holds each download until it is cancelled (at most 5 s), writing
+// nothing, as the real downloaders do.
+class CSilentDownloader final : public IDownloader {
+public:
+    using IDownloader::DownloadToFile;
+    SDownloadStatus DownloadToFile(const std::string&, const std::string&,
+                                   const SDownloadOptions& options) override {
+        started = true;
+        for (int waited = 0; waited < 5000; waited += 10) {
+            if (options.cancel != nullptr && options.cancel->Cancelled()) {
+                return {download_status::kCancelled, kCancelledText};
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return {static_cast<std::int32_t>(0x800C000Bu), "The server did not answer in time."};
+    }
+    std::atomic<bool> started{false};
+};
+
 class DownloadWindowTest : public QObject {
     Q_OBJECT
 
@@ -187,6 +210,27 @@ private slots:
         QCOMPARE(w.online.files.calls.size(), 2u);
     }
 
+    // The window shows busy while its catalogue is fetched, and closing it ends the fetch.
+    void closingTheWindowEndsItsFetch() {
+        COnline online;
+        CSilentDownloader silent;
+        SOnlineContext waiting{silent,   online.files, online.ini,
+                               kServers, online.links, online.context.tempFile};
+        CDownLoad window(waiting, {});
+        window.InitializeFetching();
+        window.show();
+        QVERIFY(window.Fetching());
+        QVERIFY(!window.findChild<QPushButton*>("ctl1")->isEnabled());
+        QCOMPARE(window.findChild<QLabel*>("ctl1022")->text(), "Loading the list of updates...");
+        QTRY_VERIFY(silent.started);
+        QElapsedTimer closing;
+        closing.start();
+        window.reject();
+        QVERIFY(closing.elapsed() < 500);
+        QVERIFY(!window.Fetching());
+        QVERIFY(!std::filesystem::exists(online.context.tempFile));
+    }
+
     void theLinkIsSetUpWhenAttached() {
         QWidget parent;
         auto* link = new CHyperLink("", &parent);
@@ -239,7 +283,7 @@ private slots:
     void theLinkColoursFollowThePointerAndTheLastClick() {
         QWidget parent;
         parent.resize(400, 100);
-        auto* link = new CHyperLink("Release notes", &parent);
+        auto* link = new CHyperLink("http://notes.test/", &parent);
         link->setGeometry(10, 10, 200, 20);
         CFakeShell shell;
         link->SetShell(shell);
@@ -264,7 +308,7 @@ private slots:
         // Without a target of its own the link opens its text.
         enter();
         QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
-        QCOMPARE(shell.log, std::vector<std::string>{"open Release notes"});
+        QCOMPARE(shell.log, std::vector<std::string>{"open http://notes.test/"});
         QCOMPARE(colour(), hover);
         leave();
         QCOMPARE(colour(), kVisited);
@@ -314,11 +358,13 @@ private slots:
         SDeviceListState devices;
         CrenovixDlg* mainWindow = nullptr;
         std::function<void(CDownLoad&)> prepare;
-        const auto checkForNewRelease = [&] { return NewReleaseAddress(online.context); };
+        const auto checkForNewRelease = [&](const CCancelToken& cancel) {
+            return NewReleaseAddress(online.context, cancel);
+        };
         const auto openDownloadWindow = [&] {
             CDownloadWindowHost host(*mainWindow, online.context);
             host.prepareWindow = prepare;
-            OpenDownloadWindow(online.context, host);
+            host.OpenAtOnce();
         };
         SMainWindowServices services{enumerator,         bench,  clock, nonces, checkForNewRelease,
                                      openDownloadWindow, nullptr};
@@ -332,21 +378,29 @@ private slots:
         window.Initialize();
         window.show();
 
-        // The start-up check found V2.2: the release link shows, without underline.
+        // The start-up check found V2.2: the release link shows, without underline, once the
+        // answer has arrived.
         auto* releaseLink = window.findChild<CHyperLink*>("ctl1023");
-        QVERIFY(releaseLink->isVisible());
+        QTRY_VERIFY(releaseLink->isVisible());
         QCOMPARE(releaseLink->State().strTarget, "http://primary.test/new");
         QVERIFY(!releaseLink->font().underline());
 
-        // Both servers down: the message, no window.
+        // Both servers down: the window opens busy, then the message, and it closes.
         online.catalogues.contents.clear();
         int windowsOpened = 0;
-        prepare = [&](CDownLoad&) { ++windowsOpened; };
+        prepare = [&](CDownLoad& download) {
+            ++windowsOpened;
+            download.messageBoxHandler = [&](const std::string& text) {
+                boxes.push_back({text, "", EMessageIcon::None, 0});
+            };
+            QTimer::singleShot(5000, &download, &QDialog::reject); // never hang the test
+        };
         QTest::mouseClick(window.findChild<QPushButton*>("ctl1016"), Qt::LeftButton);
         QCOMPARE(boxes.size(), 1u);
         QVERIFY(boxes[0].text.starts_with("Connecting server failed.\n\nError = 0x800C0004"));
-        QCOMPARE(boxes[0].icon, EMessageIcon::None);
-        QCOMPARE(windowsOpened, 0);
+        QCOMPARE(windowsOpened, 1);
+        QVERIFY(!std::filesystem::exists(online.context.tempFile));
+        boxes.clear();
 
         // The window opens, the user types where to save and presses Download.
         online.catalogues.contents[kServers.PrimaryCatalogueUrl()] = kCatalogue;
@@ -362,17 +416,24 @@ private slots:
                 boxes.push_back({text, "", EMessageIcon::None, 0});
             };
             QObject::connect(&download, &QDialog::finished, [&](int code) { result = code; });
-            QTimer::singleShot(0, &download, [&download, &savePath] {
+            // The user waits for the list before typing where to save.
+            auto* ready = new QTimer(&download);
+            QObject::connect(ready, &QTimer::timeout, &download, [&download, &savePath, ready] {
+                if (download.Fetching()) {
+                    return;
+                }
+                ready->stop();
                 auto* saveAs = download.findChild<QLineEdit*>("ctl1002");
                 saveAs->clear();
                 QTest::keyClicks(saveAs, QString::fromStdString(savePath));
                 QTest::mouseClick(download.findChild<QPushButton*>("ctl1"), Qt::LeftButton);
             });
+            ready->start(10);
             QTimer::singleShot(5000, &download, &QDialog::reject); // never hang the test
         };
         QTest::mouseClick(window.findChild<QPushButton*>("ctl1016"), Qt::LeftButton);
         QCOMPARE(result, int(QDialog::Accepted));
-        QCOMPARE(boxes.size(), 1u);
+        QCOMPARE(boxes.size(), 0u);
         QCOMPARE(ReadBytes(savePath), file);
         QCOMPARE(window.GetText(ctl::kPath), savePath);
         QCOMPARE(window.GetText(ctl::kVersionText), "V1.07");

@@ -8,9 +8,13 @@
 #include "app/qt/ProgramServices.h"
 #include "app/qt/TemplateWidgets.h"
 #include "device/SerialEnumeration.h"
+#include "net/LoopbackHttpServer.h"
+#include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"
+#include "online/linux/CurlDownloader.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "support/CurrentDirectory.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
@@ -33,7 +37,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
@@ -181,6 +187,74 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
+    // The window never waits on the network: with servers that accept and never answer, it is
+    // shown and handles events as soon as with no server configured at all, shows the link when
+    // the answer comes, and closing it during the check ends the check and leaves no file.
+    void startUpDoesNotWaitForTheServers() {
+        using Clock = std::chrono::steady_clock;
+        nettest::CScopedEnvironment environment;
+        nettest::KeepLoopbackOffProxies(environment);
+        const std::filesystem::path folder = dir_.Path() / "start-up";
+        std::filesystem::create_directory(folder);
+        const CCurrentDirectory inFolder(folder); // where the catalogue's temporary file goes
+        nettest::CLoopbackHttpServer server;
+        nettest::CLoopbackHttpServer::SRoute silent;
+        silent.mode = nettest::CLoopbackHttpServer::SRoute::EMode::Silent;
+        server.Route(kCataloguePath, silent);
+        CCurlDownloader catalogues(kCatalogueDownloadLimits);
+        CCurlDownloader files(kFileDownloadLimits);
+        CIniFileReader ini;
+        ReleaseLinkTable links{};
+        SOnlineContext online{catalogues, files, ini, {server.BaseUrl(), server.BaseUrl()}, links};
+
+        double withoutServer = 0;
+        int requests = 0;
+        // Twice each, side by side: the first window of a process pays for fonts and styles.
+        for (const bool withServer : {false, true, false, true}) {
+            CVirtualClock clock;
+            sim::CSimBench bench{clock};
+            CDeviceEnumerator enumerator{bench, bench};
+            CFixedNonces nonces{{1}};
+            SDeviceListState devices;
+            std::function<std::optional<std::string>(const CCancelToken&)> check;
+            if (withServer) {
+                check = [&online](const CCancelToken& cancel) {
+                    return NewReleaseAddress(online, cancel);
+                };
+            }
+            const Clock::time_point start = Clock::now();
+            gui::CrenovixDlg window{devices,
+                                    {enumerator, bench, clock, nonces, check, {}, nullptr}};
+            window.Initialize();
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            bool answered = false;
+            QTimer::singleShot(0, &window, [&answered] { answered = true; });
+            QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+            const auto shown = std::chrono::duration<double, std::milli>(Clock::now() - start);
+            qInfo("shown and answering after %.1f ms (%s)", shown.count(),
+                  withServer ? "a server that never answers" : "no server configured");
+            // The goal is 500 ms; the bound leaves room for a loaded test machine and still
+            // fails a window that waits for one fetch attempt (2.5 s).
+            QVERIFY(shown.count() < 1500);
+            if (!withServer) {
+                withoutServer = shown.count();
+            } else {
+                QVERIFY(shown.count() < withoutServer + 250);
+            }
+
+            if (withServer) { // closed while the check waits for the server
+                ++requests;
+                QTRY_COMPARE(server.Requests(kCataloguePath), requests);
+            }
+            const Clock::time_point closing = Clock::now();
+            window.close();
+            QVERIFY(Clock::now() - closing < std::chrono::milliseconds(500));
+            QVERIFY(std::filesystem::is_empty(folder));
+        }
+        QCOMPARE(server.Requests(kCataloguePath), 2); // no second attempt after the close
+    }
+
     void updateWaitsForACharger() {
         CWindowBench w("");
         QCOMPARE(w.Lines(), QStringList{"Device not found!"});

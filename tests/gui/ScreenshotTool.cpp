@@ -62,7 +62,9 @@ ReleaseURL3=http://www.kavro.example/UploadFiles/K8_V1.01.txt
 
 class CCatalogueOnlyDownloader final : public crenovix::IDownloader {
 public:
-    crenovix::SDownloadStatus DownloadToFile(const std::string&, const std::string& path) override {
+    using crenovix::IDownloader::DownloadToFile;
+    crenovix::SDownloadStatus DownloadToFile(const std::string&, const std::string& path,
+                                             const crenovix::SDownloadOptions&) override {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << kCatalogue;
         return {};
     }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 using namespace crenovix;
 using namespace crenovix::nettest;
@@ -64,7 +65,7 @@ protected:
 };
 
 TEST_F(CurlDownloaderTest, AWholeFileReplacesTheTargetKeepingItsPermissions) {
-    const std::string payload = RandomBytes(600 * 1024);
+    const std::string payload = RandomBytes(kMaxUpdateFileBytes);
     server_.Serve("/fw.bin", payload);
     const std::string target = dir_.File("fw.bin");
     std::ofstream(target) << "old contents";
@@ -185,6 +186,42 @@ TEST_F(CurlDownloaderTest, SilenceAndSlowTransfersEndAtTheirLimits) {
     EXPECT_GE(elapsed, 390ms);
     EXPECT_LT(elapsed, 1000ms);
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"existing.bin"});
+}
+
+// A catalogue past the INI reader's limit and a cancel from another thread end the download
+// without a trace, and an existing file stays.
+TEST_F(CurlDownloaderTest, OverlongAndCancelledDownloadsLeaveNothing) {
+    const std::string existing = dir_.File("existing.ini");
+    std::ofstream(existing) << "precious";
+    CLoopbackHttpServer::SRoute flood;
+    flood.mode = CLoopbackHttpServer::SRoute::EMode::Generate;
+    flood.length = kMaxCatalogueBytes + 1;
+    server_.Route("/flood", flood);
+    CCurlDownloader catalogues(kCatalogueDownloadLimits);
+    const SDownloadStatus tooLarge = catalogues.DownloadToFile(Url("/flood"), existing);
+    EXPECT_EQ(tooLarge.status, status::kTooLarge);
+    EXPECT_EQ(tooLarge.text, "The download is larger than 1048576 bytes.");
+
+    CLoopbackHttpServer::SRoute silent;
+    silent.mode = CLoopbackHttpServer::SRoute::EMode::Silent;
+    server_.Route("/silent", silent);
+    CCancelToken token;
+    SDownloadOptions cancellable;
+    cancellable.cancel = &token;
+    std::thread canceller([&token] {
+        std::this_thread::sleep_for(100ms);
+        token.Cancel();
+    });
+    const Clock::time_point start = Clock::now();
+    const SDownloadStatus cancelled =
+        downloader_.DownloadToFile(Url("/silent"), existing, cancellable);
+    canceller.join();
+    EXPECT_EQ(cancelled.status, status::kCancelled);
+    EXPECT_EQ(cancelled.text, "The download was cancelled.");
+    EXPECT_LT(Clock::now() - start, 100ms + std::chrono::milliseconds(3 * kCancelPollMs));
+
+    EXPECT_EQ(ReadFile(existing), "precious");
+    EXPECT_EQ(FolderContents(), std::vector<std::string>{"existing.ini"});
 }
 
 TEST_F(CurlDownloaderTest, RefusedConnectionsAndBadAddressesFailAtOnce) {

@@ -1,5 +1,6 @@
 #include "net/LoopbackHttpServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -34,15 +35,16 @@ bool Readable(int fd, int ms) {
     return ::poll(&entry, 1, ms) > 0;
 }
 
-void SendAll(int fd, const std::string& data) {
+bool SendAll(int fd, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
         const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
-            return; // the client went away
+            return false; // the client went away
         }
         sent += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 const char* Reason(int status) {
@@ -148,13 +150,28 @@ void CLoopbackHttpServer::Handle(int connection) {
         WaitForClientToLeave(connection);
         return;
     }
-    std::string head = "HTTP/1.0 " + std::to_string(route.status) + " " + Reason(route.status) +
-                       "\r\nContent-Length: " + std::to_string(route.body.size()) +
-                       "\r\nContent-Type: application/octet-stream\r\n";
+    const bool generated = route.mode == SRoute::EMode::Generate;
+    std::string head =
+        "HTTP/1.0 " + std::to_string(route.status) + " " + Reason(route.status) + "\r\n";
+    if (!generated || route.announce) {
+        head += "Content-Length: " + std::to_string(generated ? route.length : route.body.size()) +
+                "\r\n";
+    }
+    head += "Content-Type: application/octet-stream\r\n";
     if (!route.location.empty()) {
         head += "Location: " + route.location + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
+    if (generated) {
+        // Made as it is sent, 64 KiB at a time, until the length or the client gives up.
+        const std::string block(64 * 1024, 'G');
+        bool open = SendAll(connection, head);
+        for (std::size_t sent = 0; open && sent < route.length && !stop_; sent += block.size()) {
+            open =
+                SendAll(connection, block.substr(0, std::min(block.size(), route.length - sent)));
+        }
+        return;
+    }
     if (route.mode == SRoute::EMode::BreakOff || route.mode == SRoute::EMode::Stall) {
         SendAll(connection, head + route.body.substr(0, route.breakAfter));
         if (route.mode == SRoute::EMode::Stall) {

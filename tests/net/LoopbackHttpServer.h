@@ -2,8 +2,9 @@
 //
 // Each path answers as scripted: a status and body (with Content-Length), a redirect, silence
 // (the request is read and never answered until the client gives up), a body that breaks off
-// after some bytes although Content-Length promised more, or one that stalls there with the
-// connection kept open. Unknown paths answer 404. It binds
+// after some bytes although Content-Length promised more, one that stalls there with the
+// connection kept open, or a body of `length` bytes made while it is sent (never held whole),
+// with or without its size announced. Unknown paths answer 404. It binds
 // an ephemeral port on the loopback address only; every wait of its thread is bounded (poll with
 // 50 ms steps), and the destructor stops and joins it.
 //
@@ -22,12 +23,14 @@ namespace crenovix::nettest {
 class CLoopbackHttpServer {
 public:
     struct SRoute {
-        enum class EMode { Serve, Silent, BreakOff, Stall };
+        enum class EMode { Serve, Silent, BreakOff, Stall, Generate };
         EMode mode = EMode::Serve;
         int status = 200;
         std::string body;
         std::string location;       // for 3xx answers
         std::size_t breakAfter = 0; // BreakOff, Stall: bytes of the body sent before it stops
+        std::size_t length = 0;     // Generate: the body's length
+        bool announce = false;      // Generate: with Content-Length
     };
 
     CLoopbackHttpServer();

@@ -8,6 +8,7 @@
 #include "online/linux/CurlDownloader.h"
 #include "support/CurrentDirectory.h"
 #include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
 
 #include <gtest/gtest.h>
 
@@ -178,13 +179,46 @@ TEST_F(CommandLineTest, CatalogueShowsTheNewerVersionAndOneLinePerEntry) {
 TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
     CLoopbackHttpServer server;
     server.Serve(kCatalogue, CatalogueOn(server));
-    server.Serve("/files/k6.bin", "K6 firmware");
     const CClosedPort down;
     UseServers(down.BaseUrl(), server.BaseUrl());
 
+    // Only an update file of at most 512 KiB replaces a file: a huge body (with or without its
+    // size announced) is stopped, a short one refused, and the old file stays byte for byte.
+    const std::vector<std::uint8_t> firmware =
+        Pack(EPackVariant::TripleDes, SHeaderFields{}, PatternPayload(4096, 7)).bytes;
+    const std::string old = "an older update file";
+    std::ofstream(dir_.File("saved.bin")) << old;
+    CLoopbackHttpServer::SRoute huge;
+    huge.mode = CLoopbackHttpServer::SRoute::EMode::Generate;
+    huge.length = std::size_t{1} << 30;
+    struct SCase {
+        CLoopbackHttpServer::SRoute route;
+        std::string message;
+    };
+    CLoopbackHttpServer::SRoute announced = huge;
+    announced.announce = true;
+    CLoopbackHttpServer::SRoute tiny;
+    tiny.body = "K6 fw";
+    for (const SCase& refused :
+         {SCase{huge, "Error = 0x800700DF\n\nThe download is larger than 524288 bytes."},
+          SCase{announced, "Error = 0x800700DF\n\nThe download is larger than 524288 bytes."},
+          SCase{tiny, "Error = 0x800C0008\n\nThe downloaded file is not an update file (File "
+                      "format error!)."}}) {
+        server.Route("/files/k6.bin", refused.route);
+        err_.str("");
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(Run(cli::RunDownload, {"0", "saved.bin"}), 1);
+        EXPECT_LT(Clock::now() - start, 5s);
+        EXPECT_NE(err_.str().find("Download failed.\n\n" + refused.message), std::string::npos)
+            << err_.str();
+        EXPECT_EQ(ReadFile(dir_.File("saved.bin")), old);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+    }
+    server.Serve("/files/k6.bin", std::string(firmware.begin(), firmware.end()));
+    out_.str("");
     EXPECT_EQ(Run(cli::RunDownload, {"0", "saved.bin"}), 0) << err_.str();
     EXPECT_EQ(out_.str(), "saved.bin\n");
-    EXPECT_EQ(ReadFile(dir_.File("saved.bin")), "K6 firmware");
+    EXPECT_EQ(ReadBytes(dir_.File("saved.bin")), firmware);
 
     EXPECT_EQ(Run(cli::RunDownload, {"1", "other.bin"}), 1); // the server has no k8.bin
     EXPECT_NE(err_.str().find("Download failed.\n\nError = 0x800C0006\n\n"), std::string::npos)

@@ -134,8 +134,8 @@ protected:
 TEST_F(DesktopShellTest, TheDesktopOpenerGetsTheAddressAsOneArgument) {
     Script("xdg-open", "exit 0");
     DefaultBrowser(Script("browser", "exit 0") + " %u");
-    EXPECT_EQ(OpenTarget(shell_, "http://a.test/x y?q=$HOME"), 33);
-    EXPECT_EQ(ArgsOf("xdg-open"), std::vector<std::string>{"http://a.test/x y?q=$HOME"});
+    EXPECT_EQ(OpenTarget(shell_, "http://a.test/x;y?q=$HOME&r=`id`"), 33);
+    EXPECT_EQ(ArgsOf("xdg-open"), std::vector<std::string>{"http://a.test/x;y?q=$HOME&r=`id`"});
     EXPECT_FALSE(std::filesystem::exists(ArgsFile("xdg-mime")));
     EXPECT_FALSE(std::filesystem::exists(ArgsFile("browser")));
 }
@@ -222,11 +222,21 @@ TEST_F(DesktopShellTest, StartingTheBrowserReportsWhyItFailed) {
     EXPECT_EQ(shell_.RunCommandLine({"  ", "http://a.test"}), 2); // no program before the "%1"
 }
 
-TEST_F(DesktopShellTest, ATargetThatLooksLikeAnOptionIsNeverPassedOn) {
+// Catalogue texts that are no web addresses never reach the opener or the browser, whichever
+// way they come: a click, or a direct call.
+TEST_F(DesktopShellTest, OnlyWebAddressesArePassedOn) {
     Script("xdg-open", "exit 0");
     const std::string browser = Script("browser", "exit 0");
-    EXPECT_EQ(shell_.OpenUrl("--help"), 2);
-    EXPECT_EQ(shell_.RunCommandLine({browser, "-remote-debugging"}), 2);
+    DefaultBrowser(browser + " %u");
+    for (const char* target : {"file:///etc/passwd", "/usr/bin/xterm", "smb://server/share/x",
+                               "ssh://host", "--help", "-remote-debugging"}) {
+        SHyperLinkState link;
+        link.strTarget = target;
+        const std::int32_t code = ClickLink(link, shell_);
+        EXPECT_EQ(OpenErrorText(code), OpenErrorText(kLinkRefused)) << target;
+        EXPECT_EQ(shell_.OpenUrl(target), kLinkRefused) << target;
+        EXPECT_EQ(shell_.RunCommandLine({browser, target}), kLinkRefused) << target;
+    }
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(std::filesystem::exists(ArgsFile("xdg-open")));
     EXPECT_FALSE(std::filesystem::exists(ArgsFile("browser")));

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crenovix::testsupport {
@@ -30,6 +31,8 @@ public:
     std::vector<SSaveDialogRequest> saveDialogs;
     std::optional<std::string> mainWindowPath;
     bool closedOk = false;
+    bool closedCancel = false;
+    BackgroundWork background; // waits here until the test runs it
 
     // Routes the list's notification to `window`, as the toolkit's signal would.
     void Attach(CDownloadWindow& window) {
@@ -56,6 +59,16 @@ public:
     }
     void SetMainWindowPath(const std::string& path) override { mainWindowPath = path; }
     void EndDialogOk() override { closedOk = true; }
+    void RunInBackground(BackgroundWork work) override { background = std::move(work); }
+    void EndDialogCancel() override { closedCancel = true; }
+    // Runs the waiting work; its answer too unless `answer` is false (the window closed first).
+    void RunBackground(bool answer = true) {
+        const CCancelToken running;
+        const std::function<void()> result = std::exchange(background, nullptr)(running);
+        if (answer && result) {
+            result();
+        }
+    }
 };
 
 } // namespace crenovix::testsupport

@@ -6,6 +6,7 @@
 
 #include "online/Downloader.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -29,7 +30,11 @@ public:
     std::vector<SCall> calls;
     std::function<void(const SCall&)> onDownload;
 
-    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path) override {
+    using IDownloader::DownloadToFile;
+    // Honours the caller's check as a real downloader does: a refused body leaves the target as
+    // it was.
+    SDownloadStatus DownloadToFile(const std::string& url, const std::string& path,
+                                   const SDownloadOptions& options) override {
         calls.push_back({url, path});
         if (onDownload) {
             onDownload(calls.back());
@@ -41,11 +46,22 @@ public:
         if (content == contents.end()) {
             return {kFakeCannotConnect, "The server could not be connected."};
         }
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << content->second;
-        if (!file) {
-            return {static_cast<std::int32_t>(0x80070005u), "Access denied."};
+        const std::string part = path + ".part";
+        {
+            std::ofstream file(part, std::ios::binary | std::ios::trunc);
+            file << content->second;
+            if (!file) {
+                std::filesystem::remove(part);
+                return {static_cast<std::int32_t>(0x80070005u), "Access denied."};
+            }
         }
+        if (options.check) {
+            if (std::optional<std::string> refusal = options.check(part)) {
+                std::filesystem::remove(part);
+                return {download_status::kRefusedContent, refusal};
+            }
+        }
+        std::filesystem::rename(part, path);
         return {0, std::nullopt};
     }
 };

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crenovix::testsupport {
@@ -98,6 +99,25 @@ public:
         }
         return true;
     }
+    // Background work waits in `background` until the test runs it (RunBackground); stopping
+    // it drops it unrun.
+    void RunInBackground(BackgroundWork work) override {
+        Log("background");
+        background = std::move(work);
+    }
+    void StopBackground() override {
+        Log("stop background");
+        background = nullptr;
+    }
+    void RunBackground() {
+        const CCancelToken running;
+        if (const BackgroundWork work = std::exchange(background, nullptr)) {
+            if (const std::function<void()> answer = work(running)) {
+                answer();
+            }
+        }
+    }
+    BackgroundWork background;
 
     void Log(std::string entry) { log.push_back(std::move(entry)); }
 

@@ -24,6 +24,7 @@ TEST(HyperLinkColours, AreStoredAsBlueGreenRed) {
 
 TEST(HyperLinkColours, FollowHoverAndTheLastClick) {
     SHyperLinkState link;
+    link.strTarget = "http://a.test";
     link.crHover = kHighlight;
     CFakeShell shell;
     EXPECT_EQ(LinkTextColour(link), kLinkNormalColour);
@@ -57,12 +58,35 @@ TEST(HyperLinkClick, TargetAndWindowTextStandInForEachOther) {
     AttachLinkText(plain, caption);
     EXPECT_EQ(plain.strTarget, "Kelvorin Release Notes");
     CFakeShell shell;
-    ClickLink(plain, shell);
-    EXPECT_EQ(shell.log.front(), "open Kelvorin Release Notes");
+    shell.openCode = 33;
+    EXPECT_EQ(ClickLink(plain, shell), 5) << "a caption is no web address";
+    EXPECT_TRUE(shell.log.empty());
+}
+
+// Targets come from a catalogue fetched over plain http: only web addresses reach an opener, a
+// bare host name (the catalogue's default "Software" "URL") as an http address.
+TEST(HyperLinkClick, OnlyWebAddressesReachTheOpener) {
+    EXPECT_EQ(LinkWebAddress("HTTPS://a.test/x?y=1"), "HTTPS://a.test/x?y=1");
+    EXPECT_EQ(LinkWebAddress("www.kavro.example:8080/notes"),
+              "http://www.kavro.example:8080/notes");
+    CFakeShell shell;
+    shell.openCode = 33;
+    shell.browserCommand = "browser %1";
+    for (const char* target :
+         {"file:///etc/passwd", "/usr/bin/xterm", "smb://server/share/x", "ssh://host", "http://",
+          "javascript:alert(1)", "-h", "localhost", "http://a.test/a b", "http://x/\" --evil",
+          "http://a.test/\x01", "C:\\windows\\notepad.exe", ""}) {
+        EXPECT_EQ(OpenTarget(shell, target), kLinkRefused) << target;
+    }
+    EXPECT_TRUE(shell.log.empty());
+    EXPECT_EQ(
+        OpenErrorText(kLinkRefused),
+        "Unable to open hyperlink:\n\nThe operating system denied\naccess to the specified file.");
 }
 
 TEST(HyperLinkClick, CodesAbove32MeanOpenedAnd32DoesNot) {
     SHyperLinkState link;
+    link.strTarget = "http://a.test";
     CFakeShell shell;
     shell.openCode = 33;
     EXPECT_EQ(ClickLink(link, shell), 33);
@@ -75,12 +99,13 @@ TEST(HyperLinkClick, CodesAbove32MeanOpenedAnd32DoesNot) {
 TEST(HyperLinkClick, ANegativeShellCodeEndsTheOpenAndCountsAsFailure) {
     // Above 32 when compared unsigned, so the fallback does not run; not above 32 signed.
     SHyperLinkState link;
+    link.strTarget = "http://a.test";
     CFakeShell shell;
     shell.openCode = -5;
     shell.browserCommand = "browser %1";
     EXPECT_EQ(ClickLink(link, shell), -5);
     EXPECT_FALSE(link.bOpened);
-    EXPECT_EQ(shell.log, std::vector<std::string>{"open "});
+    EXPECT_EQ(shell.log, std::vector<std::string>{"open http://a.test"});
 }
 
 TEST(HyperLinkFit, EachAlignmentKeepsItsEdgeOrCentre) {
@@ -149,7 +174,7 @@ TEST(HyperLinkFallback, ACommandLineThatDoesNotFitIsNeverStarted) {
     CFakeShell shell;
     shell.openCode = 2;
     shell.browserCommand = "browser %1";
-    EXPECT_EQ(OpenTarget(shell, std::string(511, 'u')), 2); // 8 + 1 + 511 + 1 = 521
+    EXPECT_EQ(OpenTarget(shell, "http://" + std::string(504, 'u')), 2); // 8 + 1 + 511 + 1 = 521
     EXPECT_TRUE(shell.runs.empty());
     shell.browserCommand = std::string(300, 'p');
     EXPECT_EQ(OpenTarget(shell, "http://a.test"), 2);

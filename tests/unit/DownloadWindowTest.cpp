@@ -5,6 +5,7 @@
 #include "support/FakeDownloadWindowView.h"
 #include "support/FakeDownloader.h"
 #include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,12 @@ protected:
     }
 
     void UserSelects(int row) { view_.list.SelectAndFocusRow(row); }
+
+    static std::string ValidFile() {
+        const std::vector<std::uint8_t> bytes =
+            Pack(EPackVariant::TripleDes, SHeaderFields{}, PatternPayload(640, 3)).bytes;
+        return std::string(bytes.begin(), bytes.end());
+    }
 };
 
 TEST_F(DownloadWindowTest, OpeningSelectsRowZeroAndTheLinkOpensTheReleaseNotes) {
@@ -154,7 +161,7 @@ TEST_F(DownloadWindowTest, ASuccessfulDownloadHandsThePathToTheMainWindowAndClos
     const CCurrentDirectory inTempDir(dir_.Path());
     UserSelects(2);
     view_.saveAs = "bare-name.bin";
-    downloader_.contents["http://files.test/f2.bin"] = "payload";
+    downloader_.contents["http://files.test/f2.bin"] = ValidFile();
     downloader_.onDownload = [this](const CFakeDownloader::SCall&) {
         EXPECT_FALSE(view_.downloadEnabled);
         EXPECT_TRUE(view_.statusShown);
@@ -187,12 +194,89 @@ TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheContro
     EXPECT_TRUE(view_.downloadEnabled);
     EXPECT_FALSE(view_.statusShown);
 
-    // The user tries again, and this time it works.
+    // A body that is not an update file fails too, and the file there stays as it was.
+    std::ofstream(dir_.File("fw.bin")) << "precious";
     downloader_.failures.clear();
-    downloader_.contents["http://files.test/f0.bin"] = "payload";
+    downloader_.contents["http://files.test/f0.bin"] = "short";
+    window_.OnDownload();
+    ASSERT_EQ(view_.boxes.size(), 2u);
+    EXPECT_EQ(view_.boxes[1], "Download failed.\n\nError = 0x800C0008\n\nThe downloaded file is "
+                              "not an update file (File format error!).");
+    EXPECT_FALSE(view_.closedOk);
+    EXPECT_EQ(ReadBytes(dir_.File("fw.bin")),
+              std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+
+    // The user tries again, and this time it works.
+    downloader_.contents["http://files.test/f0.bin"] = ValidFile();
     window_.OnDownload();
     EXPECT_TRUE(view_.closedOk);
     EXPECT_EQ(view_.mainWindowPath, dir_.File("fw.bin"));
+}
+
+// A catalogue's file name is offered as a bare name: never a path, never outside the folder.
+TEST_F(DownloadWindowTest, SuggestedNamesKeepOnlyASafeLastComponent) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"../../x", "x.bin"},
+        {"/abs/x", "x.bin"},
+        {"sub/x", "x.bin"},
+        {"..", ""},
+        {"..\\..\\win", "win.bin"},
+        {"a:b*c?\"|<>", "a_b_c_____.bin"},
+        {" .hidden. ", "hidden.bin"},
+        {"fw-k6_(2)+", "fw-k6_(2)+.bin"},
+        {"x/", ""},
+    };
+    std::string catalogue = "[File List]\nCountEx=9\n";
+    for (int n = 0; n < 9; ++n) {
+        catalogue += Entry(n, cases[n].first, "");
+    }
+    Open(catalogue);
+    for (int n = 0; n < 9; ++n) {
+        UserSelects(n);
+        EXPECT_EQ(view_.saveAs, cases[n].second) << cases[n].first;
+    }
+    UserSelects(0);
+    window_.OnBrowse();
+    EXPECT_EQ(view_.saveDialogs.back().initialName, "x");
+}
+
+// The windows open before the catalogue is here: busy, then filled; or the connection failure
+// and closed; closing while it is fetched leaves no temporary file.
+TEST_F(DownloadWindowTest, OpeningAtOnceFetchesTheCatalogueInTheBackground) {
+    downloader_.contents[kServers.PrimaryCatalogueUrl()] =
+        "[File List]\nCountEx=1\n" + Entry(0, "fw-k6", "K6 notes");
+    view_.Attach(window_);
+    EXPECT_TRUE(window_.OnInitDialogFetching());
+    EXPECT_EQ(view_.list.columns.size(), 6u);
+    EXPECT_TRUE(view_.list.rows.empty());
+    EXPECT_TRUE(view_.statusShown);
+    EXPECT_EQ(view_.statusText, "Loading the list of updates...");
+    EXPECT_FALSE(view_.downloadEnabled);
+    EXPECT_TRUE(downloader_.calls.empty()) << "nothing is fetched on the window's thread";
+    view_.RunBackground();
+    EXPECT_EQ(view_.list.rows.size(), 1u);
+    EXPECT_EQ(view_.saveAs, "fw-k6.bin");
+    EXPECT_EQ(view_.linkTarget, kNotesUrl);
+    EXPECT_FALSE(view_.statusShown);
+    EXPECT_TRUE(view_.downloadEnabled);
+    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+
+    CFakeDownloadWindowView closing;
+    CDownloadWindow early(closing, context_);
+    early.OnInitDialogFetching();
+    closing.RunBackground(false); // fetched, but the window closed before the answer
+    EXPECT_TRUE(std::filesystem::exists(context_.tempFile));
+    early.OnClosed();
+    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+
+    CFakeDownloadWindowView failing;
+    CDownloadWindow down(failing, context_);
+    downloader_.contents.clear();
+    down.OnInitDialogFetching();
+    failing.RunBackground();
+    ASSERT_EQ(failing.boxes.size(), 1u);
+    EXPECT_EQ(failing.boxes[0].rfind("Connecting server failed.\n\nError = 0x800C0004", 0), 0u);
+    EXPECT_TRUE(failing.closedCancel);
 }
 
 TEST_F(DownloadWindowTest, WithoutASelectionTheEmptyAddressFails) {

@@ -50,7 +50,7 @@ protected:
                                  bench_,
                                  clock_,
                                  nonces_,
-                                 [this] {
+                                 [this](const CCancelToken&) {
                                      view_.Log("version check");
                                      return newRelease_;
                                  },
@@ -91,31 +91,23 @@ TEST_F(MainWindowLogicTest, InitDialogRunsItsStepsInOrder) {
     newRelease_ = "https://example.invalid/release";
     logic_.OnInitDialog();
     EXPECT_EQ(scripted_.probeArgs, std::vector<bool>{false}) << "the box is cleared first";
-    EXPECT_EQ(view_.log, (std::vector<std::string>{"untick 1006",
-                                                   "disable 1",
-                                                   "hide 1005",
-                                                   "hide 1015",
-                                                   "hide 1013",
-                                                   "hide 1014",
-                                                   "hide 1012",
-                                                   "text 1008=",
-                                                   "text 1009=",
-                                                   "text 1010=",
-                                                   "hide 1011",
-                                                   "clear list",
-                                                   "insert 0 Device not found!",
-                                                   "disable 1",
-                                                   "select 0",
-                                                   "version check",
-                                                   "link https://example.invalid/release",
-                                                   "show 1023",
-                                                   "hide 1025",
-                                                   "hide 1026"}));
+    EXPECT_EQ(view_.log, (std::vector<std::string>{
+                             "untick 1006", "disable 1", "hide 1005", "hide 1015", "hide 1013",
+                             "hide 1014", "hide 1012", "text 1008=", "text 1009=", "text 1010=",
+                             "hide 1011", "clear list", "insert 0 Device not found!", "disable 1",
+                             "select 0", "hide 1023", "hide 1025", "hide 1026", "background"}))
+        << "the window shows before the version check has answered";
+    view_.log.clear();
+    view_.RunBackground();
+    EXPECT_EQ(view_.log,
+              (std::vector<std::string>{"version check", "link https://example.invalid/release",
+                                        "show 1023"}));
 
     newRelease_.reset();
     view_.log.clear();
     scripted_.result = {Charger("A1")};
     logic_.OnInitDialog();
+    view_.RunBackground();
     EXPECT_FALSE(view_.IsVisible(ctl::kReleaseLink));
     EXPECT_FALSE(UpdateEnabled()) << "no file is loaded yet";
     EXPECT_EQ(view_.lines, std::vector<std::string>{"Type: Kelvorin K4, S/N:A1"});

@@ -5,8 +5,10 @@
 #include "online/win32/UrlMonDownloader.h"
 #include "WinsockHttpServer.h"
 #include "online/Catalogue.h"
+#include "online/DownloadWindow.h"
 #include "online/win32/PrivateProfileReader.h"
 #include "support/TempDir.h"
+#include "support/UpdateFilePacker.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace crenovix {
 namespace {
@@ -129,6 +132,62 @@ TEST_F(UrlMonDownloaderTest, ASilentServerIsGivenUpAtTheLimit) {
     EXPECT_GE(took, 900ms);
     EXPECT_LT(took, 4s);
     ExpectTargetUntouched();
+}
+
+// Only an update file of at most 512 KiB replaces the target: a huge body (size announced or
+// not) is stopped, a short one refused by the update-file check, a valid one taken; a cancel
+// from another thread ends a download within its poll.
+TEST_F(UrlMonDownloaderTest, OnlyABoundedUpdateFileReplacesTheTarget) {
+    const std::vector<std::uint8_t> firmware =
+        testsupport::Pack(testsupport::EPackVariant::TripleDes, testsupport::SHeaderFields{},
+                          testsupport::PatternPayload(4096, 7))
+            .bytes;
+    server_.Route("/huge", {false, 200, "", "", std::size_t{1} << 30});
+    server_.Route("/announced", {false, 200, "", "", std::size_t{1} << 30, true});
+    server_.Route("/tiny", {false, 200, "K6 fw", ""});
+    server_.Route("/valid", {false, 200, std::string(firmware.begin(), firmware.end()), ""});
+    server_.Route("/silent", {true, 200, "", ""});
+    // Room for a slow first start of the system's download code on a loaded test machine.
+    CUrlMonDownloader downloader(SDownloadLimits{20s, 20s, 50s, 5, kMaxUpdateFileBytes});
+    SDownloadOptions options;
+    options.check = CheckDownloadedUpdateFile;
+
+    for (const char* path : {"/huge", "/announced"}) {
+        const Clock::time_point start = Clock::now();
+        const SDownloadStatus status =
+            downloader.DownloadToFile(server_.BaseUrl() + path, target_, options);
+        EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800700DFu) << path;
+        EXPECT_EQ(status.text, "The download is larger than 524288 bytes.");
+        EXPECT_LT(Clock::now() - start, 20s);
+        ExpectTargetUntouched();
+    }
+    const SDownloadStatus tiny =
+        downloader.DownloadToFile(server_.BaseUrl() + "/tiny", target_, options);
+    EXPECT_EQ(static_cast<std::uint32_t>(tiny.status), 0x800C0008u);
+    EXPECT_EQ(tiny.text, "The downloaded file is not an update file (File format error!).");
+    ExpectTargetUntouched();
+
+    const SDownloadStatus valid =
+        downloader.DownloadToFile(server_.BaseUrl() + "/valid", target_, options);
+    EXPECT_FALSE(valid.Failed()) << std::hex << valid.status;
+    EXPECT_EQ(testsupport::ReadBytes(target_), firmware);
+
+    // Last: the test's server serves one connection at a time, and stays with a silent one until
+    // the client's end closes.
+    CCancelToken token;
+    SDownloadOptions cancellable;
+    cancellable.cancel = &token;
+    std::thread canceller([&token] {
+        std::this_thread::sleep_for(200ms);
+        token.Cancel();
+    });
+    const Clock::time_point start = Clock::now();
+    const SDownloadStatus cancelled =
+        downloader.DownloadToFile(server_.BaseUrl() + "/silent", target_, cancellable);
+    canceller.join();
+    EXPECT_EQ(static_cast<std::uint32_t>(cancelled.status), 0x80004004u);
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(testsupport::ReadBytes(target_), firmware);
 }
 
 // Start-up against two servers that never answer: the version check gives up within the time

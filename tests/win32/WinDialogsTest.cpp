@@ -533,7 +533,12 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
     EXPECT_TRUE(mainWindowPaths_.empty());
 
-    downloader_.contents["http://files.test/f2.bin"] = "firmware";
+    const std::vector<std::uint8_t> firmware =
+        testsupport::Pack(testsupport::EPackVariant::TripleDes, testsupport::SHeaderFields{},
+                          testsupport::PatternPayload(640, 3))
+            .bytes;
+    downloader_.contents["http://files.test/f2.bin"] =
+        std::string(firmware.begin(), firmware.end());
     SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
     EXPECT_EQ(window_.Handle(), nullptr);
     EXPECT_EQ(window_.Result(), IDOK);

@@ -1,9 +1,10 @@
 // A small HTTP/1.0 server on 127.0.0.1 written with winsock, for the download tests under wine.
 //
-// Each path answers as scripted: a status and body (with Content-Length), a redirect, or
-// silence (the request is read and never answered until the client gives up or the server
-// stops). Unknown paths answer 404. One connection is served at a time on a thread of its own;
-// every wait is bounded (select with 50 ms steps) and the destructor stops and joins the thread.
+// Each path answers as scripted: a status and body (with Content-Length), a redirect, silence
+// (the request is read and never answered until the client gives up or the server stops), or a
+// body of `generate` bytes made while it is sent, without Content-Length unless `announce`. Unknown
+// paths answer 404. One connection is served at a time on a thread of its own; every wait is
+// bounded (select with 50 ms steps) and the destructor stops and joins the thread.
 #pragma once
 
 #include <winsock2.h>
@@ -25,6 +26,8 @@ public:
         int status = 200;
         std::string body;
         std::string location; // for 3xx answers
+        std::size_t generate = 0;
+        bool announce = false;
     };
 
     CWinsockHttpServer() {
@@ -116,6 +119,21 @@ private:
                 if (Readable(connection) && recv(connection, chunk, sizeof chunk, 0) <= 0) {
                     return;
                 }
+            }
+            return;
+        }
+        if (route.generate != 0) {
+            std::string head = "HTTP/1.0 200 Scripted\r\nContent-Type: application/octet-stream\r\n"
+                               "Cache-Control: no-store\r\nConnection: close\r\n";
+            if (route.announce) {
+                head += "Content-Length: " + std::to_string(route.generate) + "\r\n";
+            }
+            head += "\r\n";
+            bool open = send(connection, head.data(), static_cast<int>(head.size()), 0) > 0;
+            const std::string block(64 * 1024, 'G');
+            for (std::size_t sent = 0; open && !stop_ && sent < route.generate;
+                 sent += block.size()) {
+                open = send(connection, block.data(), static_cast<int>(block.size()), 0) > 0;
             }
             return;
         }

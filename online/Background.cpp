@@ -1,0 +1,60 @@
+#include "online/Background.h"
+
+namespace crenovix {
+
+void CBackgroundJob::Start(BackgroundWork work) {
+    Stop();
+    cancel_ = std::make_unique<CCancelToken>();
+    {
+        const std::lock_guard lock(mutex_);
+        busy_ = true;
+    }
+    thread_ = std::thread([this, work = std::move(work), cancel = cancel_.get()] {
+        std::function<void()> answer = work(*cancel);
+        {
+            const std::lock_guard lock(mutex_);
+            if (cancel->Cancelled()) {
+                return; // stopped: the window no longer waits for it
+            }
+            answer_ = answer ? std::move(answer) : [] {};
+        }
+        wake_();
+    });
+}
+
+void CBackgroundJob::Deliver() {
+    std::function<void()> answer;
+    {
+        const std::lock_guard lock(mutex_);
+        if (!answer_) {
+            return;
+        }
+        answer = std::move(answer_);
+        answer_ = nullptr;
+        busy_ = false;
+    }
+    if (thread_.joinable()) {
+        thread_.join(); // it has handed over its answer and is ending
+    }
+    answer();
+}
+
+void CBackgroundJob::Stop() {
+    if (cancel_ != nullptr) {
+        const std::lock_guard lock(mutex_);
+        cancel_->Cancel();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    const std::lock_guard lock(mutex_);
+    answer_ = nullptr;
+    busy_ = false;
+}
+
+bool CBackgroundJob::Busy() const {
+    const std::lock_guard lock(mutex_);
+    return busy_;
+}
+
+} // namespace crenovix
