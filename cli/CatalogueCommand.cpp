@@ -2,13 +2,17 @@
 // a terminal, on the same catalogue and download logic and the same servers (built in, or the
 // CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Platform.h"
 #include "cli/PrintableText.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 namespace crenovix::cli {
 
@@ -19,6 +23,39 @@ void AddColumns(IReportListView& list) {
         list.InsertColumn(static_cast<int>(column), kDownloadColumns[column].heading,
                           kDownloadColumns[column].widthPx);
     }
+}
+
+// While it lives, an interrupt cancels the fetch or download under way instead of ending the
+// program: the downloader then removes its part file (within its cancel poll), so an interrupted
+// download leaves neither a part file nor a changed target behind.
+class CInterruptCancels {
+public:
+    explicit CInterruptCancels(CCancelToken& token)
+        : watcher_([this, &token] {
+              while (!stop_.load()) {
+                  if (CInterruptCounter::Count() > 0) {
+                      token.Cancel();
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          }) {}
+    ~CInterruptCancels() {
+        stop_ = true;
+        watcher_.join();
+    }
+    CInterruptCancels(const CInterruptCancels&) = delete;
+    CInterruptCancels& operator=(const CInterruptCancels&) = delete;
+
+private:
+    CInterruptCounter interrupts_; // first: the watcher inherits its signal mask
+    std::atomic<bool> stop_{false};
+    std::thread watcher_;
+};
+
+int InterruptedOnline(std::ostream& err) {
+    err << "crenovix-cli: interrupted; nothing was saved\n";
+    return kExitInterrupted;
 }
 
 std::optional<int> ParseIndex(const std::string& text) {
@@ -110,7 +147,16 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
     }
     COnlineServices online;
     SOnlineContext& context = online.context;
-    const SDownloadStatus status = FetchCatalogue(context);
+    CCancelToken cancel;
+    context.cancel = &cancel;
+    SDownloadStatus status;
+    {
+        const CInterruptCancels interrupts(cancel);
+        status = FetchCatalogue(context);
+    }
+    if (cancel.Cancelled()) {
+        return InterruptedOnline(err);
+    }
     if (status.Failed()) {
         err << PrintableLines(FailureMessage(kConnectingFailed, status), "") << "\n";
         return kExitFailed;
@@ -145,8 +191,18 @@ int RunDownload(Args args, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
     COnlineServices online;
+    CCancelToken cancel;
+    online.context.cancel = &cancel;
     CConsoleDownloadHost host(online.context, *index, args[1], err);
-    if (!OpenDownloadWindow(online.context, host) || !host.savedPath) {
+    bool opened = false;
+    {
+        const CInterruptCancels interrupts(cancel);
+        opened = OpenDownloadWindow(online.context, host);
+    }
+    if (cancel.Cancelled()) {
+        return InterruptedOnline(err);
+    }
+    if (!opened || !host.savedPath) {
         return kExitFailed;
     }
     out << Printable(*host.savedPath) << "\n";

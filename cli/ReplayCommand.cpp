@@ -61,7 +61,8 @@ public:
             return EReadStatus::Failed;
         }
         const auto& events = state_.run.events;
-        if (state_.next < events.size() && !events[state_.next].out) {
+        if (state_.next < events.size() && !events[state_.next].out &&
+            !events[state_.next].discard) {
             const STraceEvent& event = events[state_.next++];
             if (event.bytes.size() == data.size()) {
                 std::ranges::copy(event.bytes, data.begin());
@@ -70,6 +71,16 @@ public:
         }
         clock_.Sleep(timeoutMs); // a read that brought nothing waited its whole time-out
         return EReadStatus::TimedOut;
+    }
+
+    // Input was waiting exactly where the trace dropped some.
+    bool DiscardInput() override {
+        const auto& events = state_.run.events;
+        if (state_.differed || state_.next >= events.size() || !events[state_.next].discard) {
+            return false;
+        }
+        ++state_.next;
+        return true;
     }
 
 private:

@@ -23,6 +23,7 @@ public:
         }
         return inner_->Read(data, timeoutMs);
     }
+    bool DiscardInput() override { return !abort_.Aborted() && inner_->DiscardInput(); }
 
 private:
     std::unique_ptr<IPortChannel> inner_;

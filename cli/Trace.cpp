@@ -28,6 +28,15 @@ public:
                       status == EReadStatus::Completed ? data : std::span<std::uint8_t>());
         return status;
     }
+    // Only a discard that dropped input is recorded: it steers the dialogue (an answer followed
+    // by more input is a wrong answer), so a replay has to give the same result at that point.
+    bool DiscardInput() override {
+        const bool dropped = inner_->DiscardInput();
+        if (dropped) {
+            trace_.RecordDiscard(port_);
+        }
+        return dropped;
+    }
 
 private:
     std::unique_ptr<IPortChannel> inner_;
@@ -174,6 +183,15 @@ void CTraceFile::Record(const std::string& port, bool out, std::span<const std::
                   .Text());
 }
 
+void CTraceFile::RecordDiscard(const std::string& port) {
+    WriteLine(CJsonObject()
+                  .Add("t_ms", Now())
+                  .Add("port", port)
+                  .Add("dir", "discard")
+                  .Add("hex", "")
+                  .Text());
+}
+
 std::unique_ptr<IPortChannel> CRecordingPorts::Wrap(std::unique_ptr<IPortChannel> channel) {
     return std::make_unique<CRecordingChannel>(std::move(channel), trace_, port_);
 }
@@ -212,11 +230,11 @@ std::optional<STraceRun> ReadTrace(const std::string& path, std::string& error) 
         }
         const auto hex = StringField(line, "hex");
         const auto bytes = hex ? FromHex(*hex) : std::nullopt;
-        if ((*dir != "out" && *dir != "in") || !bytes) {
+        if ((*dir != "out" && *dir != "in" && *dir != "discard") || !bytes) {
             error = "line " + std::to_string(number) + " is not a trace line";
             return std::nullopt;
         }
-        run->events.push_back({*dir == "out", *bytes, number});
+        run->events.push_back({*dir == "out", *dir == "discard", *bytes, number});
     }
     if (!run) {
         error = "the trace holds no run";

@@ -8,7 +8,9 @@
 //   {"t_ms": 14, "port": "HID1", "dir": "in", "hex": "0026..."}
 // "out" is one write as the port took it (a serial write's bytes, or a 65-byte HID report with
 // its report ID first), "in" one read as the port gave it; "hex" is empty for a read that
-// brought nothing (timed out or refused).
+// brought nothing (timed out or refused). "discard" marks input that was waiting and was dropped
+// before a frame or after an answer (its bytes are not known, "hex" is empty); discards that
+// dropped nothing are not recorded.
 #pragma once
 
 #include "cli/PortDecorator.h"
@@ -35,6 +37,7 @@ public:
     void Start(const std::string& port, const std::string& type, const std::string& serial,
                std::uint32_t nonceSeed);
     void Record(const std::string& port, bool out, std::span<const std::uint8_t> bytes);
+    void RecordDiscard(const std::string& port);
 
 private:
     explicit CTraceFile(std::FILE* file) : file_(file) {}
@@ -63,6 +66,7 @@ private:
 // One run read back from a trace: the first run it holds.
 struct STraceEvent {
     bool out = false;
+    bool discard = false; // waiting input was dropped here
     std::vector<std::uint8_t> bytes;
     int line = 0; // in the trace file, from 1
 };

@@ -13,9 +13,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace crenovix;
 using namespace crenovix::nettest;
@@ -167,13 +171,15 @@ TEST_F(CommandLineTest, CatalogueShowsTheNewerVersionAndOneLinePerEntry) {
     EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
     EXPECT_EQ(out_.str(), "No newer version\n");
 
-    // Catalogue texts are data: no terminal commands, no extra columns, no raw non-UTF-8 bytes.
+    // Catalogue texts are data: no terminal commands, no extra columns; text that is not UTF-8 is
+    // Windows-1252, as the maker's files are.
     server.Serve(kCatalogue, "[Software]\nVer=V2.1\n[File List]\nCountEx=1\n"
-                             "Type0=K6\tX\rY\nFileName0=\x1b]0;owned\x07\nVer0=\xff\xc2\x85\n"
-                             "Updated0=d\nURL0=u\nNote0=caf\xc3\xa9\\\n");
+                             "Type0=K6\tX\rY\nFileName0=\x1b]0;owned\x07\nVer0=\xc2\x85\n"
+                             "Updated0=d\xff\nURL0=u\nNote0=caf\xc3\xa9\\\n");
     EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
-    EXPECT_EQ(out_.str(), "No newer version\n"
-                          "K6\\tX\\rY\t\\x1B]0;owned\\x07\t\\xFF\\u0085\td\tu\tcaf\xc3\xa9\\\\\n");
+    EXPECT_EQ(out_.str(),
+              "No newer version\n"
+              "K6\\tX\\rY\t\\x1B]0;owned\\x07\t\\u0085\td\xc3\xbf\tu\tcaf\xc3\xa9\\\\\n");
 }
 
 TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
@@ -214,6 +220,20 @@ TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
         EXPECT_EQ(ReadFile(dir_.File("saved.bin")), old);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
     }
+    // An interrupt cancels a download under way: the same file and nothing beside it, exit 130.
+    CLoopbackHttpServer::SRoute stall;
+    stall.mode = CLoopbackHttpServer::SRoute::EMode::Stall;
+    stall.body = std::string(firmware.begin(), firmware.end());
+    stall.breakAfter = 1000;
+    server.Route("/files/k6.bin", stall);
+    std::thread interrupter([] {
+        std::this_thread::sleep_for(500ms);
+        ::kill(::getpid(), SIGINT);
+    });
+    EXPECT_EQ(Run(cli::RunDownload, {"0", "saved.bin"}), 130) << err_.str();
+    interrupter.join();
+    EXPECT_EQ(ReadFile(dir_.File("saved.bin")), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
     server.Serve("/files/k6.bin", std::string(firmware.begin(), firmware.end()));
     out_.str("");
     EXPECT_EQ(Run(cli::RunDownload, {"0", "saved.bin"}), 0) << err_.str();
