@@ -89,10 +89,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-bool HasLine(const std::vector<std::string>& lines, std::string_view wanted) {
-    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
-}
-
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -327,11 +323,15 @@ private:
             charger.vendorId = id->vendorId;
             charger.productId = id->productId;
             charger.product = id->product;
-            const std::string number =
-                Trim(system_.ReadText(classDir + "/" + name + "/dev").value_or(""));
-            const auto database = Lines(system_.ReadText("/run/udev/data/c" + number).value_or(""));
-            charger.uaccessTag = HasLine(database, "G:uaccess") || HasLine(database, "Q:uaccess");
-            charger.modemIgnored = HasLine(database, "E:ID_MM_DEVICE_IGNORE=1");
+            if (const auto record = system_.UdevRecord(classDir + "/" + name)) {
+                // Newer udev also lists the tags in the TAGS property (":uaccess:seat:").
+                const auto tags = record->properties.find("TAGS");
+                charger.uaccessTag = record->tags.contains("uaccess") ||
+                                     (tags != record->properties.end() &&
+                                      tags->second.find(":uaccess:") != std::string::npos);
+                const auto ignore = record->properties.find("ID_MM_DEVICE_IGNORE");
+                charger.modemIgnored = ignore != record->properties.end() && ignore->second == "1";
+            }
             charger.open = system_.TryOpen(charger.node);
             if (subsystem == "tty") {
                 for (const SProcess& holder : Holders(system_, processes_, charger.node)) {

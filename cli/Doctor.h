@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -23,8 +24,14 @@ enum class ENodeOpen {
     Failed,  // any other error
 };
 
+// What udev recorded for a device: its tags and properties.
+struct SUdevRecord {
+    std::set<std::string> tags;
+    std::map<std::string, std::string> properties;
+};
+
 // The system as the checks see it: paths of the Linux file system (sysfs, /dev, /proc, the udev
-// directories and database), the user and the process's groups.
+// rule directories), udev's record of a device, the user and the process's groups.
 class IDoctorSystem {
 public:
     virtual ~IDoctorSystem() = default;
@@ -37,6 +44,9 @@ public:
     // The target of one symbolic link, unresolved; nothing when it is not a readable link.
     virtual std::optional<std::string> ReadLink(const std::string& path) = 0;
     virtual bool Exists(const std::string& path) = 0;
+    // udev's record of the class device at `syspath` ("/sys/class/hidraw/hidraw0"); nothing when
+    // udev has none (it does not run, or has not seen the device).
+    virtual std::optional<SUdevRecord> UdevRecord(const std::string& syspath) = 0;
     // Opens the node for reading and writing without becoming its controlling process, closes it.
     virtual ENodeOpen TryOpen(const std::string& node) = 0;
     // The name of the group owning a node; nothing when it cannot be looked at.

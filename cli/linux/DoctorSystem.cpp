@@ -1,4 +1,5 @@
 #include "cli/linux/DoctorSystem.h"
+#include "device/linux/UdevHandles.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +18,8 @@ namespace {
 
 // Sysfs attributes, rule files and /proc entries are small; a bigger file is read to here.
 constexpr std::streamsize kMaxTextBytes = 1 << 20;
+// A device's tags and properties are a few dozen; a list that never ends stops here.
+constexpr int kMaxRecordEntries = 4096;
 
 class CLinuxDoctorSystem final : public IDoctorSystem {
 public:
@@ -74,6 +77,29 @@ public:
         return lstat(path.c_str(), &status) == 0;
     }
 
+    std::optional<SUdevRecord> UdevRecord(const std::string& syspath) override {
+        if (udev_ == nullptr) {
+            return std::nullopt;
+        }
+        const UdevDevicePtr device(udev_device_new_from_syspath(udev_.get(), syspath.c_str()));
+        if (device == nullptr || udev_device_get_is_initialized(device.get()) <= 0) {
+            return std::nullopt;
+        }
+        SUdevRecord record;
+        int entries = 0;
+        for (udev_list_entry* tag = udev_device_get_tags_list_entry(device.get());
+             tag != nullptr && ++entries < kMaxRecordEntries; tag = udev_list_entry_get_next(tag)) {
+            record.tags.insert(udev_list_entry_get_name(tag));
+        }
+        for (udev_list_entry* property = udev_device_get_properties_list_entry(device.get());
+             property != nullptr && ++entries < kMaxRecordEntries;
+             property = udev_list_entry_get_next(property)) {
+            const char* value = udev_list_entry_get_value(property);
+            record.properties[udev_list_entry_get_name(property)] = value != nullptr ? value : "";
+        }
+        return record;
+    }
+
     ENodeOpen TryOpen(const std::string& node) override {
         const int fd = open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
@@ -128,6 +154,8 @@ public:
     int OwnProcessId() override { return static_cast<int>(getpid()); }
 
 private:
+    UdevPtr udev_{udev_new()};
+
     static std::string GroupName(gid_t id) {
         if (const group* entry = getgrgid(id); entry != nullptr) {
             return entry->gr_name;

@@ -25,13 +25,14 @@ public:
     std::map<std::string, std::string> links;
     std::map<std::string, std::string> resolved;
     std::map<std::string, SNode> nodes;
+    std::map<std::string, doctor::SUdevRecord> udev; // by class-device path
     std::string user = "ada";
     bool superUser = false;
     std::vector<std::string> groups{"ada", "plugdev"};
     int ownPid = 7;
 
     // A USB device with one class device (hidraw or tty) on it; `database` is udev's record of
-    // the node ("G:uaccess", "E:ID_MM_DEVICE_IGNORE=1").
+    // it: "uaccess" a tag, "NAME=VALUE" a property. Without it udev has no record.
     void AddUsbDevice(const std::string& subsystem, const std::string& name, std::uint16_t vendor,
                       std::uint16_t product, const std::string& productName, SNode node,
                       const std::vector<std::string>& database = {}) {
@@ -47,13 +48,17 @@ public:
         links[link] = "../../devices/" + real;
         links[link + "/device"] = "../../../1-1:1.0";
         resolved[link] = real;
-        const std::string number = "188:" + std::to_string(devices_);
-        files[link + "/dev"] = number + "\n";
-        std::string record;
-        for (const std::string& line : database) {
-            record += line + "\n";
+        if (!database.empty()) {
+            doctor::SUdevRecord& record = udev[link];
+            for (const std::string& entry : database) {
+                const auto equals = entry.find('=');
+                if (equals == std::string::npos) {
+                    record.tags.insert(entry);
+                } else {
+                    record.properties[entry.substr(0, equals)] = entry.substr(equals + 1);
+                }
+            }
         }
-        files["/run/udev/data/c" + number] = record;
         nodes["/dev/" + name] = node;
     }
 
@@ -99,6 +104,10 @@ public:
     bool Exists(const std::string& path) override {
         return files.contains(path) || links.contains(path) || nodes.contains(path) ||
                !ListDirectory(path).empty();
+    }
+    std::optional<doctor::SUdevRecord> UdevRecord(const std::string& syspath) override {
+        const auto found = udev.find(syspath);
+        return found == udev.end() ? std::nullopt : std::optional(found->second);
     }
     doctor::ENodeOpen TryOpen(const std::string& node) override {
         const auto found = nodes.find(node);

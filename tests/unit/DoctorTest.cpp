@@ -48,7 +48,7 @@ protected:
 
 TEST_F(DoctorTest, AMachineReadyForChargersHasNothingToReport) {
     system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "Kelvorin K4", {},
-                         {"G:uaccess", "E:ID_MM_DEVICE_IGNORE=1"});
+                         {"uaccess", "ID_MM_DEVICE_IGNORE=1"});
     system_.AddUsbDevice("hidraw", "hidraw1", 0x046d, 0xc31c, "USB Keyboard", {ENodeOpen::Denied});
     const auto report = Run();
     EXPECT_EQ(report.rulesFile, kRules);
@@ -101,45 +101,24 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
         std::string sessionGroups; // "" keeps the default
         std::string fix;
     };
-    const std::vector<std::string> tagged{"G:uaccess", "E:ID_MM_DEVICE_IGNORE=1"};
+    const std::vector<std::string> tagged{"uaccess", "ID_MM_DEVICE_IGNORE=1"};
     const std::string acl = "sudo setfacl -m u:ada:rw /dev/";
+    const std::string install = doctor::InstallRulesCommand();
+    const Node denied{ENodeOpen::Denied};
+    // clang-format off
     const std::vector<SCase> cases{
-        {"no rules",
-         false,
-         true,
-         {},
-         "hidraw",
-         {ENodeOpen::Denied},
-         "",
-         doctor::InstallRulesCommand()},
-        {"no udev", true, false, {}, "hidraw", {ENodeOpen::Denied}, "", acl + "hidraw0"},
-        {"rules not applied", true, true, {}, "hidraw", {ENodeOpen::Denied}, "", kReload},
-        {"not at the seat", true, true, tagged, "hidraw", {ENodeOpen::Denied}, "", acl + "hidraw0"},
-        {"group joined after login",
-         true,
-         true,
-         tagged,
-         "tty",
-         {ENodeOpen::Denied, "plugdev"},
-         "ada",
-         "sg plugdev -c crenovix"},
-        {"busy, holder unseen",
-         true,
-         true,
-         tagged,
-         "tty",
-         {ENodeOpen::Busy},
-         "",
+        {"no rules", false, true, {}, "hidraw", denied, "", install},
+        {"no udev", true, false, {}, "hidraw", denied, "", acl + "hidraw0"},
+        {"rules not applied", true, true, {}, "hidraw", denied, "", kReload},
+        {"not at the seat", true, true, tagged, "hidraw", denied, "", acl + "hidraw0"},
+        {"group joined after login", true, true, {"TAGS=:seat:uaccess:"}, "tty",
+         {ENodeOpen::Denied, "plugdev"}, "ada", "sg plugdev -c crenovix"},
+        {"busy, holder unseen", true, true, tagged, "tty", {ENodeOpen::Busy}, "",
          "sudo fuser -v /dev/ttyACM0"},
-        {"gone",
-         true,
-         true,
-         tagged,
-         "hidraw",
-         {ENodeOpen::Missing},
-         "",
+        {"gone", true, true, tagged, "hidraw", {ENodeOpen::Missing}, "",
          "udevadm info /dev/hidraw0"},
     };
+    // clang-format on
     for (const SCase& c : cases) {
         system_ = {};
         SetUp();
@@ -171,7 +150,7 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
 }
 
 TEST_F(DoctorTest, APortHeldByAnotherProcessNamesItAndTheDoctorIsNotCounted) {
-    const std::vector<std::string> tagged{"G:uaccess", "E:ID_MM_DEVICE_IGNORE=1"};
+    const std::vector<std::string> tagged{"uaccess", "ID_MM_DEVICE_IGNORE=1"};
     system_.AddUsbDevice("tty", "ttyACM0", 0x0483, 0x5750, "K4", {ENodeOpen::Busy}, tagged);
     system_.AddUsbDevice("tty", "ttyACM1", 0x0483, 0x5751, "K6", {ENodeOpen::Opened}, tagged);
     system_.AddUsbDevice("tty", "ttyACM2", 0x0483, 0x5752, "K8", {ENodeOpen::Opened}, tagged);
@@ -186,9 +165,9 @@ TEST_F(DoctorTest, APortHeldByAnotherProcessNamesItAndTheDoctorIsNotCounted) {
 
 TEST_F(DoctorTest, ModemManagerMattersOnlyWithoutOurRuleApplied) {
     system_.AddProcess(812, "ModemManager");
-    system_.AddUsbDevice("tty", "ttyACM0", 0x0483, 0x5750, "K4", {}, {"G:uaccess"});
+    system_.AddUsbDevice("tty", "ttyACM0", 0x0483, 0x5750, "K4", {}, {"TAGS=:seat:uaccess:"});
     system_.AddUsbDevice("tty", "ttyACM1", 0x0483, 0x5750, "K4", {},
-                         {"G:uaccess", "E:ID_MM_DEVICE_IGNORE=1"});
+                         {"uaccess", "ID_MM_DEVICE_IGNORE=1"});
     EXPECT_EQ(Findings(),
               std::vector<std::string>{"modemmanager /dev/ttyACM0 -> " + std::string(kReload)});
     system_.files.erase(kRules);
