@@ -17,8 +17,13 @@ snapshot() {
     (cd "$drive" && find . \( -path ./windows -o -path './users/*/AppData/Local/Temp' \
                               -o -path './users/*/Temp' \) -prune -o -print | LC_ALL=C sort)
 }
+dir=""
 fail() {
     echo "installer test: $*" >&2
+    # Leave the prefix as it was for the next run.
+    if [ -n "$dir" ] && [ -f "$dir/uninstall.exe" ]; then
+        timeout 60 "$wine64" "$dir/uninstall.exe" /S </dev/null >/dev/null 2>&1 || true
+    fi
     exit 1
 }
 
