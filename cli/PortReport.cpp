@@ -28,8 +28,7 @@ std::string HidDescription(IHidScanDevice& device, bool& charger) {
 
 } // namespace
 
-std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& serial,
-                                      IPortOpener& opener) {
+std::vector<SPortLine> ListHidAccess(IHidInterfaceSet& hid, IPortOpener& opener) {
     std::vector<SPortLine> lines;
     for (int position = 0; position < kHidMaxPositions; ++position) {
         std::unique_ptr<IHidScanDevice> device;
@@ -45,6 +44,12 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
         }
         lines.push_back(std::move(line));
     }
+    return lines;
+}
+
+std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& serial,
+                                      IPortOpener& opener) {
+    std::vector<SPortLine> lines = ListHidAccess(hid, opener);
     SerInfoList ports;
     ListDevices(serial, hid, ports, false);
     for (const SSerInfo& record : ports) {
@@ -61,11 +66,33 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
     return lines;
 }
 
-int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out) {
-    int problems = 0;
+SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines) {
+    SDoctorReport report;
     for (const SPortLine& line : lines) {
-        problems += line.charger && !line.opens ? 1 : 0;
+        if (!line.charger) {
+            continue;
+        }
+        SChargerNode charger;
+        charger.node = line.port;
+        charger.product = line.description;
+        charger.open = line.opens ? ENodeOpen::Opened : ENodeOpen::Failed;
+        report.chargers.push_back(charger);
+        if (!line.opens) {
+            report.findings.push_back(
+                {ESeverity::Problem, "charger-access", line.port,
+                 "The charger at " + line.port + " (" + line.description +
+                     ") does not open: another program holds it.",
+                 "Close the other program that uses " + line.port +
+                     " (a terminal or another updater), or unplug the charger and plug it in "
+                     "again."});
+        }
     }
+    return report;
+}
+
+int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out) {
+    const SDoctorReport report = PortAccessReport(lines);
+    const auto problems = static_cast<int>(report.findings.size());
     if (json) {
         out << "{\"ok\":" << (problems == 0 ? "true" : "false") << ",\"ports\":[";
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -84,15 +111,8 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
         out << line.port << "  " << line.description << (line.charger ? " (charger)" : "") << ": "
             << (line.opens ? "opens" : "does not open") << "\n";
     }
-    for (const SPortLine& line : lines) {
-        if (line.charger && !line.opens) {
-            out << "\nProblem: the charger at " << line.port
-                << " does not open: another program holds it.\n  Fix: close the other "
-                   "program that uses "
-                << line.port
-                << " (a terminal or another updater), or unplug the charger and "
-                   "plug it in again.\n";
-        }
+    for (const SFinding& finding : report.findings) {
+        out << "\nProblem: " << finding.what << "\n  Fix: " << finding.fix << "\n";
     }
     out << "\n"
         << (problems == 0

@@ -3,6 +3,7 @@
 // desk can stand in for the system in tests.
 #pragma once
 
+#include "cli/Doctor.h"
 #include "device/DevicePort.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
@@ -24,6 +25,13 @@ struct SPortLine {
 // list does.
 std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& serial,
                                       IPortOpener& opener);
+// Only the HID interfaces: what the window looks at after a device change (it opens no serial
+// port that another program may be using).
+std::vector<SPortLine> ListHidAccess(IHidInterfaceSet& hid, IPortOpener& opener);
+
+// The chargers among the lines (node = port name) and a problem for each that does not open, for
+// the printout and the window's hint alike.
+SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines);
 
 // One line per port, then a problem with its remedy for each charger that does not open. Returns
 // the exit code: 0 when every charger opens, 1 otherwise.

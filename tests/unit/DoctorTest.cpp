@@ -265,6 +265,13 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     EXPECT_EQ(doctor::PrintPortAccess(lines, false, out), 0);
     lines[1].opens = false;
     EXPECT_EQ(doctor::PrintPortAccess(lines, true, out), 1);
+    // The window on Windows tells the same problem once.
+    doctor::CAccessHint hint;
+    const auto text = hint.Next(doctor::PortAccessReport(lines), false);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->rfind("The charger at HID1 (0483:5750", 0), 0u) << *text;
+    hint.Closed();
+    EXPECT_FALSE(hint.Next(doctor::PortAccessReport(lines), false));
     EXPECT_NE(out.str().find("{\"ok\":false,\"ports\":[{\"port\":\"HID0\""), std::string::npos);
 }
 
