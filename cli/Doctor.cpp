@@ -34,19 +34,6 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-// Texts from a device or another process reach a terminal and the window: control characters
-// (escape sequences among them) become "?".
-std::string Printable(std::string_view text) {
-    std::string clean = Trim(text);
-    for (char& c : clean) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
-    return clean;
-}
-
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -120,7 +107,7 @@ std::vector<SProcess> Processes(IDoctorSystem& system) {
             continue;
         }
         processes.push_back(
-            {pid, Printable(system.ReadText("/proc/" + entry + "/comm").value_or(""))});
+            {pid, PrintableText(system.ReadText("/proc/" + entry + "/comm").value_or(""))});
     }
     return processes;
 }
@@ -167,8 +154,9 @@ std::optional<SUsbIdentity> UsbIdentity(IDoctorSystem& system, const std::string
             if (!vendor || !productId) {
                 return std::nullopt;
             }
-            return SUsbIdentity{*vendor, *productId,
-                                Printable(system.ReadText(directory + "/product").value_or(""))};
+            return SUsbIdentity{
+                *vendor, *productId,
+                PrintableText(system.ReadText(directory + "/product").value_or(""))};
         }
         directory = directory.substr(0, directory.rfind('/'));
     }
@@ -537,6 +525,17 @@ const char* OpenText(ENodeOpen open) {
 }
 
 } // namespace
+
+std::string PrintableText(std::string_view text) {
+    std::string clean = Trim(text);
+    for (char& c : clean) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return clean;
+}
 
 std::string JsonQuote(std::string_view text) {
     std::string quoted = "\"";

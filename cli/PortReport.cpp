@@ -23,7 +23,8 @@ std::string HidDescription(IHidScanDevice& device, bool& charger) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", vendorId, productId);
     const auto product = device.GetProductString();
-    return product ? std::string(ids) + " " + HidStringToText(*product) : std::string(ids);
+    return product ? std::string(ids) + " " + PrintableText(HidStringToText(*product))
+                   : std::string(ids);
 }
 
 } // namespace
@@ -56,7 +57,7 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
         if (record.nHidIndex >= 0) {
             continue; // HID chargers are listed above
         }
-        SPortLine line{PortNameFromFriendly(record.strFriendly), record.strFriendly,
+        SPortLine line{PortNameFromFriendly(record.strFriendly), PrintableText(record.strFriendly),
                        record.bCharger == 1, false};
         if (const auto path = opener.SerialPathFor(line.port)) {
             line.opens = opener.OpenSerial(*path, kFirstBaud) != nullptr;
