@@ -2,6 +2,8 @@
 // recognises and the single-instance lock.
 #pragma once
 
+#include "crenovix/Version.h"
+
 #include <memory>
 #include <span>
 #include <string>
@@ -23,8 +25,8 @@ std::string ApplicationName(std::string_view executablePath);
 
 inline constexpr const char* kAlreadyRunningText = "The program have run already!";
 inline constexpr const char* kSettingsRoot = "Dalvenor Kavro Kelvorin";
-inline constexpr const char* kProgramVersion = "V2.1";
-inline constexpr const char* kWindowTitle = "Crenovix Ver2.1";
+inline constexpr const char* kProgramVersion = CRENOVIX_VERSION_TEXT;
+inline constexpr const char* kWindowTitle = CRENOVIX_WINDOW_TITLE;
 
 // Held for the program's life; the system releases it when the process ends, however it ends.
 class CSingleInstanceLock {

@@ -44,4 +44,9 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err);
 // error when the catalogue or the download fails or there is no entry INDEX.
 int RunDownload(Args args, std::ostream& out, std::ostream& err);
 
+// doctor [--json | --udev-rules]: why chargers may not be found or opened on this machine, each
+// problem with the command that fixes it. Exit 0 when nothing is wrong, 1 otherwise.
+// --udev-rules prints the rules for chargers, for installing them.
+int RunDoctor(Args args, std::ostream& out, std::ostream& err);
+
 } // namespace crenovix::cli

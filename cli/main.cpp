@@ -1,6 +1,7 @@
 // crenovix-cli: the updater's functions from a terminal, for scripts, tests and people without a
 // desktop.
 #include "cli/Commands.h"
+#include "crenovix/Version.h"
 
 #include <iostream>
 #include <string>
@@ -29,9 +30,11 @@ void PrintUsage(std::ostream& out) {
            "  catalogue        show whether a newer version exists and the update files offered\n"
            "  download INDEX PATH\n"
            "                   download the catalogue's entry INDEX (from 0) to PATH\n"
+           "  doctor [--json]  find why chargers are not found or cannot be opened\n"
+           "  --version        print the version\n"
            "\n"
-           "exit codes: 0 success; 1 the update (or one of several) failed; 2 usage or device\n"
-           "list error; 3 no charger found; 130 interrupted\n";
+           "exit codes: 0 success; 1 the update (or one of several) failed, or the doctor found\n"
+           "a problem; 2 usage or device list error; 3 no charger found; 130 interrupted\n";
 }
 
 } // namespace
@@ -43,6 +46,10 @@ int main(int argc, char** argv) {
         return args.empty() ? crenovix::cli::kExitUsage : crenovix::cli::kExitSuccess;
     }
     const std::string& command = args[0];
+    if (command == "--version") {
+        std::cout << "crenovix-cli " << CRENOVIX_VERSION << "\n";
+        return 0;
+    }
     const std::span<const std::string> rest(args.begin() + 1, args.end());
     if (command == "info") {
         return crenovix::cli::RunInfo(rest, std::cout, std::cerr);
@@ -61,6 +68,9 @@ int main(int argc, char** argv) {
     }
     if (command == "download") {
         return crenovix::cli::RunDownload(rest, std::cout, std::cerr);
+    }
+    if (command == "doctor") {
+        return crenovix::cli::RunDoctor(rest, std::cout, std::cerr);
     }
     std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
     PrintUsage(std::cerr);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "controls/ReportList.h"
+#include "crenovix/Version.h"
 #include "online/Downloader.h"
 #include "online/IniFile.h"
 #include "online/ServerAddresses.h"
@@ -24,7 +25,7 @@
 
 namespace crenovix {
 
-inline constexpr const char* kToolVersion = "V2.1";
+inline constexpr const char* kToolVersion = CRENOVIX_VERSION_TEXT;
 inline constexpr const char* kCatalogueTempFile = "__Kelvorin_temp__.ini";
 inline constexpr int kMaxCatalogueEntries = 124; // "CountEx" is accepted from 1 to this
 inline constexpr std::size_t kReleaseLinkSlots = 20;

@@ -30,3 +30,5 @@ CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libudev-
 # What the tests and benchmarks need on top.
 CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
                         xvfb xauth x11-utils umockdev libumockdev-dev)
+# What making and checking the Debian package needs on top of the build.
+CRENOVIX_PACKAGE_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils)

@@ -3,6 +3,7 @@
 // time, the online services (catalogue check, download window), then the main window, run
 // modally; the program ends when it closes.
 #include "app/StartUp.h"
+#include "app/qt/AccessHint.h"
 #include "app/qt/CDownLoad.h"
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/LogindInhibitor.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdlib>
 #include <ctime>
@@ -75,8 +77,17 @@ public:
             checkForNewRelease,     openDownloadWindow, &inhibitor};
         crenovix::gui::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
-        crenovix::gui::WatchDeviceChanges(*services, &window, [&window] {
+        // The machine's chargers only: simulated ones always open.
+        std::optional<crenovix::gui::CAccessHintBox> accessHint;
+        if (!services->DevicesChangedPoll()) {
+            accessHint.emplace(&window, devices);
+            QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
+        }
+        crenovix::gui::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
             window.Logic().OnDeviceChange(crenovix::kDeviceNodesChanged);
+            if (accessHint) {
+                accessHint->Check();
+            }
         });
         window.Initialize();
         window.exec();

@@ -191,6 +191,9 @@ void CrenovixDlg::OnDeviceChange(std::uint32_t eventCode) {
         logic_.OnDeviceChange(kDeviceNodesChanged);
     }
     inDeviceChange_ = false;
+    if (afterDeviceChange && !logic_.IsRunning()) {
+        afterDeviceChange();
+    }
 }
 
 void CrenovixDlg::RequestClose() {

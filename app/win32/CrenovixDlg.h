@@ -54,6 +54,8 @@ public:
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
+    // Called after a device change refilled the list, never during a run.
+    std::function<void()> afterDeviceChange;
 
     // Replace these to answer message boxes and the file dialog without a person.
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>

@@ -7,7 +7,10 @@
 #include "app/win32/CDownLoad.h"
 #include "app/win32/CrenovixDlg.h"
 #include "app/win32/ProgramServices.h"
+#include "cli/PortReport.h"
 #include "controls/win32/Win32Shell.h"
+#include "device/win32/Win32HidInterfaceSet.h"
+#include "device/win32/Win32PortOpener.h"
 #include "online/win32/Win32Online.h"
 
 #include <commctrl.h>
@@ -113,6 +116,23 @@ public:
         crenovix::win32::CrenovixDlg window(devices, windowServices, shell);
         mainWindow = &window;
         window.devicesChangedPoll = services->DevicesChangedPoll();
+        // A HID charger present that does not open is told about once per plug, with the
+        // doctor's words (the machine's chargers only: simulated ones always open).
+        crenovix::CWin32HidInterfaceSet hidInterfaces;
+        crenovix::CWin32PortOpener hidOpener;
+        crenovix::doctor::CAccessHint accessHint;
+        if (!window.devicesChangedPoll) {
+            window.afterDeviceChange = [&] {
+                const auto text =
+                    accessHint.Next(crenovix::doctor::PortAccessReport(
+                                        crenovix::doctor::ListHidAccess(hidInterfaces, hidOpener)),
+                                    false);
+                if (text) {
+                    MessageBoxA(window.Handle(), text->c_str(), "Info", MB_OK);
+                    accessHint.Closed();
+                }
+            };
+        }
         if (window.DoModal() == -1) {
             Warn(name, "The main window cannot be created (error " +
                            std::to_string(GetLastError()) + ").");
