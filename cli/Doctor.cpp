@@ -1,5 +1,7 @@
 #include "cli/Doctor.h"
 
+#include "cli/Json.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -7,6 +9,8 @@
 #include <string_view>
 
 namespace crenovix::doctor {
+
+using cli::JsonString;
 
 namespace {
 
@@ -537,24 +541,6 @@ std::string PrintableText(std::string_view text) {
     return clean;
 }
 
-std::string JsonQuote(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
 namespace {
 
 void PrintFindingsJson(const SDoctorReport& report, ESeverity severity, std::ostream& out) {
@@ -564,9 +550,9 @@ void PrintFindingsJson(const SDoctorReport& report, ESeverity severity, std::ost
         if (finding.severity != severity) {
             continue;
         }
-        out << (first ? "" : ",") << "{\"check\":" << JsonQuote(finding.check)
-            << ",\"node\":" << JsonQuote(finding.node) << ",\"what\":" << JsonQuote(finding.what)
-            << ",\"fix\":" << JsonQuote(finding.fix) << "}";
+        out << (first ? "" : ",") << "{\"check\":" << JsonString(finding.check)
+            << ",\"node\":" << JsonString(finding.node) << ",\"what\":" << JsonString(finding.what)
+            << ",\"fix\":" << JsonString(finding.fix) << "}";
         first = false;
     }
     out << "]";
@@ -621,18 +607,18 @@ void PrintReport(const SDoctorReport& report, std::ostream& out) {
 
 void PrintReportJson(const SDoctorReport& report, std::ostream& out) {
     out << "{\"ok\":" << (report.HasProblems() ? "false" : "true")
-        << ",\"udev_rules\":" << (report.rulesFile.empty() ? "null" : JsonQuote(report.rulesFile))
+        << ",\"udev_rules\":" << (report.rulesFile.empty() ? "null" : JsonString(report.rulesFile))
         << ",\"udev_running\":" << (report.udevRunning ? "true" : "false")
         << ",\"modemmanager_running\":" << (report.modemManagerRunning ? "true" : "false")
         << ",\"brltty_installed\":" << (report.brlttyInstalled ? "true" : "false")
         << ",\"chargers\":[";
     for (std::size_t i = 0; i < report.chargers.size(); ++i) {
         const SChargerNode& charger = report.chargers[i];
-        out << (i == 0 ? "" : ",") << "{\"node\":" << JsonQuote(charger.node)
-            << ",\"subsystem\":" << JsonQuote(charger.subsystem)
-            << ",\"id\":" << JsonQuote(Hex4(charger.vendorId) + ":" + Hex4(charger.productId))
-            << ",\"product\":" << JsonQuote(charger.product)
-            << ",\"open\":" << JsonQuote(OpenText(charger.open)) << "}";
+        out << (i == 0 ? "" : ",") << "{\"node\":" << JsonString(charger.node)
+            << ",\"subsystem\":" << JsonString(charger.subsystem)
+            << ",\"id\":" << JsonString(Hex4(charger.vendorId) + ":" + Hex4(charger.productId))
+            << ",\"product\":" << JsonString(charger.product)
+            << ",\"open\":" << JsonString(OpenText(charger.open)) << "}";
     }
     out << "],\"problems\":";
     PrintFindingsJson(report, ESeverity::Problem, out);

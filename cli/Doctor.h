@@ -107,12 +107,10 @@ void PrintReport(const SDoctorReport& report, std::ostream& out);
 // The same as one JSON object: "ok", "udev_rules", "udev_running", "chargers", "problems", "notes".
 void PrintReportJson(const SDoctorReport& report, std::ostream& out);
 
-// Texts from a device or another process reach a terminal and the window: control characters
-// (escape sequences among them) become "?", surrounding blanks go.
+// Texts from a device or another process reach a terminal and the window (whose boxes cannot
+// show escapes): control characters (escape sequences among them) become "?", surrounding
+// blanks go.
 std::string PrintableText(std::string_view text);
-
-// `text` as a JSON string literal.
-std::string JsonQuote(std::string_view text);
 
 // The command that installs the rules this program carries, reloads and applies them.
 std::string InstallRulesCommand();

@@ -1,12 +1,15 @@
 #include "cli/PortReport.h"
 
 #include "cli/Doctor.h"
+#include "cli/Json.h"
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
 
 #include <cstdio>
 
 namespace crenovix::doctor {
+
+using cli::JsonString;
 
 namespace {
 
@@ -97,8 +100,8 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
     if (json) {
         out << "{\"ok\":" << (problems == 0 ? "true" : "false") << ",\"ports\":[";
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            out << (i == 0 ? "" : ",") << "{\"port\":" << JsonQuote(lines[i].port)
-                << ",\"description\":" << JsonQuote(lines[i].description)
+            out << (i == 0 ? "" : ",") << "{\"port\":" << JsonString(lines[i].port)
+                << ",\"description\":" << JsonString(lines[i].description)
                 << ",\"charger\":" << (lines[i].charger ? "true" : "false")
                 << ",\"opens\":" << (lines[i].opens ? "true" : "false") << "}";
         }
