@@ -30,3 +30,14 @@ CRENOVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libudev-
 # What the tests and benchmarks need on top.
 CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
                         xvfb xauth x11-utils)
+
+# The warnings-as-errors choice for the README's commands, as a CMake argument. CI keeps warnings
+# as errors on every release it builds on (it sets CI=true); elsewhere a warning that a newer
+# compiler or library raises does not stop a user's build. CRENOVIX_WERROR=ON or OFF decides.
+crenovix_werror_argument() {
+    local werror="${CRENOVIX_WERROR:-}"
+    if [ -z "$werror" ]; then
+        if [ "${CI:-}" = true ]; then werror=ON; else werror=OFF; fi
+    fi
+    echo "-DCRENOVIX_WERROR=$werror"
+}
