@@ -29,7 +29,8 @@ void BM_TripleDesDecrypt(benchmark::State& state) {
     const std::vector<std::uint8_t> input = RandomBytes(kBytes);
     std::vector<std::uint8_t> output(kBytes);
     for (auto _ : state) {
-        const bool ok = crenovix::TripleDesDecrypt(input.data(), input.size(), output.data());
+        // Not const: newer Benchmark deprecates the const-reference form of DoNotOptimize.
+        bool ok = crenovix::TripleDesDecrypt(input.data(), input.size(), output.data());
         benchmark::DoNotOptimize(ok);
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();

@@ -32,3 +32,14 @@ CRENOVIX_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev cl
                         xvfb xauth x11-utils umockdev libumockdev-dev)
 # What making and checking the Debian package needs on top of the build.
 CRENOVIX_PACKAGE_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils)
+
+# The warnings-as-errors choice for the README's commands, as a CMake argument. CI keeps warnings
+# as errors on every release it builds on (it sets CI=true); elsewhere a warning that a newer
+# compiler or library raises does not stop a user's build. CRENOVIX_WERROR=ON or OFF decides.
+crenovix_werror_argument() {
+    local werror="${CRENOVIX_WERROR:-}"
+    if [ -z "$werror" ]; then
+        if [ "${CI:-}" = true ]; then werror=ON; else werror=OFF; fi
+    fi
+    echo "-DCRENOVIX_WERROR=$werror"
+}
