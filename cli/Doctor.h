@@ -45,7 +45,8 @@ public:
     virtual std::optional<std::string> ReadLink(const std::string& path) = 0;
     virtual bool Exists(const std::string& path) = 0;
     // udev's record of the class device at `syspath` ("/sys/class/hidraw/hidraw0"); nothing when
-    // udev has none (it does not run, or has not seen the device).
+    // there is no such device. One udev has not processed (it does not run, or has not seen the
+    // device yet) has no tags and only the kernel's properties.
     virtual std::optional<SUdevRecord> UdevRecord(const std::string& syspath) = 0;
     // Opens the node for reading and writing without becoming its controlling process, closes it.
     virtual ENodeOpen TryOpen(const std::string& node) = 0;

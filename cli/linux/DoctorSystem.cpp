@@ -11,6 +11,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace crenovix::doctor {
 
@@ -23,8 +24,10 @@ constexpr int kMaxRecordEntries = 4096;
 
 class CLinuxDoctorSystem final : public IDoctorSystem {
 public:
+    explicit CLinuxDoctorSystem(std::string configRoot) : configRoot_(std::move(configRoot)) {}
+
     std::optional<std::string> ReadText(const std::string& path) override {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(Place(path), std::ios::binary);
         if (!in) {
             return std::nullopt;
         }
@@ -39,7 +42,7 @@ public:
 
     std::vector<std::string> ListDirectory(const std::string& path) override {
         std::vector<std::string> names;
-        DIR* directory = opendir(path.c_str());
+        DIR* directory = opendir(Place(path).c_str());
         if (directory == nullptr) {
             return names;
         }
@@ -65,7 +68,7 @@ public:
 
     std::optional<std::string> ReadLink(const std::string& path) override {
         char target[PATH_MAX];
-        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        const ssize_t length = readlink(Place(path).c_str(), target, sizeof target);
         if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
             return std::nullopt;
         }
@@ -74,15 +77,18 @@ public:
 
     bool Exists(const std::string& path) override {
         struct stat status {};
-        return lstat(path.c_str(), &status) == 0;
+        return lstat(Place(path).c_str(), &status) == 0;
     }
 
     std::optional<SUdevRecord> UdevRecord(const std::string& syspath) override {
         if (udev_ == nullptr) {
             return std::nullopt;
         }
+        // A device udev has not processed (no database entry) shows the kernel's properties
+        // alone, which never hold the tags or the ignore flag the checks look for, so its record
+        // is read as it is: an empty record and none mean the same to the checks.
         const UdevDevicePtr device(udev_device_new_from_syspath(udev_.get(), syspath.c_str()));
-        if (device == nullptr || udev_device_get_is_initialized(device.get()) <= 0) {
+        if (device == nullptr) {
             return std::nullopt;
         }
         SUdevRecord record;
@@ -154,7 +160,17 @@ public:
     int OwnProcessId() override { return static_cast<int>(getpid()); }
 
 private:
+    std::string configRoot_;
     UdevPtr udev_{udev_new()};
+
+    std::string Place(const std::string& path) const {
+        for (const char* kernel : {"/sys/", "/dev/", "/proc/"}) {
+            if (path.starts_with(kernel)) {
+                return path;
+            }
+        }
+        return configRoot_ + path;
+    }
 
     static std::string GroupName(gid_t id) {
         if (const group* entry = getgrgid(id); entry != nullptr) {
@@ -166,8 +182,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<IDoctorSystem> CreateLinuxDoctorSystem() {
-    return std::make_unique<CLinuxDoctorSystem>();
+std::unique_ptr<IDoctorSystem> CreateLinuxDoctorSystem(std::string configRoot) {
+    return std::make_unique<CLinuxDoctorSystem>(std::move(configRoot));
 }
 
 } // namespace crenovix::doctor

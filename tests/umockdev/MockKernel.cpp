@@ -155,6 +155,10 @@ std::unique_ptr<CMockKernel> CMockKernel::Create(std::string& whyNot) {
     kernel->dir_ = root;
     g_free(root);
     ::setenv("UMOCKDEV_DIR", kernel->dir_.c_str(), 1);
+    // A program run as another user (one that a node's mode bits refuse) sees the devices too,
+    // and may reach the ioctl handlers, which umockdev asks on every open of a node.
+    ::chmod(kernel->dir_.c_str(), 0755);
+    ::chmod((kernel->dir_ + "/ioctl/_default").c_str(), 0666);
     // A UART's parent, so that it counts as a port with a device behind it.
     GError* error = nullptr;
     umockdev_testbed_add_from_string(
@@ -189,6 +193,7 @@ std::string CMockKernel::Plug(const std::string& records, const std::string& nod
     g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(OnIoctl),
                      GINT_TO_POINTER(static_cast<int>(kind)));
     umockdev_testbed_attach_ioctl(testbed_->testbed, path.c_str(), entry.handler, nullptr);
+    ::chmod((dir_ + "/ioctl" + path).c_str(), 0666);
     if (!bOpenable) {
         // Every open fails, as for a node another program holds or the user may not open.
         std::error_code ignored;
