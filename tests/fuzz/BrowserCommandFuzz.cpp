@@ -79,16 +79,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         shell.browserCommand = command;
     }
     const std::int32_t code = OpenTarget(shell, url);
-    const bool shellOpened = static_cast<std::uint32_t>(openCode) > 32u;
-    const bool fallback = !shellOpened && hasCommand && line.has_value();
-    Require(shell.log.at(0) == "open " + url, "the shell is not asked first");
-    Require(shell.runs.size() == (fallback ? 1u : 0u), "the fallback ran when it should not");
-    Require(code == (fallback ? runCode : openCode), "OpenTarget answered another code");
-    if (fallback) {
-        Require(shell.runs[0] == *line, "the fallback started another command line");
-    }
-    if (shellOpened) {
-        Require(shell.log.size() == 1, "the browser command was read after the shell opened");
+    // Only web addresses reach an opener, in their "http://" form when the target was bare.
+    const std::optional<std::string> address = LinkWebAddress(url);
+    if (!address) {
+        Require(code == kLinkRefused && shell.log.empty() && shell.runs.empty(),
+                "a target that is no web address reached an opener");
+    } else {
+        const std::optional<SCommandLine> opened = BrowserCommandLine(command, *address);
+        const bool shellOpened = static_cast<std::uint32_t>(openCode) > 32u;
+        const bool fallback = !shellOpened && hasCommand && opened.has_value();
+        Require(!shell.log.empty() && shell.log[0] == "open " + *address,
+                "the shell is not asked first");
+        Require(shell.runs.size() == (fallback ? 1u : 0u), "the fallback ran when it should not");
+        Require(code == (fallback ? runCode : openCode), "OpenTarget answered another code");
+        if (fallback) {
+            Require(shell.runs[0] == *opened, "the fallback started another command line");
+        }
+        if (shellOpened) {
+            Require(shell.log.size() == 1, "the browser command was read after the shell opened");
+        }
     }
 
     SHyperLinkState state;

@@ -48,6 +48,33 @@ void Require(bool condition, const char* what) {
     }
 }
 
+// A value read into a buffer of limit + 1 bytes, against the same value read whole: a beginning
+// of it that ends between characters, of at most `limit` characters, and no shorter than the cut
+// allows: UTF-8 text is cut by bytes (the next character would pass the limit), text read as
+// Windows-1252 by characters (there are `limit` of them).
+bool StartsCharacter(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
+std::size_t Characters(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), StartsCharacter));
+}
+void RequireCut(const std::string& value, const std::string& whole, std::size_t limit) {
+    const auto starts = StartsCharacter;
+    const auto characters = Characters;
+    Require(std::string_view(whole).starts_with(value) &&
+                (value.size() == whole.size() || starts(whole[value.size()])),
+            "a value not cut to its buffer: not a beginning, or cut inside a character");
+    Require(characters(value) <= limit, "a value not cut to its buffer: too long");
+    if (value.size() < whole.size()) {
+        std::size_t next = value.size() + 1;
+        while (next < whole.size() && !starts(whole[next])) {
+            ++next;
+        }
+        Require(characters(value) == limit || next > limit,
+                "a value not cut to its buffer: cut too short");
+    }
+}
+
 // The per-process directory that stands for the program's current directory.
 class CWorkDir {
 public:
@@ -102,8 +129,7 @@ void CheckLookups(IIniSource& ini) {
         for (const std::size_t buffer :
              {std::size_t{0}, std::size_t{1}, std::size_t{2}, kIniValueBufferBytes}) {
             const std::string value = ini.GetString(section, key, "default value", buffer);
-            Require(value == whole.substr(0, buffer == 0 ? 0 : buffer - 1),
-                    "a value not cut to its buffer");
+            RequireCut(value, whole, buffer == 0 ? 0 : buffer - 1);
         }
         const int number = ini.GetInt(section, key, kDefaultInt);
         Require(number == kDefaultInt || number >= 0, "a negative integer value");
@@ -175,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t row = 0; row < list.rows.size(); ++row) {
         Require(list.rows[row].size() == kDownloadColumns.size(), "a row with missing columns");
         for (const std::string& cell : list.rows[row]) {
-            Require(cell.size() < kIniValueBufferBytes, "a cell longer than its buffer");
+            Require(Characters(cell) < kIniValueBufferBytes, "a cell longer than its buffer");
         }
         static const std::array<const char*, 6> kColumnKeys = {"Type",    "FileName", "Ver",
                                                                "Updated", "URL",      "Note"};
