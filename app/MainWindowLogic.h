@@ -8,9 +8,9 @@
 #pragma once
 
 #include "app/MainWindowView.h"
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
-#include "protocol/Clock.h"
 #include "protocol/UpdateWindow.h"
 #include "updatefile/UpdateFile.h"
 

@@ -4,9 +4,9 @@
 // maker of their platform's services.
 #pragma once
 
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
-#include "protocol/Clock.h"
 #include "protocol/UpdateRun.h"
 
 #include "app/StartUp.h"

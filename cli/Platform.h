@@ -3,10 +3,10 @@
 // per platform (cli/linux/Platform.cpp, cli/win32/Platform.cpp).
 #pragma once
 
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
-#include "protocol/Clock.h"
 
 #include <cstdint>
 #include <memory>

@@ -6,8 +6,8 @@
 // in and exits with 130.
 #pragma once
 
+#include "base/Clock.h"
 #include "cli/PortDecorator.h"
-#include "protocol/Clock.h"
 
 #include <atomic>
 #include <functional>

@@ -5,8 +5,8 @@
 // write, and frames closed by an XOR check byte with the charger's resend rule. Times in ms.
 #pragma once
 
+#include "base/Clock.h"
 #include "device/DevicePort.h"
-#include "protocol/Clock.h"
 
 #include <array>
 #include <cstddef>

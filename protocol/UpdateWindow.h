@@ -7,9 +7,9 @@
 // happened meanwhile (device changes refill the device table; the list box stays as it is).
 #pragma once
 
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
-#include "protocol/Clock.h"
 #include "updatefile/UpdateFile.h"
 
 #include <cstdint>

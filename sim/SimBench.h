@@ -18,10 +18,10 @@
 // not outlive it. Single-threaded.
 #pragma once
 
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
-#include "protocol/Clock.h"
 #include "sim/SimHidCharger.h"
 #include "sim/SimSerialCharger.h"
 

@@ -7,7 +7,7 @@
 // ms, rates in baud (0 for HID). A model is not thread-safe; its driver serialises access.
 #pragma once
 
-#include "protocol/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimFaults.h"
 
 #include <cstdint>

@@ -18,7 +18,6 @@ namespace crenovix {
 
 inline constexpr std::size_t kUpdateImageSize = 0x80000; // 524,288
 inline constexpr std::size_t kHeaderSize = 512;
-inline constexpr std::string_view kUpdateFileFilter = "Kelvorin Update File(*.bin)|*.bin||";
 
 // Layout of the plain header (offsets from the start of the file).
 namespace header_offset {

@@ -15,7 +15,7 @@
 //   line <rate>...                          the line's output rate each time it changed, as
 //                                           the slave's settings showed it (polled every 5 ms)
 // Exit status 0, or 1 when the pseudo-terminal cannot be set up or the arguments are wrong.
-#include "protocol/Clock.h"
+#include "base/Clock.h"
 #include "sim/linux/SimPtyHost.h"
 
 // The kernel's termios2 reads any rate as a number; <termios.h> must not be included with it.

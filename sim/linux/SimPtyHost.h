@@ -13,7 +13,7 @@
 // both ends. Results() may be called at any time from any thread.
 #pragma once
 
-#include "protocol/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimSerialCharger.h"
 
 #include <atomic>

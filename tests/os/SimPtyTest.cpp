@@ -1,7 +1,7 @@
 // The simulated serial charger behind a pseudo-terminal, reached through the real termios
 // adapter, in real time: the charger must hear each byte at the rate the program set.
+#include "base/Clock.h"
 #include "device/linux/TermiosChannel.h"
-#include "protocol/Clock.h"
 #include "sim/linux/SimPtyHost.h"
 
 #include <gtest/gtest.h>

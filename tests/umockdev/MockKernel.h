@@ -23,7 +23,7 @@
 // Thread-safe; every call may come from any thread.
 #pragma once
 
-#include "protocol/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimHidCharger.h"
 
 #include <atomic>

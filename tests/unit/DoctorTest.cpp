@@ -2,8 +2,8 @@
 // open, with the remedy the rules call for; the window's hint; the report on Windows over the
 // simulated desk.
 #include "cli/Doctor.h"
+#include "base/Clock.h"
 #include "cli/PortReport.h"
-#include "protocol/Clock.h"
 #include "sim/SimBench.h"
 #include "support/FakeDoctorSystem.h"
 

@@ -1,10 +1,10 @@
 // The simulated chargers, driven with host frames built here from the wire format (not from the
 // simulator's own helpers), on a virtual clock.
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialEnumeration.h"
-#include "protocol/Clock.h"
 #include "sim/SimBench.h"
 
 #include <gtest/gtest.h>

@@ -14,10 +14,10 @@
 //   box <title>|<text>       each message box of the run, in order
 // and exits 0; 2 when the arguments are wrong or the file cannot be written. Whether the run
 // succeeded is for the caller to judge against what the charger recorded.
+#include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/win32/Win32PortOpener.h"
 #include "device/win32/Win32SerialPlatform.h"
-#include "protocol/Clock.h"
 #include "protocol/UpdateRun.h"
 #include "sim/SimCharger.h"
 #include "support/FakeUpdateWindow.h"
