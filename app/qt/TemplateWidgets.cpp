@@ -47,11 +47,17 @@ std::string MessageText(std::string_view text) {
 }
 
 QString NameFilter(std::string_view label, std::string_view pattern) {
-    const std::string named = "(" + std::string(pattern) + ")";
+    // Appended piece by piece: g++ 12 at -O2 warns falsely (-Wrestrict) on "(" + std::string.
+    std::string named = "(";
+    named.append(pattern);
+    named += ')';
     if (label.ends_with(named)) {
         return FromUtf8(label);
     }
-    return FromUtf8(std::string(label) + " " + named);
+    std::string text(label);
+    text += ' ';
+    text += named;
+    return FromUtf8(text);
 }
 
 void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
