@@ -6,27 +6,7 @@
 
 namespace crenovix::cli {
 
-namespace {
-
-void AppendCodePoint(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
@@ -59,7 +39,7 @@ std::string JsonString(std::string_view text) {
                 std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
                 out += escape;
             } else {
-                AppendCodePoint(out, codePoint);
+                AppendUtf8(out, codePoint);
             }
         }
     }

@@ -8,6 +8,8 @@
 // keeps tab-separated columns and one-line messages intact.
 #pragma once
 
+#include "base/Utf8.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -22,10 +24,5 @@ std::string Printable(std::string_view text);
 // newline followed by `indent`, so the text stays readable and no line it prints can start
 // where the program's own lines start; everything else as Printable.
 std::string PrintableLines(std::string_view text, std::string_view indent);
-
-// The length of the valid UTF-8 sequence at the start of `text` (not empty) and its code point,
-// or nothing when it does not start with one (overlong forms, surrogates and values past
-// U+10FFFF count as invalid).
-std::optional<std::size_t> Utf8Sequence(std::string_view text, char32_t& codePoint);
 
 } // namespace crenovix::cli

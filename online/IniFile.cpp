@@ -1,5 +1,7 @@
 #include "online/IniFile.h"
 
+#include "base/Utf8.h"
+
 #include <algorithm>
 #include <climits>
 #include <fstream>
@@ -49,60 +51,12 @@ std::string CutToBuffer(std::string_view value, std::size_t bufferBytes) {
     return IniValueText(value, bufferBytes - 1);
 }
 
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not a valid one
-// (overlong forms, surrogates and code points above U+10FFFF included).
-std::size_t Utf8SequenceLength(std::string_view text) {
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF; // the allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 // Windows-1252's characters 0x80 to 0x9F; the five it leaves undefined keep their C1 code, as
 // the system's conversion gives them.
 constexpr char16_t kCp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 class CParsedIni final : public IIniSource {
 public:
@@ -201,7 +155,8 @@ private:
 std::string IniValueText(std::string_view value, std::size_t maxBytes) {
     std::size_t fits = 0; // bytes of whole UTF-8 characters within maxBytes
     for (std::size_t at = 0; at < value.size();) {
-        const std::size_t length = Utf8SequenceLength(value.substr(at));
+        char32_t codePoint = 0;
+        const std::size_t length = Utf8Sequence(value.substr(at), codePoint).value_or(0);
         if (length == 0) {
             std::string text;
             for (const char c : value.substr(0, maxBytes)) {
