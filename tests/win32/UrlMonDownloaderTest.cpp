@@ -181,8 +181,7 @@ TEST_F(UrlMonDownloaderTest, OnlyABoundedUpdateFileReplacesTheTarget) {
     EXPECT_FALSE(valid.Failed()) << std::hex << valid.status;
     EXPECT_EQ(testsupport::ReadBytes(target_), firmware);
 
-    // Last: the test's server serves one connection at a time, and stays with a silent one until
-    // the client's end closes.
+    // A cancel ends a download the server never answers; the target keeps the valid file.
     CCancelToken token;
     SDownloadOptions cancellable;
     cancellable.cancel = &token;

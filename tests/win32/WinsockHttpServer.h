@@ -3,8 +3,10 @@
 // Each path answers as scripted: a status and body (with Content-Length), a redirect, silence
 // (the request is read and never answered until the client gives up or the server stops), or a
 // body of `generate` bytes made while it is sent, without Content-Length unless `announce`. Unknown
-// paths answer 404. One connection is served at a time on a thread of its own; every wait is
-// bounded (select with 50 ms steps) and the destructor stops and joins the thread.
+// paths answer 404. Each connection is served on a thread of its own, so a client that leaves a
+// connection open without reading (an aborted download) never holds up the next request; every
+// wait is bounded (select with 50 ms steps, a send gives up after 5 s without progress) and the
+// destructor stops and joins every thread.
 #pragma once
 
 #include <winsock2.h>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace crenovix::wintest {
 
@@ -48,6 +51,9 @@ public:
     ~CWinsockHttpServer() {
         stop_ = true;
         thread_.join();
+        for (std::thread& connection : connections_) {
+            connection.join();
+        }
         closesocket(listener_);
         if (started_) {
             WSACleanup();
@@ -77,6 +83,30 @@ private:
         return select(0, &set, nullptr, nullptr, &wait) == 1;
     }
 
+    // Sends all of `data`, waiting for room in 50 ms steps; false when the client closed, the
+    // server stops, or 5 s pass without room (a client that stopped reading).
+    bool SendAll(SOCKET socket, const char* data, std::size_t size) const {
+        int idle = 0;
+        while (size != 0 && !stop_ && idle < 100) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(socket, &set);
+            timeval wait{0, 50000};
+            if (select(0, nullptr, &set, nullptr, &wait) != 1) {
+                ++idle;
+                continue;
+            }
+            const int n = send(socket, data, static_cast<int>(size), 0);
+            if (n <= 0) {
+                return false;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            idle = 0;
+        }
+        return size == 0;
+    }
+
     void Run() {
         while (!stop_) {
             if (!Readable(listener_)) {
@@ -84,8 +114,10 @@ private:
             }
             const SOCKET connection = accept(listener_, nullptr, nullptr);
             if (connection != INVALID_SOCKET) {
-                Handle(connection);
-                closesocket(connection);
+                connections_.emplace_back([this, connection] {
+                    Handle(connection);
+                    closesocket(connection);
+                });
             }
         }
     }
@@ -129,11 +161,10 @@ private:
                 head += "Content-Length: " + std::to_string(route.generate) + "\r\n";
             }
             head += "\r\n";
-            bool open = send(connection, head.data(), static_cast<int>(head.size()), 0) > 0;
+            bool open = SendAll(connection, head.data(), head.size());
             const std::string block(64 * 1024, 'G');
-            for (std::size_t sent = 0; open && !stop_ && sent < route.generate;
-                 sent += block.size()) {
-                open = send(connection, block.data(), static_cast<int>(block.size()), 0) > 0;
+            for (std::size_t sent = 0; open && sent < route.generate; sent += block.size()) {
+                open = SendAll(connection, block.data(), block.size());
             }
             return;
         }
@@ -145,7 +176,7 @@ private:
             answer += "Location: " + route.location + "\r\n";
         }
         answer += "\r\n" + route.body;
-        send(connection, answer.data(), static_cast<int>(answer.size()), 0);
+        SendAll(connection, answer.data(), answer.size());
         shutdown(connection, SD_SEND);
         // Let the client read everything before the socket closes.
         for (int i = 0; i < 20 && !stop_; ++i) {
@@ -163,6 +194,7 @@ private:
     std::map<std::string, SRoute> routes_;
     std::map<std::string, int> requests_;
     std::thread thread_;
+    std::vector<std::thread> connections_; // only the accepting thread adds to it
 };
 
 } // namespace crenovix::wintest
