@@ -16,6 +16,10 @@ constexpr int kNumberRouteLastPort = 16;
 constexpr int kMaxListedPorts = 4096;
 constexpr int kMaxTreeSubkeys = 4096;
 
+// The error texts name the Windows steps behind each source (the version query, the SetupDi
+// calls, the registry's HKLM\Enum) on every system: users and their reports know them by these
+// words.
+
 // The "%lx" of the error texts: lower-case hexadecimal, no prefix.
 std::string Hex(std::uint32_t value) {
     std::array<char, 16> digits{};
