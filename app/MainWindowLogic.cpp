@@ -113,11 +113,8 @@ void CMainWindowLogic::OnComPortsClicked() {
     RefreshDevices();
 }
 
-void CMainWindowLogic::OnDeviceChange(std::uint32_t eventCode) {
-    if (eventCode == kDeviceNodesChanged || eventCode == kDeviceArrival ||
-        eventCode == kDeviceRemoveComplete) {
-        RefreshDevices();
-    }
+void CMainWindowLogic::OnDeviceChange(EDeviceChange /*change*/) {
+    RefreshDevices();
 }
 
 void CMainWindowLogic::OnUpdateClicked() {

@@ -9,6 +9,7 @@
 
 #include "app/MainWindowView.h"
 #include "base/Clock.h"
+#include "device/DeviceChange.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
 #include "protocol/UpdateWindow.h"
@@ -43,11 +44,6 @@ struct SMainWindowServices {
     ISleepInhibitor* sleepInhibitor = nullptr;
 };
 
-// Device-change event codes that refill the device list: nodes changed, arrival, removal complete.
-inline constexpr std::uint32_t kDeviceNodesChanged = 0x0007;
-inline constexpr std::uint32_t kDeviceArrival = 0x8000;
-inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
-
 inline constexpr const char* kCloseDuringRunText =
     "A charger is being updated.\n\nClosing the program now can leave the charger without "
     "working firmware. Please wait until the update has ended.";
@@ -66,7 +62,7 @@ public:
     void OnPathEdited(); // the user typed or pasted in the path field
     void OnOpenClicked();
     void OnComPortsClicked();
-    void OnDeviceChange(std::uint32_t eventCode);
+    void OnDeviceChange(EDeviceChange change); // every kind refills the device list
     void OnUpdateClicked();
     // Ends a version check still under way first: both fetch into the one temporary file.
     void OnDownloadClicked();

@@ -9,16 +9,16 @@ namespace crenovix {
 
 namespace {
 
-// Systems from this build on report the bus description of a device; older ones only have the
-// location information, which USB serial drivers fill with the product name.
-constexpr std::uint32_t kFirstBuildWithBusDescription = 7000;
-constexpr std::uint32_t kPlatformNt = 2;
 constexpr int kNumberRouteLastPort = 16;
 
 // Bounds on the platform's listings, so that a source that never reports its end cannot hang the
 // enumeration. Far above any real machine.
-constexpr int kMaxComInterfaces = 4096;
-constexpr int kMaxRegistrySubkeys = 4096;
+constexpr int kMaxListedPorts = 4096;
+constexpr int kMaxTreeSubkeys = 4096;
+
+// The error texts name the Windows steps behind each source (the version query, the SetupDi
+// calls, the registry's HKLM\Enum) on every system: users and their reports know them by these
+// words.
 
 // The "%lx" of the error texts: lower-case hexadecimal, no prefix.
 std::string Hex(std::uint32_t value) {
@@ -41,15 +41,12 @@ bool IsChargerBusDescription(const std::string& busDesc) {
     return StartsWith(busDesc, "Kavro") || StartsWith(busDesc, "USB Device");
 }
 
-std::string ReadBusDescription(ISerialPlatform& platform, IComInterfaceSet& set, int position) {
-    std::uint32_t lastError = 0;
-    const std::optional<SOsVersion> version = platform.GetVersion(lastError);
-    std::optional<std::string> text;
-    if (version && version->dwBuildNumber >= kFirstBuildWithBusDescription) {
-        text = set.GetBusReportedDescription(position);
-    } else {
-        text = set.GetProperty(position, EDeviceProperty::LocationInformation);
-    }
+// Where the system reports no bus descriptions, the location text stands in: USB serial drivers
+// fill it with the product name.
+std::string ReadBusDescription(ISerialPlatform& platform, ISerialPortList& ports, int position) {
+    const std::optional<std::string> text = platform.ReportsBusDescriptions()
+                                                ? ports.GetBusDescription(position)
+                                                : ports.GetPortText(position, EPortText::Location);
     return text.value_or(std::string());
 }
 
@@ -79,32 +76,31 @@ void AppendOrReplace(SerInfoList& list, SSerInfo record) {
 
 void ListPortsByInterface(ISerialPlatform& platform, SerInfoList& list) {
     std::uint32_t lastError = 0;
-    // The set is released when it goes out of scope, on the normal end and on a raised error.
-    const std::unique_ptr<IComInterfaceSet> set = platform.GetComInterfaceSet(lastError);
-    if (!set) {
+    // The list is released when it goes out of scope, on the normal end and on a raised error.
+    const std::unique_ptr<ISerialPortList> ports = platform.OpenPortList(lastError);
+    if (!ports) {
         Raise("SetupDiGetClassDevs failed.", lastError);
     }
-    for (int n = 0; n < kMaxComInterfaces; ++n) {
+    for (int n = 0; n < kMaxListedPorts; ++n) {
         lastError = 0;
-        const IComInterfaceSet::EEnum found = set->EnumInterface(n, lastError);
-        if (found == IComInterfaceSet::EEnum::NoMoreItems) {
+        const ISerialPortList::EEnum found = ports->EnumPort(n, lastError);
+        if (found == ISerialPortList::EEnum::NoMoreItems) {
             return;
         }
-        if (found != IComInterfaceSet::EEnum::Ok) {
+        if (found != ISerialPortList::EEnum::Ok) {
             Raise("SetupDiEnumDeviceInterfaces failed.", lastError);
         }
         std::string path;
         lastError = 0;
-        if (!set->GetInterfaceDetail(n, path, lastError)) {
+        if (!ports->GetPortPath(n, path, lastError)) {
             Raise("SetupDiGetDeviceInterfaceDetail failed.", lastError);
         }
-        const std::optional<std::string> friendly =
-            set->GetProperty(n, EDeviceProperty::FriendlyName);
+        const std::optional<std::string> friendly = ports->GetPortText(n, EPortText::FriendlyName);
         std::optional<std::string> desc;
         if (friendly) {
-            desc = set->GetProperty(n, EDeviceProperty::DeviceDesc);
+            desc = ports->GetPortText(n, EPortText::Description);
         }
-        const std::string busDesc = ReadBusDescription(platform, *set, n);
+        const std::string busDesc = ReadBusDescription(platform, *ports, n);
         if (!friendly || !desc) {
             continue;
         }
@@ -127,13 +123,13 @@ void ListPortsByNumber(SerInfoList& list) {
     }
 }
 
-void ScanPortKeys(IRegistryKey& key, SerInfoList& list, bool bUsb) {
-    for (int k = 0; k < kMaxRegistrySubkeys; ++k) {
+void ScanPortKeys(IDeviceTreeKey& key, SerInfoList& list, bool bUsb) {
+    for (int k = 0; k < kMaxTreeSubkeys; ++k) {
         const std::optional<std::string> name = key.EnumSubkey(k);
         if (!name) {
             return;
         }
-        const std::unique_ptr<IRegistryKey> instance = key.OpenSubkey(*name);
+        const std::unique_ptr<IDeviceTreeKey> instance = key.OpenSubkey(*name);
         if (!instance) {
             throw CEnumerationError("Could not read from HKLM\\Enum\\...\\" + *name);
         }
@@ -151,22 +147,22 @@ void ScanPortKeys(IRegistryKey& key, SerInfoList& list, bool bUsb) {
 }
 
 void ListPortsFromRegistry(ISerialPlatform& platform, SerInfoList& list) {
-    const std::unique_ptr<IRegistryKey> root = platform.OpenLocalMachineEnum();
+    const std::unique_ptr<IDeviceTreeKey> root = platform.OpenDeviceTree();
     if (!root) {
         throw CEnumerationError("Could not read from HKLM\\Enum");
     }
-    for (int e = 0; e < kMaxRegistrySubkeys; ++e) {
+    for (int e = 0; e < kMaxTreeSubkeys; ++e) {
         const std::optional<std::string> enumerator = root->EnumSubkey(e);
         if (!enumerator) {
             return;
         }
-        const std::unique_ptr<IRegistryKey> enumeratorKey = root->OpenSubkey(*enumerator);
+        const std::unique_ptr<IDeviceTreeKey> enumeratorKey = root->OpenSubkey(*enumerator);
         if (!enumeratorKey) {
             throw CEnumerationError("Could not read from HKLM\\Enum\\" + *enumerator);
         }
         // Every device under the USB port enumerator is a USB serial charger.
         const bool bUsb = *enumerator == "USBPORTS";
-        for (int d = 0; d < kMaxRegistrySubkeys; ++d) {
+        for (int d = 0; d < kMaxTreeSubkeys; ++d) {
             const std::optional<std::string> device = enumeratorKey->EnumSubkey(d);
             if (!device) {
                 break;
@@ -175,7 +171,7 @@ void ListPortsFromRegistry(ISerialPlatform& platform, SerInfoList& list) {
             if (!bUsb && *device != "*PNP0500" && *device != "*PNP0501") {
                 continue;
             }
-            const std::unique_ptr<IRegistryKey> deviceKey = enumeratorKey->OpenSubkey(*device);
+            const std::unique_ptr<IDeviceTreeKey> deviceKey = enumeratorKey->OpenSubkey(*device);
             if (!deviceKey) {
                 throw CEnumerationError("Could not read from HKLM\\Enum\\" + *enumerator + "\\" +
                                         *device);
@@ -189,16 +185,20 @@ void ListDevices(ISerialPlatform& platform, IHidInterfaceSet& hid, SerInfoList& 
                  bool bProbePorts) {
     list.clear();
     std::uint32_t lastError = 0;
-    const std::optional<SOsVersion> version = platform.GetVersion(lastError);
-    if (!version) {
+    const std::optional<ESerialPortListing> listing = platform.GetPortListing(lastError);
+    if (!listing) {
         Raise("Could not get OS version.", lastError);
     }
-    if (version->dwMajorVersion >= 5) {
+    switch (*listing) {
+    case ESerialPortListing::PresentPorts:
         ListPortsByInterface(platform, list);
-    } else if (version->dwPlatformId == kPlatformNt) {
+        break;
+    case ESerialPortListing::NumberedPorts:
         ListPortsByNumber(list);
-    } else {
+        break;
+    case ESerialPortListing::DeviceTree:
         ListPortsFromRegistry(platform, list);
+        break;
     }
 
     for (std::size_t i = 0; i < list.size();) {

@@ -1,7 +1,8 @@
-// What serial-port enumeration needs of the platform: the system version that chooses the route,
-// the three routes' sources and the probe. Each route's selection, matching and error logic is
-// portable (device/SerialEnumeration.cpp); a platform supplies the sources it has. Error codes
-// are the platform's last-error values, shown in lower-case hexadecimal in the error texts.
+// What serial-port enumeration needs of the system: which kind of port listing it keeps (that
+// chooses the route), the sources of the routes and the probe. Each route's selection, matching
+// and error logic is portable (device/SerialEnumeration.cpp); an adapter supplies the sources its
+// system has and says which listing that is. Error codes are the system's error values, shown in
+// lower-case hexadecimal in the error texts.
 #pragma once
 
 #include <cstdint>
@@ -11,38 +12,45 @@
 
 namespace crenovix {
 
-struct SOsVersion {
-    std::uint32_t dwMajorVersion = 0;
-    std::uint32_t dwPlatformId = 0; // 2: the NT family
-    std::uint32_t dwBuildNumber = 0;
+// The kinds of serial-port listing a system may keep; each has a route of its own.
+enum class ESerialPortListing {
+    PresentPorts,  // a list of the ports present now, each with its path and texts
+    NumberedPorts, // no list: the numbered ports COM1 to COM16 are taken, present or not
+    DeviceTree,    // a tree of device keys, the ports being the keys that name a port
 };
 
-enum class EDeviceProperty { FriendlyName, DeviceDesc, LocationInformation };
+// The texts the system keeps for a port in its list.
+enum class EPortText {
+    FriendlyName, // "Communications Port (COM1)": a description and the port's name
+    Description,  // the device's description
+    Location,     // where it is attached; USB serial drivers put the product name there
+};
 
-// The set of present COM-port interfaces (interface route). Released on destruction.
-class IComInterfaceSet {
+// The system's list of present serial ports (present-ports route), taken by position. Released
+// on destruction.
+class ISerialPortList {
 public:
     enum class EEnum { Ok, NoMoreItems, Failed };
-    virtual ~IComInterfaceSet() = default;
-    virtual EEnum EnumInterface(int position, std::uint32_t& lastError) = 0;
-    // The interface's device path; false (with lastError) when it cannot be read or is longer
-    // than 256 characters.
-    virtual bool GetInterfaceDetail(int position, std::string& path, std::uint32_t& lastError) = 0;
-    // A device property as text of at most 255 characters; nothing when unreadable.
-    virtual std::optional<std::string> GetProperty(int position, EDeviceProperty property) = 0;
-    // The bus-reported device description as text; nothing when the system lacks the property
-    // function or the call fails.
-    virtual std::optional<std::string> GetBusReportedDescription(int position) = 0;
+    virtual ~ISerialPortList() = default;
+    virtual EEnum EnumPort(int position, std::uint32_t& lastError) = 0;
+    // The port's path, which the probe and the device list take; false (with lastError) when it
+    // cannot be read or is longer than 256 characters.
+    virtual bool GetPortPath(int position, std::string& path, std::uint32_t& lastError) = 0;
+    // A text of at most 255 characters; nothing when unreadable.
+    virtual std::optional<std::string> GetPortText(int position, EPortText text) = 0;
+    // The description the port's bus reports (a USB product string); nothing when the system
+    // cannot give it.
+    virtual std::optional<std::string> GetBusDescription(int position) = 0;
 };
 
-// A registry key (registry route). Closed on destruction.
-class IRegistryKey {
+// A key of the device tree (device-tree route). Closed on destruction.
+class IDeviceTreeKey {
 public:
-    virtual ~IRegistryKey() = default;
+    virtual ~IDeviceTreeKey() = default;
     // The name of subkey `index`; nothing at the end of the listing or when the name does not
     // fit 128 bytes.
     virtual std::optional<std::string> EnumSubkey(int index) = 0;
-    virtual std::unique_ptr<IRegistryKey> OpenSubkey(const std::string& name) = 0;
+    virtual std::unique_ptr<IDeviceTreeKey> OpenSubkey(const std::string& name) = 0;
     // A text value; nothing when absent or longer than 127 characters.
     virtual std::optional<std::string> QueryString(const std::string& valueName) = 0;
 };
@@ -50,10 +58,16 @@ public:
 class ISerialPlatform {
 public:
     virtual ~ISerialPlatform() = default;
-    virtual std::optional<SOsVersion> GetVersion(std::uint32_t& lastError) = 0;
-    virtual std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t& lastError) = 0;
-    // HKEY_LOCAL_MACHINE\Enum; nullptr when it cannot be opened.
-    virtual std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() = 0;
+    // The listing the system keeps; nothing (with lastError) when the system cannot tell.
+    virtual std::optional<ESerialPortListing> GetPortListing(std::uint32_t& lastError) = 0;
+    // Whether the system reports the bus description of its ports; asked anew for every port
+    // listed. Where it does not, a port's location text stands in.
+    virtual bool ReportsBusDescriptions() = 0;
+    // The present ports; nullptr (with lastError) when the system refuses the list.
+    virtual std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t& lastError) = 0;
+    // The root of the device tree (shown as HKLM\Enum in the error texts); nullptr when it
+    // cannot be opened.
+    virtual std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() = 0;
     // Opens the port at `path` exclusively and closes it again; false when that fails.
     virtual bool ProbePort(const std::string& path) = 0;
 };

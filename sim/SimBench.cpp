@@ -23,7 +23,6 @@ struct CSimBench::SHidEntry {
 
 namespace {
 
-constexpr SOsVersion kSimVersion{10, 2, 19045};
 constexpr std::uint32_t kErrorNoMoreItems = 259;
 // What a USB serial charger's interface path carries between the port and the serial number.
 constexpr const char* kUsbSerialIds = "0483&5740";
@@ -268,8 +267,8 @@ private:
     CArrivals<std::uint8_t> received_;
 };
 
-// A snapshot of the present COM-port interfaces, as the interface route walks them.
-class CSimComInterfaceSet final : public IComInterfaceSet {
+// A snapshot of the present ports, as the interface route walks them.
+class CSimComInterfaceSet final : public ISerialPortList {
 public:
     struct SEntry {
         std::string strPath;
@@ -280,14 +279,14 @@ public:
 
     explicit CSimComInterfaceSet(std::vector<SEntry> entries) : entries_(std::move(entries)) {}
 
-    EEnum EnumInterface(int position, std::uint32_t& lastError) override {
+    EEnum EnumPort(int position, std::uint32_t& lastError) override {
         if (Find(position) == nullptr) {
             lastError = kErrorNoMoreItems;
             return EEnum::NoMoreItems;
         }
         return EEnum::Ok;
     }
-    bool GetInterfaceDetail(int position, std::string& path, std::uint32_t& lastError) override {
+    bool GetPortPath(int position, std::string& path, std::uint32_t& lastError) override {
         const SEntry* entry = Find(position);
         if (entry == nullptr) {
             lastError = kErrorNoMoreItems;
@@ -296,22 +295,22 @@ public:
         path = entry->strPath;
         return true;
     }
-    std::optional<std::string> GetProperty(int position, EDeviceProperty property) override {
+    std::optional<std::string> GetPortText(int position, EPortText text) override {
         const SEntry* entry = Find(position);
         if (entry == nullptr) {
             return std::nullopt;
         }
-        switch (property) {
-        case EDeviceProperty::FriendlyName:
+        switch (text) {
+        case EPortText::FriendlyName:
             return entry->strFriendly;
-        case EDeviceProperty::DeviceDesc:
+        case EPortText::Description:
             return entry->strDesc;
-        case EDeviceProperty::LocationInformation:
+        case EPortText::Location:
             return entry->busDesc; // USB serial drivers put the product name there
         }
         return std::nullopt;
     }
-    std::optional<std::string> GetBusReportedDescription(int position) override {
+    std::optional<std::string> GetBusDescription(int position) override {
         const SEntry* entry = Find(position);
         if (entry == nullptr) {
             return std::nullopt;
@@ -479,11 +478,11 @@ EHidScanOpen CSimBench::OpenHidForScan(int position, std::unique_ptr<IHidScanDev
     return EHidScanOpen::Opened;
 }
 
-std::optional<SOsVersion> CSimBench::GetVersion(std::uint32_t& /*lastError*/) {
-    return kSimVersion;
+std::optional<ESerialPortListing> CSimBench::GetPortListing(std::uint32_t& /*lastError*/) {
+    return ESerialPortListing::PresentPorts;
 }
 
-std::unique_ptr<IComInterfaceSet> CSimBench::GetComInterfaceSet(std::uint32_t& /*lastError*/) {
+std::unique_ptr<ISerialPortList> CSimBench::OpenPortList(std::uint32_t& /*lastError*/) {
     std::vector<CSimComInterfaceSet::SEntry> entries;
     for (const auto& port : serialPorts_) {
         if (!IsPresent(*port)) {
@@ -503,7 +502,7 @@ std::unique_ptr<IComInterfaceSet> CSimBench::GetComInterfaceSet(std::uint32_t& /
     return std::make_unique<CSimComInterfaceSet>(std::move(entries));
 }
 
-std::unique_ptr<IRegistryKey> CSimBench::OpenLocalMachineEnum() {
+std::unique_ptr<IDeviceTreeKey> CSimBench::OpenDeviceTree() {
     return nullptr;
 }
 

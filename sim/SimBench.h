@@ -1,7 +1,7 @@
 // CSimBench: a desk of simulated chargers that stands in for the platform, so the device list
 // and both update dialogues run against it unchanged: it is the port opener (IPortOpener), the
-// HID interface set (IHidInterfaceSet) and the serial platform (ISerialPlatform, interface
-// route only: version 10, platform id 2, build 19045; no registry).
+// HID interface set (IHidInterfaceSet) and the serial platform (ISerialPlatform: a list of the
+// present ports with bus descriptions; no device tree).
 //
 // HID positions are counted over all present HID interfaces (chargers and others such as a
 // keyboard), sorted by their order key (SSimIdentity::nHidPosition / SSimHidInterface::nOrder,
@@ -92,9 +92,10 @@ public:
     EHidScanOpen OpenHidForScan(int position, std::unique_ptr<IHidScanDevice>& device) override;
 
     // ISerialPlatform.
-    std::optional<SOsVersion> GetVersion(std::uint32_t& lastError) override;
-    std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t& lastError) override;
-    std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() override;
+    std::optional<ESerialPortListing> GetPortListing(std::uint32_t& lastError) override;
+    bool ReportsBusDescriptions() override { return true; }
+    std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t& lastError) override;
+    std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override;
     bool ProbePort(const std::string& path) override;
 
     // Internal: shared with the bench's channels.

@@ -84,7 +84,7 @@ public:
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }
         crenovix::gui::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
-            window.Logic().OnDeviceChange(crenovix::kDeviceNodesChanged);
+            window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
             if (accessHint) {
                 accessHint->Check();
             }

@@ -3,6 +3,7 @@
 #include "app/ProgramServices.h"
 #include "app/StartUp.h"
 #include "app/win32/Artwork.h"
+#include "app/win32/DeviceChangeMessage.h"
 #include "app/win32/resource.h"
 
 #include <commctrl.h>
@@ -65,12 +66,12 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         RequestClose();
         return TRUE;
     case WM_DEVICECHANGE:
-        OnDeviceChange(static_cast<std::uint32_t>(wParam));
+        OnDeviceChange(DeviceChangeFromMessage(wParam));
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE); // always answered as handled
         return TRUE;
     case WM_TIMER:
         if (wParam == kDevicePollTimer && devicesChangedPoll && devicesChangedPoll()) {
-            OnDeviceChange(kDeviceNodesChanged);
+            OnDeviceChange(EDeviceChange::NodesChanged);
         }
         return TRUE;
     case WM_QUERYENDSESSION:
@@ -179,16 +180,17 @@ void CrenovixDlg::OnCommand(int id, int code) {
 
 // A refresh can show an enumeration error box, whose modal loop lets the next notification in:
 // that one is remembered and handled once the box is closed, instead of stacking boxes.
-void CrenovixDlg::OnDeviceChange(std::uint32_t eventCode) {
+void CrenovixDlg::OnDeviceChange(std::optional<EDeviceChange> change) {
     if (inDeviceChange_) {
-        deviceChangeAgain_ = deviceChangeAgain_ || eventCode == kDeviceNodesChanged ||
-                             eventCode == kDeviceArrival || eventCode == kDeviceRemoveComplete;
+        deviceChangeAgain_ = deviceChangeAgain_ || change.has_value();
         return;
     }
     inDeviceChange_ = true;
-    logic_.OnDeviceChange(eventCode);
+    if (change) {
+        logic_.OnDeviceChange(*change);
+    }
     while (std::exchange(deviceChangeAgain_, false)) {
-        logic_.OnDeviceChange(kDeviceNodesChanged);
+        logic_.OnDeviceChange(EDeviceChange::NodesChanged);
     }
     inDeviceChange_ = false;
     if (afterDeviceChange && !logic_.IsRunning()) {

@@ -87,7 +87,7 @@ private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     BOOL OnInitDialog();
     void OnCommand(int id, int code);
-    void OnDeviceChange(std::uint32_t eventCode);
+    void OnDeviceChange(std::optional<EDeviceChange> change); // nothing: no device changed
     void RequestClose();
     void RegisterForDeviceChanges();
     void OnDestroy();

@@ -1,9 +1,11 @@
 // Device-change notifications: a libudev monitor on the "hidraw" and "tty" subsystems, the Linux
-// counterpart of the arrival and removal events that make the main window refresh its list.
+// source of the device changes (device/DeviceChange.h) that make the main window refresh its
+// list.
 //
 // CDeviceMonitor does no waiting of its own: the owner watches Fd() (a QSocketNotifier in the
 // GUI) and calls Dispatch() when it is readable. Dispatch drains what is pending and calls the
-// "devices changed" callback once per batch, on the caller's thread. CDeviceMonitorThread is the
+// "devices changed" callback once per batch, on the caller's thread; a batch may mix arrivals and
+// removals, so its owner passes it on as EDeviceChange::NodesChanged. CDeviceMonitorThread is the
 // same monitor run on a thread of its own for owners without an event loop; its callback runs on
 // that thread, and destroying it stops and joins the thread promptly (a stop pipe wakes it).
 #pragma once

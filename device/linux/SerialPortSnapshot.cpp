@@ -130,7 +130,7 @@ const SSerialPortRecord* CSerialPortSnapshot::At(int position) const {
     return &ports_[static_cast<std::size_t>(position)];
 }
 
-IComInterfaceSet::EEnum CSerialPortSnapshot::EnumInterface(int position, std::uint32_t& lastError) {
+ISerialPortList::EEnum CSerialPortSnapshot::EnumPort(int position, std::uint32_t& lastError) {
     if (position < 0) {
         lastError = EINVAL;
         return EEnum::Failed;
@@ -138,8 +138,7 @@ IComInterfaceSet::EEnum CSerialPortSnapshot::EnumInterface(int position, std::ui
     return At(position) != nullptr ? EEnum::Ok : EEnum::NoMoreItems;
 }
 
-bool CSerialPortSnapshot::GetInterfaceDetail(int position, std::string& path,
-                                             std::uint32_t& lastError) {
+bool CSerialPortSnapshot::GetPortPath(int position, std::string& path, std::uint32_t& lastError) {
     const SSerialPortRecord* port = At(position);
     if (port == nullptr) {
         lastError = EINVAL;
@@ -154,18 +153,17 @@ bool CSerialPortSnapshot::GetInterfaceDetail(int position, std::string& path,
     return true;
 }
 
-std::optional<std::string> CSerialPortSnapshot::GetProperty(int position,
-                                                            EDeviceProperty property) {
+std::optional<std::string> CSerialPortSnapshot::GetPortText(int position, EPortText text) {
     const SSerialPortRecord* port = At(position);
     if (port == nullptr) {
         return std::nullopt;
     }
-    switch (property) {
-    case EDeviceProperty::FriendlyName:
+    switch (text) {
+    case EPortText::FriendlyName:
         return SerialFriendlyName(SerialDescription(*port), SerialNodeName(port->devNode));
-    case EDeviceProperty::DeviceDesc:
+    case EPortText::Description:
         return ClipText(SerialDescription(*port), kMaxPropertyText);
-    case EDeviceProperty::LocationInformation:
+    case EPortText::Location:
         if (port->location.empty()) {
             return std::nullopt;
         }
@@ -174,7 +172,7 @@ std::optional<std::string> CSerialPortSnapshot::GetProperty(int position,
     return std::nullopt;
 }
 
-std::optional<std::string> CSerialPortSnapshot::GetBusReportedDescription(int position) {
+std::optional<std::string> CSerialPortSnapshot::GetBusDescription(int position) {
     const SSerialPortRecord* port = At(position);
     if (port == nullptr || !port->usb) {
         return std::nullopt;

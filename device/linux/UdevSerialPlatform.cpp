@@ -94,13 +94,12 @@ std::optional<std::vector<SSerialPortRecord>> ScanSerialPorts(int& error) {
     return ports;
 }
 
-std::optional<SOsVersion> CUdevSerialPlatform::GetVersion(std::uint32_t& lastError) {
+std::optional<ESerialPortListing> CUdevSerialPlatform::GetPortListing(std::uint32_t& lastError) {
     lastError = 0;
-    return kLinuxReportedVersion;
+    return ESerialPortListing::PresentPorts;
 }
 
-std::unique_ptr<IComInterfaceSet>
-CUdevSerialPlatform::GetComInterfaceSet(std::uint32_t& lastError) {
+std::unique_ptr<ISerialPortList> CUdevSerialPlatform::OpenPortList(std::uint32_t& lastError) {
     int error = 0;
     auto ports = ScanSerialPorts(error);
     if (!ports) {
@@ -110,7 +109,7 @@ CUdevSerialPlatform::GetComInterfaceSet(std::uint32_t& lastError) {
     return std::make_unique<CSerialPortSnapshot>(std::move(*ports));
 }
 
-std::unique_ptr<IRegistryKey> CUdevSerialPlatform::OpenLocalMachineEnum() {
+std::unique_ptr<IDeviceTreeKey> CUdevSerialPlatform::OpenDeviceTree() {
     return nullptr;
 }
 

@@ -1,10 +1,7 @@
 // Serial-port enumeration on Linux: the tty devices libudev knows, offered to the portable
-// enumeration (ListDevices) as the interface route's source.
-//
-// Version mapping: GetVersion always reports major 10, platform id 2, build 19045. Major 5 or
-// more selects the interface route (the only one Linux can serve: there is no registry, and the
-// number route's COM names mean nothing here), and a build of 7000 or more makes the route take
-// the bus-reported description, which is the USB product string below.
+// enumeration (ListDevices) as the list of present ports. That is the only listing Linux keeps:
+// there is no device tree, and the numbered ports' COM names mean nothing here. Bus descriptions
+// are always reported (the USB product string below).
 //
 // Each listed port is a tty with a real device behind it (USB serial, PCI or platform UARTs);
 // virtual consoles, pseudo-terminals and serial_core slots without a UART (port type 0) are left
@@ -12,13 +9,14 @@
 //  - path: "<device node>#<vendor id>&<product id>#<serial number>" for a USB port, so that the
 //    device list finds the USB serial number as field 2 of the path split at "#"; the device node
 //    alone otherwise. ProbePort opens only the part before the first "#".
-//  - device description: the hardware database's model name (ID_MODEL_FROM_DATABASE), else the
+//  - location: udev's ID_PATH; none when udev has no such property.
+//  - description: the hardware database's model name (ID_MODEL_FROM_DATABASE), else the
 //    USB product string, else "USB Serial Port" or "Serial Port".
 //  - friendly name: "<description> (<node name>)". The device list takes the text inside the
 //    parentheses as the port name, so the node name ("ttyACM0") is what LinuxSerialPathFor gets;
 //    parentheses inside the description are shown as brackets so they cannot cut it short. A
 //    node outside /dev's top level is named by its full path, which also opens.
-//  - bus-reported description: the USB product string; none for a port not on USB.
+//  - bus description: the USB product string; none for a port not on USB.
 // Texts are UTF-8 and cut to 255 bytes (at a character boundary), paths to 256 bytes by
 // shortening the serial number.
 #pragma once
@@ -33,7 +31,6 @@
 
 namespace crenovix {
 
-inline constexpr SOsVersion kLinuxReportedVersion{10, 2, 19045};
 inline constexpr std::size_t kMaxPropertyText = 255;
 inline constexpr std::size_t kMaxInterfacePath = 256;
 
@@ -63,15 +60,15 @@ bool NodeNameLess(const std::string& left, const std::string& right);
 // type, when it has one ("type" attribute), is not 0 (no UART behind the slot).
 bool IsListableTty(bool hasParent, bool hasDevNode, const std::optional<std::string>& portType);
 
-// The interface set over ports gathered once; positions follow NodeNameLess of the node names.
-class CSerialPortSnapshot final : public IComInterfaceSet {
+// The port list over ports gathered once; positions follow NodeNameLess of the node names.
+class CSerialPortSnapshot final : public ISerialPortList {
 public:
     explicit CSerialPortSnapshot(std::vector<SSerialPortRecord> ports);
 
-    EEnum EnumInterface(int position, std::uint32_t& lastError) override;
-    bool GetInterfaceDetail(int position, std::string& path, std::uint32_t& lastError) override;
-    std::optional<std::string> GetProperty(int position, EDeviceProperty property) override;
-    std::optional<std::string> GetBusReportedDescription(int position) override;
+    EEnum EnumPort(int position, std::uint32_t& lastError) override;
+    bool GetPortPath(int position, std::string& path, std::uint32_t& lastError) override;
+    std::optional<std::string> GetPortText(int position, EPortText text) override;
+    std::optional<std::string> GetBusDescription(int position) override;
 
 private:
     const SSerialPortRecord* At(int position) const;
@@ -83,10 +80,13 @@ std::optional<std::vector<SSerialPortRecord>> ScanSerialPorts(int& error);
 
 class CUdevSerialPlatform final : public ISerialPlatform {
 public:
-    std::optional<SOsVersion> GetVersion(std::uint32_t& lastError) override;
-    std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t& lastError) override;
-    // No registry on Linux: always nullptr.
-    std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() override;
+    // Always the present ports.
+    std::optional<ESerialPortListing> GetPortListing(std::uint32_t& lastError) override;
+    bool ReportsBusDescriptions() override { return true; }
+    // nullptr (with an errno value) when udev fails.
+    std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t& lastError) override;
+    // No device tree on Linux: always nullptr.
+    std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override;
     // Opens the node before the first "#" and closes it again. False when it cannot be opened,
     // is no terminal, or another program holds it exclusively (TIOCEXCL, or an flock() lock as
     // this program's own serial channel takes). The probe takes no exclusive flag itself: that

@@ -34,6 +34,10 @@ constexpr std::size_t kDetailWords =
 constexpr std::size_t kPropertyBytes = 256;
 constexpr std::size_t kRegistryTextBytes = 128;
 
+constexpr std::uint32_t kFirstVersionWithPortInterfaces = 5;
+constexpr std::uint32_t kPlatformNt = 2; // VER_PLATFORM_WIN32_NT
+constexpr std::uint32_t kFirstBuildWithBusDescription = 7000;
+
 using GetDevicePropertyW = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
                                          DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
 
@@ -57,14 +61,14 @@ std::string TextUpToZero(const char* bytes, std::size_t size) {
     return std::string(bytes, zero != nullptr ? static_cast<const char*>(zero) : bytes + size);
 }
 
-class CComInterfaceSet final : public IComInterfaceSet {
+class CComInterfaceSet final : public ISerialPortList {
 public:
     explicit CComInterfaceSet(HDEVINFO set) : set_(set) {}
     ~CComInterfaceSet() override { SetupDiDestroyDeviceInfoList(set_); }
     CComInterfaceSet(const CComInterfaceSet&) = delete;
     CComInterfaceSet& operator=(const CComInterfaceSet&) = delete;
 
-    EEnum EnumInterface(int position, std::uint32_t& lastError) override {
+    EEnum EnumPort(int position, std::uint32_t& lastError) override {
         SP_DEVICE_INTERFACE_DATA data{};
         if (Interface(position, data)) {
             return EEnum::Ok;
@@ -73,7 +77,7 @@ public:
         return lastError == ERROR_NO_MORE_ITEMS ? EEnum::NoMoreItems : EEnum::Failed;
     }
 
-    bool GetInterfaceDetail(int position, std::string& path, std::uint32_t& lastError) override {
+    bool GetPortPath(int position, std::string& path, std::uint32_t& lastError) override {
         SP_DEVICE_INTERFACE_DATA data{};
         if (!Interface(position, data)) {
             lastError = GetLastError();
@@ -101,20 +105,20 @@ public:
         return true;
     }
 
-    std::optional<std::string> GetProperty(int position, EDeviceProperty property) override {
+    std::optional<std::string> GetPortText(int position, EPortText text) override {
         SP_DEVINFO_DATA device{};
         if (!Device(position, device)) {
             return std::nullopt;
         }
         DWORD code = SPDRP_FRIENDLYNAME;
-        switch (property) {
-        case EDeviceProperty::FriendlyName:
+        switch (text) {
+        case EPortText::FriendlyName:
             code = SPDRP_FRIENDLYNAME;
             break;
-        case EDeviceProperty::DeviceDesc:
+        case EPortText::Description:
             code = SPDRP_DEVICEDESC;
             break;
-        case EDeviceProperty::LocationInformation:
+        case EPortText::Location:
             code = SPDRP_LOCATION_INFORMATION;
             break;
         }
@@ -131,7 +135,7 @@ public:
         return TextUpToZero(buffer.data(), std::min<std::size_t>(size, buffer.size() - 1));
     }
 
-    std::optional<std::string> GetBusReportedDescription(int position) override {
+    std::optional<std::string> GetBusDescription(int position) override {
         const GetDevicePropertyW getProperty = FindGetDevicePropertyW();
         SP_DEVINFO_DATA device{};
         if (getProperty == nullptr || !Device(position, device)) {
@@ -201,14 +205,14 @@ private:
     SP_DEVINFO_DATA device_{};
 };
 
-class CRegistryKey final : public IRegistryKey {
+class CRegistryKey final : public IDeviceTreeKey {
 public:
     explicit CRegistryKey(HKEY key) : key_(key) {}
     ~CRegistryKey() override { RegCloseKey(key_); }
     CRegistryKey(const CRegistryKey&) = delete;
     CRegistryKey& operator=(const CRegistryKey&) = delete;
 
-    static std::unique_ptr<IRegistryKey> Open(HKEY parent, const std::string& name) {
+    static std::unique_ptr<IDeviceTreeKey> Open(HKEY parent, const std::string& name) {
         HKEY key = nullptr;
         if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
             return nullptr;
@@ -230,7 +234,7 @@ public:
         return TextUpToZero(name.data(), std::min<std::size_t>(length, name.size() - 1));
     }
 
-    std::unique_ptr<IRegistryKey> OpenSubkey(const std::string& name) override {
+    std::unique_ptr<IDeviceTreeKey> OpenSubkey(const std::string& name) override {
         return Open(key_, name);
     }
 
@@ -256,20 +260,45 @@ private:
     HKEY key_;
 };
 
-} // namespace
-
-std::optional<SOsVersion> CWin32SerialPlatform::GetVersion(std::uint32_t& lastError) {
+std::optional<OSVERSIONINFOA> SystemVersion(std::uint32_t& lastError) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
     if (!GetVersionExA(&info)) {
         lastError = GetLastError();
         return std::nullopt;
     }
-    return SOsVersion{info.dwMajorVersion, info.dwPlatformId, info.dwBuildNumber};
+    return info;
 }
 
-std::unique_ptr<IComInterfaceSet>
-CWin32SerialPlatform::GetComInterfaceSet(std::uint32_t& lastError) {
+} // namespace
+
+ESerialPortListing PortListingOfWindows(std::uint32_t majorVersion, std::uint32_t platformId) {
+    if (majorVersion >= kFirstVersionWithPortInterfaces) {
+        return ESerialPortListing::PresentPorts;
+    }
+    return platformId == kPlatformNt ? ESerialPortListing::NumberedPorts
+                                     : ESerialPortListing::DeviceTree;
+}
+
+bool WindowsReportsBusDescriptions(std::uint32_t buildNumber) {
+    return buildNumber >= kFirstBuildWithBusDescription;
+}
+
+std::optional<ESerialPortListing> CWin32SerialPlatform::GetPortListing(std::uint32_t& lastError) {
+    const std::optional<OSVERSIONINFOA> version = SystemVersion(lastError);
+    if (!version) {
+        return std::nullopt;
+    }
+    return PortListingOfWindows(version->dwMajorVersion, version->dwPlatformId);
+}
+
+bool CWin32SerialPlatform::ReportsBusDescriptions() {
+    std::uint32_t lastError = 0;
+    const std::optional<OSVERSIONINFOA> version = SystemVersion(lastError);
+    return version && WindowsReportsBusDescriptions(version->dwBuildNumber);
+}
+
+std::unique_ptr<ISerialPortList> CWin32SerialPlatform::OpenPortList(std::uint32_t& lastError) {
     const HDEVINFO set = SetupDiGetClassDevsA(&kComPortInterfaceClass, nullptr, nullptr,
                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
@@ -279,7 +308,7 @@ CWin32SerialPlatform::GetComInterfaceSet(std::uint32_t& lastError) {
     return std::make_unique<CComInterfaceSet>(set);
 }
 
-std::unique_ptr<IRegistryKey> CWin32SerialPlatform::OpenLocalMachineEnum() {
+std::unique_ptr<IDeviceTreeKey> CWin32SerialPlatform::OpenDeviceTree() {
     return CRegistryKey::Open(HKEY_LOCAL_MACHINE, "Enum");
 }
 
@@ -293,7 +322,7 @@ bool CWin32SerialPlatform::ProbePort(const std::string& path) {
     return true;
 }
 
-std::unique_ptr<IRegistryKey> OpenRegistryKeyForReading(void* root, const std::string& path) {
+std::unique_ptr<IDeviceTreeKey> OpenRegistryKeyForReading(void* root, const std::string& path) {
     return CRegistryKey::Open(static_cast<HKEY>(root), path);
 }
 

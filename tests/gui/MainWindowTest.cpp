@@ -81,7 +81,7 @@ public:
                 duringRun();
             }
             if (bench.TakeDevicesChanged()) {
-                window.Logic().OnDeviceChange(kDeviceNodesChanged);
+                window.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
             }
         });
         timer->start(0);
@@ -263,7 +263,7 @@ private slots:
         QVERIFY(!w.Enabled(ctl::kUpdate));
 
         sim::AddDemoChargers(w.bench, "hid");
-        w.window.Logic().OnDeviceChange(kDeviceArrival);
+        w.window.Logic().OnDeviceChange(EDeviceChange::Arrival);
         QCOMPARE(w.Lines(), QStringList{"Type: Kelvorin K4, S/N:SIM1001"});
         QCOMPARE(w.Get<QListWidget>(ctl::kDeviceList)->currentRow(), 0);
         QVERIFY(w.Enabled(ctl::kUpdate));
@@ -384,7 +384,7 @@ private slots:
                 other.identity.strSerial = "SIM9009";
                 other.identity.nHidPosition = 5;
                 w.bench.AddHidCharger(other);
-                w.window.Logic().OnDeviceChange(kDeviceArrival);
+                w.window.Logic().OnDeviceChange(EDeviceChange::Arrival);
                 const auto& rows = w.devices.rows;
                 if (std::none_of(
                         rows.begin(), rows.begin() + w.devices.nDeviceCount,

@@ -169,46 +169,44 @@ TEST(CSerialPortSnapshot, ListsPortsInNodeOrderWithTheirTexts) {
     std::uint32_t error = 0;
     std::vector<std::string> paths;
     for (int position = 0;; ++position) {
-        const auto result = snapshot.EnumInterface(position, error);
-        if (result == IComInterfaceSet::EEnum::NoMoreItems) {
+        const auto result = snapshot.EnumPort(position, error);
+        if (result == ISerialPortList::EEnum::NoMoreItems) {
             break;
         }
-        ASSERT_EQ(result, IComInterfaceSet::EEnum::Ok);
+        ASSERT_EQ(result, ISerialPortList::EEnum::Ok);
         std::string path;
-        ASSERT_TRUE(snapshot.GetInterfaceDetail(position, path, error));
+        ASSERT_TRUE(snapshot.GetPortPath(position, path, error));
         paths.push_back(path);
     }
     EXPECT_EQ(paths, (std::vector<std::string>{"/dev/ttyACM2#0483&5750#A",
                                                "/dev/ttyACM10#0483&5750#B", "/dev/ttyS0"}));
 
-    EXPECT_EQ(snapshot.GetProperty(0, EDeviceProperty::FriendlyName), "Kavro (ttyACM2)");
-    EXPECT_EQ(snapshot.GetProperty(0, EDeviceProperty::DeviceDesc), "Kavro");
-    EXPECT_EQ(snapshot.GetBusReportedDescription(0), "Kavro");
-    EXPECT_EQ(snapshot.GetBusReportedDescription(1), "USB Device X");
-    EXPECT_EQ(snapshot.GetProperty(2, EDeviceProperty::FriendlyName), "Serial Port (ttyS0)");
-    EXPECT_EQ(snapshot.GetBusReportedDescription(2), std::nullopt);
-    EXPECT_EQ(snapshot.GetProperty(2, EDeviceProperty::LocationInformation), std::nullopt);
-    EXPECT_EQ(snapshot.GetProperty(3, EDeviceProperty::FriendlyName), std::nullopt);
+    EXPECT_EQ(snapshot.GetPortText(0, EPortText::FriendlyName), "Kavro (ttyACM2)");
+    EXPECT_EQ(snapshot.GetPortText(0, EPortText::Description), "Kavro");
+    EXPECT_EQ(snapshot.GetBusDescription(0), "Kavro");
+    EXPECT_EQ(snapshot.GetBusDescription(1), "USB Device X");
+    EXPECT_EQ(snapshot.GetPortText(2, EPortText::FriendlyName), "Serial Port (ttyS0)");
+    EXPECT_EQ(snapshot.GetBusDescription(2), std::nullopt);
+    EXPECT_EQ(snapshot.GetPortText(2, EPortText::Location), std::nullopt);
+    EXPECT_EQ(snapshot.GetPortText(3, EPortText::FriendlyName), std::nullopt);
     std::string unused;
-    EXPECT_FALSE(snapshot.GetInterfaceDetail(3, unused, error));
+    EXPECT_FALSE(snapshot.GetPortPath(3, unused, error));
 }
 
 TEST(CSerialPortSnapshot, RefusesAPathBeyondTheLimit) {
     CSerialPortSnapshot snapshot({PlainPort("/dev/" + std::string(300, 'x'))});
     std::uint32_t error = 0;
     std::string path;
-    EXPECT_FALSE(snapshot.GetInterfaceDetail(0, path, error));
+    EXPECT_FALSE(snapshot.GetPortPath(0, path, error));
     EXPECT_EQ(error, static_cast<std::uint32_t>(ENAMETOOLONG));
 }
 
-TEST(CUdevSerialPlatform, ReportsAVersionThatSelectsTheInterfaceRouteWithBusDescriptions) {
+TEST(CUdevSerialPlatform, OffersItsPresentPortsWithBusDescriptions) {
     CUdevSerialPlatform platform;
     std::uint32_t error = 0;
-    const auto version = platform.GetVersion(error);
-    ASSERT_TRUE(version.has_value());
-    EXPECT_GE(version->dwMajorVersion, 5u);
-    EXPECT_GT(version->dwBuildNumber, 6999u);
-    EXPECT_EQ(platform.OpenLocalMachineEnum(), nullptr);
+    EXPECT_EQ(platform.GetPortListing(error), ESerialPortListing::PresentPorts);
+    EXPECT_TRUE(platform.ReportsBusDescriptions());
+    EXPECT_EQ(platform.OpenDeviceTree(), nullptr);
 }
 
 TEST(CUdevSerialPlatform, ScanListsOnlyPortsWithDeviceNodes) {
@@ -224,7 +222,7 @@ TEST(CUdevSerialPlatform, ScanListsOnlyPortsWithDeviceNodes) {
     }
     CUdevSerialPlatform platform;
     std::uint32_t lastError = 0;
-    EXPECT_NE(platform.GetComInterfaceSet(lastError), nullptr);
+    EXPECT_NE(platform.OpenPortList(lastError), nullptr);
 }
 
 TEST(HidApiDevices, PositionsPastTheEndHaveNoInterface) {

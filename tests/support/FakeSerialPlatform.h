@@ -1,10 +1,10 @@
 // A fake serial platform for tests of ListDevices and its three routes.
 //
-// The system version is scripted per call (the interface route asks again for every port); the
-// COM-port interface set is a list of interfaces with their properties, each property that is
-// nothing being unreadable; the registry is a tree of keys rooted at HKLM\Enum. The fake counts
-// the interface sets and registry keys it has open, so a test can check that a route released
-// everything it held, and records property reads and probes.
+// The port listing is scripted, and so is the answer to "bus descriptions reported?" per call
+// (the interface route asks again for every port); the port list is a list of ports with their
+// texts, each text that is nothing being unreadable; the device tree is a tree of keys rooted at
+// HKLM\Enum. The fake counts the port lists and tree keys it has open, so a test can check that
+// a route released everything it held, and records text reads and probes.
 #pragma once
 
 #include "device/SerialPlatform.h"
@@ -23,18 +23,18 @@
 
 namespace crenovix::testsupport {
 
-struct SFakeComInterface {
+struct SFakeSerialPort {
     std::string path;
     std::optional<std::string> friendly;
     std::optional<std::string> desc;
     std::optional<std::string> location;
-    std::optional<std::string> busReported; // nothing: property function missing or failing
+    std::optional<std::string> busReported; // nothing: the system cannot give it
     bool enumFails = false;
     bool detailFails = false;
     std::uint32_t error = 0; // last error of a failing step
 
-    static SFakeComInterface Port(std::string friendlyName, std::string busDesc) {
-        SFakeComInterface port;
+    static SFakeSerialPort Port(std::string friendlyName, std::string busDesc) {
+        SFakeSerialPort port;
         port.path = "\\\\?\\usb#vid_0483&pid_5740#" + friendlyName + "#{86e0d1e0}";
         port.friendly = std::move(friendlyName);
         port.desc = "USB Serial Device";
@@ -68,16 +68,19 @@ struct SFakeRegKey {
 
 class CFakeSerialPlatform final : public ISerialPlatform {
 public:
-    // Call i of GetVersion answers versions[i], the last entry answering every later call.
-    std::vector<std::optional<SOsVersion>> versions{SOsVersion{6, 2, 9600}};
-    std::uint32_t versionError = 0;
-    int versionCalls = 0;
+    // Nothing: the system cannot tell, with listingError.
+    std::optional<ESerialPortListing> listing = ESerialPortListing::PresentPorts;
+    std::uint32_t listingError = 0;
+    // Call i of ReportsBusDescriptions answers busReported[i], the last entry answering every
+    // later call.
+    std::vector<bool> busReported{true};
+    int busReportedCalls = 0;
 
-    bool comSetAvailable = true;
-    std::uint32_t comSetError = 0;
-    std::vector<SFakeComInterface> comInterfaces;
-    bool comEndless = false; // positions past the list exist forever, without properties
-    std::vector<std::pair<int, EDeviceProperty>> propertyReads;
+    bool portListAvailable = true;
+    std::uint32_t portListError = 0;
+    std::vector<SFakeSerialPort> ports;
+    bool portsEndless = false; // positions past the list exist forever, without texts
+    std::vector<std::pair<int, EPortText>> textReads;
     std::vector<int> busReads;
 
     std::optional<SFakeRegKey> enumRoot; // nothing: HKLM\Enum cannot be opened
@@ -85,28 +88,30 @@ public:
     std::set<std::string> absentPaths; // probing these fails
     std::vector<std::string> probes;
 
-    int OpenComSets() const { return *openSets_; }
+    int OpenPortLists() const { return *openLists_; }
     int OpenKeys() const { return *openKeys_; }
 
-    std::optional<SOsVersion> GetVersion(std::uint32_t& lastError) override {
-        const std::size_t call = static_cast<std::size_t>(versionCalls++);
-        const std::optional<SOsVersion> answer =
-            versions.empty() ? std::nullopt : versions[std::min(call, versions.size() - 1)];
-        if (!answer) {
-            lastError = versionError;
+    std::optional<ESerialPortListing> GetPortListing(std::uint32_t& lastError) override {
+        if (!listing) {
+            lastError = listingError;
         }
-        return answer;
+        return listing;
     }
 
-    std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t& lastError) override {
-        if (!comSetAvailable) {
-            lastError = comSetError;
+    bool ReportsBusDescriptions() override {
+        const std::size_t call = static_cast<std::size_t>(busReportedCalls++);
+        return !busReported.empty() && busReported[std::min(call, busReported.size() - 1)];
+    }
+
+    std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t& lastError) override {
+        if (!portListAvailable) {
+            lastError = portListError;
             return nullptr;
         }
-        return std::make_unique<CComSet>(*this, openSets_);
+        return std::make_unique<CPortList>(*this, openLists_);
     }
 
-    std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() override {
+    std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override {
         if (!enumRoot || !enumRoot->openable) {
             return nullptr;
         }
@@ -119,18 +124,18 @@ public:
     }
 
 private:
-    class CComSet final : public IComInterfaceSet {
+    class CPortList final : public ISerialPortList {
     public:
-        CComSet(CFakeSerialPlatform& platform, std::shared_ptr<int> open)
+        CPortList(CFakeSerialPlatform& platform, std::shared_ptr<int> open)
             : platform_(platform), open_(std::move(open)) {
             ++*open_;
         }
-        ~CComSet() override { --*open_; }
+        ~CPortList() override { --*open_; }
 
-        EEnum EnumInterface(int position, std::uint32_t& lastError) override {
-            const SFakeComInterface* entry = Entry(position);
+        EEnum EnumPort(int position, std::uint32_t& lastError) override {
+            const SFakeSerialPort* entry = Entry(position);
             if (!entry) {
-                return platform_.comEndless ? EEnum::Ok : EEnum::NoMoreItems;
+                return platform_.portsEndless ? EEnum::Ok : EEnum::NoMoreItems;
             }
             if (entry->enumFails) {
                 lastError = entry->error;
@@ -138,9 +143,8 @@ private:
             }
             return EEnum::Ok;
         }
-        bool GetInterfaceDetail(int position, std::string& path,
-                                std::uint32_t& lastError) override {
-            const SFakeComInterface* entry = Entry(position);
+        bool GetPortPath(int position, std::string& path, std::uint32_t& lastError) override {
+            const SFakeSerialPort* entry = Entry(position);
             if (!entry) {
                 path = "endless" + std::to_string(position);
                 return true;
@@ -152,42 +156,41 @@ private:
             path = entry->path;
             return true;
         }
-        std::optional<std::string> GetProperty(int position, EDeviceProperty property) override {
-            platform_.propertyReads.emplace_back(position, property);
-            const SFakeComInterface* entry = Entry(position);
+        std::optional<std::string> GetPortText(int position, EPortText text) override {
+            platform_.textReads.emplace_back(position, text);
+            const SFakeSerialPort* entry = Entry(position);
             if (!entry) {
                 return std::nullopt;
             }
-            switch (property) {
-            case EDeviceProperty::FriendlyName:
+            switch (text) {
+            case EPortText::FriendlyName:
                 return entry->friendly;
-            case EDeviceProperty::DeviceDesc:
+            case EPortText::Description:
                 return entry->desc;
-            case EDeviceProperty::LocationInformation:
+            case EPortText::Location:
                 return entry->location;
             }
             return std::nullopt;
         }
-        std::optional<std::string> GetBusReportedDescription(int position) override {
+        std::optional<std::string> GetBusDescription(int position) override {
             platform_.busReads.push_back(position);
-            const SFakeComInterface* entry = Entry(position);
+            const SFakeSerialPort* entry = Entry(position);
             return entry ? entry->busReported : std::nullopt;
         }
 
     private:
-        const SFakeComInterface* Entry(int position) const {
-            if (position < 0 ||
-                static_cast<std::size_t>(position) >= platform_.comInterfaces.size()) {
+        const SFakeSerialPort* Entry(int position) const {
+            if (position < 0 || static_cast<std::size_t>(position) >= platform_.ports.size()) {
                 return nullptr;
             }
-            return &platform_.comInterfaces[static_cast<std::size_t>(position)];
+            return &platform_.ports[static_cast<std::size_t>(position)];
         }
 
         CFakeSerialPlatform& platform_;
         std::shared_ptr<int> open_;
     };
 
-    class CKey final : public IRegistryKey {
+    class CKey final : public IDeviceTreeKey {
     public:
         CKey(const SFakeRegKey& node, std::shared_ptr<int> open)
             : node_(node), open_(std::move(open)) {
@@ -201,7 +204,7 @@ private:
             }
             return std::next(node_.subkeys.begin(), index)->name;
         }
-        std::unique_ptr<IRegistryKey> OpenSubkey(const std::string& name) override {
+        std::unique_ptr<IDeviceTreeKey> OpenSubkey(const std::string& name) override {
             for (const SFakeRegKey& child : node_.subkeys) {
                 if (child.name == name) {
                     return child.openable ? std::make_unique<CKey>(child, open_) : nullptr;
@@ -222,7 +225,7 @@ private:
         std::shared_ptr<int> open_;
     };
 
-    std::shared_ptr<int> openSets_ = std::make_shared<int>(0);
+    std::shared_ptr<int> openLists_ = std::make_shared<int>(0);
     std::shared_ptr<int> openKeys_ = std::make_shared<int>(0);
 };
 

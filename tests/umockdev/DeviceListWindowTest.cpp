@@ -51,8 +51,9 @@ private slots:
                                           {},
                                           {},
                                           nullptr});
-        gui::WatchDeviceChanges(*services, &window,
-                                [&window] { window.Logic().OnDeviceChange(kDeviceNodesChanged); });
+        gui::WatchDeviceChanges(*services, &window, [&window] {
+            window.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
+        });
         window.Initialize();
         window.show();
         QCOMPARE(Lines(window), QStringList{"Device not found!"});

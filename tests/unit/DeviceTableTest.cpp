@@ -223,10 +223,10 @@ TEST_F(DeviceTableTest, AnEnumerationErrorChangesNothingAndPropagates) {
 
 TEST(DeviceTableWithEnumeration, PlatformSourcesFlowIntoTheTable) {
     CFakeSerialPlatform platform;
-    SFakeComInterface serialCharger = SFakeComInterface::Port("K6 Serial (COM4)", "USB Device");
+    SFakeSerialPort serialCharger = SFakeSerialPort::Port("K6 Serial (COM4)", "USB Device");
     serialCharger.path = "\\\\?\\usb#vid_0483&pid_5740#KS0042#{86e0d1e0}";
-    SFakeComInterface plain = SFakeComInterface::Port("Communications Port (COM1)", "");
-    platform.comInterfaces = {plain, serialCharger};
+    SFakeSerialPort plain = SFakeSerialPort::Port("Communications Port (COM1)", "");
+    platform.ports = {plain, serialCharger};
     CFakeHidSet hid;
     hid.interfaces = {SFakeHidInterface::Other(),
                       SFakeHidInterface::Charger(u"Kelvorin K8", u"H77", 0x5751)};

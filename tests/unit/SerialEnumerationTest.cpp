@@ -10,10 +10,6 @@ using namespace crenovix::testsupport;
 
 namespace {
 
-SOsVersion FakeNt(std::uint32_t build) {
-    return {10, 2, build};
-}
-
 class SerialEnumerationTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,7 +38,7 @@ protected:
     }
 
     void UseRegistry() {
-        platform_.versions = {SOsVersion{4, 1, 1111}};
+        platform_.listing = ESerialPortListing::DeviceTree;
         platform_.enumRoot = SFakeRegKey{"Enum", true, {}, {}};
     }
 
@@ -51,26 +47,23 @@ protected:
     SerInfoList list_;
 };
 
-TEST_F(SerialEnumerationTest, TheSystemVersionChoosesTheRoute) {
-    platform_.comInterfaces = {SFakeComInterface::Port("Interface Port (COM7)", "")};
+TEST_F(SerialEnumerationTest, TheSystemsPortListingChoosesTheRoute) {
+    platform_.ports = {SFakeSerialPort::Port("Interface Port (COM7)", "")};
     platform_.enumRoot = SFakeRegKey{"Enum", true, {}, {}};
     platform_.enumRoot->Add("BIOS").Add("*PNP0501").AddPort("0000", "COM2", "Registry (COM2)");
 
     struct SCase {
-        SOsVersion version;
+        ESerialPortListing listing;
         std::string firstFriendly;
         std::size_t serialCount;
     };
     const SCase cases[] = {
-        {{5, 2, 2600}, "Interface Port (COM7)", 1},
-        {{10, 2, 19045}, "Interface Port (COM7)", 1},
-        {{4, 2, 1381}, "COM1", 16}, // NT family before the interface API
-        {{4, 1, 1111}, "Registry (COM2)", 1},
-        {{3, 0, 0}, "Registry (COM2)", 1},
+        {ESerialPortListing::PresentPorts, "Interface Port (COM7)", 1},
+        {ESerialPortListing::NumberedPorts, "COM1", 16},
+        {ESerialPortListing::DeviceTree, "Registry (COM2)", 1},
     };
     for (const SCase& c : cases) {
-        platform_.versions = {c.version};
-        platform_.versionCalls = 0;
+        platform_.listing = c.listing;
         List();
         SCOPED_TRACE(c.firstFriendly);
         ASSERT_EQ(list_.size(), c.serialCount + 1);
@@ -85,7 +78,7 @@ TEST_F(SerialEnumerationTest, AnEmptyInterfaceRouteStillListsHidChargers) {
     ASSERT_EQ(list_.size(), 1u);
     EXPECT_EQ(list_[0].strPath, "##H1");
     EXPECT_TRUE(platform_.probes.empty()); // HID records are never probed
-    EXPECT_EQ(platform_.OpenComSets(), 0);
+    EXPECT_EQ(platform_.OpenPortLists(), 0);
 }
 
 TEST_F(SerialEnumerationTest, ChargerRuleIsACaseSensitivePrefixOfTheBusDescription) {
@@ -95,7 +88,7 @@ TEST_F(SerialEnumerationTest, ChargerRuleIsACaseSensitivePrefixOfTheBusDescripti
         {"USB Serial Port", 0},   {"Kavr", 0},  {"USB Devic", 0},  {"", 0},
     };
     for (const auto& [bus, charger] : cases) {
-        platform_.comInterfaces.push_back(SFakeComInterface::Port("Port (COM1)", bus));
+        platform_.ports.push_back(SFakeSerialPort::Port("Port (COM1)", bus));
     }
     List();
     ASSERT_EQ(list_.size(), cases.size() + 1);
@@ -105,35 +98,35 @@ TEST_F(SerialEnumerationTest, ChargerRuleIsACaseSensitivePrefixOfTheBusDescripti
     }
 }
 
-TEST_F(SerialEnumerationTest, BuildNumberChoosesBusDescriptionOrLocation) {
-    SFakeComInterface port = SFakeComInterface::Port("Port (COM3)", "Kavro Kelvorin");
+TEST_F(SerialEnumerationTest, TheSystemChoosesBusDescriptionOrLocation) {
+    SFakeSerialPort port = SFakeSerialPort::Port("Port (COM3)", "Kavro Kelvorin");
     port.location = "USB Serial Port";
-    platform_.comInterfaces = {port, port};
+    platform_.ports = {port, port};
 
-    platform_.versions = {FakeNt(7000)};
+    platform_.busReported = {true};
     List();
     EXPECT_EQ(list_[0].strBusDesc, "Kavro Kelvorin");
     EXPECT_EQ(list_[0].bCharger, 1);
 
-    platform_.versions = {FakeNt(6999)};
-    platform_.versionCalls = 0;
+    platform_.busReported = {false};
+    platform_.busReportedCalls = 0;
     List();
     EXPECT_EQ(list_[0].strBusDesc, "USB Serial Port");
     EXPECT_EQ(list_[0].bCharger, 0);
 
-    // The version asked again for the second port fails: location information for that port.
-    platform_.versions = {FakeNt(9600), FakeNt(9600), std::nullopt};
-    platform_.versionCalls = 0;
+    // Asked again for the second port, the system says no: location text for that port.
+    platform_.busReported = {true, false};
+    platform_.busReportedCalls = 0;
     List();
     EXPECT_EQ(list_[0].strBusDesc, "Kavro Kelvorin");
     EXPECT_EQ(list_[1].strBusDesc, "USB Serial Port");
 }
 
 TEST_F(SerialEnumerationTest, MissingBusDescriptionIsEmptyAndNoCharger) {
-    SFakeComInterface port = SFakeComInterface::Port("Port (COM3)", "Kavro Kelvorin");
-    port.busReported.reset(); // the property function is missing or fails
-    platform_.comInterfaces = {port};
-    platform_.versions = {FakeNt(22000)};
+    SFakeSerialPort port = SFakeSerialPort::Port("Port (COM3)", "Kavro Kelvorin");
+    port.busReported.reset(); // the system cannot give it
+    platform_.ports = {port};
+    platform_.busReported = {true};
     List();
     ASSERT_EQ(list_.size(), 2u);
     EXPECT_EQ(list_[0].strBusDesc, "");
@@ -141,25 +134,24 @@ TEST_F(SerialEnumerationTest, MissingBusDescriptionIsEmptyAndNoCharger) {
 }
 
 TEST_F(SerialEnumerationTest, PortsWithoutFriendlyNameOrDescriptionAreLeftOut) {
-    SFakeComInterface noFriendly = SFakeComInterface::Port("x", "Kavro K6");
+    SFakeSerialPort noFriendly = SFakeSerialPort::Port("x", "Kavro K6");
     noFriendly.friendly.reset();
-    SFakeComInterface noDesc = SFakeComInterface::Port("No desc (COM5)", "Kavro K6");
+    SFakeSerialPort noDesc = SFakeSerialPort::Port("No desc (COM5)", "Kavro K6");
     noDesc.desc.reset();
-    platform_.comInterfaces = {noFriendly, noDesc,
-                               SFakeComInterface::Port("Kept (COM6)", "Kavro K6")};
+    platform_.ports = {noFriendly, noDesc, SFakeSerialPort::Port("Kept (COM6)", "Kavro K6")};
     List();
     EXPECT_EQ(Friendlies(), (std::vector<std::string>{"Kept (COM6)", "Kavro USB(HID1)"}));
     // The description is asked for only once the friendly name was read.
-    for (const auto& [position, property] : platform_.propertyReads) {
-        EXPECT_FALSE(position == 0 && property == EDeviceProperty::DeviceDesc);
+    for (const auto& [position, text] : platform_.textReads) {
+        EXPECT_FALSE(position == 0 && text == EPortText::Description);
     }
 }
 
 TEST_F(SerialEnumerationTest, InterfaceRecordsCarryTheirProperties) {
-    SFakeComInterface port = SFakeComInterface::Port("USB Serial (COM4)", "Kavro K6");
+    SFakeSerialPort port = SFakeSerialPort::Port("USB Serial (COM4)", "Kavro K6");
     port.path = "\\\\?\\usb#vid_0483&pid_5740#KS0042#{86e0d1e0-8089-11d0-9ce4-08003e301f73}";
     port.desc = "USB Serial Device";
-    platform_.comInterfaces = {port};
+    platform_.ports = {port};
     List();
     const SSerInfo& record = list_[0];
     EXPECT_EQ(record.strPath, port.path);
@@ -173,9 +165,9 @@ TEST_F(SerialEnumerationTest, InterfaceRecordsCarryTheirProperties) {
 
 TEST_F(SerialEnumerationTest, ProbingDropsUnopenablePortsAndKeepsTheOrder) {
     for (const std::string name : {"COM1", "COM3", "COM4"}) {
-        SFakeComInterface port = SFakeComInterface::Port("Port (" + name + ")", "");
+        SFakeSerialPort port = SFakeSerialPort::Port("Port (" + name + ")", "");
         port.path = "\\\\.\\" + name;
-        platform_.comInterfaces.push_back(port);
+        platform_.ports.push_back(port);
     }
     platform_.absentPaths = {"\\\\.\\COM3"};
 
@@ -191,7 +183,7 @@ TEST_F(SerialEnumerationTest, ProbingDropsUnopenablePortsAndKeepsTheOrder) {
 }
 
 TEST_F(SerialEnumerationTest, NumberRouteListsSixteenPortsCompleted) {
-    platform_.versions = {SOsVersion{4, 2, 1381}};
+    platform_.listing = ESerialPortListing::NumberedPorts;
     List();
     ASSERT_EQ(list_.size(), 17u);
     for (int n = 1; n <= 16; ++n) {
@@ -222,11 +214,11 @@ TEST_F(SerialEnumerationTest, DescriptionIsCompletedFromTheFriendlyName) {
         {"Serial (A) (COM4)", "Serial (A) (COM4)"},
     };
     for (const auto& [friendly, desc] : cases) {
-        SFakeComInterface port = SFakeComInterface::Port(friendly, "");
+        SFakeSerialPort port = SFakeSerialPort::Port(friendly, "");
         port.desc = ""; // readable but empty: completed
-        platform_.comInterfaces.push_back(port);
+        platform_.ports.push_back(port);
     }
-    platform_.comInterfaces.push_back(SFakeComInterface::Port("Kept (COM9)", ""));
+    platform_.ports.push_back(SFakeSerialPort::Port("Kept (COM9)", ""));
     List();
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(list_[i].strDesc, cases[i].second) << cases[i].first;
@@ -277,37 +269,37 @@ TEST_F(SerialEnumerationTest, UsbPortsMarksChargers) {
     EXPECT_EQ(list_[0].bCharger, 1);
 }
 
-TEST_F(SerialEnumerationTest, OsVersionErrorClearsTheListAndSkipsHid) {
+TEST_F(SerialEnumerationTest, AnUnknownListingClearsTheListAndSkipsHid) {
     list_.push_back(SSerInfo{});
-    platform_.versions = {std::nullopt};
-    platform_.versionError = 0x7B;
+    platform_.listing.reset();
+    platform_.listingError = 0x7B;
     EXPECT_EQ(ListExpectingError(), "Could not get OS version. (err=7b)");
     EXPECT_TRUE(list_.empty());
     EXPECT_TRUE(hid_.positionsAsked.empty());
 }
 
 TEST_F(SerialEnumerationTest, InterfaceRouteErrorsKeepEarlierRecordsAndReleaseTheSet) {
-    platform_.comSetAvailable = false;
-    platform_.comSetError = 0xD;
+    platform_.portListAvailable = false;
+    platform_.portListError = 0xD;
     EXPECT_EQ(ListExpectingError(), "SetupDiGetClassDevs failed. (err=d)");
 
-    platform_.comSetAvailable = true;
-    platform_.comInterfaces = {SFakeComInterface::Port("A (COM1)", ""),
-                               SFakeComInterface::Port("B (COM2)", "")};
-    platform_.comInterfaces[1].enumFails = true;
-    platform_.comInterfaces[1].error = 0xE000020B;
+    platform_.portListAvailable = true;
+    platform_.ports = {SFakeSerialPort::Port("A (COM1)", ""),
+                       SFakeSerialPort::Port("B (COM2)", "")};
+    platform_.ports[1].enumFails = true;
+    platform_.ports[1].error = 0xE000020B;
     EXPECT_EQ(ListExpectingError(), "SetupDiEnumDeviceInterfaces failed. (err=e000020b)");
     EXPECT_EQ(Friendlies(), std::vector<std::string>{"A (COM1)"}); // appended before the error
     EXPECT_EQ(list_[0].strDesc, "USB Serial Device");
 
-    platform_.comInterfaces[1].enumFails = false;
-    platform_.comInterfaces[1].detailFails = true;
-    platform_.comInterfaces[1].error = 0x7A; // a path longer than the buffer
+    platform_.ports[1].enumFails = false;
+    platform_.ports[1].detailFails = true;
+    platform_.ports[1].error = 0x7A; // a path longer than the buffer
     EXPECT_EQ(ListExpectingError(), "SetupDiGetDeviceInterfaceDetail failed. (err=7a)");
     EXPECT_EQ(list_.size(), 1u);
 
     EXPECT_TRUE(hid_.positionsAsked.empty());
-    EXPECT_EQ(platform_.OpenComSets(), 0);
+    EXPECT_EQ(platform_.OpenPortLists(), 0);
 }
 
 TEST_F(SerialEnumerationTest, RegistryErrorsNameTheKeyAndCloseWhatWasOpen) {
@@ -341,11 +333,11 @@ TEST_F(SerialEnumerationTest, RegistryErrorsNameTheKeyAndCloseWhatWasOpen) {
     EXPECT_EQ(platform_.OpenKeys(), 0);
 }
 
-TEST_F(SerialEnumerationTest, AnInterfaceSetThatNeverEndsIsWalkedOnlySoFar) {
-    platform_.comEndless = true;
+TEST_F(SerialEnumerationTest, APortListThatNeverEndsIsWalkedOnlySoFar) {
+    platform_.portsEndless = true;
     List();
     EXPECT_EQ(Friendlies(), std::vector<std::string>{"Kavro USB(HID1)"});
-    EXPECT_GT(platform_.propertyReads.size(), 100u);
+    EXPECT_GT(platform_.textReads.size(), 100u);
 }
 
 } // namespace

@@ -12,14 +12,39 @@
 namespace crenovix {
 namespace {
 
-TEST(Win32SerialPlatform, TheInterfaceRouteIsChosenAndItsWalkEnds) {
+TEST(Win32SerialPlatform, TheSystemVersionChoosesTheListing) {
+    struct SCase {
+        std::uint32_t major;
+        std::uint32_t platformId;
+        ESerialPortListing listing;
+    };
+    const SCase cases[] = {
+        {5, 2, ESerialPortListing::PresentPorts},  // 2000 and XP
+        {10, 2, ESerialPortListing::PresentPorts}, // 10 and 11
+        {4, 2, ESerialPortListing::NumberedPorts}, // NT family before the interface API
+        {4, 1, ESerialPortListing::DeviceTree},    // 9x family
+        {3, 0, ESerialPortListing::DeviceTree},
+    };
+    for (const SCase& c : cases) {
+        EXPECT_EQ(PortListingOfWindows(c.major, c.platformId), c.listing)
+            << c.major << " " << c.platformId;
+    }
+    EXPECT_TRUE(WindowsReportsBusDescriptions(7000));
+    EXPECT_TRUE(WindowsReportsBusDescriptions(19045));
+    EXPECT_FALSE(WindowsReportsBusDescriptions(6999));
+    EXPECT_FALSE(WindowsReportsBusDescriptions(2600));
+}
+
+TEST(Win32SerialPlatform, ThePresentPortsAreChosenAndTheirWalkEnds) {
     CWin32SerialPlatform platform;
     std::uint32_t lastError = 0;
-    const std::optional<SOsVersion> version = platform.GetVersion(lastError);
-    ASSERT_TRUE(version.has_value()) << "err " << lastError;
-    EXPECT_EQ(version->dwPlatformId, 2u);
-    EXPECT_GE(version->dwMajorVersion, 5u);
-    EXPECT_GT(version->dwBuildNumber, 0u);
+    const std::optional<ESerialPortListing> listing = platform.GetPortListing(lastError);
+    ASSERT_TRUE(listing.has_value()) << "err " << lastError;
+    EXPECT_EQ(*listing, ESerialPortListing::PresentPorts);
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_TRUE(GetVersionExA(&version));
+    EXPECT_EQ(platform.ReportsBusDescriptions(), version.dwBuildNumber >= 7000);
 
     // Whatever ports the system has (wine's set is empty), the walk reaches its end and every
     // port it lists was read completely.
@@ -44,13 +69,12 @@ protected:
     class CTreePlatform final : public ISerialPlatform {
     public:
         explicit CTreePlatform(std::string path) : path_(std::move(path)) {}
-        std::optional<SOsVersion> GetVersion(std::uint32_t&) override {
-            return SOsVersion{4, 1, 0};
+        std::optional<ESerialPortListing> GetPortListing(std::uint32_t&) override {
+            return ESerialPortListing::DeviceTree;
         }
-        std::unique_ptr<IComInterfaceSet> GetComInterfaceSet(std::uint32_t&) override {
-            return nullptr;
-        }
-        std::unique_ptr<IRegistryKey> OpenLocalMachineEnum() override {
+        bool ReportsBusDescriptions() override { return false; }
+        std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t&) override { return nullptr; }
+        std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override {
             return OpenRegistryKeyForReading(HKEY_CURRENT_USER, path_);
         }
         bool ProbePort(const std::string&) override { return true; }

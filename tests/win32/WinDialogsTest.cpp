@@ -20,6 +20,7 @@
 
 #include "app/win32/CDownLoad.h"
 #include "app/win32/CrenovixDlg.h"
+#include "app/win32/DeviceChangeMessage.h"
 #include "app/win32/resource.h"
 
 #include <commctrl.h>
@@ -370,6 +371,16 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     // Exit closes the window when nothing runs.
     SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
     EXPECT_EQ(window_.Handle(), nullptr);
+}
+
+// Only node changes, arrivals and completed removals change the devices present.
+TEST(WinDeviceChange, OnlyNodeArrivalAndRemovalEventsAreDeviceChanges) {
+    EXPECT_EQ(DeviceChangeFromMessage(0x0007), EDeviceChange::NodesChanged);
+    EXPECT_EQ(DeviceChangeFromMessage(0x8000), EDeviceChange::Arrival);
+    EXPECT_EQ(DeviceChangeFromMessage(0x8004), EDeviceChange::RemoveComplete);
+    for (const WPARAM code : {0x0000u, 0x0018u, 0x8001u, 0x8003u, 0x8005u, 0x8006u}) {
+        EXPECT_EQ(DeviceChangeFromMessage(code), std::nullopt) << code;
+    }
 }
 
 // Also: what closing the window, logging off and a device change do in the middle of a run,
