@@ -179,11 +179,7 @@ void CHidRun::Run() {
 }
 
 bool CHidRun::LoadFile() {
-    window_.SetUpdateEnabled(false);
-    const std::string path = window_.GetPathText();
-    window_.ShowStatus(true);
-    window_.SetStatusText(run_text::kOpenFile + path);
-    if (!HandleRunLoadOutcome(window_, LoadUpdateImage(path, true, context_.image).outcome)) {
+    if (!LoadRunFile(context_, true)) {
         return false;
     }
     header_ = ReadUpdateHeader(context_.image);
@@ -236,29 +232,24 @@ std::optional<std::uint32_t> CHidRun::Handshake(bool reconnect) {
 
         const std::uint32_t nonce = context_.nonces.NextNonce();
         std::uint32_t keyWord = 0;
-        switch (SendStartFrame(nonce, keyWord)) {
-        case EStepEnd::Ended:
-            return std::nullopt;
-        case EStepEnd::Refused:
-            if (++startRefusals >= kMaxStartRefusals) {
-                EndWithError(kStartRefused);
-                return std::nullopt;
-            }
-            continue;
-        case EStepEnd::Accepted:
-            break;
+        EStepEnd end = SendStartFrame(nonce, keyWord);
+        int* refusals = &startRefusals;
+        int maxRefusals = kMaxStartRefusals;
+        if (end == EStepEnd::Accepted) {
+            end = SendKeyWord(keyWord);
+            refusals = &keyRefusals;
+            maxRefusals = kMaxKeyRefusals;
         }
-        switch (SendKeyWord(keyWord)) {
-        case EStepEnd::Ended:
-            return std::nullopt;
-        case EStepEnd::Refused:
-            if (++keyRefusals >= kMaxKeyRefusals) {
-                EndWithError(kStartRefused);
-                return std::nullopt;
-            }
-            continue;
-        case EStepEnd::Accepted:
+        if (end == EStepEnd::Accepted) {
             return keyWord + header_.dwPayloadLength;
+        }
+        if (end == EStepEnd::Ended) {
+            return std::nullopt;
+        }
+        // Refused: counted for its step; the last refusal of either ends the run with one code.
+        if (++*refusals >= maxRefusals) {
+            EndWithError(kStartRefused);
+            return std::nullopt;
         }
     }
 }

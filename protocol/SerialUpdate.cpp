@@ -141,11 +141,7 @@ void CSerialRun::Run() {
 }
 
 bool CSerialRun::LoadFile() {
-    window_.SetUpdateEnabled(false);
-    const std::string path = window_.GetPathText();
-    window_.ShowStatus(true);
-    window_.SetStatusText(run_text::kOpenFile + path);
-    if (!HandleRunLoadOutcome(window_, LoadUpdateImage(path, false, context_.image).outcome)) {
+    if (!LoadRunFile(context_, false)) {
         return false;
     }
     header_ = ReadUpdateHeader(context_.image);
