@@ -4,13 +4,18 @@
 // A download blocks until it has ended and answers a signed 32-bit status: negative means it
 // failed, zero or positive that the file at the target path now holds the resource. A failure
 // also carries the system's text for its status when there is one (shown in the message box) or
-// nothing ("No message available."). The Linux implementation is CCurlDownloader
-// (online/linux/CurlDownloader.h, which lists its statuses); tests use a fake.
+// nothing ("No message available."). The statuses are those of online/DownloadStatus.h. The
+// implementations are CCurlDownloader (online/linux/CurlDownloader.h) and CUrlMonDownloader
+// (online/win32/UrlMonDownloader.h), each listing its statuses; tests use a fake.
 //
 // Every implementation must leave an existing file at the target path unchanged when the
 // download fails, and leave nothing behind: not on a failure, not when the body is larger than
 // allowed, not when the caller's check refuses the body, not when the download is cancelled.
+// Both write into a part file beside the target that replaces it only at the end
+// (online/PartFile.h).
 #pragma once
+
+#include "online/DownloadStatus.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,21 +27,6 @@
 #include <string_view>
 
 namespace crenovix {
-
-// Statuses every implementation answers for the same reasons, with these texts (their own
-// detail may follow on a new line).
-namespace download_status {
-// More bytes than SDownloadLimits::maxBytes (announced or arrived):
-// "The download is larger than <maxBytes> bytes."
-inline constexpr std::int32_t kTooLarge = static_cast<std::int32_t>(0x800700DFu);
-// The caller's check refused the complete body; the text is the check's.
-inline constexpr std::int32_t kRefusedContent = static_cast<std::int32_t>(0x800C0008u);
-// The cancel token was set: "The download was cancelled."
-inline constexpr std::int32_t kCancelled = static_cast<std::int32_t>(0x80004004u);
-} // namespace download_status
-
-std::string TooLargeText(std::size_t maxBytes);
-inline constexpr const char* kCancelledText = "The download was cancelled.";
 
 // A stop switch for a download under way, set from any thread (a window that closes, an
 // interrupted command). A downloader looks at it at least every kCancelPollMs and then ends

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace crenovix {
 
@@ -46,6 +47,13 @@ struct SIdentity {
     }
 };
 
+// How a step of the handshake ended.
+enum class EStepEnd {
+    Accepted,
+    Refused, // "5": the handshake may start over
+    Ended    // the run has ended with its message
+};
+
 class CHidRun {
 public:
     explicit CHidRun(SUpdateContext& context)
@@ -54,6 +62,21 @@ public:
     void Run();
 
 private:
+    // The steps of a run, in order. Each ends the run itself when it fails and then answers
+    // false (nothing, Ended).
+    bool LoadFile();
+    bool OpenSelectedCharger();
+    // The boot request and its answer; false when the charger refused the file. Otherwise
+    // `restarting` says whether it restarts into its boot loader (answered "&") or is taken to be
+    // there already (any other answer, or none).
+    bool SendBootRequest(bool& restarting);
+    // Start frame and key word, started over after a refusal (after waiting for the charger to
+    // come back each time): the key of the blocks, or nothing.
+    std::optional<std::uint32_t> Handshake(bool reconnect);
+    EStepEnd SendStartFrame(std::uint32_t nonce, std::uint32_t& keyWord);
+    EStepEnd SendKeyWord(std::uint32_t keyWord);
+    bool SendBlocks(std::uint32_t transferKey);
+
     bool Reconnect();
     bool TryOpen(const SDeviceEntry& entry);
     void EndWithError(int code);
@@ -84,6 +107,8 @@ private:
     IClock& clock_;
     CDevicePort port_;
     SIdentity saved_;
+    SUpdateHeader header_;
+    std::int32_t version_ = 0;
     std::array<std::uint8_t, kHidReportData> reply_{};
 };
 
@@ -136,103 +161,145 @@ bool CHidRun::Reconnect() {
 
 void CHidRun::Run() {
     const std::uint32_t startTick = clock_.TickCount();
-    window_.SetUpdateEnabled(false);
-    const std::string path = window_.GetPathText();
-    window_.ShowStatus(true);
-    window_.SetStatusText(run_text::kOpenFile + path);
-    if (!HandleRunLoadOutcome(window_, LoadUpdateImage(path, true, context_.image).outcome)) {
+    if (!LoadFile() || !OpenSelectedCharger()) {
         return;
     }
-    const SUpdateHeader header = ReadUpdateHeader(context_.image);
-    const std::int32_t version = HeaderVersionNumber(context_.image);
+    bool restarting = false;
+    if (!SendBootRequest(restarting)) {
+        return;
+    }
+    const std::optional<std::uint32_t> transferKey = Handshake(restarting);
+    if (!transferKey || !SendBlocks(*transferKey)) {
+        return;
+    }
+    window_.MessageBox(CompletionText(clock_.TickCount() - startTick), run_text::kSuccessTitle,
+                       EMessageIcon::None);
+    port_.Close();
+    window_.RestoreControls();
+}
 
+bool CHidRun::LoadFile() {
+    if (!LoadRunFile(context_, true)) {
+        return false;
+    }
+    header_ = ReadUpdateHeader(context_.image);
+    version_ = HeaderVersionNumber(context_.image);
+    return true;
+}
+
+bool CHidRun::OpenSelectedCharger() {
     window_.SetStatusText(run_text::kConnecting);
     const SDeviceEntry* selected = SelectedDevice(context_);
     if (selected == nullptr) {
         EndCannotOpen();
-        return;
+        return false;
     }
     saved_ = {selected->strType, selected->strSerial, selected->strPort,
               context_.bReconnectBySerial};
     if (!port_.Open(saved_.strPort, 9600)) {
         EndCannotOpen();
-        return;
+        return false;
     }
+    return true;
+}
 
+bool CHidRun::SendBootRequest(bool& restarting) {
     port_.DiscardInput();
-    SendEnterFrameHid(kBootRequestByte0, kBootRequestByte1, header.byDeviceCode, port_);
-    bool reconnect = false;
+    SendEnterFrameHid(kBootRequestByte0, kBootRequestByte1, header_.byDeviceCode, port_);
+    restarting = false;
     if (ReadReply(kBootReplyTimeoutMs)) {
         if (reply_[0] == kReplyAccepted) {
-            reconnect = true; // the application firmware restarts into its boot loader
+            restarting = true; // the application firmware restarts into its boot loader
         } else if (reply_[0] == kReplyRefused) {
             port_.Close();
             window_.RestoreControls();
             window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle, EMessageIcon::Error);
-            return;
+            return false;
         }
     }
-    // Any other answer, or none: the charger is taken to be in its boot loader already.
+    return true;
+}
 
+std::optional<std::uint32_t> CHidRun::Handshake(bool reconnect) {
     int startRefusals = 0;
     int keyRefusals = 0;
-    std::uint32_t transferKey = 0;
     for (;;) {
         if (reconnect && !Reconnect()) {
             EndCannotOpen();
-            return;
+            return std::nullopt;
         }
         reconnect = true;
 
         const std::uint32_t nonce = context_.nonces.NextNonce();
-        const auto start =
-            StartFrame(header.dwPayloadLength,
-                       StartFrameModel(header.byPayloadMode, header.byDeviceCode), version, nonce);
-        if (!Exchange(start.data(), start.size(), kStartReplyTimeoutMs)) {
-            EndWithError(kNoStartReply);
-            return;
+        std::uint32_t keyWord = 0;
+        EStepEnd end = SendStartFrame(nonce, keyWord);
+        int* refusals = &startRefusals;
+        int maxRefusals = kMaxStartRefusals;
+        if (end == EStepEnd::Accepted) {
+            end = SendKeyWord(keyWord);
+            refusals = &keyRefusals;
+            maxRefusals = kMaxKeyRefusals;
         }
-        if (reply_[0] != kReplyAccepted) {
-            if (++startRefusals >= kMaxStartRefusals) {
-                EndWithError(kStartRefused);
-                return;
-            }
-            continue;
+        if (end == EStepEnd::Accepted) {
+            return keyWord + header_.dwPayloadLength;
         }
-        std::array<std::uint32_t, 5> words{};
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            words[i] = ReadLe32(&reply_[4 * i]);
+        if (end == EStepEnd::Ended) {
+            return std::nullopt;
         }
-        words[0] = nonce;
-        if (CrcWords(words) != 0) {
-            EndWithError(kStartReplyCrc);
-            return;
-        }
-
-        const std::uint32_t keyWord = words[2] ^ nonce;
-        std::array<std::uint8_t, 4> keyBytes{};
-        WriteLe32(keyBytes.data(), keyWord);
-        transferKey = keyWord + header.dwPayloadLength;
-        if (!Exchange(keyBytes.data(), keyBytes.size(), kKeyReplyTimeoutMs)) {
-            EndWithError(kNoKeyReply);
-            return;
-        }
-        if (reply_[0] == kReplyAccepted) {
-            break;
-        }
-        if (reply_[0] != kReplyRefused) {
-            EndWithError(kKeyReplyUnknown);
-            return;
-        }
-        if (++keyRefusals >= kMaxKeyRefusals) {
+        // Refused: counted for its step; the last refusal of either ends the run with one code.
+        if (++*refusals >= maxRefusals) {
             EndWithError(kStartRefused);
-            return;
+            return std::nullopt;
         }
     }
+}
 
+// Accepted: the reply's CRC checks, and `keyWord` is the key word it carries.
+EStepEnd CHidRun::SendStartFrame(std::uint32_t nonce, std::uint32_t& keyWord) {
+    const auto start =
+        StartFrame(header_.dwPayloadLength,
+                   StartFrameModel(header_.byPayloadMode, header_.byDeviceCode), version_, nonce);
+    if (!Exchange(start.data(), start.size(), kStartReplyTimeoutMs)) {
+        EndWithError(kNoStartReply);
+        return EStepEnd::Ended;
+    }
+    if (reply_[0] != kReplyAccepted) {
+        return EStepEnd::Refused;
+    }
+    std::array<std::uint32_t, 5> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        words[i] = ReadLe32(&reply_[4 * i]);
+    }
+    words[0] = nonce;
+    if (CrcWords(words) != 0) {
+        EndWithError(kStartReplyCrc);
+        return EStepEnd::Ended;
+    }
+    keyWord = words[2] ^ nonce;
+    return EStepEnd::Accepted;
+}
+
+EStepEnd CHidRun::SendKeyWord(std::uint32_t keyWord) {
+    std::array<std::uint8_t, 4> keyBytes{};
+    WriteLe32(keyBytes.data(), keyWord);
+    if (!Exchange(keyBytes.data(), keyBytes.size(), kKeyReplyTimeoutMs)) {
+        EndWithError(kNoKeyReply);
+        return EStepEnd::Ended;
+    }
+    if (reply_[0] == kReplyAccepted) {
+        return EStepEnd::Accepted;
+    }
+    if (reply_[0] != kReplyRefused) {
+        EndWithError(kKeyReplyUnknown);
+        return EStepEnd::Ended;
+    }
+    return EStepEnd::Refused;
+}
+
+bool CHidRun::SendBlocks(std::uint32_t transferKey) {
     window_.SetStatusText(run_text::kUpgrading);
     window_.ShowProgress(true);
-    const std::uint32_t length = header.dwPayloadLength;
+    const std::uint32_t length = header_.dwPayloadLength;
     const std::uint32_t blocks = (length + kHidBlockSize - 1) / kHidBlockSize;
     window_.SetProgressRange(static_cast<std::uint16_t>(blocks));
     window_.SetProgressPos(0);
@@ -246,25 +313,21 @@ void CHidRun::Run() {
         const std::size_t count = std::min<std::size_t>(kHidBlockSize, length - offset);
         std::copy_n(context_.image.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + offset),
                     count, block.begin());
-        if (header.byPayloadMode == 0) {
+        if (header_.byPayloadMode == 0) {
             for (std::size_t i = 0; i < block.size(); ++i) {
                 block[i] ^= key[i % 4] ^ TransferMask[i % 16];
             }
         }
         if (!Exchange(block.data(), block.size(), kBlockReplyTimeoutMs)) {
             EndWithError(kNoBlockReply);
-            return;
+            return false;
         }
         if (reply_[0] != kReplyAccepted) {
             EndWithError(kBlockRefused);
-            return;
+            return false;
         }
     }
-
-    window_.MessageBox(CompletionText(clock_.TickCount() - startTick), run_text::kSuccessTitle,
-                       EMessageIcon::None);
-    port_.Close();
-    window_.RestoreControls();
+    return true;
 }
 
 } // namespace

@@ -62,8 +62,24 @@ public:
     void Run();
 
 private:
+    // The steps of a run, in order. Each ends the run itself when it fails and then answers
+    // false.
+    bool LoadFile();
+    bool OpenSelectedPort();
+    // The boot request at the application rate and its answer, with the pause the answer asks
+    // for; false when the charger refused the file.
+    bool SendBootRequest();
+    // One try with the boot loader: reopen at its rate, knock, length frame, the frames.
     ETry TalkToBootLoader();
-    void Knock(bool shortKnock);
+    // The knock and its answer, again at the charger rate on a plain port that stays silent;
+    // Done: the boot loader answered "&".
+    ETry Knock();
+    void WriteKnock(bool shortKnock);
+    bool SendLengthFrame();
+    ETry SendFrames();
+    // Ends the run after a try that failed, or gets ready for the next one; false when the run
+    // has ended.
+    bool StartOver(ETry failure, int failures);
     void EndPortFailed() {
         port_.Close();
         window_.MessageBox(run_text::kErrorOpeningCom, run_text::kErrorTitle, EMessageIcon::Error);
@@ -76,12 +92,13 @@ private:
     CDevicePort port_;
     std::string portName_;
     bool plainPort_ = false;
+    std::uint32_t bootLoaderBaud_ = kApplicationBaud;
     SUpdateHeader header_;
 };
 
 // Writes the knock (or the short knock of the 128000-baud fall-back); input already waiting is
 // dropped first, so that only what comes after the knock can answer it.
-void CSerialRun::Knock(bool shortKnock) {
+void CSerialRun::WriteKnock(bool shortKnock) {
     static constexpr std::array<std::uint8_t, 5> kKnock = {'&', '&', '&', 'u', 0x07};
     static constexpr std::array<std::uint32_t, 4> kKnockPauses = {30, 30, 20, 20};
     static constexpr std::array<std::uint8_t, 3> kShortKnock = {'&', 'u', 0x07};
@@ -101,8 +118,89 @@ void CSerialRun::Knock(bool shortKnock) {
     }
 }
 
+void CSerialRun::Run() {
+    if (!LoadFile() || !OpenSelectedPort()) {
+        return;
+    }
+    for (int failures = 0;; ++failures) {
+        if (!SendBootRequest()) {
+            return;
+        }
+        const ETry result = TalkToBootLoader();
+        if (result == ETry::Done) {
+            port_.Close();
+            window_.MessageBox(run_text::kUpgradeCompletion, run_text::kSuccessTitle,
+                               EMessageIcon::None);
+            window_.RestoreControls();
+            return;
+        }
+        if (!StartOver(result, failures)) {
+            return;
+        }
+    }
+}
+
+bool CSerialRun::LoadFile() {
+    if (!LoadRunFile(context_, false)) {
+        return false;
+    }
+    header_ = ReadUpdateHeader(context_.image);
+    return true;
+}
+
+bool CSerialRun::OpenSelectedPort() {
+    window_.SetStatusText(run_text::kConnecting);
+    const SDeviceEntry* selected = SelectedDevice(context_);
+    if (selected == nullptr) {
+        EndPortFailed();
+        return false;
+    }
+    // Nothing of the row is needed later: every reopen uses the same port name.
+    portName_ = selected->strPort;
+    plainPort_ = selected->strType == "COMx" && selected->strSerial.empty();
+    bootLoaderBaud_ = plainPort_ ? kApplicationBaud : kChargerBootLoaderBaud;
+    if (!port_.Open(portName_, kApplicationBaud)) {
+        EndPortFailed();
+        return false;
+    }
+    return true;
+}
+
+bool CSerialRun::SendBootRequest() {
+    port_.DiscardInput();
+    SendEnterFrameSerial(kBootRequestByte0, kBootRequestByte1, header_.byDeviceCode, port_, clock_);
+    if (const std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kBootReplyTimeoutMs)) {
+        if (*answer == kReplyAccepted) {
+            clock_.Sleep(150);
+        } else if (*answer == kReplyRefused) {
+            port_.Close();
+            window_.RestoreControls();
+            window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle, EMessageIcon::Error);
+            return false;
+        } else {
+            clock_.Sleep(2000);
+        }
+    }
+    return true;
+}
+
 ETry CSerialRun::TalkToBootLoader() {
-    Knock(false);
+    port_.Close();
+    if (!port_.Open(portName_, bootLoaderBaud_)) {
+        return ETry::PortFailed;
+    }
+    if (const ETry knock = Knock(); knock != ETry::Done) {
+        return knock;
+    }
+    clock_.Sleep(50);
+    if (!SendLengthFrame()) {
+        return ETry::LengthRefused;
+    }
+    return SendFrames();
+}
+
+ETry CSerialRun::Knock() {
+    WriteKnock(false);
     std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
     if (!answer && plainPort_) {
         // A plain port's boot loader may listen only at the charger rate.
@@ -110,7 +208,7 @@ ETry CSerialRun::TalkToBootLoader() {
         if (!port_.Open(portName_, kChargerBootLoaderBaud)) {
             return ETry::PortFailed;
         }
-        Knock(true);
+        WriteKnock(true);
         answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
     }
     if (!answer) {
@@ -119,18 +217,21 @@ ETry CSerialRun::TalkToBootLoader() {
     if (*answer != kReplyAccepted) {
         return ETry::KnockRefused;
     }
+    return ETry::Done;
+}
 
-    clock_.Sleep(50);
+bool CSerialRun::SendLengthFrame() {
     const std::uint32_t length = header_.dwPayloadLength;
     const std::array<std::uint8_t, 4> lengthFrame = {
         static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    if (!SendXorFrame(port_, clock_, lengthFrame.data(), lengthFrame.size())) {
-        return ETry::LengthRefused;
-    }
+    return SendXorFrame(port_, clock_, lengthFrame.data(), lengthFrame.size());
+}
 
+ETry CSerialRun::SendFrames() {
     window_.SetStatusText(run_text::kUpgrading);
     window_.ShowProgress(true);
+    const std::uint32_t length = header_.dwPayloadLength;
     const std::uint32_t frames = length / kSerialFrameSize;
     window_.SetProgressRange(static_cast<std::uint16_t>(frames));
     window_.SetProgressPos(0);
@@ -159,80 +260,25 @@ ETry CSerialRun::TalkToBootLoader() {
     return ETry::Done;
 }
 
-void CSerialRun::Run() {
-    window_.SetUpdateEnabled(false);
-    const std::string path = window_.GetPathText();
-    window_.ShowStatus(true);
-    window_.SetStatusText(run_text::kOpenFile + path);
-    if (!HandleRunLoadOutcome(window_, LoadUpdateImage(path, false, context_.image).outcome)) {
-        return;
-    }
-    header_ = ReadUpdateHeader(context_.image);
-
-    window_.SetStatusText(run_text::kConnecting);
-    const SDeviceEntry* selected = SelectedDevice(context_);
-    if (selected == nullptr) {
+bool CSerialRun::StartOver(ETry failure, int failures) {
+    if (failure == ETry::PortFailed) {
         EndPortFailed();
-        return;
+        return false;
     }
-    // Nothing of the row is needed later: every reopen uses the same port name.
-    portName_ = selected->strPort;
-    plainPort_ = selected->strType == "COMx" && selected->strSerial.empty();
-    const std::uint32_t bootLoaderBaud = plainPort_ ? kApplicationBaud : kChargerBootLoaderBaud;
+    port_.Close();
+    if (failures >= kRetries) {
+        const SEnding ending = FailureEnding(failure);
+        window_.MessageBox(ending.text, ending.title, ending.icon);
+        window_.RestoreControls();
+        return false;
+    }
+    window_.SetStatusText(run_text::kConnectingAgain);
+    clock_.Sleep(500);
     if (!port_.Open(portName_, kApplicationBaud)) {
         EndPortFailed();
-        return;
+        return false;
     }
-
-    for (int failures = 0;; ++failures) {
-        port_.DiscardInput();
-        SendEnterFrameSerial(kBootRequestByte0, kBootRequestByte1, header_.byDeviceCode, port_,
-                             clock_);
-        if (const std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kBootReplyTimeoutMs)) {
-            if (*answer == kReplyAccepted) {
-                clock_.Sleep(150);
-            } else if (*answer == kReplyRefused) {
-                port_.Close();
-                window_.RestoreControls();
-                window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle,
-                                   EMessageIcon::Error);
-                return;
-            } else {
-                clock_.Sleep(2000);
-            }
-        }
-
-        port_.Close();
-        if (!port_.Open(portName_, bootLoaderBaud)) {
-            EndPortFailed();
-            return;
-        }
-        const ETry result = TalkToBootLoader();
-        if (result == ETry::Done) {
-            port_.Close();
-            window_.MessageBox(run_text::kUpgradeCompletion, run_text::kSuccessTitle,
-                               EMessageIcon::None);
-            window_.RestoreControls();
-            return;
-        }
-        if (result == ETry::PortFailed) {
-            EndPortFailed();
-            return;
-        }
-        port_.Close();
-        if (failures >= kRetries) {
-            const SEnding ending = FailureEnding(result);
-            window_.MessageBox(ending.text, ending.title, ending.icon);
-            window_.RestoreControls();
-            return;
-        }
-        window_.SetStatusText(run_text::kConnectingAgain);
-        clock_.Sleep(500);
-        if (!port_.Open(portName_, kApplicationBaud)) {
-            EndPortFailed();
-            return;
-        }
-    }
+    return true;
 }
 
 } // namespace

@@ -56,6 +56,15 @@ bool HandleRunLoadOutcome(IUpdateWindow& window, ELoadOutcome outcome) {
     return false;
 }
 
+bool LoadRunFile(SUpdateContext& context, bool aesAllowed) {
+    IUpdateWindow& window = context.window;
+    window.SetUpdateEnabled(false);
+    const std::string path = window.GetPathText();
+    window.ShowStatus(true);
+    window.SetStatusText(run_text::kOpenFile + path);
+    return HandleRunLoadOutcome(window, LoadUpdateImage(path, aesAllowed, context.image).outcome);
+}
+
 std::string CompletionText(std::uint32_t elapsedMs) {
     char text[64];
     std::snprintf(text, sizeof text, "%s (%u.%02u Sec)", run_text::kUpgradeCompletion,

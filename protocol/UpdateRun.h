@@ -27,6 +27,11 @@ void RunSerialUpdate(SUpdateContext& context);
 // outcome requires. Returns true when the file loaded and the run goes on.
 bool HandleRunLoadOutcome(IUpdateWindow& window, ELoadOutcome outcome);
 
+// The start of both dialogues: the Update button disabled, "Open file: <path>" on the status line
+// and the window's file loaded into the context's image (`aesAllowed` as for LoadUpdateImage),
+// a load that failed ended by HandleRunLoadOutcome. Returns true when the run goes on.
+bool LoadRunFile(SUpdateContext& context, bool aesAllowed);
+
 // The device-table row at the list's selection, or nullptr when the selection names no row the
 // table holds now.
 const SDeviceEntry* SelectedDevice(SUpdateContext& context);

@@ -1,5 +1,7 @@
 #include "online/linux/CurlDownloader.h"
 
+#include "online/PartFile.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 
 #include <fcntl.h>
@@ -57,7 +58,6 @@ SDownloadStatus FileFailure(int error, const std::string& detail) {
 }
 
 SDownloadStatus CurlFailure(CURLcode code, long httpCode, const std::string& detail) {
-    const std::string http = " (HTTP " + std::to_string(httpCode) + ").";
     switch (code) {
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -89,86 +89,60 @@ SDownloadStatus CurlFailure(CURLcode code, long httpCode, const std::string& det
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CLIENTCERT:
         return Failure(status::kSecurityProblem, "The secure connection failed.", detail);
-    case CURLE_HTTP_RETURNED_ERROR:
-        if (httpCode == 404 || httpCode == 410) {
-            return Failure(status::kNotFound, "The server does not have this file" + http, "");
-        }
-        if (httpCode == 401 || httpCode == 407) {
-            return Failure(status::kAuthenticationRequired, "The server asks for a log-in" + http,
-                           "");
-        }
-        return Failure(status::kDownloadFailure, "The server refused the download" + http, "");
+    case CURLE_HTTP_RETURNED_ERROR: {
+        // libcurl fails answers of 400 and above only: the rules of that range apply.
+        const SHttpAnswerRule& rule = *FindHttpAnswerRule(std::max(httpCode, 400L));
+        return Failure(rule.status, HttpAnswerText(rule, httpCode), "");
+    }
     default:
         return Failure(status::kDownloadFailure, "The download broke off.", detail);
     }
 }
 
-// The new file beside the target; removed on destruction unless it has been renamed.
-class CPartFile {
+// The part file's calls: the file stays open for the transfer's writes until it is renamed.
+class CPosixPartFiles final : public IPartFileSystem {
 public:
-    CPartFile() = default;
-    CPartFile(const CPartFile&) = delete;
-    CPartFile& operator=(const CPartFile&) = delete;
-    ~CPartFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
-        }
-    }
-
-    // 0 or the errno of the last attempt.
-    int Create(const std::filesystem::path& target) {
-        std::filesystem::path folder = target.parent_path();
-        if (folder.empty()) {
-            folder = ".";
-        }
-        std::random_device seed;
-        std::mt19937 random(seed());
-        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        int error = EEXIST;
-        for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-            std::string suffix = ".part-";
-            for (int i = 0; i < 6; ++i) {
-                suffix += kLetters[random() % (sizeof kLetters - 1)];
-            }
-            const std::string candidate = (folder / target.filename()).string() + suffix;
-            // 0666 before the umask: the same permissions a newly written file would get.
-            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                fd_ = fd;
-                path_ = candidate;
-                return 0;
-            }
-            error = errno;
-        }
-        return error;
-    }
+    CPosixPartFiles() = default;
+    CPosixPartFiles(const CPosixPartFiles&) = delete;
+    CPosixPartFiles& operator=(const CPosixPartFiles&) = delete;
+    ~CPosixPartFiles() override { CloseFile(); }
 
     int Fd() const { return fd_; }
-    const std::string& Path() const { return path_; }
 
-    // Flushes, closes and renames over `target`; 0 or the errno of the step that failed.
-    int Commit(const std::string& target) {
+    std::uint32_t CreateNew(const std::string& path) override {
+        // 0666 before the umask: the same permissions a newly written file would get.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd_ >= 0 ? 0 : static_cast<std::uint32_t>(errno);
+    }
+    bool NameTaken(std::uint32_t error) const override { return error == EEXIST; }
+    std::uint32_t Replace(const std::string& path, const std::string& target) override {
         if (::fsync(fd_) != 0) {
-            return errno;
+            return static_cast<std::uint32_t>(errno);
         }
-        const int closed = ::close(fd_);
-        fd_ = -1;
-        if (closed != 0) {
-            return errno;
+        if (CloseFile() != 0) {
+            return static_cast<std::uint32_t>(errno);
         }
-        if (::rename(path_.c_str(), target.c_str()) != 0) {
-            return errno;
+        if (::rename(path.c_str(), target.c_str()) != 0) {
+            return static_cast<std::uint32_t>(errno);
         }
-        path_.clear();
         return 0;
+    }
+    void Remove(const std::string& path) override {
+        CloseFile();
+        ::unlink(path.c_str());
+    }
+    SDownloadStatus FileFailure(std::uint32_t error, const std::string& target) const override {
+        return crenovix::FileFailure(static_cast<int>(error), target);
     }
 
 private:
+    int CloseFile() {
+        const int closed = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return closed;
+    }
+
     int fd_ = -1;
-    std::string path_;
 };
 
 struct STransfer {
@@ -240,12 +214,13 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         return FileFailure(EISDIR, path);
     }
 
-    CPartFile part;
-    if (const int error = part.Create(target); error != 0) {
-        return FileFailure(error, path);
+    CPosixPartFiles files;
+    CPartFile part(files);
+    if (std::optional<SDownloadStatus> failure = part.Create(path)) {
+        return *failure;
     }
     if (targetExists && S_ISREG(existing.st_mode)) {
-        ::fchmod(part.Fd(), existing.st_mode & 07777); // the replaced file's permissions stay
+        ::fchmod(files.Fd(), existing.st_mode & 07777); // the replaced file's permissions stay
     }
 
     const std::unique_ptr<CURL, SEasyDeleter> easy(curl_easy_init());
@@ -254,7 +229,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         return Failure(status::kOutOfMemory, "Not enough memory.", "");
     }
     STransfer transfer;
-    transfer.fd = part.Fd();
+    transfer.fd = files.Fd();
     transfer.maxBytes = limits_.maxBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
@@ -354,15 +329,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         return CurlFailure(*result, httpCode,
                            errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result));
     }
-    if (options.check) {
-        if (std::optional<std::string> refusal = options.check(part.Path())) {
-            return {status::kRefusedContent, std::move(refusal)};
-        }
-    }
-    if (const int error = part.Commit(path); error != 0) {
-        return FileFailure(error, path);
-    }
-    return {0, std::nullopt};
+    return part.Finish(path, options);
 }
 
 } // namespace crenovix

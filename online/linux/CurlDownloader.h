@@ -1,18 +1,18 @@
 // CCurlDownloader: IDownloader on libcurl, blocking, with bounded waits.
 //
-// The resource goes into a new file beside the target ("<name>.part-XXXXXX", same folder, so
-// the final rename is atomic); only when the whole resource has arrived is that file flushed to
-// disk and renamed over the target, keeping an existing target's permissions. On any failure the
-// new file is removed and an existing target is left untouched.
+// The resource goes into the part file beside the target (online/PartFile.h); only when the
+// whole resource has arrived is that file flushed to disk and renamed over the target, keeping an
+// existing target's permissions. On any failure the new file is removed and an existing target
+// is left untouched.
 //
 // Network behaviour: http and https only (also after redirects, so a catalogue cannot make us
 // read local files or other protocols), redirects followed up to SDownloadLimits::maxRedirects,
 // proxies from the environment (http_proxy, https_proxy, all_proxy, no_proxy, as libcurl reads
 // them), HTTP answers of 400 and above are failures, nothing is cached.
 //
-// Statuses: 0 on success. Failures use the numbers of the Windows download call's code family
-// for the same kind of failure, so a user's report reads alike on both systems. The text is ours
-// (quoted below), followed on a new line by libcurl's or the system's detail when there is one.
+// Statuses: 0 on success. Failures use the numbers of online/DownloadStatus.h, those of the
+// Windows download call's code family for the same kind of failure. The text is ours (quoted
+// below), followed on a new line by libcurl's or the system's detail when there is one.
 //
 //   0x800C0002  URL empty, malformed, or not http/https (CURLE_URL_MALFORMAT,
 //               CURLE_UNSUPPORTED_PROTOCOL): "The address is not a valid web address."
@@ -26,6 +26,7 @@
 //   0x800C0009  HTTP 401 or 407: "The server asks for a log-in (HTTP n)."
 //   0x800C0008  any other HTTP answer of 400 and above:
 //               "The server refused the download (HTTP n)."
+//               (these three from kHttpAnswerRules)
 //   0x800C0014  more redirects than allowed (CURLE_TOO_MANY_REDIRECTS):
 //               "The server redirected too often."
 //   0x800C000E  TLS failures (CURLE_SSL_*, CURLE_PEER_FAILED_VERIFICATION):
@@ -47,27 +48,7 @@
 
 #include "online/Downloader.h"
 
-#include <chrono>
-#include <cstdint>
-
 namespace crenovix {
-
-namespace download_status { // beside the shared ones of online/Downloader.h
-inline constexpr std::int32_t kInvalidUrl = static_cast<std::int32_t>(0x800C0002u);
-inline constexpr std::int32_t kCannotConnect = static_cast<std::int32_t>(0x800C0004u);
-inline constexpr std::int32_t kNameNotResolved = static_cast<std::int32_t>(0x800C0005u);
-inline constexpr std::int32_t kNotFound = static_cast<std::int32_t>(0x800C0006u);
-inline constexpr std::int32_t kDownloadFailure = static_cast<std::int32_t>(0x800C0008u);
-inline constexpr std::int32_t kAuthenticationRequired = static_cast<std::int32_t>(0x800C0009u);
-inline constexpr std::int32_t kTimedOut = static_cast<std::int32_t>(0x800C000Bu);
-inline constexpr std::int32_t kSecurityProblem = static_cast<std::int32_t>(0x800C000Eu);
-inline constexpr std::int32_t kRedirectFailed = static_cast<std::int32_t>(0x800C0014u);
-inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x80070003u);
-inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005u);
-inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
-inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80070070u);
-inline constexpr std::int32_t kFileError = static_cast<std::int32_t>(0x80004005u);
-} // namespace download_status
 
 class CCurlDownloader final : public IDownloader {
 public:

@@ -1,6 +1,7 @@
 #include "online/win32/UrlMonDownloader.h"
 
 #include "controls/HyperLink.h"
+#include "online/PartFile.h"
 
 #include <windows.h>
 
@@ -12,7 +13,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <thread>
 
 namespace crenovix {
@@ -21,12 +21,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int32_t kInvalidUrl = INET_E_INVALID_URL;
-constexpr std::int32_t kTimedOut = INET_E_CONNECTION_TIMEOUT;
-constexpr std::int32_t kNotFound = INET_E_OBJECT_NOT_FOUND;
-constexpr std::int32_t kAuthenticationRequired = INET_E_AUTHENTICATION_REQUIRED;
-constexpr std::int32_t kDownloadFailure = INET_E_DOWNLOAD_FAILURE;
-constexpr std::int32_t kRedirectFailed = INET_E_REDIRECT_FAILED;
+using download_status::kInvalidUrl;
+using download_status::kRedirectFailed;
+using download_status::kTimedOut;
+// The shared numbers are the download call's own.
+static_assert(kInvalidUrl == INET_E_INVALID_URL);
+static_assert(kTimedOut == INET_E_CONNECTION_TIMEOUT);
+static_assert(download_status::kNotFound == INET_E_OBJECT_NOT_FOUND);
+static_assert(download_status::kAuthenticationRequired == INET_E_AUTHENTICATION_REQUIRED);
+static_assert(download_status::kDownloadFailure == INET_E_DOWNLOAD_FAILURE);
+static_assert(kRedirectFailed == INET_E_REDIRECT_FAILED);
+static_assert(download_status::kPathNotFound == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+static_assert(download_status::kAccessDenied == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
 
 SDownloadStatus Failure(std::int32_t status) {
     return {status, SystemMessageText(status)};
@@ -358,66 +364,31 @@ private:
     bool initialised_;
 };
 
-// The new file beside the target; deleted on destruction unless it has been moved.
-class CPartFile {
+// The part file's calls: created empty and closed, as the download call opens it by name.
+class CWin32PartFiles final : public IPartFileSystem {
 public:
-    CPartFile() = default;
-    CPartFile(const CPartFile&) = delete;
-    CPartFile& operator=(const CPartFile&) = delete;
-    ~CPartFile() {
-        if (!path_.empty()) {
-            DeleteFileA(path_.c_str());
+    std::uint32_t CreateNew(const std::string& path) override {
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return GetLastError();
         }
+        CloseHandle(file);
+        return 0;
     }
-
-    // 0 or the system error of the last attempt.
-    DWORD Create(const std::string& target) {
-        std::random_device seed;
-        std::mt19937 random(seed());
-        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        DWORD error = ERROR_FILE_EXISTS;
-        for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-            std::string candidate = target + ".part-";
-            for (int i = 0; i < 6; ++i) {
-                candidate += kLetters[random() % (sizeof kLetters - 1)];
-            }
-            const HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                CloseHandle(file);
-                path_ = candidate;
-                return 0;
-            }
-            error = GetLastError();
-        }
-        return error;
-    }
-
-    const std::string& Path() const { return path_; }
-
-    // Moves the file over `target`; 0 or the system error.
-    DWORD Commit(const std::string& target) {
-        if (!MoveFileExA(path_.c_str(), target.c_str(),
+    bool NameTaken(std::uint32_t error) const override { return error == ERROR_FILE_EXISTS; }
+    std::uint32_t Replace(const std::string& path, const std::string& target) override {
+        if (!MoveFileExA(path.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return GetLastError();
         }
-        path_.clear();
         return 0;
     }
-
-private:
-    std::string path_;
+    void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
+    SDownloadStatus FileFailure(std::uint32_t error, const std::string&) const override {
+        return Win32Failure(error);
+    }
 };
-
-std::int32_t StatusForHttp(DWORD httpStatus) {
-    if (httpStatus == 404 || httpStatus == 410) {
-        return kNotFound;
-    }
-    if (httpStatus == 401 || httpStatus == 407) {
-        return kAuthenticationRequired;
-    }
-    return kDownloadFailure;
-}
 
 std::string TrimLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
@@ -469,9 +440,10 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
         return Win32Failure(ERROR_ACCESS_DENIED);
     }
 
-    CPartFile part;
-    if (const DWORD error = part.Create(path); error != 0) {
-        return Win32Failure(error);
+    CWin32PartFiles files;
+    CPartFile part(files);
+    if (std::optional<SDownloadStatus> failure = part.Create(path)) {
+        return *failure;
     }
 
     HRESULT result = S_OK;
@@ -494,13 +466,8 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
         return Failure(static_cast<std::int32_t>(result));
     }
     const DWORD httpStatus = watch->HttpStatus();
-    if (httpStatus >= 300 && httpStatus < 400) {
-        // A redirect the system did not follow (to another scheme, or without a target): what
-        // arrived is the redirect's own body, not the resource.
-        return Failure(kRedirectFailed);
-    }
-    if (httpStatus >= 400) {
-        return Failure(StatusForHttp(httpStatus));
+    if (const SHttpAnswerRule* rule = FindHttpAnswerRule(httpStatus)) {
+        return Failure(rule->status);
     }
     // The count of the progress reports is the first bound; the file's size is the last word.
     WIN32_FILE_ATTRIBUTE_DATA written{};
@@ -509,15 +476,7 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
         (written.nFileSizeHigh != 0 || written.nFileSizeLow > limits_.maxBytes)) {
         return OwnFailure(download_status::kTooLarge, limits_);
     }
-    if (options.check) {
-        if (std::optional<std::string> refusal = options.check(part.Path())) {
-            return {download_status::kRefusedContent, std::move(refusal)};
-        }
-    }
-    if (const DWORD error = part.Commit(path); error != 0) {
-        return Win32Failure(error);
-    }
-    return {0, std::nullopt};
+    return part.Finish(path, options);
 }
 
 } // namespace crenovix
