@@ -329,6 +329,12 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         return CurlFailure(*result, httpCode,
                            errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result));
     }
+    // A redirect libcurl did not follow (one without a target): what arrived is the redirect's
+    // own body, not the file asked for.
+    if (httpCode >= 300 && httpCode < 400) {
+        const SHttpAnswerRule& rule = *FindHttpAnswerRule(httpCode);
+        return Failure(rule.status, HttpAnswerText(rule, httpCode), "");
+    }
     return part.Finish(path, options);
 }
 

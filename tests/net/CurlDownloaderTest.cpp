@@ -105,6 +105,10 @@ TEST_F(CurlDownloaderTest, RedirectsAreFollowedWithinTheirBound) {
     moved.location = "file:///etc/hostname";
     server_.Route("/local", moved);
     EXPECT_LT(downloader_.DownloadToFile(Url("/local"), dir_.File("c.bin")).status, 0);
+    // A redirect without a target: its own body is not the file.
+    server_.Serve("/nowhere", "redirect page", 302);
+    EXPECT_EQ(downloader_.DownloadToFile(Url("/nowhere"), dir_.File("d.bin")).status,
+              status::kRedirectFailed);
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"a.bin"});
 }
 
