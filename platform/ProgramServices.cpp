@@ -1,0 +1,56 @@
+#include "platform/ProgramServices.h"
+
+#include "platform/DemoDesk.h"
+
+namespace crenovix {
+
+CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
+    : platform_(std::move(platform)), devices_(platform_->OpenDevices()),
+      enumerator_(devices_->SerialPorts(), devices_->HidInterfaces()) {}
+
+std::function<bool()> CProgramServices::DevicesChangedPoll() {
+    if (devices_->Notices() != EDeviceNotices::Poll) {
+        return {};
+    }
+    devices_->TakeDevicesChanged(); // the window's first listing sees the devices as they are now
+    return [this] { return devices_->TakeDevicesChanged(); };
+}
+
+std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,
+                                                        const char* simulate, std::string& error,
+                                                        std::uint32_t seed) {
+    std::unique_ptr<IPlatform> platform = std::move(system);
+    if (simulate != nullptr && *simulate != '\0') {
+        platform = CDemoDesk::Create(std::move(platform), simulate, error);
+        if (platform == nullptr) {
+            return nullptr;
+        }
+    }
+    auto services = std::make_unique<CProgramServices>(std::move(platform));
+    services->SeedNonces(seed);
+    return services;
+}
+
+SProgramStart
+StartProgram(const std::string& name, std::span<const std::string> arguments, const char* simulate,
+             std::uint32_t seed, const ProgramServicesFactory& createServices,
+             const std::function<void(const std::string&, const std::string&)>& warn) {
+    SProgramStart start;
+    start.lock = AcquireSingleInstanceLock(name);
+    if (start.lock == nullptr) {
+        warn(name, kAlreadyRunningText);
+        return start;
+    }
+    if (StartupActionFor(arguments) == EStartupAction::EndAtOnce) {
+        return start;
+    }
+    std::string error;
+    start.services = createServices(simulate, error, seed);
+    if (start.services == nullptr) {
+        warn(name, "CRENOVIX_SIMULATE: " + error);
+        start.exitCode = 1;
+    }
+    return start;
+}
+
+} // namespace crenovix
