@@ -1,9 +1,9 @@
 #include "app/win32/CrenovixDlg.h"
 
-#include "app/ProgramServices.h"
 #include "app/StartUp.h"
 #include "app/win32/Artwork.h"
 #include "app/win32/resource.h"
+#include "platform/ProgramServices.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
