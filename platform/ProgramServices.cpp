@@ -31,26 +31,4 @@ std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatfor
     return services;
 }
 
-SProgramStart
-StartProgram(const std::string& name, std::span<const std::string> arguments, const char* simulate,
-             std::uint32_t seed, const ProgramServicesFactory& createServices,
-             const std::function<void(const std::string&, const std::string&)>& warn) {
-    SProgramStart start;
-    start.lock = AcquireSingleInstanceLock(name);
-    if (start.lock == nullptr) {
-        warn(name, kAlreadyRunningText);
-        return start;
-    }
-    if (StartupActionFor(arguments) == EStartupAction::EndAtOnce) {
-        return start;
-    }
-    std::string error;
-    start.services = createServices(simulate, error, seed);
-    if (start.services == nullptr) {
-        warn(name, "CRENOVIX_SIMULATE: " + error);
-        start.exitCode = 1;
-    }
-    return start;
-}
-
 } // namespace crenovix
