@@ -3,10 +3,10 @@
 // CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
-#include "cli/Platform.h"
 #include "cli/PrintableText.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
+#include "platform/Platform.h"
 
 #include <atomic>
 #include <charconv>
@@ -145,8 +145,8 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
         err << "usage: crenovix-cli catalogue\n";
         return kExitUsage;
     }
-    COnlineServices online;
-    SOnlineContext& context = online.context;
+    const auto online = CreateSystemPlatform()->CreateOnline();
+    SOnlineContext& context = online->context;
     CCancelToken cancel;
     context.cancel = &cancel;
     SDownloadStatus status;
@@ -190,14 +190,14 @@ int RunDownload(Args args, std::ostream& out, std::ostream& err) {
         err << "usage: crenovix-cli download INDEX PATH\n";
         return kExitUsage;
     }
-    COnlineServices online;
+    const auto online = CreateSystemPlatform()->CreateOnline();
     CCancelToken cancel;
-    online.context.cancel = &cancel;
-    CConsoleDownloadHost host(online.context, *index, args[1], err);
+    online->context.cancel = &cancel;
+    CConsoleDownloadHost host(online->context, *index, args[1], err);
     bool opened = false;
     {
         const CInterruptCancels interrupts(cancel);
-        opened = OpenDownloadWindow(online.context, host);
+        opened = OpenDownloadWindow(online->context, host);
     }
     if (cancel.Cancelled()) {
         return InterruptedOnline(err);

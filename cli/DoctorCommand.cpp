@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
-#include "cli/Platform.h"
 #include "cli/PortReport.h"
 #include "device/SerialEnumeration.h"
+#include "platform/Platform.h"
 
 #if !defined(_WIN32)
 #include "cli/linux/DoctorSystem.h"
@@ -28,7 +28,7 @@ int RunDoctor(Args args, std::ostream& out, std::ostream& err) {
         err << "crenovix-cli: udev rules are for Linux\n";
         return 2;
     }
-    const auto platform = CreateCliPlatform();
+    const auto platform = CreateSystemPlatform()->OpenDevices();
     try {
         return doctor::PrintPortAccess(doctor::ListPortAccess(platform->HidInterfaces(),
                                                               platform->SerialPorts(),

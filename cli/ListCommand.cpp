@@ -1,9 +1,9 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleListView.h"
 #include "cli/Json.h"
-#include "cli/Platform.h"
 #include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
+#include "platform/Platform.h"
 
 namespace crenovix::cli {
 
@@ -20,7 +20,7 @@ int RunList(Args args, std::ostream& out, std::ostream& err) {
             return kExitUsage;
         }
     }
-    const auto platform = CreateCliPlatform();
+    const auto platform = CreateSystemPlatform()->OpenDevices();
     CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
     SDeviceListState devices;
     try {

@@ -12,4 +12,16 @@ bool CRescanTimer::Due() {
     return true;
 }
 
+bool CDeviceNews::Take() {
+    switch (devices_.Notices()) {
+    case EDeviceNotices::Descriptor:
+        return devices_.TakeDevicesChanged();
+    case EDeviceNotices::Poll:
+        return rescan_.Due() && devices_.TakeDevicesChanged();
+    case EDeviceNotices::None:
+        break;
+    }
+    return rescan_.Due();
+}
+
 } // namespace crenovix::cli

@@ -12,9 +12,9 @@
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
 #include "device/SerialEnumeration.h"
+#include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
-#include "sim/SimBench.h"
 
 #include <algorithm>
 #include <chrono>
@@ -97,89 +97,25 @@ bool PayloadMatches(const sim::SSimResults& results, std::span<const std::uint8_
            std::equal(payload.begin(), payload.end(), results.payload.begin());
 }
 
-// A desk of the simulated chargers a --simulate list names, as a run's platform. Every run gets
-// a desk of its own with all of them, and updates one.
-class CSimPlatform final : public ICliPlatform {
-    CSteadyClock clock_; // first: the desk runs on it
-
-public:
-    explicit CSimPlatform(std::size_t hidChargers, std::size_t serialChargers)
-        : hidChargers_(hidChargers), serialChargers_(serialChargers) {}
-
-    sim::CSimBench bench{clock_};
-
-    ISerialPlatform& SerialPorts() override { return bench; }
-    IHidInterfaceSet& HidInterfaces() override { return bench; }
-    IPortOpener& Ports() override { return bench; }
-    // The desk's presence check looks at every charger on it; a run asks after every block, so
-    // the desk is looked at on the rescan timer like a platform without notifications.
-    bool TakeDevicesChanged() override { return rescan_.Due() && bench.TakeDevicesChanged(); }
-    bool LastSerialOpenBusy() override { return false; }
-
-    // Whether the charger with `serial` stored exactly the payload of `image`.
-    bool Stored(const std::string& serial, std::span<const std::uint8_t> image) {
-        for (std::size_t i = 0; i < hidChargers_ + serialChargers_; ++i) {
-            const sim::CSimChargerBase& charger =
-                i < hidChargers_ ? static_cast<sim::CSimChargerBase&>(bench.HidCharger(i))
-                                 : bench.SerialCharger(i - hidChargers_);
-            if (charger.Identity().strSerial == serial) {
-                return PayloadMatches(charger.Results(), image);
-            }
-        }
-        return false;
+// The platform the runs take their devices from: the system's, or the demo desk of the
+// simulated chargers a --simulate list names. Every run opens a desk of its own with all of them,
+// and updates one. nullptr, with `error` set, when the list is not understood.
+std::unique_ptr<IPlatform> ChoosePlatform(const SUpdateArgs& args, std::string& error) {
+    std::unique_ptr<IPlatform> system = CreateSystemPlatform();
+    if (!args.simulate) {
+        return system;
     }
-
-private:
-    CRescanTimer rescan_{clock_};
-    std::size_t hidChargers_;
-    std::size_t serialChargers_;
-};
-
-// Makes a run's platform: the system's, or a desk of simulated chargers.
-class CPlatformMaker {
-public:
-    CPlatformMaker(const SUpdateArgs& args, std::string& error) : simulate_(args.simulate) {
-        if (!simulate_) {
-            return;
-        }
-        // The simulated chargers are the model the file is meant for.
-        const auto scratch = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-        if (LoadUpdateHeader(args.file, *scratch).outcome == ELoadOutcome::Loaded) {
-            const SUpdateHeader fields = ReadUpdateHeader(*scratch);
-            model_ = fields.byDeviceCode;
-            type_ = fields.szType.empty() ? type_ : fields.szType;
-        }
-        for (std::string_view names = *simulate_; !names.empty();) {
-            const std::size_t comma = names.find(',');
-            const std::string_view item = names.substr(0, comma);
-            const std::string_view word = item.substr(0, item.find(':'));
-            hid_ += word == "hid" ? 1 : 0;
-            serial_ += word == "serial" ? 1 : 0;
-            names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
-        }
-        if (const auto problem = sim::AddDemoChargers(Make()->bench, *simulate_, model_, type_)) {
-            error = *problem;
-        }
+    // The simulated chargers are the model the file is meant for.
+    std::uint8_t model = sim::kDemoModelCode;
+    std::string type = sim::kDemoType;
+    const auto scratch = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
+    if (LoadUpdateHeader(args.file, *scratch).outcome == ELoadOutcome::Loaded) {
+        const SUpdateHeader fields = ReadUpdateHeader(*scratch);
+        model = fields.byDeviceCode;
+        type = fields.szType.empty() ? type : fields.szType;
     }
-
-    std::unique_ptr<ICliPlatform> operator()() {
-        if (!simulate_) {
-            return CreateCliPlatform();
-        }
-        std::unique_ptr<CSimPlatform> desk = Make();
-        sim::AddDemoChargers(desk->bench, *simulate_, model_, type_);
-        return desk;
-    }
-
-private:
-    std::unique_ptr<CSimPlatform> Make() { return std::make_unique<CSimPlatform>(hid_, serial_); }
-
-    std::optional<std::string> simulate_;
-    std::uint8_t model_ = 0x0A;
-    std::string type_ = "Kelvorin K4";
-    std::size_t hid_ = 0;
-    std::size_t serial_ = 0;
-};
+    return CDemoDesk::Create(std::move(system), *args.simulate, error, model, type);
+}
 
 // What every run shares: read-only settings and the program-wide services that serialise
 // themselves (reporter, trace, abort).
@@ -198,7 +134,7 @@ struct SRunOutcome {
 
 // One charger's run, start to end, on its own platform, clock, window, table and image buffer.
 SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
-                   std::unique_ptr<ICliPlatform> platform, std::uint32_t seed) {
+                   std::unique_ptr<IDevices> platform, std::uint32_t seed) {
     const auto started = std::chrono::steady_clock::now();
     SDeviceListState devices;
     CConsoleWindow window(devices, shared.reporter, index);
@@ -216,7 +152,8 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
         }
     };
     refresh();
-    platform->TakeDevicesChanged(); // the table was just filled
+    CDeviceNews news(*platform);
+    news.Take(); // the table was just filled
     int row = 0;
     while (row < devices.nDeviceCount && devices.rows[row].strPort != target.strPort) {
         ++row;
@@ -228,7 +165,7 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     window.selection = row;
     window.onDispatch = [&] {
         shared.abort.Aborted(); // warns at the first interrupt
-        if (platform->TakeDevicesChanged()) {
+        if (news.Take()) {
             refresh();
         }
     };
@@ -251,8 +188,9 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     result.ok = window.Succeeded();
     result.message = window.LastBoxText();
     result.code = ResultCode(result.ok, result.message);
-    if (auto* desk = dynamic_cast<CSimPlatform*>(platform.get()); desk && result.ok) {
-        result.ok = desk->Stored(target.strSerial, *image);
+    if (auto* desk = dynamic_cast<CDemoDevices*>(platform.get()); desk && result.ok) {
+        const sim::CSimChargerBase* charger = desk->Charger(target.strSerial);
+        result.ok = charger != nullptr && PayloadMatches(charger->Results(), *image);
         shared.reporter.Line(index, result.ok ? kVerified : kNotVerified, result.ok);
         if (!result.ok) {
             result.code = -1;
@@ -324,8 +262,8 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
     std::string problem;
-    CPlatformMaker makePlatform(*parsed, problem);
-    if (!problem.empty()) {
+    const std::unique_ptr<IPlatform> platform = ChoosePlatform(*parsed, problem);
+    if (platform == nullptr) {
         err << "crenovix-cli: " << Printable(problem) << "\n";
         return kExitUsage;
     }
@@ -339,7 +277,7 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                     [&reporter] { reporter.Note(kInterruptWarning); });
 
     // The device list as the window would show it, to choose the chargers from.
-    std::unique_ptr<ICliPlatform> listing = makePlatform();
+    std::unique_ptr<IDevices> listing = platform->OpenDevices();
     CConsoleListView view;
     view.comPortsTicked = parsed->com;
     SDeviceListState devices;
@@ -372,12 +310,12 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     const std::uint32_t seed = TimeSeed();
     if (targets.size() == 1) {
         listing.reset(); // the run opens the port the listing's platform knows
-        outcomes[0] = RunOne(shared, targets[0], 0, makePlatform(), seed);
+        outcomes[0] = RunOne(shared, targets[0], 0, platform->OpenDevices(), seed);
     } else {
         std::vector<std::thread> runs;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            runs.emplace_back([&, i, platform = makePlatform()]() mutable {
-                outcomes[i] = RunOne(shared, targets[i], static_cast<int>(i), std::move(platform),
+            runs.emplace_back([&, i, devices = platform->OpenDevices()]() mutable {
+                outcomes[i] = RunOne(shared, targets[i], static_cast<int>(i), std::move(devices),
                                      seed + static_cast<std::uint32_t>(i));
             });
         }

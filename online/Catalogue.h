@@ -8,8 +8,8 @@
 // for the download window, which lists it with LoadCatalogue, which deletes it.
 //
 // Everything the catalogue needs of the program comes in SOnlineContext; the program keeps one
-// (online/linux/LinuxOnline.h on Linux), tests make their own. The release links of the entries
-// go into the program-wide `releaseLinks` table of 20 slots.
+// (in the COnlineServices its platform makes), tests make their own. The release links of the
+// entries go into the program-wide `releaseLinks` table of 20 slots.
 #pragma once
 
 #include "controls/ReportList.h"

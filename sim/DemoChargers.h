@@ -4,11 +4,16 @@
 
 #include "sim/SimBench.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace crenovix::sim {
+
+// What the demo chargers accept and report unless told otherwise.
+inline constexpr std::uint8_t kDemoModelCode = 0x0A;
+inline constexpr const char* kDemoType = "Kelvorin K4";
 
 // Adds to `bench` the chargers named in `names`, a comma-separated list of "hid" and "serial"
 // (for example "hid,serial"). A HID charger sits behind a keyboard, at position 1, as on a real
@@ -19,7 +24,7 @@ namespace crenovix::sim {
 // transfer), "moved" (HID: the boot loader comes back at another position), as in
 // "hid,hid:refuse,serial:unplug". Returns an error text for an unknown word or fault.
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
-                                           std::uint8_t modelCode = 0x0A,
-                                           const std::string& type = "Kelvorin K4");
+                                           std::uint8_t modelCode = kDemoModelCode,
+                                           const std::string& type = kDemoType);
 
 } // namespace crenovix::sim

@@ -70,6 +70,8 @@ public:
     // The chargers in the order they were added.
     CSimHidCharger& HidCharger(std::size_t index) { return *hidChargers_.at(index); }
     CSimSerialCharger& SerialCharger(std::size_t index) { return *serialChargers_.at(index); }
+    std::size_t HidChargerCount() const { return hidChargers_.size(); }
+    std::size_t SerialChargerCount() const { return serialChargers_.size(); }
 
     void SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte);
 

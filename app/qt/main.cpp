@@ -8,7 +8,7 @@
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/LogindInhibitor.h"
 #include "app/qt/ProgramServices.h"
-#include "online/linux/LinuxOnline.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -48,25 +48,28 @@ public:
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-        const auto start =
-            crenovix::StartProgram(name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
-                                   crenovix::gui::CreateProgramServices,
-                                   [](const std::string& title, const std::string& text) {
-                                       QMessageBox::warning(nullptr, QString::fromStdString(title),
-                                                            QString::fromStdString(text));
-                                   });
+        const auto start = crenovix::StartProgram(
+            name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
+            [](const char* simulate, std::string& error, std::uint32_t seed) {
+                return crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(), simulate,
+                                                       error, seed);
+            },
+            [](const std::string& title, const std::string& text) {
+                QMessageBox::warning(nullptr, QString::fromStdString(title),
+                                     QString::fromStdString(text));
+            });
         if (start.services == nullptr) {
             return start.exitCode;
         }
         const auto& services = start.services;
         MoveToWritableDirectory();
-        crenovix::CLinuxOnline online;
+        const auto online = services->Platform().CreateOnline();
         crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists
         const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
-            return crenovix::NewReleaseAddress(online.context, cancel);
+            return crenovix::NewReleaseAddress(online->context, cancel);
         };
         const auto openDownloadWindow = [&online, &mainWindow] {
-            crenovix::gui::CDownloadWindowHost host(*mainWindow, online.context);
+            crenovix::gui::CDownloadWindowHost host(*mainWindow, online->context);
             host.OpenAtOnce();
         };
 

@@ -1,10 +1,10 @@
 #include "app/win32/CrenovixDlg.h"
 
-#include "app/ProgramServices.h"
 #include "app/StartUp.h"
 #include "app/win32/Artwork.h"
 #include "app/win32/DeviceChangeMessage.h"
 #include "app/win32/resource.h"
+#include "platform/ProgramServices.h"
 
 #include <commctrl.h>
 #include <commdlg.h>

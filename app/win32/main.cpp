@@ -6,12 +6,10 @@
 #include "app/StartUp.h"
 #include "app/win32/CDownLoad.h"
 #include "app/win32/CrenovixDlg.h"
-#include "app/win32/ProgramServices.h"
+#include "app/win32/ExecutionStateInhibitor.h"
 #include "cli/PortReport.h"
-#include "controls/win32/Win32Shell.h"
-#include "device/win32/Win32HidInterfaceSet.h"
-#include "device/win32/Win32PortOpener.h"
-#include "online/win32/Win32Online.h"
+#include "platform/Platform.h"
+#include "platform/ProgramServices.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -89,22 +87,26 @@ public:
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-        const auto start =
-            crenovix::StartProgram(name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
-                                   crenovix::win32::CreateProgramServices, Warn);
+        const auto start = crenovix::StartProgram(
+            name, arguments, std::getenv("CRENOVIX_SIMULATE"), seed,
+            [](const char* simulate, std::string& error, std::uint32_t seed) {
+                return crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(), simulate,
+                                                       error, seed);
+            },
+            Warn);
         if (start.services == nullptr) {
             return start.exitCode;
         }
         const auto& services = start.services;
         MoveToWritableDirectory();
-        crenovix::CWin32Online online;
-        crenovix::win32::CWin32Shell shell;
+        const auto online = services->Platform().CreateOnline();
+        const auto shell = services->Platform().CreateShell();
         crenovix::win32::CrenovixDlg* mainWindow = nullptr; // set once the window exists
         const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
-            return crenovix::NewReleaseAddress(online.context, cancel);
+            return crenovix::NewReleaseAddress(online->context, cancel);
         };
         const auto openDownloadWindow = [&online, &shell, &mainWindow] {
-            crenovix::win32::CDownloadWindowHost host(*mainWindow, online.context, shell);
+            crenovix::win32::CDownloadWindowHost host(*mainWindow, online->context, *shell);
             host.OpenAtOnce();
         };
 
@@ -113,20 +115,20 @@ public:
         crenovix::SMainWindowServices windowServices{
             services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
             checkForNewRelease,     openDownloadWindow, &inhibitor};
-        crenovix::win32::CrenovixDlg window(devices, windowServices, shell);
+        crenovix::win32::CrenovixDlg window(devices, windowServices, *shell);
         mainWindow = &window;
         window.devicesChangedPoll = services->DevicesChangedPoll();
         // A HID charger present that does not open is told about once per plug, with the
         // doctor's words (the machine's chargers only: simulated ones always open).
-        crenovix::CWin32HidInterfaceSet hidInterfaces;
-        crenovix::CWin32PortOpener hidOpener;
+        std::unique_ptr<crenovix::IDevices> hintDevices;
         crenovix::doctor::CAccessHint accessHint;
         if (!window.devicesChangedPoll) {
+            hintDevices = services->Platform().OpenDevices();
             window.afterDeviceChange = [&] {
-                const auto text =
-                    accessHint.Next(crenovix::doctor::PortAccessReport(
-                                        crenovix::doctor::ListHidAccess(hidInterfaces, hidOpener)),
-                                    false);
+                const auto text = accessHint.Next(
+                    crenovix::doctor::PortAccessReport(crenovix::doctor::ListHidAccess(
+                        hintDevices->HidInterfaces(), hintDevices->Ports())),
+                    false);
                 if (text) {
                     MessageBoxA(window.Handle(), text->c_str(), "Info", MB_OK);
                     accessHint.Closed();

@@ -583,7 +583,7 @@ private slots:
         const ProgramServicesFactory create = [&made](const char* simulate, std::string& error,
                                                       std::uint32_t seed) {
             ++made;
-            return gui::CreateProgramServices(simulate, error, seed);
+            return CreateProgramServices(CreateSystemPlatform(), simulate, error, seed);
         };
         const std::vector<std::string> none;
         const std::vector<std::string> reg{"/RegServer"};

@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
         return WriteDownloadWindow(argv[2]);
     }
     std::string error;
-    const auto services = crenovix::gui::CreateProgramServices("hid", error, 1);
+    const auto services =
+        crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(), "hid", error, 1);
     crenovix::SDeviceListState devices;
     crenovix::SMainWindowServices windowServices{services->Enumerator(),
                                                  services->Ports(),

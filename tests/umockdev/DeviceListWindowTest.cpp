@@ -41,7 +41,7 @@ private slots:
 
     void listFollowsPlugAndUnplug() {
         std::string error;
-        const auto services = gui::CreateProgramServices(nullptr, error, 1);
+        const auto services = CreateProgramServices(CreateSystemPlatform(), nullptr, error, 1);
         QVERIFY(services != nullptr);
         SDeviceListState devices;
         gui::CrenovixDlg window(devices, {services->Enumerator(),

@@ -1,12 +1,14 @@
-// What a window runs on: the device enumerator and port opener of the platform's adapters or, in
-// demo mode (CRENOVIX_SIMULATE=hid,serial), of simulated chargers in real time; the clock; the
-// start frame's nonces. Both front ends make theirs with CreateProgramServices, giving it the
-// maker of their platform's services.
+// What a window runs on: the devices of the system's platform or, in demo mode
+// (CRENOVIX_SIMULATE=hid,serial), of the demo desk (platform/DemoDesk.h); the platform's other
+// services; the clock; the start frame's nonces. Both front ends make theirs with
+// CreateProgramServices on their system's platform (CreateSystemPlatform).
 #pragma once
 
 #include "base/Clock.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
+#include "device/SerialEnumeration.h"
+#include "platform/Platform.h"
 #include "protocol/UpdateRun.h"
 
 #include "app/StartUp.h"
@@ -21,33 +23,42 @@ namespace crenovix {
 
 class CProgramServices {
 public:
-    virtual ~CProgramServices() = default;
-    virtual IDeviceEnumerator& Enumerator() = 0;
-    virtual IPortOpener& Ports() = 0;
+    // `platform`: the system's, or the demo desk. Opens the window's devices at once.
+    explicit CProgramServices(std::unique_ptr<IPlatform> platform);
+    CProgramServices(const CProgramServices&) = delete;
+    CProgramServices& operator=(const CProgramServices&) = delete;
+
+    IPlatform& Platform() { return *platform_; }
+    IDevices& Devices() { return *devices_; }
+    IDeviceEnumerator& Enumerator() { return enumerator_; }
+    IPortOpener& Ports() { return devices_->Ports(); }
     IClock& Clock() { return clock_; }
     INonceSource& Nonces() { return nonces_; }
     // Simulated chargers change with time (restarting into the boot loader) and tell no one: for
     // them this answers whether devices came or went since it was last asked, and the window
-    // asks every kDemoPollMs. Empty for the platform's devices, whose changes the system reports.
-    virtual std::function<bool()> DevicesChangedPoll() { return {}; }
+    // asks every kDemoPollMs. Empty for the system's devices, whose changes the system reports.
+    std::function<bool()> DevicesChangedPoll();
 
     void SeedNonces(std::uint32_t seed) { nonces_ = CNonceGenerator(seed); }
 
-protected:
+private:
+    std::unique_ptr<IPlatform> platform_;
+    std::unique_ptr<IDevices> devices_;
+    CDeviceEnumerator enumerator_;
     CSteadyClock clock_;
     CNonceGenerator nonces_{0};
 };
 
 inline constexpr int kDemoPollMs = 100;
 
-// `simulate`: the value of CRENOVIX_SIMULATE; nullptr or empty for the platform's devices, which
-// `makePlatform` makes. `seed` seeds the start frame's nonces. nullptr with `error` set when the
-// list of demo chargers is not understood.
-std::unique_ptr<CProgramServices>
-CreateProgramServices(const char* simulate, std::string& error, std::uint32_t seed,
-                      const std::function<std::unique_ptr<CProgramServices>()>& makePlatform);
+// `simulate`: the value of CRENOVIX_SIMULATE; nullptr or empty for the devices of `system`,
+// otherwise the demo desk over it. `seed` seeds the start frame's nonces. nullptr with `error` set
+// when the list of demo chargers is not understood.
+std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,
+                                                        const char* simulate, std::string& error,
+                                                        std::uint32_t seed);
 
-// A front end's maker of its services: its platform's devices, or the demo desk (see above).
+// A front end's maker of its services: its system's devices, or the demo desk (see above).
 using ProgramServicesFactory = std::function<std::unique_ptr<CProgramServices>(
     const char* simulate, std::string& error, std::uint32_t seed)>;
 

@@ -1,0 +1,36 @@
+#include "platform/DemoDesk.h"
+
+namespace crenovix {
+
+const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& serial) {
+    for (std::size_t i = 0; i < bench_.HidChargerCount(); ++i) {
+        if (bench_.HidCharger(i).Identity().strSerial == serial) {
+            return &bench_.HidCharger(i);
+        }
+    }
+    for (std::size_t i = 0; i < bench_.SerialChargerCount(); ++i) {
+        if (bench_.SerialCharger(i).Identity().strSerial == serial) {
+            return &bench_.SerialCharger(i);
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CDemoDesk> CDemoDesk::Create(std::unique_ptr<IPlatform> system,
+                                             const std::string& names, std::string& error,
+                                             std::uint8_t modelCode, const std::string& type) {
+    CDemoDevices trial;
+    if (const auto problem = sim::AddDemoChargers(trial.Bench(), names, modelCode, type)) {
+        error = *problem;
+        return nullptr;
+    }
+    return std::unique_ptr<CDemoDesk>(new CDemoDesk(std::move(system), names, modelCode, type));
+}
+
+std::unique_ptr<IDevices> CDemoDesk::OpenDevices() {
+    auto devices = std::make_unique<CDemoDevices>();
+    sim::AddDemoChargers(devices->Bench(), names_, modelCode_, type_); // understood in Create
+    return devices;
+}
+
+} // namespace crenovix

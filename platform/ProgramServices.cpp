@@ -1,0 +1,34 @@
+#include "platform/ProgramServices.h"
+
+#include "platform/DemoDesk.h"
+
+namespace crenovix {
+
+CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
+    : platform_(std::move(platform)), devices_(platform_->OpenDevices()),
+      enumerator_(devices_->SerialPorts(), devices_->HidInterfaces()) {}
+
+std::function<bool()> CProgramServices::DevicesChangedPoll() {
+    if (devices_->Notices() != EDeviceNotices::Poll) {
+        return {};
+    }
+    devices_->TakeDevicesChanged(); // the window's first listing sees the devices as they are now
+    return [this] { return devices_->TakeDevicesChanged(); };
+}
+
+std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,
+                                                        const char* simulate, std::string& error,
+                                                        std::uint32_t seed) {
+    std::unique_ptr<IPlatform> platform = std::move(system);
+    if (simulate != nullptr && *simulate != '\0') {
+        platform = CDemoDesk::Create(std::move(platform), simulate, error);
+        if (platform == nullptr) {
+            return nullptr;
+        }
+    }
+    auto services = std::make_unique<CProgramServices>(std::move(platform));
+    services->SeedNonces(seed);
+    return services;
+}
+
+} // namespace crenovix

@@ -1,0 +1,99 @@
+// The demo desk over a system platform: each user's desk of its own, the chargers the list names
+// with the model and type asked for, the system's online services and shell, and the window's
+// device poll only where nothing else tells of changes.
+#include "platform/DemoDesk.h"
+#include "platform/ProgramServices.h"
+#include "support/FakeDownloader.h"
+#include "support/FakeShell.h"
+
+#include <gtest/gtest.h>
+
+namespace crenovix {
+namespace {
+
+// A system whose devices tell of nothing (as Windows to a program without a window).
+class CQuietSystem final : public IPlatform {
+    class CDevices final : public IDevices {
+    public:
+        ISerialPlatform& SerialPorts() override { return bench_; }
+        IHidInterfaceSet& HidInterfaces() override { return bench_; }
+        IPortOpener& Ports() override { return bench_; }
+        EDeviceNotices Notices() const override { return EDeviceNotices::None; }
+        bool TakeDevicesChanged() override { return false; }
+        bool LastSerialOpenBusy() override { return false; }
+
+    private:
+        CVirtualClock clock_;
+        sim::CSimBench bench_{clock_};
+    };
+
+public:
+    int onlineMade = 0;
+    int shellsMade = 0;
+    std::unique_ptr<IDevices> OpenDevices() override { return std::make_unique<CDevices>(); }
+    std::unique_ptr<COnlineServices> CreateOnline() override {
+        ++onlineMade;
+        return std::make_unique<COnlineServices>(std::make_unique<testsupport::CFakeDownloader>(),
+                                                 std::make_unique<testsupport::CFakeDownloader>(),
+                                                 std::make_unique<CIniFileReader>());
+    }
+    std::unique_ptr<IShell> CreateShell() override {
+        ++shellsMade;
+        return std::make_unique<testsupport::CFakeShell>();
+    }
+};
+
+TEST(DemoDeskTest, EveryUserGetsADeskOfItsOwnWithTheListedChargers) {
+    auto system = std::make_unique<CQuietSystem>();
+    CQuietSystem& quiet = *system;
+    std::string error;
+    const auto desk =
+        CDemoDesk::Create(std::move(system), "hid,serial,hid:refuse", error, 0x0B, "Kelvorin K8");
+    ASSERT_NE(desk, nullptr) << error;
+    const auto first = desk->OpenDevices();
+    const auto second = desk->OpenDevices();
+    auto& a = dynamic_cast<CDemoDevices&>(*first);
+    auto& b = dynamic_cast<CDemoDevices&>(*second);
+    EXPECT_EQ(a.Bench().HidChargerCount(), 2u);
+    EXPECT_EQ(a.Bench().SerialChargerCount(), 1u);
+    for (const char* serial : {"SIM1001", "SIM1002", "SIM2001"}) {
+        ASSERT_NE(a.Charger(serial), nullptr) << serial;
+        EXPECT_NE(a.Charger(serial), b.Charger(serial)) << serial; // runs share no charger
+        EXPECT_EQ(a.Charger(serial)->Identity().byModelCode, 0x0B) << serial;
+    }
+    EXPECT_EQ(a.Charger("SIM1001")->Identity().strType, "Kelvorin K8");
+    EXPECT_EQ(a.Charger("SIM2001")->Identity().strType, "Kavro Kelvorin K8");
+    EXPECT_EQ(a.Charger("SIM1003"), nullptr);
+    EXPECT_EQ(a.Notices(), EDeviceNotices::Poll);
+
+    EXPECT_NE(desk->CreateOnline(), nullptr);
+    EXPECT_NE(desk->CreateShell(), nullptr);
+    EXPECT_EQ(quiet.onlineMade, 1);
+    EXPECT_EQ(quiet.shellsMade, 1);
+}
+
+TEST(DemoDeskTest, AListNotUnderstoodMakesNoDesk) {
+    std::string error;
+    EXPECT_EQ(CDemoDesk::Create(std::make_unique<CQuietSystem>(), "hid,usb", error), nullptr);
+    EXPECT_EQ(error, "unknown simulated charger 'usb' (use hid or serial)");
+    EXPECT_EQ(CreateProgramServices(std::make_unique<CQuietSystem>(), "serial:moved", error, 1),
+              nullptr);
+    EXPECT_EQ(error, "unknown fault 'moved' for a serial charger");
+}
+
+// The window polls the demo desk, whose first answer is taken before the window's first listing;
+// the system's devices it does not poll.
+TEST(DemoDeskTest, TheWindowPollsOnlyTheDemoDesk) {
+    std::string error;
+    const auto demo = CreateProgramServices(std::make_unique<CQuietSystem>(), "hid", error, 1);
+    ASSERT_NE(demo, nullptr) << error;
+    const std::function<bool()> poll = demo->DevicesChangedPoll();
+    ASSERT_TRUE(poll);
+    EXPECT_FALSE(poll());
+    const auto system = CreateProgramServices(std::make_unique<CQuietSystem>(), "", error, 1);
+    ASSERT_NE(system, nullptr);
+    EXPECT_FALSE(system->DevicesChangedPoll());
+}
+
+} // namespace
+} // namespace crenovix
