@@ -24,12 +24,12 @@ constexpr std::array<SControlTemplate, 23> kMainControls = {{
     {ctl::kDownload, K::Button, "&Download...", 102, 81, 54, 14},
     {0, K::GroupBox, "File Information", 103, 101, 187, 51},
     {ctl::kVersionLabel, K::Label, "Version:", 119, 113, 27, 8},
-    {ctl::kVersionText, K::Label, "", 149, 113, 41, 8},
+    {ctl::kVersionText, K::Text, "", 149, 113, 41, 8},
     {ctl::kTypeLabel, K::Label, "Type:", 195, 113, 20, 8},
-    {ctl::kTypeText, K::Label, "", 217, 113, 70, 8},
+    {ctl::kTypeText, K::Text, "", 217, 113, 70, 8},
     {ctl::kMemoLabel, K::Label, "Memo:", 119, 124, 22, 8},
-    {ctl::kMemoText, K::Label, "", 149, 124, 137, 22},
-    {ctl::kErrorLine, K::Label, "", 119, 113, 167, 8},
+    {ctl::kMemoText, K::Text, "", 149, 124, 137, 22},
+    {ctl::kErrorLine, K::Text, "", 119, 113, 167, 8},
     {ctl::kReleaseLink, K::Link, "Please download the newly released version", 152, 156, 142, 8},
     {ctl::kStatus, K::CenteredText, "Updating...", 7, 158, 141, 8},
     {ctl::kProgress, K::ProgressBar, "", 6, 168, 140, 16},
@@ -52,11 +52,17 @@ constexpr std::array<SControlTemplate, 10> kDownloadControls = {{
     {0, K::Label, "&Save as", 62, 111, 26, 8},
     {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
     {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
-    {dl::kStatus, K::Label, "Downloading: ", 62, 135, 200, 8, true},
+    {dl::kStatus, K::Text, "Downloading: ", 62, 135, 200, 8, true},
     {dl::kDownload, K::DefaultButton, "&Download", 180, 152, 50, 16},
     {dl::kExit, K::Button, "&Exit", 241, 152, 50, 16},
 }};
 constexpr SDialogTemplate kDownloadTemplate{"Download Updates", 298, 175, kDownloadControls};
+
+constexpr std::array<SControlTemplate, 2> kNoticeControls = {{
+    {notice_ctl::kText, K::Text, "", 10, 10, 206, 40},
+    {notice_ctl::kOk, K::DefaultButton, "OK", 88, 56, 50, 14},
+}};
+constexpr SDialogTemplate kNoticeTemplate{"Info", 226, 78, kNoticeControls};
 } // namespace
 
 const SDialogTemplate& MainWindowTemplate() {
@@ -65,6 +71,10 @@ const SDialogTemplate& MainWindowTemplate() {
 
 const SDialogTemplate& DownloadWindowTemplate() {
     return kDownloadTemplate;
+}
+
+const SDialogTemplate& NoticeTemplate() {
+    return kNoticeTemplate;
 }
 
 SDialogUnits DialogUnitsFromFont(int alphabetWidth, int height) {

@@ -10,7 +10,8 @@ namespace crenovix {
 
 enum class EControlKind {
     Picture, // bitmap with a sunken edge
-    Label,   // static text
+    Label,   // static text; "&" marks the mnemonic
+    Text,    // static text set at run time from update files, the catalogue or messages: "&" shows
     CenteredText,
     CheckBox,
     ListBox,    // with a vertical scroll bar when the lines overflow
@@ -37,10 +38,10 @@ struct SDialogTemplate {
     std::span<const SControlTemplate> controls; // in tab order
 };
 
-// Main window, template 102; the caption is set at run time with the program's version.
+// Main window; the caption is set at run time with the program's version.
 const SDialogTemplate& MainWindowTemplate();
 
-// Control ids of the download window (dialog template 135).
+// Control ids of the download window.
 namespace download_ctl {
 inline constexpr int kDownload = 1; // default button: Enter downloads too
 inline constexpr int kExit = 2;
@@ -51,8 +52,18 @@ inline constexpr int kStatus = 1022;
 inline constexpr int kReleaseNotesLink = 1024;
 } // namespace download_ctl
 
-// Download window ("Download Updates"), template 135.
+// Download window ("Download Updates").
 const SDialogTemplate& DownloadWindowTemplate();
+
+// Control ids of the notice: a box like a message box that does not stop the window while a run
+// goes on (the Windows front end's ShowNotice; the Qt one uses its own message box).
+namespace notice_ctl {
+inline constexpr int kOk = 1;
+inline constexpr int kText = 1001;
+} // namespace notice_ctl
+
+// The notice ("Info"); its title and text are set when it is shown.
+const SDialogTemplate& NoticeTemplate();
 
 // Pixels per dialog unit come from the dialog font: horizontal units are a quarter of the
 // font's average character width, vertical units an eighth of its height. The average width is

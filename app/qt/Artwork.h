@@ -1,4 +1,4 @@
-// The program's own pictures, drawn in code so that there is one source for every size: the
+// The program's own pictures (app/Artwork.h) painted with QPainter: the
 // application icon (a battery with a charging bolt), the main window's side picture and the
 // download window's.
 #pragma once

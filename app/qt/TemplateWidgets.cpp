@@ -94,7 +94,8 @@ QWidget* MakeWidget(const SControlTemplate& control, const QSize& size, QDialog&
         label->setPixmap(picture(size - QSize(2, 2)));
         return label;
     }
-    case EControlKind::Label: {
+    case EControlKind::Label:
+    case EControlKind::Text: {
         QLabel* label = MakeLabel(caption, Qt::AlignLeft, &dialog);
         label->setWordWrap(control.h > 10);
         return label;
@@ -149,7 +150,9 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
     for (const SControlTemplate& control : layout.controls) {
         QRect place(units.X(control.x), units.Y(control.y), units.X(control.w), units.Y(control.h));
         QWidget* widget = MakeWidget(control, place.size(), dialog, picture);
-        if (control.kind == EControlKind::Label && !control.caption.empty()) {
+        const bool staticText =
+            control.kind == EControlKind::Label || control.kind == EControlKind::Text;
+        if (staticText && !control.caption.empty()) {
             // The platform's font may set a caption wider than the Windows dialog font did;
             // a fixed caption grows to the right rather than lose its last letters.
             place.setWidth(std::max(place.width(), widget->sizeHint().width()));
@@ -168,7 +171,7 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
             wantsBuddy->setBuddy(widget);
             wantsBuddy = nullptr;
         }
-        if (control.kind == EControlKind::Label && control.caption.find('&') != std::string::npos) {
+        if (staticText && control.caption.find('&') != std::string::npos) {
             wantsBuddy = qobject_cast<QLabel*>(widget);
         }
         if (control.id != 0) {

@@ -1,14 +1,12 @@
-// The side pictures of both windows, drawn with GDI at the size their controls have, so they
-// stay sharp at every system DPI: the main window's charging battery under "Kelvorin" /
-// "Firmware Update", the download window's battery under a downward arrow. Same motifs and
-// colours as the Qt build's artwork.
+// The side pictures of both windows (app/Artwork.h) painted with GDI at the size their controls
+// have, so they stay sharp at every system DPI.
 #pragma once
+
+#include "app/Artwork.h"
 
 #include <windows.h>
 
 namespace crenovix::win32 {
-
-enum class ESidePicture { Main, Download };
 
 // A 24-bit bitmap of `width` x `height` pixels; the caller deletes it. nullptr when GDI cannot
 // make one.

@@ -2,7 +2,6 @@
 
 #include "app/DialogTemplate.h"
 #include "app/win32/Artwork.h"
-#include "app/win32/resource.h"
 
 #include <cderr.h>
 #include <commctrl.h>
@@ -55,7 +54,7 @@ std::string InitialFileBuffer(const std::string& name) {
 
 CDownLoad::CDownLoad(SOnlineContext& context, IShell& shell,
                      std::function<void(const std::string&)> setMainWindowPath)
-    : CDialogWindow(IDD_DOWNLOAD), logic_(*this, context),
+    : CDialogWindow(EDialog::Download), logic_(*this, context),
       setMainWindowPath_(std::move(setMainWindowPath)), link_(shell) {}
 
 CDownLoad::~CDownLoad() {

@@ -1,8 +1,9 @@
-// CDownLoad: the download window ("Download Updates") on Windows, a modal dialog from template
-// 135 (crenovix.rc) over the main window. It implements IDownloadWindowView and forwards its
-// events to CDownloadWindow, which decides: the window's initialisation (columns, catalogue,
-// link), "..." (OnBrowse), "&Download" and Enter (OnDownload), the list's LVN_ITEMCHANGED
-// (OnEntryChanged); "&Exit", Escape and the close box end the window with IDCANCEL.
+// CDownLoad: the download window ("Download Updates") on Windows, a modal dialog built from the
+// download window's table (app/DialogTemplate.cpp) over the main window. It implements
+// IDownloadWindowView and forwards its events to CDownloadWindow, which decides: the window's
+// initialisation (columns, catalogue, link), "..." (OnBrowse), "&Download" and Enter (OnDownload),
+// the list's LVN_ITEMCHANGED (OnEntryChanged); "&Exit", Escape and the close box end the window
+// with IDCANCEL.
 //
 // The list is a CMyListCtrl and the release-notes link a CHyperLink. A download blocks the
 // window, as the logic wants it: the status line is painted before the download starts. A

@@ -1,5 +1,6 @@
 #include "app/win32/CrenovixDlg.h"
 
+#include "app/DialogTemplate.h"
 #include "app/StartUp.h"
 #include "app/win32/Artwork.h"
 #include "app/win32/DeviceChangeMessage.h"
@@ -48,7 +49,7 @@ std::string ProgramName() {
 }
 
 CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, IShell& shell)
-    : CDialogWindow(IDD_CRENOVIX_DIALOG), logic_(*this, devices, std::move(services)),
+    : CDialogWindow(EDialog::Main), logic_(*this, devices, std::move(services)),
       releaseLink_(shell) {}
 
 CrenovixDlg::~CrenovixDlg() {
@@ -287,14 +288,15 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
 void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
     MessageBeep(MB_OK);
     if (notice_ == nullptr) {
-        notice_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_NOTICE), hwnd_,
-                                     NoticeProc, reinterpret_cast<LPARAM>(this));
+        const std::vector<WORD> noticeTemplate = BuildDialogTemplate(EDialog::Notice);
+        notice_ = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), AsTemplate(noticeTemplate),
+                                             hwnd_, NoticeProc, reinterpret_cast<LPARAM>(this));
         if (notice_ == nullptr) {
             return; // the run goes on; the refusal itself stands
         }
     }
     SetWindowTextA(notice_, title.c_str());
-    SetDlgItemTextA(notice_, IDC_NOTICE_TEXT, text.c_str());
+    SetDlgItemTextA(notice_, notice_ctl::kText, text.c_str());
     ShowWindow(notice_, SW_SHOW);
     SetForegroundWindow(notice_);
 }

@@ -1,8 +1,8 @@
-// CrenovixDlg: the main window on Windows, a dialog from template 102 (crenovix.rc). It carries
-// out what CMainWindowLogic asks of the view through the controls' ids and forwards the
-// controls' notifications to it: path edits (EN_CHANGE of 1002, not for the program's own
-// texts), Open, the serial-ports box, Update, Download, device changes (WM_DEVICECHANGE), and
-// the close guard for Exit, Escape and the close box.
+// CrenovixDlg: the main window on Windows, a dialog built from the main window's table
+// (app/DialogTemplate.cpp). It carries out what CMainWindowLogic asks of the view through the
+// controls' ids and forwards the controls' notifications to it: path edits (EN_CHANGE of 1002, not
+// for the program's own texts), Open, the serial-ports box, Update, Download, device changes
+// (WM_DEVICECHANGE), and the close guard for Exit, Escape and the close box.
 //
 // The window registers for arrivals and removals of HID and COM-port interfaces, so those reach
 // it besides the node changes the system sends every window. Simulated chargers send nothing:

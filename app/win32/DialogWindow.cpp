@@ -50,14 +50,16 @@ CDialogWindow::~CDialogWindow() {
 
 INT_PTR CDialogWindow::DoModal(HWND owner) {
     modal_ = true;
-    return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(templateId_), owner, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    const std::vector<WORD> dialogTemplate = BuildDialogTemplate(dialog_);
+    return DialogBoxIndirectParamA(Instance(), AsTemplate(dialogTemplate), owner, DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
 }
 
 HWND CDialogWindow::Create(HWND owner) {
     modal_ = false;
-    return CreateDialogParamA(Instance(), MAKEINTRESOURCEA(templateId_), owner, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
+    const std::vector<WORD> dialogTemplate = BuildDialogTemplate(dialog_);
+    return CreateDialogIndirectParamA(Instance(), AsTemplate(dialogTemplate), owner, DialogProc,
+                                      reinterpret_cast<LPARAM>(this));
 }
 
 HWND CDialogWindow::Control(int id) const {

@@ -1,11 +1,13 @@
-// CDialogWindow: what both windows of the front end share. The window is made from its resource
-// template, modally or (for tests that drive it with messages) without a modal loop; the dialog
-// procedure finds the object, passes the children's reflected notifications back to them first
-// (CHyperLink) and hands every other message to OnMessage; the program icon and the side picture
-// are made at initialisation and freed with the object.
+// CDialogWindow: what both windows of the front end share. The window is made from its template,
+// built in memory from the window's table (app/win32/DialogTemplateBuilder.h), modally or (for
+// tests that drive it with messages) without a modal loop; the dialog procedure finds the object,
+// passes the children's reflected notifications back to them first (CHyperLink) and hands every
+// other message to OnMessage; the program icon and the side picture are made at initialisation and
+// freed with the object.
 #pragma once
 
 #include "app/win32/Artwork.h"
+#include "app/win32/DialogTemplateBuilder.h"
 
 #include <windows.h>
 
@@ -27,7 +29,7 @@ public:
     HWND Control(int id) const;
 
 protected:
-    explicit CDialogWindow(int templateId) : templateId_(templateId) {}
+    explicit CDialogWindow(EDialog dialog) : dialog_(dialog) {}
     // Frees the icons and the picture. A window made with Create must already be gone: the
     // derived class destroys it (DestroyModeless) while its members can still answer the
     // window's last messages.
@@ -47,7 +49,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    int templateId_;
+    EDialog dialog_;
     bool modal_ = false;
     HBITMAP sidePicture_ = nullptr;
     HICON bigIcon_ = nullptr;

@@ -1,7 +1,8 @@
-// The native windows under wine: the resource templates against the tables every front end
-// builds from, and both dialogs driven through their Win32 messages (typed paths, clicks,
-// device-change notifications, list-view notifications) against simulated chargers on a virtual
-// clock and a scripted downloader. Message boxes and file dialogs are answered by the test.
+// The native windows under wine: the dialogs built from the tables every front end builds from,
+// as the dialog manager makes them, and both dialogs driven through their Win32 messages (typed
+// paths, clicks, device-change notifications, list-view notifications) against simulated chargers
+// on a virtual clock and a scripted downloader. Message boxes and file dialogs are answered by the
+// test.
 //
 // Windows need an X display under wine, shared by the whole wine session (its server and
 // desktop process included); without one no dialog can be created and the tests say so.
@@ -21,6 +22,7 @@
 #include "app/win32/CDownLoad.h"
 #include "app/win32/CrenovixDlg.h"
 #include "app/win32/DeviceChangeMessage.h"
+#include "app/win32/DialogTemplateBuilder.h"
 #include "app/win32/resource.h"
 
 #include <commctrl.h>
@@ -99,7 +101,7 @@ std::string Describe(const RECT& rect) {
            << "): the wine session, its server included, must run under an X display";
 }
 
-// What a control of kind `kind` must be in the resource: its window class and style.
+// What a control of kind `kind` must be on Windows: its window class and style.
 void ExpectKind(HWND control, EControlKind kind, const std::string& where) {
     const std::string className = ClassOf(control);
     const LONG style = GetWindowLongA(control, GWL_STYLE);
@@ -115,6 +117,10 @@ void ExpectKind(HWND control, EControlKind kind, const std::string& where) {
         break;
     case EControlKind::Label:
         EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT) << where;
+        break;
+    case EControlKind::Text: // shown as it is: an "&" from a file is no mnemonic
+        EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT && (style & SS_NOPREFIX) != 0)
+            << where;
         break;
     case EControlKind::CenteredText:
         EXPECT_TRUE(isClass("Static") && staticType == SS_CENTER) << where;
@@ -163,15 +169,23 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-TEST(WinDialogs, ResourceTemplatesAgreeWithTheTables) {
+// A window as the program makes it, with no behaviour of its own.
+HWND MakePlainDialog(EDialog which) {
+    const std::vector<WORD> built = BuildDialogTemplate(which);
+    return CreateDialogIndirectParamA(GetModuleHandleA(nullptr), AsTemplate(built), nullptr,
+                                      PlainDialogProc, 0);
+}
+
+TEST(WinDialogs, BuiltTemplatesFollowTheTables) {
     EnsureCommonControls();
-    const std::array<std::pair<int, const SDialogTemplate*>, 2> dialogs{{
-        {IDD_CRENOVIX_DIALOG, &MainWindowTemplate()},
-        {IDD_DOWNLOAD, &DownloadWindowTemplate()},
+    const std::array<std::pair<EDialog, const SDialogTemplate*>, 3> dialogs{{
+        {EDialog::Main, &MainWindowTemplate()},
+        {EDialog::Download, &DownloadWindowTemplate()},
+        {EDialog::Notice, &NoticeTemplate()},
     }};
-    for (const auto& [resource, table] : dialogs) {
-        const HWND dialog = CreateDialogParamA(
-            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), nullptr, PlainDialogProc, 0);
+    for (const auto& [which, table] : dialogs) {
+        const int resource = static_cast<int>(which);
+        const HWND dialog = MakePlainDialog(which);
         ASSERT_TRUE(Made(dialog)) << "template " << resource;
         if (!table->caption.empty()) {
             EXPECT_EQ(TextOf(dialog), table->caption);
@@ -564,15 +578,15 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
 TEST(WinDialogs, TabOrderFollowsReadingOrder) {
     EnsureCommonControls();
     namespace dl = download_ctl;
-    const std::array<std::pair<int, std::vector<int>>, 2> dialogs{{
-        {IDD_CRENOVIX_DIALOG,
+    const std::array<std::pair<EDialog, std::vector<int>>, 2> dialogs{{
+        {EDialog::Main,
          {ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kUpdate,
           ctl::kExit}},
-        {IDD_DOWNLOAD, {dl::kUpdatesList, dl::kSaveAs, dl::kBrowse, dl::kDownload, dl::kExit}},
+        {EDialog::Download, {dl::kUpdatesList, dl::kSaveAs, dl::kBrowse, dl::kDownload, dl::kExit}},
     }};
-    for (const auto& [resource, expected] : dialogs) {
-        const HWND dialog = CreateDialogParamA(
-            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), nullptr, PlainDialogProc, 0);
+    for (const auto& [which, expected] : dialogs) {
+        const int resource = static_cast<int>(which);
+        const HWND dialog = MakePlainDialog(which);
         ASSERT_TRUE(Made(dialog)) << "template " << resource;
         std::vector<int> order;
         HWND control = GetNextDlgTabItem(dialog, nullptr, FALSE);
