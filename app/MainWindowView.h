@@ -15,7 +15,7 @@
 
 namespace crenovix {
 
-// Control ids of the main window (dialog template 102).
+// Control ids of the main window (its template: MainWindowTemplate()).
 namespace ctl {
 inline constexpr int kUpdate = 1;
 inline constexpr int kExit = 2;

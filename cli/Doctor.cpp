@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string_view>
 
-namespace crenovix::doctor {
+namespace crenovix::cli {
 
 using cli::JsonString;
 
@@ -656,4 +656,4 @@ std::optional<std::string> CAccessHint::Next(const SDoctorReport& report, bool r
     return text;
 }
 
-} // namespace crenovix::doctor
+} // namespace crenovix::cli

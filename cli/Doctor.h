@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace crenovix::doctor {
+namespace crenovix::cli {
 
 // What happened when a device node was opened for reading and writing, as the updater opens it.
 enum class ENodeOpen {
@@ -131,4 +131,4 @@ private:
     bool showing_ = false;
 };
 
-} // namespace crenovix::doctor
+} // namespace crenovix::cli

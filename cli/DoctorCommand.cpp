@@ -30,25 +30,24 @@ int RunDoctor(Args args, std::ostream& out, std::ostream& err) {
     }
     const auto platform = CreateSystemPlatform()->OpenDevices();
     try {
-        return doctor::PrintPortAccess(doctor::ListPortAccess(platform->HidInterfaces(),
-                                                              platform->SerialPorts(),
-                                                              platform->Ports()),
-                                       json, out);
+        return cli::PrintPortAccess(cli::ListPortAccess(platform->HidInterfaces(),
+                                                        platform->SerialPorts(), platform->Ports()),
+                                    json, out);
     } catch (const CEnumerationError& error) {
         err << error.what() << "\n";
         return 2;
     }
 #else
     if (rules) {
-        out << doctor::kUdevRules;
+        out << cli::kUdevRules;
         return 0;
     }
-    const auto system = doctor::CreateLinuxDoctorSystem();
-    const doctor::SDoctorReport report = doctor::RunDoctorChecks(*system);
+    const auto system = cli::CreateLinuxDoctorSystem();
+    const cli::SDoctorReport report = cli::RunDoctorChecks(*system);
     if (json) {
-        doctor::PrintReportJson(report, out);
+        cli::PrintReportJson(report, out);
     } else {
-        doctor::PrintReport(report, out);
+        cli::PrintReport(report, out);
     }
     return report.HasProblems() ? 1 : 0;
 #endif

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-namespace crenovix::doctor {
+namespace crenovix::cli {
 
 using cli::JsonString;
 
@@ -126,4 +126,4 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
     return problems == 0 ? 0 : 1;
 }
 
-} // namespace crenovix::doctor
+} // namespace crenovix::cli

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace crenovix::doctor {
+namespace crenovix::cli {
 
 struct SPortLine {
     std::string port;        // "HID3", "COM4"
@@ -37,4 +37,4 @@ SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines);
 // the exit code: 0 when every charger opens, 1 otherwise.
 int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out);
 
-} // namespace crenovix::doctor
+} // namespace crenovix::cli

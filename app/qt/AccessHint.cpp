@@ -4,10 +4,10 @@
 
 #include <QMessageBox>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 CAccessHintBox::CAccessHintBox(QWidget* parent, const SDeviceListState& devices)
-    : parent_(parent), devices_(devices), system_(doctor::CreateLinuxDoctorSystem()) {}
+    : parent_(parent), devices_(devices), system_(cli::CreateLinuxDoctorSystem()) {}
 
 CAccessHintBox::~CAccessHintBox() = default;
 
@@ -16,7 +16,7 @@ void CAccessHintBox::Check() {
     if (!devices_.bListRefreshEnabled) {
         return;
     }
-    const auto text = hint_.Next(doctor::RunDoctorChecks(*system_), false);
+    const auto text = hint_.Next(cli::RunDoctorChecks(*system_), false);
     if (!text) {
         return;
     }
@@ -28,4 +28,4 @@ void CAccessHintBox::Check() {
     hint_.Closed();
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

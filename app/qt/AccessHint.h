@@ -11,7 +11,7 @@
 
 #include <memory>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CAccessHintBox {
 public:
@@ -25,8 +25,8 @@ public:
 private:
     QWidget* parent_;
     const SDeviceListState& devices_;
-    std::unique_ptr<doctor::IDoctorSystem> system_;
-    doctor::CAccessHint hint_;
+    std::unique_ptr<cli::IDoctorSystem> system_;
+    cli::CAccessHint hint_;
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

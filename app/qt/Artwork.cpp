@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 namespace {
 QColor Colour(const artwork::SColour& colour) {
@@ -98,4 +98,4 @@ QPixmap DownloadSidePicture(QSize size) {
     return Paint(artwork::SidePicture(ESidePicture::Download, size.width(), size.height()));
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

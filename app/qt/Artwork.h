@@ -7,7 +7,7 @@
 #include <QPixmap>
 #include <QSize>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 QPixmap AppIconPixmap(int size);
 QIcon AppIcon();
@@ -15,4 +15,4 @@ QPixmap SidePicture(QSize size);
 // A battery under a downward arrow: the download window's side picture.
 QPixmap DownloadSidePicture(QSize size);
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -13,7 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 CDownLoad::CDownLoad(SOnlineContext& context,
                      std::function<void(const std::string&)> setMainWindowPath, QWidget* parent)
@@ -197,4 +197,4 @@ void CDownloadWindowHost::Run(bool fetch) {
     window.exec();
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

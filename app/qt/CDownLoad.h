@@ -30,7 +30,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CHyperLink;
 class CMyListCtrl;
@@ -121,4 +121,4 @@ private:
     SOnlineContext& context_;
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 namespace {
 
@@ -218,4 +218,4 @@ void CHyperLink::Click() {
     box.exec();
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CHyperLink final : public QLabel {
     Q_OBJECT
@@ -82,4 +82,4 @@ private:
     int rightLimit_ = -1; // none
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 CMyListCtrl::CMyListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setColumnCount(0);
@@ -121,4 +121,4 @@ void CMyListCtrl::SelectAndFocusRow(int row) {
     }
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

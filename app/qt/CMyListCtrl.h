@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CMyListCtrl final : public QTreeWidget, public IReportListView {
     Q_OBJECT
@@ -52,4 +52,4 @@ private:
     int selectedCurrentRow_ = -1; // the row last reported as selected and current
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

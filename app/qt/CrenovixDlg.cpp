@@ -19,7 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 CrenovixDlg::CrenovixDlg(SDeviceListState& devices, SMainWindowServices services, QWidget* parent)
     : QDialog(parent), logic_(*this, devices, std::move(services)) {
@@ -230,4 +230,4 @@ void CrenovixDlg::reject() {
     }
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -20,7 +20,7 @@
 class QListWidget;
 class QProgressBar;
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CrenovixDlg final : public QDialog, public IMainWindowView {
     Q_OBJECT
@@ -83,4 +83,4 @@ private:
     }};
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -4,7 +4,7 @@
 #include <QtDBus/QDBusInterface>
 #include <QtDBus/QDBusReply>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 void CLogindInhibitor::Acquire() {
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -28,4 +28,4 @@ void CLogindInhibitor::Release() {
     lock_ = QDBusUnixFileDescriptor();
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

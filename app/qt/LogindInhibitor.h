@@ -7,7 +7,7 @@
 
 #include <QtDBus/QDBusUnixFileDescriptor>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 class CLogindInhibitor final : public ISleepInhibitor {
 public:
@@ -19,4 +19,4 @@ private:
     QDBusUnixFileDescriptor lock_; // the lock lasts as long as this descriptor is open
 };
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -3,7 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 void WatchDeviceChanges(CProgramServices& services, QObject* owner,
                         std::function<void()> onChange) {
@@ -31,4 +31,4 @@ void WatchDeviceChanges(CProgramServices& services, QObject* owner,
                      });
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

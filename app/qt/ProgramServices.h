@@ -8,11 +8,11 @@
 
 #include <functional>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 // Calls `onChange` on `owner`'s thread whenever devices come or go, for as long as `owner`
 // lives: the system's notices (udev's) for its devices, a poll for simulated chargers. `services`
 // must outlive `owner`.
 void WatchDeviceChanges(CProgramServices& services, QObject* owner, std::function<void()> onChange);
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

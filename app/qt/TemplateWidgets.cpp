@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -186,4 +186,4 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
     return controls;
 }
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

@@ -18,7 +18,7 @@
 class QDialog;
 class QWidget;
 
-namespace crenovix::gui {
+namespace crenovix::qt {
 
 QString FromUtf8(std::string_view text);
 std::string ToUtf8(const QString& text);
@@ -47,4 +47,4 @@ void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
 std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate& layout,
                                           const std::function<QPixmap(QSize)>& picture);
 
-} // namespace crenovix::gui
+} // namespace crenovix::qt

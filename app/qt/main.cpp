@@ -64,29 +64,29 @@ public:
         const auto& services = start.services;
         MoveToWritableDirectory();
         const auto online = services->Platform().CreateOnline();
-        crenovix::gui::CrenovixDlg* mainWindow = nullptr; // set once the window exists
+        crenovix::qt::CrenovixDlg* mainWindow = nullptr; // set once the window exists
         const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
             return crenovix::NewReleaseAddress(online->context, cancel);
         };
         const auto openDownloadWindow = [&online, &mainWindow] {
-            crenovix::gui::CDownloadWindowHost host(*mainWindow, online->context);
+            crenovix::qt::CDownloadWindowHost host(*mainWindow, online->context);
             host.OpenAtOnce();
         };
 
-        crenovix::gui::CLogindInhibitor inhibitor;
+        crenovix::qt::CLogindInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         crenovix::SMainWindowServices windowServices{
             services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
             checkForNewRelease,     openDownloadWindow, &inhibitor};
-        crenovix::gui::CrenovixDlg window(devices, windowServices);
+        crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
         // The machine's chargers only: simulated ones always open.
-        std::optional<crenovix::gui::CAccessHintBox> accessHint;
+        std::optional<crenovix::qt::CAccessHintBox> accessHint;
         if (!services->DevicesChangedPoll()) {
             accessHint.emplace(&window, devices);
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }
-        crenovix::gui::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
+        crenovix::qt::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
             window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
             if (accessHint) {
                 accessHint->Check();

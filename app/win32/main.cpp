@@ -121,14 +121,14 @@ public:
         // A HID charger present that does not open is told about once per plug, with the
         // doctor's words (the machine's chargers only: simulated ones always open).
         std::unique_ptr<crenovix::IDevices> hintDevices;
-        crenovix::doctor::CAccessHint accessHint;
+        crenovix::cli::CAccessHint accessHint;
         if (!window.devicesChangedPoll) {
             hintDevices = services->Platform().OpenDevices();
             window.afterDeviceChange = [&] {
-                const auto text = accessHint.Next(
-                    crenovix::doctor::PortAccessReport(crenovix::doctor::ListHidAccess(
-                        hintDevices->HidInterfaces(), hintDevices->Ports())),
-                    false);
+                const auto text =
+                    accessHint.Next(crenovix::cli::PortAccessReport(crenovix::cli::ListHidAccess(
+                                        hintDevices->HidInterfaces(), hintDevices->Ports())),
+                                    false);
                 if (text) {
                     MessageBoxA(window.Handle(), text->c_str(), "Info", MB_OK);
                     accessHint.Closed();

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace crenovix::doctor {
+namespace crenovix::cli {
 
 namespace {
 
@@ -186,4 +186,4 @@ std::unique_ptr<IDoctorSystem> CreateLinuxDoctorSystem(std::string configRoot) {
     return std::make_unique<CLinuxDoctorSystem>(std::move(configRoot));
 }
 
-} // namespace crenovix::doctor
+} // namespace crenovix::cli

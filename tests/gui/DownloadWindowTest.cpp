@@ -29,7 +29,7 @@
 #include <thread>
 
 using namespace crenovix;
-using namespace crenovix::gui;
+using namespace crenovix::qt;
 using namespace crenovix::testsupport;
 
 namespace {

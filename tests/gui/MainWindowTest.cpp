@@ -122,7 +122,7 @@ public:
     CDeviceEnumerator enumerator{bench, bench};
     CFixedNonces nonces{{0x1234, 0x0042, 0x7FFF}};
     SDeviceListState devices;
-    gui::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, {}, {}, nullptr}};
+    qt::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, {}, {}, nullptr}};
     std::vector<SMessageBoxCall> boxes;
     std::deque<std::string> picks;
     std::function<void()> duringRun;
@@ -223,8 +223,7 @@ private slots:
                 };
             }
             const Clock::time_point start = Clock::now();
-            gui::CrenovixDlg window{devices,
-                                    {enumerator, bench, clock, nonces, check, {}, nullptr}};
+            qt::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, check, {}, nullptr}};
             window.Initialize();
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -468,7 +467,7 @@ private slots:
             << "[File List]\nCountEx=1\nType0=Kelvorin K6 Pro\nFileName0=K6P_FW_V2.10\n"
                "Ver0=V2.10\nURL0=http://files.test/K6P_FW_V2.10.bin\n"
                "Release0=K6 Pro V2.10 release notes\nReleaseURL0=http://files.test/notes\n";
-        gui::CDownLoad download(context, {});
+        qt::CDownLoad download(context, {});
         download.Initialize();
         download.show();
         download.SetStatusText("Downloading: K6P_FW_V2.10.bin");
@@ -553,11 +552,11 @@ private slots:
     }
 
     void messageLinesBeginWithACapital() {
-        QCOMPARE(gui::MessageText("Connecting server failed.\n\nError = 0x800C0007\n\nThe server "
-                                  "did not answer in time.\nno answer from the server for 2500 ms"),
+        QCOMPARE(qt::MessageText("Connecting server failed.\n\nError = 0x800C0007\n\nThe server "
+                                 "did not answer in time.\nno answer from the server for 2500 ms"),
                  "Connecting server failed.\n\nError = 0x800C0007\n\nThe server did not answer "
                  "in time.\nNo answer from the server for 2500 ms");
-        QCOMPARE(gui::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
+        QCOMPARE(qt::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
                  "X\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nOk");
     }
 

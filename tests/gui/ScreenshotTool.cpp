@@ -78,7 +78,7 @@ int WriteDownloadWindow(const char* out) {
                                      crenovix::BuiltInServerAddresses()};
     context.tempFile = folder.filePath(crenovix::kCatalogueTempFile).toStdString();
     crenovix::FetchCatalogue(context);
-    crenovix::gui::CDownLoad window(context, {});
+    crenovix::qt::CDownLoad window(context, {});
     window.Initialize();
     window.show();
     QApplication::processEvents();
@@ -95,7 +95,7 @@ int WriteIcon(const char* out, const char* sizeText) {
         std::cerr << "icon size must be 16 to 1024\n";
         return 2;
     }
-    if (!crenovix::gui::AppIconPixmap(size).save(QString::fromLocal8Bit(out))) {
+    if (!crenovix::qt::AppIconPixmap(size).save(QString::fromLocal8Bit(out))) {
         std::cerr << "cannot write " << out << "\n";
         return 1;
     }
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
                                                  {},
                                                  {},
                                                  nullptr};
-    crenovix::gui::CrenovixDlg window(devices, windowServices);
+    crenovix::qt::CrenovixDlg window(devices, windowServices);
     window.Initialize();
     if (argc > 2) {
         window.Logic().SetPathAndLoad(argv[2]);

@@ -14,7 +14,7 @@ class DeviceListWindowTest : public QObject {
 
     std::unique_ptr<mock::CMockKernel> kernel_;
 
-    static QStringList Lines(gui::CrenovixDlg& window) {
+    static QStringList Lines(qt::CrenovixDlg& window) {
         auto* list = window.findChild<QListWidget*>(QStringLiteral("ctl%1").arg(ctl::kDeviceList));
         QStringList lines;
         for (int i = 0; list != nullptr && i < list->count(); ++i) {
@@ -44,14 +44,14 @@ private slots:
         const auto services = CreateProgramServices(CreateSystemPlatform(), nullptr, error, 1);
         QVERIFY(services != nullptr);
         SDeviceListState devices;
-        gui::CrenovixDlg window(devices, {services->Enumerator(),
-                                          services->Ports(),
-                                          services->Clock(),
-                                          services->Nonces(),
-                                          {},
-                                          {},
-                                          nullptr});
-        gui::WatchDeviceChanges(*services, &window, [&window] {
+        qt::CrenovixDlg window(devices, {services->Enumerator(),
+                                         services->Ports(),
+                                         services->Clock(),
+                                         services->Nonces(),
+                                         {},
+                                         {},
+                                         nullptr});
+        qt::WatchDeviceChanges(*services, &window, [&window] {
             window.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
         });
         window.Initialize();

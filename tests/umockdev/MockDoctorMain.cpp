@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: crenovix-mock-doctor ROOT\n";
         return 2;
     }
-    const auto system = crenovix::doctor::CreateLinuxDoctorSystem(argv[1]);
-    const crenovix::doctor::SDoctorReport report = crenovix::doctor::RunDoctorChecks(*system);
-    crenovix::doctor::PrintReport(report, std::cout);
+    const auto system = crenovix::cli::CreateLinuxDoctorSystem(argv[1]);
+    const crenovix::cli::SDoctorReport report = crenovix::cli::RunDoctorChecks(*system);
+    crenovix::cli::PrintReport(report, std::cout);
     return report.HasProblems() ? 1 : 0;
 }

@@ -14,8 +14,8 @@
 namespace crenovix {
 namespace {
 
-using doctor::ENodeOpen;
-using doctor::ESeverity;
+using cli::ENodeOpen;
+using cli::ESeverity;
 using Node = testsupport::CFakeDoctorSystem::SNode;
 
 constexpr const char* kRules = "/usr/lib/udev/rules.d/70-crenovix.rules";
@@ -30,12 +30,12 @@ protected:
         system_.files["/etc/group"] = "root:x:0:\ndialout:x:20:\nplugdev:x:46:ada\n";
     }
 
-    doctor::SDoctorReport Run() { return doctor::RunDoctorChecks(system_); }
+    cli::SDoctorReport Run() { return cli::RunDoctorChecks(system_); }
 
     // The findings as "check node -> fix", in order.
     std::vector<std::string> Findings(ESeverity severity = ESeverity::Problem) {
         std::vector<std::string> lines;
-        for (const doctor::SFinding& finding : Run().findings) {
+        for (const cli::SFinding& finding : Run().findings) {
             if (finding.severity == severity) {
                 lines.push_back(finding.check + " " + finding.node + " -> " + finding.fix);
             }
@@ -60,13 +60,12 @@ TEST_F(DoctorTest, AMachineReadyForChargersHasNothingToReport) {
 
 TEST_F(DoctorTest, RulesMissingOrMaskedAreInstalledByTheCommand) {
     system_.files.erase(kRules);
-    EXPECT_EQ(Findings(),
-              std::vector<std::string>{"udev-rules  -> " + doctor::InstallRulesCommand()});
+    EXPECT_EQ(Findings(), std::vector<std::string>{"udev-rules  -> " + cli::InstallRulesCommand()});
     system_.files["/etc/udev/rules.d/70-crenovix.rules"] = ""; // a link to /dev/null reads empty
     system_.files[kRules] = "SUBSYSTEM==\"hidraw\"\n";
     EXPECT_EQ(Findings(), std::vector<std::string>{"udev-rules  -> sudo rm "
                                                    "/etc/udev/rules.d/70-crenovix.rules && " +
-                                                   doctor::InstallRulesCommand()});
+                                                   cli::InstallRulesCommand()});
 }
 
 // Which devices count as chargers: the HID ids on both subsystems, the product-string rule only
@@ -103,7 +102,7 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
     };
     const std::vector<std::string> tagged{"uaccess", "ID_MM_DEVICE_IGNORE=1"};
     const std::string acl = "sudo setfacl -m u:ada:rw /dev/";
-    const std::string install = doctor::InstallRulesCommand();
+    const std::string install = cli::InstallRulesCommand();
     const Node denied{ENodeOpen::Denied};
     // clang-format off
     const std::vector<SCase> cases{
@@ -134,7 +133,7 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
         const std::string name = std::string(c.subsystem) == "tty" ? "ttyACM0" : "hidraw0";
         system_.AddUsbDevice(c.subsystem, name, 0x0483, 0x5750, "K4", c.node, c.database);
         const auto report = Run();
-        const doctor::SFinding* about = nullptr;
+        const cli::SFinding* about = nullptr;
         for (const auto& finding : report.findings) {
             if (finding.node == "/dev/" + name) {
                 about = &finding;
@@ -173,7 +172,7 @@ TEST_F(DoctorTest, ModemManagerMattersOnlyWithoutOurRuleApplied) {
     system_.files.erase(kRules);
     const auto findings = Findings();
     ASSERT_EQ(findings.size(), 2u);
-    EXPECT_EQ(findings[1], "modemmanager  -> " + doctor::InstallRulesCommand());
+    EXPECT_EQ(findings[1], "modemmanager  -> " + cli::InstallRulesCommand());
 }
 
 TEST_F(DoctorTest, BrlttyRulesThatClaimSerialAdaptersAreTurnedOff) {
@@ -215,7 +214,7 @@ TEST_F(DoctorTest, SerialPortGroupsThisSessionLacks) {
 TEST_F(DoctorTest, JsonCarriesDeviceTextsEscaped) {
     system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4 \"Pro\" \\", {ENodeOpen::Denied});
     std::ostringstream json;
-    doctor::PrintReportJson(Run(), json);
+    cli::PrintReportJson(Run(), json);
     EXPECT_EQ(json.str().rfind("{\"ok\":false,\"udev_rules\":\"" + std::string(kRules) + "\"", 0),
               0u);
     EXPECT_NE(json.str().find("\"product\":\"K4 \\\"Pro\\\" \\\\\""), std::string::npos);
@@ -227,9 +226,9 @@ TEST(AccessHintTest, TellsOncePerPlugNeverDuringARunNorOverItsOwnBox) {
     system.files["/usr/lib/udev/rules.d/70-crenovix.rules"] = "x";
     system.files["/run/udev/control"] = "";
     system.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4", {ENodeOpen::Denied});
-    const auto plugged = doctor::RunDoctorChecks(system);
-    const doctor::SDoctorReport unplugged;
-    doctor::CAccessHint hint;
+    const auto plugged = cli::RunDoctorChecks(system);
+    const cli::SDoctorReport unplugged;
+    cli::CAccessHint hint;
 
     EXPECT_FALSE(hint.Next(plugged, true)) << "never during a run";
     const auto text = hint.Next(plugged, false);
@@ -237,9 +236,9 @@ TEST(AccessHintTest, TellsOncePerPlugNeverDuringARunNorOverItsOwnBox) {
     EXPECT_NE(text->find(plugged.findings[0].what), std::string::npos);
     EXPECT_NE(text->find(plugged.findings[0].fix), std::string::npos);
     system.AddUsbDevice("hidraw", "hidraw1", 0x0483, 0x5751, "K6", {ENodeOpen::Denied});
-    EXPECT_FALSE(hint.Next(doctor::RunDoctorChecks(system), false)) << "its box is still open";
+    EXPECT_FALSE(hint.Next(cli::RunDoctorChecks(system), false)) << "its box is still open";
     hint.Closed();
-    EXPECT_TRUE(hint.Next(doctor::RunDoctorChecks(system), false)) << "the second charger";
+    EXPECT_TRUE(hint.Next(cli::RunDoctorChecks(system), false)) << "the second charger";
     hint.Closed();
     EXPECT_FALSE(hint.Next(plugged, false)) << "told already for this plug";
     EXPECT_FALSE(hint.Next(unplugged, false));
@@ -254,7 +253,7 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     bench.AddHidInterface(keyboard);
     bench.AddHidCharger({});
     bench.AddSerialPort("simtty0");
-    std::vector<doctor::SPortLine> lines = doctor::ListPortAccess(bench, bench, bench);
+    std::vector<cli::SPortLine> lines = cli::ListPortAccess(bench, bench, bench);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].port + " " + lines[0].description, "HID0 held by the system");
     EXPECT_FALSE(lines[0].opens);
@@ -262,16 +261,16 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     EXPECT_FALSE(lines[2].charger);
     EXPECT_TRUE(lines[2].opens) << lines[2].port;
     std::ostringstream out;
-    EXPECT_EQ(doctor::PrintPortAccess(lines, false, out), 0);
+    EXPECT_EQ(cli::PrintPortAccess(lines, false, out), 0);
     lines[1].opens = false;
-    EXPECT_EQ(doctor::PrintPortAccess(lines, true, out), 1);
+    EXPECT_EQ(cli::PrintPortAccess(lines, true, out), 1);
     // The window on Windows tells the same problem once.
-    doctor::CAccessHint hint;
-    const auto text = hint.Next(doctor::PortAccessReport(lines), false);
+    cli::CAccessHint hint;
+    const auto text = hint.Next(cli::PortAccessReport(lines), false);
     ASSERT_TRUE(text);
     EXPECT_EQ(text->rfind("The charger at HID1 (0483:5750", 0), 0u) << *text;
     hint.Closed();
-    EXPECT_FALSE(hint.Next(doctor::PortAccessReport(lines), false));
+    EXPECT_FALSE(hint.Next(cli::PortAccessReport(lines), false));
     EXPECT_NE(out.str().find("{\"ok\":false,\"ports\":[{\"port\":\"HID0\""), std::string::npos);
 }
 
