@@ -186,6 +186,9 @@ void CDownloadWindowHost::Run(bool fetch) {
     CDownLoad window(
         context_, [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); },
         &mainWindow_);
+    if (shell != nullptr) {
+        window.Link().SetShell(*shell);
+    }
     if (prepareWindow) {
         prepareWindow(window);
     }

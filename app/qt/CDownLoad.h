@@ -109,6 +109,8 @@ public:
     // Runs on each download window after it is made and before it opens (tests replace its
     // boxes here and drive it).
     std::function<void(CDownLoad&)> prepareWindow;
+    // What the window's link opens its target with (the platform's shell); must outlive the host.
+    IShell* shell = nullptr;
 
     void MessageBox(const std::string& text) override;
     void RunDownloadWindow() override;

@@ -1,7 +1,5 @@
 #include "app/qt/CHyperLink.h"
 
-#include "controls/linux/DesktopShell.h"
-
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
@@ -71,9 +69,7 @@ QAccessibleInterface* AccessibleLinkFactory(const QString&, QObject* object) {
 
 } // namespace
 
-CHyperLink::CHyperLink(const QString& text, QWidget* parent)
-    : QLabel(text, parent), desktopShell_(std::make_unique<CDesktopShell>()),
-      shell_(desktopShell_.get()) {
+CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
     // Catalogue texts are shown as they are, never as markup.
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop); // a static control's default
@@ -197,6 +193,9 @@ void CHyperLink::keyPressEvent(QKeyEvent* event) {
 }
 
 void CHyperLink::Click() {
+    if (shell_ == nullptr) {
+        return;
+    }
     const std::int32_t code = ClickLink(state_, *shell_);
     ApplyColour();
     if (state_.bOpened) {

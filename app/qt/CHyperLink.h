@@ -56,8 +56,9 @@ public:
     // The colour the text is drawn in now.
     QColor TextColour() const;
 
-    // What a click opens with; the desktop (CDesktopShell) unless replaced. The shell must
-    // outlive the control or be replaced again.
+    // What a click opens with: the platform's shell, set by the window that holds the link. The
+    // shell must outlive the control or be replaced again. Until one is set a click opens
+    // nothing.
     void SetShell(IShell& shell) { shell_ = &shell; }
     // Replace these to observe a failed click without a sound or a modal box.
     std::function<void()> beepHandler;
@@ -76,7 +77,6 @@ private:
     void ApplyUnderline();
 
     SHyperLinkState state_;
-    std::unique_ptr<IShell> desktopShell_;
     IShell* shell_ = nullptr;
     bool attached_ = false;
     int rightLimit_ = -1; // none

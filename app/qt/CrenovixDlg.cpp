@@ -152,6 +152,12 @@ void CrenovixDlg::SetProgressPos(int position) {
     progress_->setValue(position);
 }
 
+void CrenovixDlg::SetLinkShell(IShell& shell) {
+    if (auto* link = qobject_cast<CHyperLink*>(Control(ctl::kReleaseLink))) {
+        link->SetShell(shell);
+    }
+}
+
 void CrenovixDlg::SetLinkTarget(const std::string& url) {
     // Every user of the link sets the target and then drops the underline; the logic shows it.
     if (auto* link = qobject_cast<CHyperLink*>(Control(ctl::kReleaseLink))) {

@@ -6,6 +6,7 @@
 
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
+#include "controls/HyperLink.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -33,6 +34,8 @@ public:
 
     CMainWindowLogic& Logic() { return logic_; }
     QWidget* Control(int id) const;
+    // The shell the release link opens its target with; it must outlive the window.
+    void SetLinkShell(IShell& shell);
     // The notice ShowNotice put up, while it is open.
     QMessageBox* Notice() const { return notice_; }
 

@@ -64,12 +64,14 @@ public:
         const auto& services = start.services;
         MoveToWritableDirectory();
         const auto online = services->Platform().CreateOnline();
+        const auto shell = services->Platform().CreateShell();
         crenovix::qt::CrenovixDlg* mainWindow = nullptr; // set once the window exists
         const auto checkForNewRelease = [&online](const crenovix::CCancelToken& cancel) {
             return crenovix::NewReleaseAddress(online->context, cancel);
         };
-        const auto openDownloadWindow = [&online, &mainWindow] {
+        const auto openDownloadWindow = [&online, &shell, &mainWindow] {
             crenovix::qt::CDownloadWindowHost host(*mainWindow, online->context);
+            host.shell = shell.get();
             host.OpenAtOnce();
         };
 
@@ -80,6 +82,7 @@ public:
             checkForNewRelease,     openDownloadWindow, &inhibitor};
         crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
+        window.SetLinkShell(*shell);
         // The machine's chargers only: simulated ones always open.
         std::optional<crenovix::qt::CAccessHintBox> accessHint;
         if (!services->DevicesChangedPoll()) {
