@@ -194,8 +194,10 @@ bool CHidRun::OpenSelectedCharger() {
         EndCannotOpen();
         return false;
     }
+    // By serial only when there is one: chargers without one all look alike, and with several
+    // updated at once another one's boot loader could be taken for this one's.
     saved_ = {selected->strType, selected->strSerial, selected->strPort,
-              context_.bReconnectBySerial};
+              context_.bReconnectBySerial && !selected->strSerial.empty()};
     if (!port_.Open(saved_.strPort, 9600)) {
         EndCannotOpen();
         return false;

@@ -317,6 +317,27 @@ TEST_F(HidUpdateTest, ChargerComingBackUnderAnotherPortNameIsNotTheSameCharger) 
     EXPECT_EQ(charger.Results().nTransfers, 0);
 }
 
+// Found again by serial number only where there is one: chargers without one all look alike.
+TEST_F(HidUpdateTest, AChargerWithoutSerialIsNotFoundAgainBySerial) {
+    UseFile(EPackVariant::Aes, 128);
+    sim::SSimHidInterface mouse;
+    mouse.strProduct = "USB Mouse";
+    mouse.nOrder = 3;
+    bench_.AddHidInterface(mouse);
+    bench_.AddHidInterface({});
+    sim::SSimHidConfig config;
+    config.identity.strSerial = "";
+    config.identity.nHidPosition = 1;
+    config.faults = {{ESimStep::Reconnection, sim::kSimAnyIndex, ESimFaultKind::ReturnElsewhere, 1,
+                      sim::kDefaultOtherByte, 5}};
+    const auto& charger = bench_.AddHidCharger(config);
+    ListDevices();
+    context_.bReconnectBySerial = true;
+    PressUpdate();
+    ExpectEnding("Error opening USB HID", "Error", EMessageIcon::Error);
+    EXPECT_EQ(charger.Results().nTransfers, 0);
+}
+
 TEST_F(HidUpdateTest, DeviceChangesDuringARunRefillTheTableNotTheList) {
     UseFile(EPackVariant::Aes, 256);
     AddCharger();
