@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "cli/PortReport.h"
+#include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
 #include "platform/Platform.h"
 
@@ -34,7 +35,7 @@ int RunDoctor(Args args, std::ostream& out, std::ostream& err) {
                                                         platform->SerialPorts(), platform->Ports()),
                                     json, out);
     } catch (const CEnumerationError& error) {
-        err << error.what() << "\n";
+        err << Printable(error.what()) << "\n";
         return 2;
     }
 #else

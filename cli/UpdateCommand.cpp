@@ -301,6 +301,11 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
 
+    // An interrupt while the chargers were being chosen ends the program before any is written.
+    if (CInterruptCounter::Count() > 0) {
+        err << "crenovix-cli: interrupted; nothing was written\n";
+        return kExitInterrupted;
+    }
     for (const SDeviceEntry& target : targets) {
         reporter.AddRun({target.strPort, target.strSerial, target.strType});
     }
@@ -327,7 +332,8 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                                   [](const SRunOutcome& outcome) { return outcome.ok; });
     const auto failed = static_cast<std::int64_t>(outcomes.size()) - ok;
     reporter.Finish(static_cast<int>(ok), static_cast<int>(failed));
-    if (abort.Aborted()) {
+    if (std::any_of(outcomes.begin(), outcomes.end(),
+                    [](const SRunOutcome& outcome) { return outcome.aborted; })) {
         reporter.Note(kAborted);
         return kExitInterrupted;
     }
