@@ -62,12 +62,6 @@ std::int32_t CodeForXdgOpenExit(int exitCode) {
     }
 }
 
-// Only web addresses reach an opener (LinkWebAddress); that also keeps out a target that would
-// read as an option.
-bool Refused(const std::string& target) {
-    return !LinkWebAddress(target);
-}
-
 } // namespace
 
 std::int32_t CodeForStartError(int error) {
@@ -229,10 +223,14 @@ std::vector<std::string> ApplicationFolders() {
     return folders;
 }
 
-std::int32_t CDesktopShell::OpenUrl(const std::string& url) {
-    if (Refused(url)) {
+std::int32_t CDesktopShell::OpenUrl(const std::string& target) {
+    // Only the web address LinkWebAddress gives reaches an opener; that also keeps out a target
+    // that would read as an option or a local path.
+    const std::optional<std::string> address = LinkWebAddress(target);
+    if (!address) {
         return kLinkRefused;
     }
+    const std::string& url = *address;
     const std::vector<std::vector<std::string>> openers{{"xdg-open", url}, {"gio", "open", url}};
     for (const std::vector<std::string>& opener : openers) {
         const SChild child = StartProgram(opener);
@@ -288,13 +286,14 @@ std::optional<std::string> CDesktopShell::ReadBrowserCommand() {
 
 std::int32_t CDesktopShell::RunCommandLine(const SCommandLine& line) {
     std::vector<std::string> arguments = SplitCommandArguments(line.program);
-    if (Refused(line.target)) {
+    const std::optional<std::string> address = LinkWebAddress(line.target);
+    if (!address) {
         return kLinkRefused;
     }
     if (arguments.empty()) {
         return kFileNotFound;
     }
-    arguments.push_back(line.target);
+    arguments.push_back(*address);
     const SChild child = StartProgram(arguments);
     if (child.error != 0) {
         return CodeForStartError(child.error);
