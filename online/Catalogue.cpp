@@ -17,16 +17,16 @@ constexpr const char* kSoftware = "Software";
 constexpr std::array<const char*, 6> kColumnKeys{"Type",    "FileName", "Ver",
                                                  "Updated", "URL",      "Note"};
 
-void DeleteTempFile(const SOnlineContext& context) {
-    std::error_code ignored; // a failed deletion changes nothing for the user
-    std::filesystem::remove(context.tempFile, ignored);
-}
-
 std::string EntryKey(const char* name, int entry) {
     return name + std::to_string(entry);
 }
 
 } // namespace
+
+void DeleteTempFile(const SOnlineContext& context) {
+    std::error_code ignored; // a failed deletion changes nothing for the user
+    std::filesystem::remove(context.tempFile, ignored);
+}
 
 SDownloadStatus FetchCatalogue(SOnlineContext& context) {
     SDownloadOptions options;

@@ -80,6 +80,9 @@ bool CheckForNewRelease(SOnlineContext& context, std::string& url);
 std::optional<std::string> NewReleaseAddress(const SOnlineContext& context,
                                              const CCancelToken& cancel);
 
+// Removes the catalogue's temporary file, if any.
+void DeleteTempFile(const SOnlineContext& context);
+
 // "<heading>\n\nError = 0x<status as 8 upper-case hex digits>\n\n<text>", with "No message
 // available." when the status has no text.
 std::string FailureMessage(const std::string& heading, const SDownloadStatus& status);
