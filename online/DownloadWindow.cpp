@@ -2,7 +2,8 @@
 
 #include "updatefile/UpdateFile.h"
 
-#include <filesystem>
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace crenovix {
@@ -39,6 +40,16 @@ std::string SafeSaveName(std::string_view suggested) {
         return {};
     }
     name = name.substr(first, name.find_last_not_of(". ") - first + 1);
+    // Windows takes these names, with any extension, for devices ("COM1.bin" is a serial port).
+    std::string stem = name.substr(0, name.find('.'));
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const bool device = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+                        ((stem.starts_with("COM") || stem.starts_with("LPT")) && stem.size() == 4 &&
+                         stem[3] >= '1' && stem[3] <= '9');
+    if (device) {
+        name.insert(0, "_");
+    }
     return name.substr(0, kMaxNameBytes);
 }
 
@@ -96,8 +107,7 @@ void CDownloadWindow::OnCatalogueFetched(const SDownloadStatus& status) {
 void CDownloadWindow::OnClosed() {
     if (awaitingCatalogue_) {
         awaitingCatalogue_ = false;
-        std::error_code ignored; // nothing there when the fetch was cancelled or failed
-        std::filesystem::remove(context_.tempFile, ignored);
+        DeleteTempFile(context_); // nothing there when the fetch was cancelled or failed
     }
 }
 

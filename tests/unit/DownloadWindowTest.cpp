@@ -225,13 +225,17 @@ TEST_F(DownloadWindowTest, SuggestedNamesKeepOnlyASafeLastComponent) {
         {" .hidden. ", "hidden.bin"},
         {"fw-k6_(2)+", "fw-k6_(2)+.bin"},
         {"x/", ""},
+        {"COM1", "_COM1.bin"},
+        {"nul.txt", "_nul.txt.bin"},
+        {"com10", "com10.bin"},
     };
-    std::string catalogue = "[File List]\nCountEx=9\n";
-    for (int n = 0; n < 9; ++n) {
+    constexpr int kCases = static_cast<int>(std::size(cases));
+    std::string catalogue = "[File List]\nCountEx=" + std::to_string(kCases) + "\n";
+    for (int n = 0; n < kCases; ++n) {
         catalogue += Entry(n, cases[n].first, "");
     }
     Open(catalogue);
-    for (int n = 0; n < 9; ++n) {
+    for (int n = 0; n < kCases; ++n) {
         UserSelects(n);
         EXPECT_EQ(view_.saveAs, cases[n].second) << cases[n].first;
     }
