@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <vector>
 
 namespace crenovix {
@@ -48,7 +49,9 @@ std::string SafeSaveName(std::string_view suggested) {
                         ((stem.starts_with("COM") || stem.starts_with("LPT")) && stem.size() == 4 &&
                          stem[3] >= '1' && stem[3] <= '9');
     if (device) {
-        name.insert(0, "_");
+        std::string prefixed(1, '_'); // not insert(): g++ 12 at -O3 warns falsely (-Wrestrict)
+        prefixed += name;
+        name = std::move(prefixed);
     }
     return name.substr(0, kMaxNameBytes);
 }
