@@ -34,6 +34,14 @@ protected:
         return charger;
     }
 
+    // A mouse listed after the charger's interface: a charger coming back takes the next name.
+    void AddMouse() {
+        sim::SSimHidInterface mouse;
+        mouse.strProduct = "USB Mouse";
+        mouse.nOrder = 3;
+        bench_.AddHidInterface(mouse);
+    }
+
     void ExpectCommunicationError(int code) {
         ExpectEnding(CommunicationErrorText(code), "Error", EMessageIcon::Error);
     }
@@ -303,10 +311,7 @@ TEST_F(HidUpdateTest, ChargerAlreadyInItsBootLoader) {
 
 TEST_F(HidUpdateTest, ChargerComingBackUnderAnotherPortNameIsNotTheSameCharger) {
     UseFile(EPackVariant::Aes, 128);
-    sim::SSimHidInterface mouse;
-    mouse.strProduct = "USB Mouse";
-    mouse.nOrder = 3;
-    bench_.AddHidInterface(mouse);
+    AddMouse();
     const auto& charger =
         AddCharger({{ESimStep::Reconnection, sim::kSimAnyIndex, ESimFaultKind::ReturnElsewhere, 1,
                      sim::kDefaultOtherByte, 5}});
@@ -320,10 +325,7 @@ TEST_F(HidUpdateTest, ChargerComingBackUnderAnotherPortNameIsNotTheSameCharger) 
 // Found again by serial number only where there is one: chargers without one all look alike.
 TEST_F(HidUpdateTest, AChargerWithoutSerialIsNotFoundAgainBySerial) {
     UseFile(EPackVariant::Aes, 128);
-    sim::SSimHidInterface mouse;
-    mouse.strProduct = "USB Mouse";
-    mouse.nOrder = 3;
-    bench_.AddHidInterface(mouse);
+    AddMouse();
     bench_.AddHidInterface({});
     sim::SSimHidConfig config;
     config.identity.strSerial = "";
