@@ -106,6 +106,10 @@ void SendEnterFrameSerial(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDe
         if (i != 0) {
             clock.Sleep(50);
         }
+        if (i + 1 == frame.size()) {
+            // The application firmware's own output before the request answers nothing.
+            port.DiscardInput();
+        }
         port.Write(&frame[i], 1);
     }
 }
@@ -130,12 +134,11 @@ bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, st
         clock.Sleep(10);
         return false;
     };
-    port.DiscardInput();
     if (!port.Write(data, n)) {
         return fail();
     }
     for (int resends = 0;;) {
-        if (!port.Write(&check, 1)) {
+        if (port.DiscardInput() || !port.Write(&check, 1)) {
             return fail();
         }
         const std::optional<std::uint8_t> reply = ReadAnswerByte(port, 1000);
@@ -151,11 +154,15 @@ bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, st
         }
         ++resends;
         clock.Sleep(5);
-        port.DiscardInput();
         if (!port.Write(data, n)) {
             return fail();
         }
     }
+}
+
+bool InputFollowsLastAnswer(CDevicePort& port, IClock& clock) {
+    clock.Sleep(kAnswerGuardMs);
+    return port.DiscardInput();
 }
 
 } // namespace crenovix

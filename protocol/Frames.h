@@ -55,7 +55,8 @@ std::array<std::uint8_t, kStartFrameSize> StartFrame(std::uint32_t payloadLength
 void SendEnterFrameHid(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDevicePort& port);
 
 // Sends the serial boot request one character per write, 50 ms before every character but the
-// first. Write results are not used.
+// first. Input that arrived before the last character is dropped: only what follows the whole
+// request can answer it. Write results are not used.
 void SendEnterFrameSerial(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, CDevicePort& port,
                           IClock& clock);
 
@@ -72,9 +73,22 @@ std::optional<std::uint8_t> ReadAnswerByte(CDevicePort& port, std::uint32_t time
 // Sends n bytes and their XOR byte and waits up to 1000 ms for the charger's answer: "&" is
 // success (after 1 ms); "5" asks for the frame again, at most three times (5 ms pause, data
 // again, check byte again); anything else, silence or a failed write is failure (after 10 ms).
-// Input waiting before the data is written is dropped (each time it is sent), and the answer is
-// read with ReadAnswerByte.
+// The check byte is the byte that asks for the answer: input waiting just before it is written
+// was not asked for (a stray "&", or a late answer to an earlier frame) and fails the frame like
+// another byte, since the dialogue cannot tell which answer belongs to which frame. The answer
+// is read with ReadAnswerByte.
 bool SendXorFrame(CDevicePort& port, IClock& clock, const std::uint8_t* data, std::size_t n);
+
+// How long a dialogue listens after its last answer before it reports success. Nothing closes
+// the transfer, so a byte behind the last answer (the late refusal of a frame whose "&" was a
+// stray) is the only sign that the charger did not take what the host thinks it took. USB
+// serial adapters hold received bytes until their latency timer runs out, 16 ms by default; the
+// guard is three such periods, which also covers a charger that answers a few ms late.
+inline constexpr std::uint32_t kAnswerGuardMs = 50;
+
+// Waits kAnswerGuardMs and drops what arrived meanwhile: true when anything came, which fails
+// the last frame's answer.
+bool InputFollowsLastAnswer(CDevicePort& port, IClock& clock);
 
 std::uint32_t ReadLe32(const std::uint8_t* bytes);
 void WriteLe32(std::uint8_t* bytes, std::uint32_t value);

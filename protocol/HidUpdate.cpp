@@ -93,12 +93,15 @@ private:
         }
         return true;
     }
-    // Sends one frame and reads its answer. Reports already waiting are dropped first: they came
-    // before the frame and cannot answer it. A failed write never reached the charger, so
-    // whatever could be read next is not its answer either: the step ends as if the reply were
-    // missing.
+    // Sends one frame and reads its answer. A report already waiting came before the frame, so
+    // nothing asked for it: it is dropped and the frame is not sent, and the step sees a wrong
+    // answer. A failed write never reached the charger, so whatever could be read next is not
+    // its answer either: the step ends as if the reply were missing.
     bool Exchange(const std::uint8_t* data, std::size_t n, std::uint32_t timeoutMs) {
-        port_.DiscardInput();
+        if (port_.DiscardInput()) {
+            reply_.fill(kWrongAnswer);
+            return true;
+        }
         return port_.Write(data, n) && ReadReply(timeoutMs);
     }
 
@@ -170,6 +173,11 @@ void CHidRun::Run() {
     }
     const std::optional<std::uint32_t> transferKey = Handshake(restarting);
     if (!transferKey || !SendBlocks(*transferKey)) {
+        return;
+    }
+    if (InputFollowsLastAnswer(port_, clock_)) {
+        // The last answer was not the only one: the charger may not have taken the last block.
+        EndWithError(header_.dwPayloadLength == 0 ? kKeyReplyUnknown : kBlockRefused);
         return;
     }
     window_.MessageBox(CompletionText(clock_.TickCount() - startTick), run_text::kSuccessTitle,

@@ -74,9 +74,12 @@ private:
     // The knock and its answer, again at the charger rate on a plain port that stays silent;
     // Done: the boot loader answered "&".
     ETry Knock();
-    void WriteKnock(bool shortKnock);
+    // False when input was waiting before the knock's last byte: it was not asked for.
+    bool WriteKnock(bool shortKnock);
     bool SendLengthFrame();
     ETry SendFrames();
+    // The failure of the step whose answer came last, when input follows it.
+    ETry LastStepFailure() const;
     // Ends the run after a try that failed, or gets ready for the next one; false when the run
     // has ended.
     bool StartOver(ETry failure, int failures);
@@ -96,9 +99,10 @@ private:
     SUpdateHeader header_;
 };
 
-// Writes the knock (or the short knock of the 128000-baud fall-back); input already waiting is
-// dropped first, so that only what comes after the knock can answer it.
-void CSerialRun::WriteKnock(bool shortKnock) {
+// Writes the knock (or the short knock of the 128000-baud fall-back). Its last byte asks for the
+// answer: input waiting just before it answers nothing and fails the knock, which is then not
+// finished.
+bool CSerialRun::WriteKnock(bool shortKnock) {
     static constexpr std::array<std::uint8_t, 5> kKnock = {'&', '&', '&', 'u', 0x07};
     static constexpr std::array<std::uint32_t, 4> kKnockPauses = {30, 30, 20, 20};
     static constexpr std::array<std::uint8_t, 3> kShortKnock = {'&', 'u', 0x07};
@@ -109,13 +113,16 @@ void CSerialRun::WriteKnock(bool shortKnock) {
     const std::span<const std::uint32_t> pauses =
         shortKnock ? std::span<const std::uint32_t>(kShortKnockPauses)
                    : std::span<const std::uint32_t>(kKnockPauses);
-    port_.DiscardInput();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0) {
             clock_.Sleep(pauses[i - 1]);
         }
+        if (i + 1 == bytes.size() && port_.DiscardInput()) {
+            return false;
+        }
         port_.Write(&bytes[i], 1);
     }
+    return true;
 }
 
 void CSerialRun::Run() {
@@ -167,7 +174,6 @@ bool CSerialRun::OpenSelectedPort() {
 }
 
 bool CSerialRun::SendBootRequest() {
-    port_.DiscardInput();
     SendEnterFrameSerial(kBootRequestByte0, kBootRequestByte1, header_.byDeviceCode, port_, clock_);
     if (const std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kBootReplyTimeoutMs)) {
         if (*answer == kReplyAccepted) {
@@ -196,11 +202,25 @@ ETry CSerialRun::TalkToBootLoader() {
     if (!SendLengthFrame()) {
         return ETry::LengthRefused;
     }
-    return SendFrames();
+    const ETry frames = SendFrames();
+    if (frames == ETry::Done && InputFollowsLastAnswer(port_, clock_)) {
+        return LastStepFailure();
+    }
+    return frames;
+}
+
+ETry CSerialRun::LastStepFailure() const {
+    const std::uint32_t length = header_.dwPayloadLength;
+    if (length % kSerialFrameSize != 0) {
+        return ETry::LastFrameRefused;
+    }
+    return length == 0 ? ETry::LengthRefused : ETry::FrameRefused;
 }
 
 ETry CSerialRun::Knock() {
-    WriteKnock(false);
+    if (!WriteKnock(false)) {
+        return ETry::KnockRefused;
+    }
     std::optional<std::uint8_t> answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
     if (!answer && plainPort_) {
         // A plain port's boot loader may listen only at the charger rate.
@@ -208,7 +228,9 @@ ETry CSerialRun::Knock() {
         if (!port_.Open(portName_, kChargerBootLoaderBaud)) {
             return ETry::PortFailed;
         }
-        WriteKnock(true);
+        if (!WriteKnock(true)) {
+            return ETry::KnockRefused;
+        }
         answer = ReadAnswerByte(port_, kKnockReplyTimeoutMs);
     }
     if (!answer) {

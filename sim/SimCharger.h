@@ -118,6 +118,10 @@ protected:
     // False when the answer does not go out now (it comes late).
     bool Deliver(const std::vector<std::uint8_t>& answer,
                  const std::vector<std::uint8_t>& accepted);
+    // Output besides an answer: serial bytes or one HID report, `delayMs` from now.
+    void Send(std::uint32_t delayMs, std::vector<std::uint8_t> bytes) {
+        deliveries_.push_back({delayMs, std::move(bytes)});
+    }
 
     IClock& clock_;
     SSimIdentity identity_;

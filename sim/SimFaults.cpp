@@ -36,7 +36,9 @@ enum class EWhere {
     StartOnly,     // only the start reply carries a CRC
     ReconnectHid,  // only a HID charger has a position to come back at
     Reconnect,     // the boot loader coming up, either transport
-    KnockSerial    // only a plain port's boot loader has a choice of rate
+    KnockSerial,   // only a plain port's boot loader has a choice of rate
+    PayloadFrames  // the frames that carry the transfer: serial length and data frames, HID
+                   // blocks
 };
 
 struct SKindRule {
@@ -45,7 +47,7 @@ struct SKindRule {
     std::string_view name;
 };
 
-constexpr std::array<SKindRule, 14> kKinds = {{
+constexpr std::array<SKindRule, 15> kKinds = {{
     {Silence, EWhere::FrameSteps, "silence"},
     {OtherByte, EWhere::FrameSteps, "other byte"},
     {Refuse, EWhere::FrameSteps, "refuse"},
@@ -60,6 +62,7 @@ constexpr std::array<SKindRule, 14> kKinds = {{
     {ExtraReport, EWhere::FrameStepsHid, "extra report"},
     {AnswerBurst, EWhere::FrameSteps, "answer burst"},
     {LateReply, EWhere::FrameSteps, "late reply"},
+    {StrayReply, EWhere::PayloadFrames, "stray reply"},
 }};
 
 const SStepRule* FindStep(ESimStep step) {
@@ -104,6 +107,8 @@ bool SimFaultApplies(ESimTransport transport, ESimStep step, ESimFaultKind kind)
         return step == Reconnection;
     case EWhere::KnockSerial:
         return !hid && step == Knock;
+    case EWhere::PayloadFrames:
+        return step == DataBlock || step == LengthFrame || step == DataFrame || step == LastFrame;
     }
     return false;
 }

@@ -5,7 +5,8 @@
 // charger's own checks, the first fault in list order planned for that step (and block or frame
 // number) with firings left replaces the normal answer. Delivery faults (DuplicateReply,
 // ExtraReport, AnswerBurst, LateReply) leave the charger's work and answer as they are and change
-// only how the answer reaches the host. Port faults (ReadsFail, WritesFail) break
+// only how the answer reaches the host; StrayReply adds a byte nobody asked for ahead of a
+// refusal. Port faults (ReadsFail, WritesFail) break
 // the channel instead, for `count` operations from that step on. SimFaultApplies says which
 // combinations mean something, so a test matrix can iterate over all steps and kinds and keep
 // the meaningful ones; combinations it rejects never fire.
@@ -50,8 +51,12 @@ enum class ESimFaultKind {
                        // reports a state change besides answering
     AnswerBurst,       // the answer, then SFault::nBurst more "&" at once, then nothing ever
                        // again: a charger that hangs with answers still queued on the line
-    LateReply          // the answer reaches the host SFault::dwDelayMs after the frame: a charger
+    LateReply,         // the answer reaches the host SFault::dwDelayMs after the frame: a charger
                        // busy past the host's time-out (writing flash, say)
+    StrayReply         // a stray "&" reaches the host while the frame is still on its way (after
+                       // its first serial byte; a HID report just before the block), and the
+                       // charger refuses the frame: its "5" follows SFault::dwDelayMs after the
+                       // frame. Line noise ahead of a real refusal; payload frames only
 };
 
 enum class ESimTransport { Hid, Serial };
@@ -68,7 +73,8 @@ struct SFault {
     std::uint8_t byOther = kDefaultOtherByte; // OtherByte: the byte sent instead of "&"
     int nPosition = 0; // ReturnElsewhere: the HID order the charger comes back at
     int nBurst = 300;  // AnswerBurst: the "&" (bytes or reports) queued after the answer
-    // LateReply: past every time-out either dialogue gives an answer (5000 ms at most).
+    // LateReply: past every time-out either dialogue gives an answer (5000 ms at most);
+    // StrayReply: when the refusal behind the stray comes.
     std::uint32_t dwDelayMs = 6000;
 };
 

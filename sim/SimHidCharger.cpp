@@ -111,6 +111,9 @@ std::optional<SimHidReport> CSimHidCharger::HandleReport(std::span<const std::ui
     if (bHung_) {
         return std::nullopt;
     }
+    if (StrayAhead()) {
+        return std::nullopt; // the refusal comes late
+    }
     const std::optional<SimHidReport> answer = Step(report);
     if (answer) {
         const SimHidReport accepted = ReplyReport(kReplyAccepted);
@@ -119,6 +122,26 @@ std::optional<SimHidReport> CSimHidCharger::HandleReport(std::span<const std::ui
         }
     }
     return answer;
+}
+
+// A StrayReply planned for the block on its way: the stray goes out at once, the refusal after
+// the fault's delay, and the block is not taken.
+std::optional<SimHidReport> CSimHidCharger::StrayAhead() {
+    int index = -1;
+    const ESimStep step = ExpectedStep(index);
+    if (step != ESimStep::DataBlock || !IsPresent()) {
+        return std::nullopt;
+    }
+    const auto fault = plan_.Take(step, index, {ESimFaultKind::StrayReply});
+    if (!fault) {
+        return std::nullopt;
+    }
+    const SimHidReport stray = ReplyReport(kReplyAccepted);
+    const SimHidReport refusal = ReplyReport(kReplyRefused);
+    Send(0, {stray.begin(), stray.end()});
+    Send(fault->dwDelayMs, {refusal.begin(), refusal.end()});
+    Log(step, index, 0, true, kReplyRefused, fault->kind);
+    return refusal;
 }
 
 std::optional<SimHidReport> CSimHidCharger::Step(std::span<const std::uint8_t> report) {

@@ -69,6 +69,7 @@ private:
     using Data = std::array<std::uint8_t, kHidBlockSize>;
 
     ESimStep ExpectedStep(int& index) override;
+    std::optional<SimHidReport> StrayAhead();
     void Refresh();
     void Leave(bool bToBootLoader);
     std::optional<SimHidReport> Step(std::span<const std::uint8_t> report);

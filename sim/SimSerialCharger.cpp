@@ -1,5 +1,7 @@
 #include "sim/SimSerialCharger.h"
 
+#include <utility>
+
 namespace crenovix::sim {
 
 namespace {
@@ -101,6 +103,7 @@ void CSimSerialCharger::Refresh(std::uint32_t now) {
 }
 
 void CSimSerialCharger::Resync() {
+    strayRefusalDelayMs_.reset();
     request_.clear();
     knock_ = {};
     frame_.clear();
@@ -149,6 +152,9 @@ std::optional<std::uint8_t> CSimSerialCharger::OnBootLoader(std::uint8_t byte, s
         return std::nullopt;
     case ELoader::WaitLength:
         frame_.push_back(byte);
+        if (frame_.size() == 1) {
+            ArmStray(ESimStep::LengthFrame, -1);
+        }
         if (frame_.size() == kLengthFrameSize + 1) {
             return OnLengthFrame(baud);
         }
@@ -157,12 +163,31 @@ std::optional<std::uint8_t> CSimSerialCharger::OnBootLoader(std::uint8_t byte, s
         frame_.push_back(byte);
         ESimStep step = ESimStep::DataFrame;
         int index = 0;
-        if (frame_.size() == FrameSize(step, index) + 1) {
+        const std::size_t size = FrameSize(step, index);
+        if (frame_.size() == 1) {
+            ArmStray(step, index);
+        }
+        if (frame_.size() == size + 1) {
             return OnDataFrame(baud);
         }
         return std::nullopt;
     }
     }
+    return std::nullopt;
+}
+
+void CSimSerialCharger::ArmStray(ESimStep step, int index) {
+    if (const auto fault = plan_.Take(step, index, {ESimFaultKind::StrayReply})) {
+        Send(0, {kReplyAccepted});
+        strayRefusalDelayMs_ = fault->dwDelayMs;
+    }
+}
+
+std::optional<std::uint8_t> CSimSerialCharger::RefuseAfterStray(ESimStep step, int index,
+                                                                std::uint32_t baud) {
+    const std::uint32_t delayMs = *std::exchange(strayRefusalDelayMs_, std::nullopt);
+    Log(step, index, baud, true, kReplyRefused, ESimFaultKind::StrayReply);
+    Send(delayMs, {kReplyRefused});
     return std::nullopt;
 }
 
@@ -209,6 +234,9 @@ std::optional<std::uint8_t> CSimSerialCharger::OnLengthFrame(std::uint32_t baud)
     const bool bValid = XorOf(frame_, kLengthFrameSize) == frame_[kLengthFrameSize] &&
                         length <= config_.dwFlashCapacity;
     frame_.clear();
+    if (strayRefusalDelayMs_) {
+        return RefuseAfterStray(ESimStep::LengthFrame, -1, baud);
+    }
     if (!bValid) {
         return Log(ESimStep::LengthFrame, -1, baud, false, kReplyRefused);
     }
@@ -250,6 +278,9 @@ std::optional<std::uint8_t> CSimSerialCharger::OnDataFrame(std::uint32_t baud) {
     const bool bValid = XorOf(frame_, n) == frame_[n];
     const std::vector<std::uint8_t> data(frame_.begin(), frame_.begin() + static_cast<long>(n));
     frame_.clear();
+    if (strayRefusalDelayMs_) {
+        return RefuseAfterStray(step, index, baud);
+    }
     if (!bValid) {
         return Log(step, index, baud, false, kReplyRefused);
     }

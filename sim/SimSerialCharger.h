@@ -77,6 +77,9 @@ private:
     std::optional<std::uint8_t> OnDataFrame(std::uint32_t baud);
     std::size_t FrameSize(ESimStep& step, int& index) const;
     void Finish();
+    // StrayReply: the stray goes out with the frame's first byte; the frame is then refused late.
+    void ArmStray(ESimStep step, int index);
+    std::optional<std::uint8_t> RefuseAfterStray(ESimStep step, int index, std::uint32_t baud);
 
     SSimSerialConfig config_;
     std::uint32_t loaderBaud_ = kApplicationBaud;
@@ -90,6 +93,7 @@ private:
     std::array<std::uint8_t, 3> knock_{}; // the last three bytes, for the knock
     std::vector<std::uint8_t> frame_;     // length or data frame being collected
 
+    std::optional<std::uint32_t> strayRefusalDelayMs_; // armed by a StrayReply for this frame
     std::uint32_t length_ = 0;
     int nextFrame_ = 0;
 };

@@ -105,7 +105,7 @@ const std::vector<ESimFaultKind> kKinds = {
     ESimFaultKind::ReadsFail,      ESimFaultKind::WritesFail,  ESimFaultKind::Disappear,
     ESimFaultKind::WrongCrc,       ESimFaultKind::NeverReturn, ESimFaultKind::ReturnElsewhere,
     ESimFaultKind::DuplicateReply, ESimFaultKind::ExtraReport, ESimFaultKind::AnswerBurst,
-    ESimFaultKind::LateReply,
+    ESimFaultKind::LateReply,      ESimFaultKind::StrayReply,
 };
 
 // Kinds after which the charger has taken the frame: only the way its answer arrives is wrong.
@@ -150,6 +150,7 @@ ESeen Seen(ESimFaultKind kind) {
     case ESimFaultKind::DuplicateReply:
     case ESimFaultKind::ExtraReport:
     case ESimFaultKind::AnswerBurst:
+    case ESimFaultKind::StrayReply: // a byte nobody asked for, then a refusal: never an answer
         return ESeen::OtherByte;
     case ESimFaultKind::Refuse:
         return ESeen::Refusal;
@@ -439,8 +440,11 @@ class FaultMatrixTest : public FaultRunTest, public ::testing::WithParamInterfac
 
 TEST_P(FaultMatrixTest, EndsBoundedWithItsMessagePortClosedControlsBack) {
     const SMatrixCase& c = GetParam();
-    const SFault fault{c.place.step,       c.place.index,          c.kind,
-                       sim::kSimEveryTime, sim::kDefaultOtherByte, 5};
+    SFault fault{c.place.step,       c.place.index,          c.kind,
+                 sim::kSimEveryTime, sim::kDefaultOtherByte, 5};
+    if (c.kind == ESimFaultKind::StrayReply) {
+        fault.dwDelayMs = 3; // the refusal within the guard after the last answer
+    }
     const bool hid = c.dialogue == EDialogue::Hid;
     const sim::CSimChargerBase& charger =
         hid ? static_cast<sim::CSimChargerBase&>(AddHidCharger({fault}))
@@ -462,7 +466,10 @@ TEST_P(FaultMatrixTest, EndsBoundedWithItsMessagePortClosedControlsBack) {
     if (!ChargerTakesTheFrame(c.kind)) { // only the answer to a frame the charger took is lost
         EXPECT_EQ(charger.Results().nCompleted, 0) << "the fault keeps the payload from completing";
     }
-    if (c.place.step == ESimStep::DataBlock || c.place.step == ESimStep::DataFrame) {
+    // A stray's late refusal may show only behind later HID blocks, which cost no time here.
+    const bool showsLater = hid && c.kind == ESimFaultKind::StrayReply;
+    if ((c.place.step == ESimStep::DataBlock || c.place.step == ESimStep::DataFrame) &&
+        !showsLater) {
         EXPECT_EQ(window_.progressPos, c.place.index) << "the faulty block was the last one begun";
     }
 }
@@ -598,6 +605,77 @@ INSTANTIATE_TEST_SUITE_P(
                          2},
         SHidRecoveryCase{"BootLoaderAnswersTheBootRequestWithAnotherByte", {}, 0x41, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stray "&" while a frame is on its way, with the frame's real answer, a "5", D ms behind it.
+// Taking the stray as the answer once had the next frame stored in the refused frame's place and
+// the run end in "Upgrade completion!". The stray fails the try: the serial dialogue starts over
+// and sends the whole payload again; a HID run, which has no second try for a block, ends with
+// 1009. Never a success over another payload.
+struct SStrayCase {
+    EDialogue dialogue;
+    SPlace place;
+    std::uint32_t delayMs;
+};
+
+std::vector<SStrayCase> StrayCases() {
+    std::vector<SStrayCase> cases;
+    const std::vector<SPlace> hid = {{ESimStep::DataBlock, 0, "First"},
+                                     {ESimStep::DataBlock, kHidBlocks / 2, "Middle"},
+                                     {ESimStep::DataBlock, kHidBlocks - 1, "Last"}};
+    const std::vector<SPlace> serial = {{ESimStep::LengthFrame, sim::kSimAnyIndex, ""},
+                                        {ESimStep::DataFrame, 0, "First"},
+                                        {ESimStep::DataFrame, kSerialFullFrames / 2, "Middle"},
+                                        {ESimStep::LastFrame, kSerialFullFrames, ""}};
+    for (const std::uint32_t delayMs : {0u, 3u, 20u}) {
+        for (const SPlace& place : hid) {
+            cases.push_back({EDialogue::Hid, place, delayMs});
+        }
+        for (const SPlace& place : serial) {
+            cases.push_back({EDialogue::Serial, place, delayMs});
+        }
+    }
+    return cases;
+}
+
+std::string StrayName(const SStrayCase& c) {
+    return std::string(c.dialogue == EDialogue::Hid ? "Hid_" : "Serial_") +
+           Camel(sim::ToString(c.place.step)) + c.place.which + "_RefusalAfter" +
+           std::to_string(c.delayMs) + "ms";
+}
+
+void PrintTo(const SStrayCase& c, std::ostream* out) {
+    *out << StrayName(c);
+}
+
+class StrayReplyTest : public FaultRunTest, public ::testing::WithParamInterface<SStrayCase> {};
+
+TEST_P(StrayReplyTest, FailsTheTryNeverASuccessOverAnotherPayload) {
+    const SStrayCase& c = GetParam();
+    SFault fault{c.place.step, c.place.index, ESimFaultKind::StrayReply, 1};
+    fault.dwDelayMs = c.delayMs;
+    const bool hid = c.dialogue == EDialogue::Hid;
+    const sim::CSimChargerBase& charger =
+        hid ? static_cast<sim::CSimChargerBase&>(AddHidCharger({fault}))
+            : AddSerialCharger({fault});
+
+    ASSERT_TRUE(PressUpdate());
+
+    ExpectSuccessOnlyWithThePayloadStored(charger);
+    ExpectPortClosedAndControlsRestored();
+    if (hid) {
+        ExpectEnding(HidCode(1009));
+        EXPECT_EQ(charger.Results().nCompleted, 0);
+        return;
+    }
+    ExpectEnding(kCompletion);
+    EXPECT_EQ(Retries(), 1) << "the stray fails one try; the next sends the whole payload";
+    EXPECT_EQ(charger.Results().nTransfers, c.place.step == ESimStep::LengthFrame ? 1 : 2)
+        << "a refused length frame opens no transfer";
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstMiddleLastAndDelays, StrayReplyTest,
+                         ::testing::ValuesIn(StrayCases()),
+                         [](const auto& info) { return StrayName(info.param); });
 
 // A repeated answer must not shift the answers of later frames: "&&" to frame 2 and a "5" to
 // frame 5 once had the "5" read one frame late, frame 6 resent into frame 5's place and the run

@@ -130,12 +130,15 @@ TEST_F(XorFrameTest, SilenceOtherBytesAndFailedWritesFail) {
     EXPECT_TRUE(opener_.line->RepliesLeft()) << "a failed write does not wait for an answer";
 }
 
-// Input that was waiting before the frame never answers it, and an answer that comes with more
-// input is a wrong one; both are dropped, so neither is left for the next frame.
-TEST_F(XorFrameTest, StaleInputIsDroppedAndAnAnswerWithExtraBytesFails) {
+// Input that nobody asked for fails the frame: a byte waiting when the check byte is due (it
+// came before the frame was complete), and more input right behind an answer. Both are dropped,
+// so neither is left for the next frame.
+TEST_F(XorFrameTest, UnaskedInputFailsTheFrameAndIsDropped) {
     opener_.line->QueueBytes({'&'});
-    EXPECT_FALSE(Send({9, 8})) << "the waiting \"&\" is dropped before the frame goes out";
-    EXPECT_EQ(opener_.line->Discards().front(), 0u);
+    EXPECT_FALSE(Send({9, 8})) << "a \"&\" waiting before the check byte";
+    EXPECT_EQ(opener_.line->Discards(), std::vector<std::size_t>{1u}) << "after the data";
+    EXPECT_EQ(opener_.line->Writes().size(), 1u) << "the check byte that would ask is not sent";
+    EXPECT_EQ(clock_.Now(), 10u);
 
     AnswerChecks({{'&', '&'}, {'5', '&'}, {'&'}});
     EXPECT_FALSE(Send({9, 8})) << "\"&&\"";

@@ -63,7 +63,7 @@ TEST_P(HidPayloadTest, StoresThePayloadByteForByte) {
     ASSERT_TRUE(Completed()) << (window_.boxes.empty() ? "no box" : window_.boxes[0].text);
     ExpectEnding(CompletionText(static_cast<std::uint32_t>(BoxTime())), "Success",
                  EMessageIcon::None);
-    EXPECT_EQ(BoxTime(), kBackAtMs);
+    EXPECT_EQ(BoxTime(), kBackAtMs + kAnswerGuardMs) << "the guard after the last answer";
     const sim::SSimResults& results = charger.Results();
     EXPECT_TRUE(results.bComplete);
     EXPECT_EQ(results.payload, packed_.loadedPayload);
@@ -304,7 +304,8 @@ TEST_F(HidUpdateTest, ChargerAlreadyInItsBootLoader) {
     const auto& charger = AddCharger({}, 0x0A, true);
     PressUpdate();
     ASSERT_TRUE(Completed());
-    EXPECT_EQ(BoxTime(), 2000u) << "the silent boot request times out; no reconnection follows";
+    EXPECT_EQ(BoxTime(), 2000u + kAnswerGuardMs)
+        << "the silent boot request times out; no reconnection follows";
     EXPECT_EQ(charger.Results().Frames(ESimStep::Reconnection), 0);
     EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
 }
