@@ -3,6 +3,7 @@
 #include "device/linux/TtyLine.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -146,13 +147,32 @@ EReadStatus CTermiosChannel::Read(std::span<std::uint8_t> data, std::uint32_t ti
     return EReadStatus::Completed;
 }
 
+namespace {
+// Far beyond the driver's input buffer (4 KiB for the line discipline).
+constexpr std::size_t kMaxDiscardedBytes = 64 * 1024;
+} // namespace
+
+// Reading what is there (the descriptor never blocks) counts and drops in one step: a byte that
+// arrives meanwhile is either read and counted, or left for the next read. Asking FIONREAD and
+// then flushing would lose a byte arriving between the two without a trace. A line that sends
+// without pause is flushed after the bound, and that counts as input too.
 bool CTermiosChannel::DiscardInput() {
-    int waiting = 0;
-    if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) {
-        waiting = 0;
+    std::array<std::uint8_t, 256> buffer{};
+    bool dropped = false;
+    for (std::size_t total = 0; total < kMaxDiscardedBytes;) {
+        const ssize_t result = ::read(fd_.Get(), buffer.data(), buffer.size());
+        if (result > 0) {
+            dropped = true;
+            total += static_cast<std::size_t>(result);
+            continue;
+        }
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        return dropped; // nothing left (EAGAIN), or a broken line the next read reports
     }
     ttyline::FlushInput(fd_.Get());
-    return waiting > 0;
+    return true;
 }
 
 bool CTermiosChannel::Write(std::span<const std::uint8_t> data) {

@@ -23,6 +23,8 @@ constexpr DWORD kInputQueueBytes = 1024;
 constexpr DWORD kOutputQueueBytes = 512;
 // Far beyond what a HID input queue holds (512 reports at most).
 constexpr int kMaxDiscardedReports = 4096;
+// Far beyond the COM input queue this program asks for.
+constexpr DWORD kMaxDiscardedBytes = 64 * 1024;
 
 class CUniqueHandle {
 public:
@@ -113,17 +115,31 @@ public:
         return completed ? EReadStatus::Completed : EReadStatus::Failed;
     }
 
-    // A COM port: what the driver holds is counted (ClearCommError) and purged. A HID interface
-    // (or another handle without a line): reports already there are read without waiting until
-    // none is left, bounded, and the HID input queue is flushed after them.
+    // A COM port: the bytes the driver counts (ClearCommError) are read, so that what is dropped
+    // is exactly what was counted; a byte arriving meanwhile stays for the next read instead of
+    // vanishing in a purge between the count and the purge. Bounded: a line that sends without
+    // pause is purged after the bound, and that counts as input too. A HID interface (or another
+    // handle without a line): reports already there are read without waiting until none is left,
+    // bounded, and the HID input queue is flushed after them.
     bool DiscardInput() override {
         if (baud_ != 0) {
-            DWORD errors = 0;
-            COMSTAT status{};
-            const bool waiting =
-                ClearCommError(device_, &errors, &status) != FALSE && status.cbInQue > 0;
+            std::array<std::uint8_t, kInputQueueBytes> buffer{};
+            bool dropped = false;
+            for (DWORD total = 0; total < kMaxDiscardedBytes;) {
+                DWORD errors = 0;
+                COMSTAT status{};
+                if (ClearCommError(device_, &errors, &status) == FALSE || status.cbInQue == 0) {
+                    return dropped;
+                }
+                const DWORD count = std::min<DWORD>(status.cbInQue, buffer.size());
+                if (Read(std::span(buffer.data(), count), kSettleMs) != EReadStatus::Completed) {
+                    break;
+                }
+                dropped = true;
+                total += count;
+            }
             PurgeComm(device_, PURGE_RXCLEAR);
-            return waiting;
+            return true;
         }
         std::array<std::uint8_t, kHidReportSize> report{};
         bool dropped = false;

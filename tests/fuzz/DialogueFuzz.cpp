@@ -108,31 +108,45 @@ public:
     int OpenChannels() const { return openChannels_; }
     // Events of the latest channel, from its open on.
     const std::vector<SEvent>& Session() const { return session_; }
+    // The session's event count at its latest discard that found input: an event from there on
+    // came after input nobody asked for, which must have failed its try.
+    std::optional<std::size_t> FoundDiscardAt() const { return foundDiscardAt_; }
 
     // Channel bookkeeping; returns the channel's generation.
     std::uint64_t Opened() {
         ++openChannels_;
         session_.clear();
+        foundDiscardAt_.reset();
         pending_.clear(); // opening purges both directions
         writes_ = 0;
         return ++generation_;
     }
     void Closed() { --openChannels_; }
 
-    bool Write(std::uint64_t generation, std::span<const std::uint8_t> bytes) {
+    bool Write(std::uint64_t generation, std::span<const std::uint8_t> bytes, bool hid) {
         clock_.Count();
         const bool ok = generation == generation_ && !dropped_ && !failNextWrite_;
         failNextWrite_ = false;
         session_.push_back({true, ok, {bytes.begin(), bytes.end()}});
         ++writes_;
+        if (ok && !hid && bytes.size() > 1 && std::exchange(strayNext_, false)) {
+            pending_.push_back({{kReplyAccepted}, writes_});
+        }
         return ok;
     }
 
-    bool Discard(std::uint64_t generation) {
+    bool Discard(std::uint64_t generation, bool hid) {
         clock_.Count();
-        const bool dropped = generation == generation_ && !pending_.empty();
-        if (generation == generation_) {
-            pending_.clear();
+        if (generation != generation_) {
+            return false;
+        }
+        if (hid && std::exchange(strayNext_, false)) {
+            pending_.push_back({{kReplyAccepted}, writes_});
+        }
+        const bool dropped = !pending_.empty();
+        pending_.clear();
+        if (dropped) {
+            foundDiscardAt_ = session_.size();
         }
         return dropped;
     }
@@ -222,6 +236,10 @@ private:
                 repeatNext_ = true;
                 continue;
             }
+            if (*op == kOpStray) {
+                strayNext_ = true;
+                continue;
+            }
             const std::size_t count = std::min<std::size_t>(*op % kOpDataModulus, size_ - next_);
             std::vector<std::uint8_t> bytes(data_ + next_, data_ + next_ + count);
             next_ += count;
@@ -287,6 +305,8 @@ private:
     std::size_t writes_ = 0;       // writes on the current channel
     bool failNextWrite_ = false;
     bool repeatNext_ = false;
+    bool strayNext_ = false;
+    std::optional<std::size_t> foundDiscardAt_;
     bool dropped_ = false; // the charger left while the current channel was open
     std::uint64_t absentUntil_ = 0;
     std::uint64_t generation_ = 0;
@@ -307,7 +327,7 @@ public:
             Require(data.size() == kHidReportSize && data[0] == 0, "a HID write is one report");
             data = data.subspan(1);
         }
-        return line_.Write(generation_, data);
+        return line_.Write(generation_, data, hid_);
     }
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         if (hid_) {
@@ -316,7 +336,7 @@ public:
         }
         return line_.ReadSerial(generation_, data, timeoutMs);
     }
-    bool DiscardInput() override { return line_.Discard(generation_); }
+    bool DiscardInput() override { return line_.Discard(generation_, hid_); }
 
 private:
     CScriptedLine& line_;
@@ -390,14 +410,23 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= 4 ? ReadLe32(bytes.data()) : 0;
 }
 
+// Input nobody asked for fails the try it arrives in: a success may not follow it. `first` is
+// the session's first event of the transfer that succeeded.
+void CheckNoUnaskedInput(const CScriptedLine& line, std::size_t first) {
+    const std::optional<std::size_t> found = line.FoundDiscardAt();
+    Require(!found || *found < first, "success after input nobody asked for was found");
+}
+
 // A success in the HID dialogue: the session ends with the start frame answered with a reply
 // that checks, the key word answered "&", and every block, with its right bytes, answered "&".
-void CheckHidSuccess(const std::vector<SEvent>& session, const std::vector<std::uint8_t>& payload,
+void CheckHidSuccess(const CScriptedLine& line, const std::vector<std::uint8_t>& payload,
                      const SDialogueFile& file) {
+    const std::vector<SEvent>& session = line.Session();
     const std::size_t length = payload.size();
     const std::size_t blocks = (length + kHidBlockSize - 1) / kHidBlockSize;
     Require(session.size() >= 2 * (blocks + 2), "success without a whole HID transfer");
     const std::size_t first = session.size() - 2 * (blocks + 2);
+    CheckNoUnaskedInput(line, first);
     for (std::size_t i = first; i < session.size(); i += 2) {
         Require(session[i].write && session[i].ok, "success after a failed HID write");
         Require(!session[i + 1].write && session[i + 1].ok, "success after a HID read failed");
@@ -441,8 +470,8 @@ void CheckHidSuccess(const std::vector<SEvent>& session, const std::vector<std::
 
 // A success in the serial dialogue: the session ends with the length frame and every frame
 // answered "&", each sent with its check byte, after at most three "5" for the same frame.
-void CheckSerialSuccess(const std::vector<SEvent>& session,
-                        const std::vector<std::uint8_t>& payload) {
+void CheckSerialSuccess(const CScriptedLine& line, const std::vector<std::uint8_t>& payload) {
+    const std::vector<SEvent>& session = line.Session();
     const std::size_t length = payload.size();
     std::vector<std::vector<std::uint8_t>> frames;
     frames.push_back({static_cast<std::uint8_t>(length >> 24),
@@ -483,6 +512,7 @@ void CheckSerialSuccess(const std::vector<SEvent>& session,
             end -= 3;
         }
     }
+    CheckNoUnaskedInput(line, end);
 }
 
 } // namespace
@@ -565,9 +595,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (success) {
         Require(loads, "success with a file that does not load");
         if (serial) {
-            CheckSerialSuccess(line.Session(), *written.payload);
+            CheckSerialSuccess(line, *written.payload);
         } else {
-            CheckHidSuccess(line.Session(), *written.payload, file);
+            CheckHidSuccess(line, *written.payload, file);
         }
     }
     return 0;

@@ -13,6 +13,9 @@
 //             kOpRepeat        the next arrival comes twice (a charger answering twice: HID
 //                              two reports, serial the bytes twice); the second copy waits
 //                              for a later read unless the dialogue discards it
+//             kOpStray         a stray "&" arrives that nobody asked for: serial right after
+//                              the next write of a frame's data (two bytes or more), before
+//                              its check byte; HID a report just before the next frame
 //             any other n      n % 65 bytes follow and arrive: a HID read takes them as one
 //                              report's data (zero-filled); serial bytes join the line, and a
 //                              read of k bytes takes operations until k bytes are there
@@ -40,6 +43,7 @@ inline constexpr std::uint8_t kOpRefuse = 0xFE;
 inline constexpr std::uint8_t kOpDisappear = 0xFD;
 inline constexpr std::uint8_t kOpFailNextWrite = 0xFC;
 inline constexpr std::uint8_t kOpRepeat = 0xFB;
+inline constexpr std::uint8_t kOpStray = 0xFA;
 inline constexpr std::size_t kOpDataModulus = 65;
 
 // Every start frame carries this nonce, so recorded start replies keep their CRC on replay.
