@@ -56,14 +56,14 @@ enum class EStepEnd {
 
 class CHidRun {
 public:
-    explicit CHidRun(SUpdateContext& context)
-        : context_(context), window_(context.window), clock_(context.clock), port_(context.ports) {}
+    explicit CHidRun(SRunJob& job)
+        : job_(job), observer_(job.observer), clock_(job.clock), port_(job.ports) {}
 
-    void Run();
+    SRunResult Run();
 
 private:
-    // The steps of a run, in order. Each ends the run itself when it fails and then answers
-    // false (nothing, Ended).
+    // The steps of a run, in order. Each ends the run itself when it fails (port closed, the
+    // ending in result_) and then answers false (nothing, Ended).
     bool LoadFile();
     bool OpenSelectedCharger();
     // The boot request and its answer; false when the charger refused the file. Otherwise
@@ -79,8 +79,9 @@ private:
 
     bool Reconnect();
     bool TryOpen(const SDeviceEntry& entry);
-    void EndWithError(int code);
-    void EndCannotOpen();
+    void End(ERunOutcome outcome, int code = 0);
+    void EndWithError(int code) { End(ERunOutcome::HidCommunication, code); }
+    void EndCannotOpen() { End(ERunOutcome::PortOpenFailed); }
     // Reads the answer report. Reports following it at once are dropped and make it a wrong
     // answer: the reply is cleared, and its first byte, neither "&" nor "5", fails every step.
     bool ReadReply(std::uint32_t timeoutMs) {
@@ -105,8 +106,11 @@ private:
         return port_.Write(data, n) && ReadReply(timeoutMs);
     }
 
-    SUpdateContext& context_;
-    IUpdateWindow& window_;
+    SRunJob& job_;
+    IRunObserver& observer_;
+    SRunResult result_;
+    SDeviceEntry target_;
+    std::uint32_t startTick_ = 0;
     IClock& clock_;
     CDevicePort port_;
     SIdentity saved_;
@@ -115,16 +119,10 @@ private:
     std::array<std::uint8_t, kHidReportData> reply_{};
 };
 
-void CHidRun::EndWithError(int code) {
+void CHidRun::End(ERunOutcome outcome, int code) {
     port_.Close();
-    window_.MessageBox(CommunicationErrorText(code), run_text::kErrorTitle, EMessageIcon::Error);
-    window_.RestoreControls();
-}
-
-void CHidRun::EndCannotOpen() {
-    port_.Close();
-    window_.MessageBox(run_text::kErrorOpeningHid, run_text::kErrorTitle, EMessageIcon::Error);
-    window_.RestoreControls();
+    result_ = RunEnding(outcome, true, code, clock_.TickCount() - startTick_);
+    result_.target = target_;
 }
 
 bool CHidRun::TryOpen(const SDeviceEntry& entry) {
@@ -140,11 +138,11 @@ bool CHidRun::TryOpen(const SDeviceEntry& entry) {
 bool CHidRun::Reconnect() {
     port_.Close();
     clock_.Sleep(kReconnectFirstWaitMs);
-    SDeviceListState& devices = context_.devices;
+    SDeviceListState& devices = job_.devices;
     for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
-        window_.DispatchPendingMessages();
+        observer_.DispatchPendingMessages();
         devices.nDeviceCount = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
-        const int selection = window_.GetCurrentSelection();
+        const int selection = job_.selection;
         if (selection >= 0 && selection < devices.nDeviceCount &&
             saved_.Matches(devices.rows[selection])) {
             if (TryOpen(devices.rows[selection])) {
@@ -162,42 +160,45 @@ bool CHidRun::Reconnect() {
     return false;
 }
 
-void CHidRun::Run() {
-    const std::uint32_t startTick = clock_.TickCount();
+SRunResult CHidRun::Run() {
+    startTick_ = clock_.TickCount();
     if (!LoadFile() || !OpenSelectedCharger()) {
-        return;
+        return result_;
     }
     bool restarting = false;
     if (!SendBootRequest(restarting)) {
-        return;
+        return result_;
     }
     const std::optional<std::uint32_t> transferKey = Handshake(restarting);
     if (!transferKey || !SendBlocks(*transferKey)) {
-        return;
+        return result_;
     }
     if (InputFollowsLastAnswer(port_, clock_)) {
         // The last answer was not the only one: the charger may not have taken the last block.
         EndWithError(header_.dwPayloadLength == 0 ? kKeyReplyUnknown : kBlockRefused);
-        return;
+        return result_;
     }
-    window_.MessageBox(CompletionText(clock_.TickCount() - startTick), run_text::kSuccessTitle,
-                       EMessageIcon::None);
-    port_.Close();
-    window_.RestoreControls();
+    End(ERunOutcome::Success);
+    return result_;
 }
 
 bool CHidRun::LoadFile() {
-    if (!LoadRunFile(context_, true)) {
+    if (const SDeviceEntry* selected = SelectedDevice(job_)) {
+        target_ = *selected;
+    }
+    if (std::optional<SRunResult> ending = LoadRunFile(job_, true)) {
+        result_ = std::move(*ending);
+        result_.target = target_;
         return false;
     }
-    header_ = ReadUpdateHeader(context_.image);
-    version_ = HeaderVersionNumber(context_.image);
+    header_ = ReadUpdateHeader(job_.image);
+    version_ = HeaderVersionNumber(job_.image);
     return true;
 }
 
 bool CHidRun::OpenSelectedCharger() {
-    window_.SetStatusText(run_text::kConnecting);
-    const SDeviceEntry* selected = SelectedDevice(context_);
+    observer_.SetStatusText(run_text::kConnecting);
+    const SDeviceEntry* selected = SelectedDevice(job_);
     if (selected == nullptr) {
         EndCannotOpen();
         return false;
@@ -205,7 +206,7 @@ bool CHidRun::OpenSelectedCharger() {
     // By serial only when there is one: chargers without one all look alike, and with several
     // updated at once another one's boot loader could be taken for this one's.
     saved_ = {selected->strType, selected->strSerial, selected->strPort,
-              context_.bReconnectBySerial && !selected->strSerial.empty()};
+              job_.bReconnectBySerial && !selected->strSerial.empty()};
     if (!port_.Open(saved_.strPort, 9600)) {
         EndCannotOpen();
         return false;
@@ -221,9 +222,7 @@ bool CHidRun::SendBootRequest(bool& restarting) {
         if (reply_[0] == kReplyAccepted) {
             restarting = true; // the application firmware restarts into its boot loader
         } else if (reply_[0] == kReplyRefused) {
-            port_.Close();
-            window_.RestoreControls();
-            window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle, EMessageIcon::Error);
+            End(ERunOutcome::Inconformity);
             return false;
         }
     }
@@ -240,7 +239,7 @@ std::optional<std::uint32_t> CHidRun::Handshake(bool reconnect) {
         }
         reconnect = true;
 
-        const std::uint32_t nonce = context_.nonces.NextNonce();
+        const std::uint32_t nonce = job_.nonces.NextNonce();
         std::uint32_t keyWord = 0;
         EStepEnd end = SendStartFrame(nonce, keyWord);
         int* refusals = &startRefusals;
@@ -307,22 +306,22 @@ EStepEnd CHidRun::SendKeyWord(std::uint32_t keyWord) {
 }
 
 bool CHidRun::SendBlocks(std::uint32_t transferKey) {
-    window_.SetStatusText(run_text::kUpgrading);
-    window_.ShowProgress(true);
+    observer_.SetStatusText(run_text::kUpgrading);
+    observer_.ShowProgress(true);
     const std::uint32_t length = header_.dwPayloadLength;
     const std::uint32_t blocks = (length + kHidBlockSize - 1) / kHidBlockSize;
-    window_.SetProgressRange(static_cast<std::uint16_t>(blocks));
-    window_.SetProgressPos(0);
+    observer_.SetProgressRange(static_cast<std::uint16_t>(blocks));
+    observer_.SetProgressPos(0);
     std::array<std::uint8_t, 4> key{};
     WriteLe32(key.data(), transferKey);
     for (std::uint32_t k = 0; k < blocks; ++k) {
-        window_.DispatchPendingMessages();
-        window_.SetProgressPos(static_cast<int>(k));
+        observer_.DispatchPendingMessages();
+        observer_.SetProgressPos(static_cast<int>(k));
         std::array<std::uint8_t, kHidBlockSize> block{};
         const std::size_t offset = std::size_t{k} * kHidBlockSize;
         const std::size_t count = std::min<std::size_t>(kHidBlockSize, length - offset);
-        std::copy_n(context_.image.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + offset),
-                    count, block.begin());
+        std::copy_n(job_.image.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + offset), count,
+                    block.begin());
         if (header_.byPayloadMode == 0) {
             for (std::size_t i = 0; i < block.size(); ++i) {
                 block[i] ^= key[i % 4] ^ TransferMask[i % 16];
@@ -342,8 +341,8 @@ bool CHidRun::SendBlocks(std::uint32_t transferKey) {
 
 } // namespace
 
-void RunHidUpdate(SUpdateContext& context) {
-    CHidRun(context).Run();
+SRunResult RunHid(SRunJob& job) {
+    return CHidRun(job).Run();
 }
 
 } // namespace crenovix

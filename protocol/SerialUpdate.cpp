@@ -29,41 +29,35 @@ enum class ETry {
     LastFrameRefused
 };
 
-struct SEnding {
-    const char* text;
-    const char* title;
-    EMessageIcon icon;
-};
-
-SEnding FailureEnding(ETry failure) {
+ERunOutcome FailureOutcome(ETry failure) {
     switch (failure) {
     case ETry::NoBootLoader:
-        return {run_text::kDeviceNotFound, run_text::kInfoTitle, EMessageIcon::None};
+        return ERunOutcome::DeviceNotFound;
     case ETry::KnockRefused:
-        return {"Error communication.\n0", run_text::kErrorTitle, EMessageIcon::Error};
+        return ERunOutcome::KnockRefused;
     case ETry::LengthRefused:
-        return {"Error communication.\n1", run_text::kErrorTitle, EMessageIcon::Error};
+        return ERunOutcome::LengthRefused;
     case ETry::FrameRefused:
-        return {"Error communication.\n2", run_text::kErrorTitle, EMessageIcon::Error};
+        return ERunOutcome::FrameRefused;
     case ETry::LastFrameRefused:
-        return {"Error communication.\n3", run_text::kErrorTitle, EMessageIcon::Error};
+        return ERunOutcome::LastFrameRefused;
     case ETry::Done:
     case ETry::PortFailed:
         break;
     }
-    return {run_text::kErrorOpeningCom, run_text::kErrorTitle, EMessageIcon::Error};
+    return ERunOutcome::PortOpenFailed;
 }
 
 class CSerialRun {
 public:
-    explicit CSerialRun(SUpdateContext& context)
-        : context_(context), window_(context.window), clock_(context.clock), port_(context.ports) {}
+    explicit CSerialRun(SRunJob& job)
+        : job_(job), observer_(job.observer), clock_(job.clock), port_(job.ports) {}
 
-    void Run();
+    SRunResult Run();
 
 private:
-    // The steps of a run, in order. Each ends the run itself when it fails and then answers
-    // false.
+    // The steps of a run, in order. Each ends the run itself when it fails (port closed, the
+    // ending in result_) and then answers false.
     bool LoadFile();
     bool OpenSelectedPort();
     // The boot request at the application rate and its answer, with the pause the answer asks
@@ -83,14 +77,16 @@ private:
     // Ends the run after a try that failed, or gets ready for the next one; false when the run
     // has ended.
     bool StartOver(ETry failure, int failures);
-    void EndPortFailed() {
+    void End(ERunOutcome outcome) {
         port_.Close();
-        window_.MessageBox(run_text::kErrorOpeningCom, run_text::kErrorTitle, EMessageIcon::Error);
-        window_.RestoreControls();
+        result_ = RunEnding(outcome, false);
+        result_.target = target_;
     }
 
-    SUpdateContext& context_;
-    IUpdateWindow& window_;
+    SRunJob& job_;
+    IRunObserver& observer_;
+    SRunResult result_;
+    SDeviceEntry target_;
     IClock& clock_;
     CDevicePort port_;
     std::string portName_;
@@ -125,41 +121,43 @@ bool CSerialRun::WriteKnock(bool shortKnock) {
     return true;
 }
 
-void CSerialRun::Run() {
+SRunResult CSerialRun::Run() {
     if (!LoadFile() || !OpenSelectedPort()) {
-        return;
+        return result_;
     }
     for (int failures = 0;; ++failures) {
         if (!SendBootRequest()) {
-            return;
+            return result_;
         }
-        const ETry result = TalkToBootLoader();
-        if (result == ETry::Done) {
-            port_.Close();
-            window_.MessageBox(run_text::kUpgradeCompletion, run_text::kSuccessTitle,
-                               EMessageIcon::None);
-            window_.RestoreControls();
-            return;
+        const ETry tried = TalkToBootLoader();
+        if (tried == ETry::Done) {
+            End(ERunOutcome::Success);
+            return result_;
         }
-        if (!StartOver(result, failures)) {
-            return;
+        if (!StartOver(tried, failures)) {
+            return result_;
         }
     }
 }
 
 bool CSerialRun::LoadFile() {
-    if (!LoadRunFile(context_, false)) {
+    if (const SDeviceEntry* selected = SelectedDevice(job_)) {
+        target_ = *selected;
+    }
+    if (std::optional<SRunResult> ending = LoadRunFile(job_, false)) {
+        result_ = std::move(*ending);
+        result_.target = target_;
         return false;
     }
-    header_ = ReadUpdateHeader(context_.image);
+    header_ = ReadUpdateHeader(job_.image);
     return true;
 }
 
 bool CSerialRun::OpenSelectedPort() {
-    window_.SetStatusText(run_text::kConnecting);
-    const SDeviceEntry* selected = SelectedDevice(context_);
+    observer_.SetStatusText(run_text::kConnecting);
+    const SDeviceEntry* selected = SelectedDevice(job_);
     if (selected == nullptr) {
-        EndPortFailed();
+        End(ERunOutcome::PortOpenFailed);
         return false;
     }
     // Nothing of the row is needed later: every reopen uses the same port name.
@@ -167,7 +165,7 @@ bool CSerialRun::OpenSelectedPort() {
     plainPort_ = selected->strType == "COMx" && selected->strSerial.empty();
     bootLoaderBaud_ = plainPort_ ? kApplicationBaud : kChargerBootLoaderBaud;
     if (!port_.Open(portName_, kApplicationBaud)) {
-        EndPortFailed();
+        End(ERunOutcome::PortOpenFailed);
         return false;
     }
     return true;
@@ -179,9 +177,7 @@ bool CSerialRun::SendBootRequest() {
         if (*answer == kReplyAccepted) {
             clock_.Sleep(150);
         } else if (*answer == kReplyRefused) {
-            port_.Close();
-            window_.RestoreControls();
-            window_.MessageBox(run_text::kInconformity, run_text::kErrorTitle, EMessageIcon::Error);
+            End(ERunOutcome::Inconformity);
             return false;
         } else {
             clock_.Sleep(2000);
@@ -251,30 +247,29 @@ bool CSerialRun::SendLengthFrame() {
 }
 
 ETry CSerialRun::SendFrames() {
-    window_.SetStatusText(run_text::kUpgrading);
-    window_.ShowProgress(true);
+    observer_.SetStatusText(run_text::kUpgrading);
+    observer_.ShowProgress(true);
     const std::uint32_t length = header_.dwPayloadLength;
     const std::uint32_t frames = length / kSerialFrameSize;
-    window_.SetProgressRange(static_cast<std::uint16_t>(frames));
-    window_.SetProgressPos(0);
+    observer_.SetProgressRange(static_cast<std::uint16_t>(frames));
+    observer_.SetProgressPos(0);
     auto sendFrame = [&](std::uint32_t k, std::size_t size) {
         std::array<std::uint8_t, kSerialFrameSize> frame{};
-        const auto* payload =
-            context_.image.data() + kHeaderSize + std::size_t{k} * kSerialFrameSize;
+        const auto* payload = job_.image.data() + kHeaderSize + std::size_t{k} * kSerialFrameSize;
         for (std::size_t i = 0; i < size; ++i) {
             frame[i] = payload[i] ^ TransferMask[i];
         }
         return SendXorFrame(port_, clock_, frame.data(), size);
     };
     for (std::uint32_t k = 0; k < frames; ++k) {
-        window_.DispatchPendingMessages();
-        window_.SetProgressPos(static_cast<int>(k));
+        observer_.DispatchPendingMessages();
+        observer_.SetProgressPos(static_cast<int>(k));
         if (!sendFrame(k, kSerialFrameSize)) {
             return ETry::FrameRefused;
         }
     }
     if (const std::size_t rest = length % kSerialFrameSize; rest != 0) {
-        window_.DispatchPendingMessages();
+        observer_.DispatchPendingMessages();
         if (!sendFrame(frames, rest)) {
             return ETry::LastFrameRefused;
         }
@@ -284,20 +279,18 @@ ETry CSerialRun::SendFrames() {
 
 bool CSerialRun::StartOver(ETry failure, int failures) {
     if (failure == ETry::PortFailed) {
-        EndPortFailed();
+        End(ERunOutcome::PortOpenFailed);
         return false;
     }
     port_.Close();
     if (failures >= kRetries) {
-        const SEnding ending = FailureEnding(failure);
-        window_.MessageBox(ending.text, ending.title, ending.icon);
-        window_.RestoreControls();
+        End(FailureOutcome(failure));
         return false;
     }
-    window_.SetStatusText(run_text::kConnectingAgain);
+    observer_.SetStatusText(run_text::kConnectingAgain);
     clock_.Sleep(500);
     if (!port_.Open(portName_, kApplicationBaud)) {
-        EndPortFailed();
+        End(ERunOutcome::PortOpenFailed);
         return false;
     }
     return true;
@@ -305,8 +298,8 @@ bool CSerialRun::StartOver(ETry failure, int failures) {
 
 } // namespace
 
-void RunSerialUpdate(SUpdateContext& context) {
-    CSerialRun(context).Run();
+SRunResult RunSerial(SRunJob& job) {
+    return CSerialRun(job).Run();
 }
 
 } // namespace crenovix

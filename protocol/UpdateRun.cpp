@@ -4,65 +4,168 @@
 
 namespace crenovix {
 
-void OnUpdateClicked(SUpdateContext& context, const std::function<void()>& refreshDeviceList) {
+SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t elapsedMs) {
+    SRunResult result;
+    result.outcome = outcome;
+    result.bHid = hid;
+    result.hidError = outcome == ERunOutcome::HidCommunication ? hidError : 0;
+    result.elapsedMs = elapsedMs;
+    result.bRestore = true;
+    auto box = [&result](std::string text, const char* title, EMessageIcon icon) {
+        result.bBox = true;
+        result.boxText = std::move(text);
+        result.boxTitle = title;
+        result.icon = icon;
+    };
+    using namespace run_text;
+    switch (outcome) {
+    case ERunOutcome::Success:
+        box(hid ? CompletionText(elapsedMs) : kUpgradeCompletion, kSuccessTitle,
+            EMessageIcon::None);
+        break;
+    case ERunOutcome::NothingSelected:
+    case ERunOutcome::FileEmpty: // the run ended quietly: Update enabled again, status hidden
+    case ERunOutcome::Aborted:
+        result.bRestore = false;
+        break;
+    case ERunOutcome::FileCannotOpen:
+        box(kErrorOpenFile, kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::FileTooBig:
+        result.errorLine = LoadOutcomeText(ELoadOutcome::TooBig);
+        break;
+    case ERunOutcome::FileFormatError:
+        result.errorLine = LoadOutcomeText(ELoadOutcome::FormatError);
+        break;
+    case ERunOutcome::PortOpenFailed:
+        box(hid ? kErrorOpeningHid : kErrorOpeningCom, kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::Inconformity:
+        box(kInconformity, kErrorTitle, EMessageIcon::Error);
+        result.bRestoreFirst = true;
+        break;
+    case ERunOutcome::HidCommunication:
+        box(CommunicationErrorText(hidError), kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::DeviceNotFound:
+        box(kDeviceNotFound, kInfoTitle, EMessageIcon::None);
+        break;
+    case ERunOutcome::KnockRefused:
+        box("Error communication.\n0", kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::LengthRefused:
+        box("Error communication.\n1", kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::FrameRefused:
+        box("Error communication.\n2", kErrorTitle, EMessageIcon::Error);
+        break;
+    case ERunOutcome::LastFrameRefused:
+        box("Error communication.\n3", kErrorTitle, EMessageIcon::Error);
+        break;
+    }
+    return result;
+}
+
+SRunResult RunUpdate(SRunJob& job) {
+    const SDeviceEntry* selected = SelectedDevice(job);
+    if (selected == nullptr) {
+        return RunEnding(ERunOutcome::NothingSelected, false);
+    }
+    return selected->strPort.starts_with("HID") ? RunHid(job) : RunSerial(job);
+}
+
+void ShowRunResult(IUpdateWindow& window, const SRunResult& result) {
+    if (result.bRestore && result.bRestoreFirst) {
+        window.RestoreControls();
+    }
+    if (result.bBox) {
+        window.MessageBox(result.boxText, result.boxTitle, result.icon);
+    }
+    if (result.bRestore && !result.bRestoreFirst) {
+        window.RestoreControls();
+    }
+}
+
+namespace {
+// The window's job: its path field and selection, the window as the observer.
+SRunResult RunInWindow(SUpdateContext& context, SRunResult (*run)(SRunJob&)) {
+    SRunJob job{context.window,
+                context.clock,
+                context.ports,
+                context.devices,
+                context.nonces,
+                context.image,
+                context.window.GetPathText(),
+                context.window.GetCurrentSelection(),
+                context.bReconnectBySerial};
+    const SRunResult result = run(job);
+    ShowRunResult(context.window, result);
+    return result;
+}
+} // namespace
+
+SRunResult RunHidUpdate(SUpdateContext& context) {
+    return RunInWindow(context, RunHid);
+}
+
+SRunResult RunSerialUpdate(SUpdateContext& context) {
+    return RunInWindow(context, RunSerial);
+}
+
+SRunResult OnUpdateClicked(SUpdateContext& context,
+                           const std::function<void()>& refreshDeviceList) {
     SDeviceListState& devices = context.devices;
     devices.bListRefreshEnabled = false;
     context.window.SetDeviceListEnabled(false);
 
     // Update is enabled only with a row selected, but a stale or missing selection must never
     // reach past the rows the table holds now.
-    if (const SDeviceEntry* selected = SelectedDevice(context)) {
-        if (selected->strPort.starts_with("HID")) {
-            RunHidUpdate(context);
-        } else {
-            RunSerialUpdate(context);
-        }
-    }
+    const SRunResult result = RunInWindow(context, RunUpdate);
 
     devices.bListRefreshEnabled = true;
     context.window.SetDeviceListEnabled(true);
     refreshDeviceList();
+    return result;
 }
 
-const SDeviceEntry* SelectedDevice(SUpdateContext& context) {
-    const int selection = context.window.GetCurrentSelection();
-    const SDeviceListState& devices = context.devices;
+const SDeviceEntry* SelectedDevice(const SRunJob& job) {
+    const int selection = job.selection;
+    const SDeviceListState& devices = job.devices;
     if (selection < 0 || selection >= devices.nDeviceCount || selection >= kDeviceTableRows) {
         return nullptr;
     }
-    return &context.devices.rows[selection];
+    return &devices.rows[selection];
 }
 
-bool HandleRunLoadOutcome(IUpdateWindow& window, ELoadOutcome outcome) {
+std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed) {
+    IRunObserver& observer = job.observer;
+    observer.SetUpdateEnabled(false);
+    observer.ShowStatus(true);
+    observer.SetStatusText(run_text::kOpenFile + job.path);
+    const ELoadOutcome outcome = LoadUpdateImage(job.path, aesAllowed, job.image).outcome;
+    const bool hid = aesAllowed; // only the HID dialogue takes AES files
     switch (outcome) {
     case ELoadOutcome::Loaded:
-        return true;
+        return std::nullopt;
     case ELoadOutcome::CannotOpen:
-        window.ResetFileInfo("");
-        window.MessageBox(run_text::kErrorOpenFile, run_text::kErrorTitle, EMessageIcon::Error);
-        window.RestoreControls();
-        return false;
+        observer.ResetFileInfo("");
+        return RunEnding(ERunOutcome::FileCannotOpen, hid);
     case ELoadOutcome::TooBig:
-    case ELoadOutcome::FormatError:
-        window.ResetFileInfo(std::string(LoadOutcomeText(outcome)));
-        window.RestoreControls();
-        return false;
+    case ELoadOutcome::FormatError: {
+        SRunResult result =
+            RunEnding(outcome == ELoadOutcome::TooBig ? ERunOutcome::FileTooBig
+                                                      : ERunOutcome::FileFormatError,
+                      hid);
+        observer.ResetFileInfo(result.errorLine);
+        return result;
+    }
     case ELoadOutcome::Empty:
         // An empty file ends the run quietly; the panel keeps what it showed.
-        window.ShowStatus(false);
-        window.SetUpdateEnabled(true);
-        return false;
+        observer.ShowStatus(false);
+        observer.SetUpdateEnabled(true);
+        return RunEnding(ERunOutcome::FileEmpty, hid);
     }
-    return false;
-}
-
-bool LoadRunFile(SUpdateContext& context, bool aesAllowed) {
-    IUpdateWindow& window = context.window;
-    window.SetUpdateEnabled(false);
-    const std::string path = window.GetPathText();
-    window.ShowStatus(true);
-    window.SetStatusText(run_text::kOpenFile + path);
-    return HandleRunLoadOutcome(window, LoadUpdateImage(path, aesAllowed, context.image).outcome);
+    return RunEnding(ERunOutcome::FileCannotOpen, hid);
 }
 
 std::string CompletionText(std::uint32_t elapsedMs) {

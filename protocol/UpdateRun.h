@@ -1,9 +1,11 @@
 // The update run: what the Update button starts, and the two boot-loader dialogues.
 //
-// OnUpdateClicked freezes the device list, hands the selected device-table row to the HID
-// dialogue (port names beginning "HID") or the serial dialogue, and afterwards refills the list.
-// Each dialogue loads the file, talks to the charger and ends with the port closed, a message
-// where one is due, and RestoreControls. All waits go through the context's clock.
+// RunUpdate is the one engine every front end runs: it hands the job's row to the HID dialogue
+// (port names beginning "HID") or the serial dialogue, which load the file, talk to the charger,
+// report their progress to the job's observer and end with the port closed and a result value:
+// the outcome, and the box, error line and control changes the user is to see. All waits go
+// through the job's clock. OnUpdateClicked is the window's form of it on the window's thread:
+// it freezes the device list, runs, shows the result and refills the list.
 #pragma once
 
 #include "protocol/UpdateWindow.h"
@@ -11,30 +13,79 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace crenovix {
 
+// How a run ended. Each failure of the dialogues' failure tables has its own value.
+enum class ERunOutcome {
+    Success,
+    NothingSelected,  // the selection named no row of the table: nothing was started
+    FileEmpty,        // ends quietly
+    FileCannotOpen,   // "Error open file"
+    FileTooBig,       // "The file is big!" in the error line
+    FileFormatError,  // "File format error!" in the error line (also an AES file on serial)
+    PortOpenFailed,   // "Error opening USB HID" / "Error opening COM port"
+    Inconformity,     // the charger refused the file at the boot request
+    HidCommunication, // "<code>: Error communication.\n", code 1001 to 1009 in hidError
+    DeviceNotFound,   // serial: no boot loader answered the knock, seven times
+    KnockRefused,     // serial "Error communication.\n0"
+    LengthRefused,    // serial "Error communication.\n1"
+    FrameRefused,     // serial "Error communication.\n2"
+    LastFrameRefused, // serial "Error communication.\n3"
+    Aborted           // ended on the user's demand (set by the front end that aborted it)
+};
+
+// A run's ending as a value: what happened, and what the user is to see of it.
+struct SRunResult {
+    ERunOutcome outcome = ERunOutcome::NothingSelected;
+    bool bHid = false;
+    int hidError = 0;    // HidCommunication: 1001 to 1009
+    SDeviceEntry target; // the row the run was for (empty when nothing was started)
+    std::uint32_t elapsedMs = 0;
+    // The message box that ends the run, if any.
+    bool bBox = false;
+    std::string boxText;
+    std::string boxTitle;
+    EMessageIcon icon = EMessageIcon::None;
+    // The File Information panel's error line, when the file did not load as an update file.
+    std::string errorLine;
+    // RestoreControls ends the run; the inconformity ending restores before its box.
+    bool bRestore = false;
+    bool bRestoreFirst = false;
+
+    bool Ok() const { return outcome == ERunOutcome::Success; }
+};
+
+// The result of `outcome` with its box, error line and controls as the failure tables give them.
+SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError = 0, std::uint32_t elapsedMs = 0);
+
+// The run engine: the job's row updated through the dialogue its port name asks for.
+SRunResult RunUpdate(SRunJob& job);
+SRunResult RunHid(SRunJob& job);
+SRunResult RunSerial(SRunJob& job);
+
+// Shows a result in a window: the box, and RestoreControls before or after it.
+void ShowRunResult(IUpdateWindow& window, const SRunResult& result);
+
+// The window's forms, on the window's thread: the job is the window's path and selection, and
+// the result is shown in the window (and returned).
+SRunResult RunHidUpdate(SUpdateContext& context);
+SRunResult RunSerialUpdate(SUpdateContext& context);
+
 // Runs the update for the selected row; `refreshDeviceList` refills the list afterwards (it may
 // throw what RefreshDeviceList throws, which the caller handles). A selection that names no row
 // of the table starts no dialogue.
-void OnUpdateClicked(SUpdateContext& context, const std::function<void()>& refreshDeviceList);
-
-void RunHidUpdate(SUpdateContext& context);
-void RunSerialUpdate(SUpdateContext& context);
-
-// Ends a run whose file did not load: the panel reset, the message and RestoreControls as the
-// outcome requires. Returns true when the file loaded and the run goes on.
-bool HandleRunLoadOutcome(IUpdateWindow& window, ELoadOutcome outcome);
+SRunResult OnUpdateClicked(SUpdateContext& context, const std::function<void()>& refreshDeviceList);
 
 // The start of both dialogues: the Update button disabled, "Open file: <path>" on the status line
-// and the window's file loaded into the context's image (`aesAllowed` as for LoadUpdateImage),
-// a load that failed ended by HandleRunLoadOutcome. Returns true when the run goes on.
-bool LoadRunFile(SUpdateContext& context, bool aesAllowed);
+// and the job's file loaded into its image (`aesAllowed` as for LoadUpdateImage). Nothing when the
+// file loaded and the run goes on; otherwise the run's ending, the panel reset as it requires.
+std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed);
 
-// The device-table row at the list's selection, or nullptr when the selection names no row the
-// table holds now.
-const SDeviceEntry* SelectedDevice(SUpdateContext& context);
+// The device-table row the job names, or nullptr when it names no row the table holds now.
+const SDeviceEntry* SelectedDevice(const SRunJob& job);
 
 // "Upgrade completion! (12.05 Sec)" for 12,050 ms.
 std::string CompletionText(std::uint32_t elapsedMs);
