@@ -53,9 +53,31 @@ void CMainWindowLogic::OnReleaseChecked(const std::optional<std::string>& newer)
     view_.SetVisible(ctl::kReleaseLink, newer.has_value());
 }
 
-void CMainWindowLogic::RefreshDevices() {
+std::optional<SDeviceEntry> CMainWindowLogic::SelectedRow() {
+    const int line = view_.ListSelection();
+    if (line < 0 || line >= devices_.nDeviceCount) {
+        return std::nullopt;
+    }
+    return devices_.rows[static_cast<std::size_t>(line)];
+}
+
+void CMainWindowLogic::RefreshDevices(const SDeviceEntry* keep) {
+    // The list keeps the charger the user chose, also while it is away for a moment (it restarts
+    // after an update). Between runs the list and the table agree, so a selected line that is not
+    // the one the last refresh selected is the user's new choice.
+    if (keep != nullptr) {
+        chosen_ = *keep;
+    } else if (!running_) {
+        const std::optional<SDeviceEntry> selected = SelectedRow();
+        if (selected && (!shown_ || !SameCharger(*selected, *shown_))) {
+            chosen_ = selected;
+        }
+    }
     try {
-        RefreshDeviceList(devices_, *this, services_.enumerator);
+        RefreshDeviceList(devices_, *this, services_.enumerator, chosen_ ? &*chosen_ : nullptr);
+        if (!running_) {
+            shown_ = SelectedRow();
+        }
     } catch (const CEnumerationError& error) {
         // The list stays as it was. During a run only the table would have changed, and a box
         // would stop the run's own messages, so the run goes on with the table it has.
@@ -125,13 +147,21 @@ void CMainWindowLogic::OnUpdateClicked() {
     if (services_.sleepInhibitor != nullptr) {
         services_.sleepInhibitor->Acquire();
     }
+    // The row as the user chose it: the table may change under the run (a HID charger restarts
+    // under another port name), and the list is to select this charger again afterwards.
+    const std::optional<SDeviceEntry> chosen = SelectedRow();
     SUpdateContext context{*this,    services_.clock,  services_.ports,
                            devices_, services_.nonces, image_};
-    ::crenovix::OnUpdateClicked(context, [this] {
+    const SRunResult result = ::crenovix::OnUpdateClicked(context, [this, &chosen] {
         running_ = false; // the run is over: an enumeration error may be shown again
-        RefreshDevices();
+        RefreshDevices(chosen ? &*chosen : nullptr);
     });
     running_ = false;
+    if (result.Ok()) {
+        // The box keeps its own text; the status line says which charger got what.
+        view_.SetText(ctl::kStatus, RunSummaryText(result));
+        view_.SetVisible(ctl::kStatus, true);
+    }
     if (services_.sleepInhibitor != nullptr) {
         services_.sleepInhibitor->Release();
     }

@@ -96,7 +96,9 @@ public:
     void SelectLine(int index) override;
 
 private:
-    void RefreshDevices();
+    // `keep`: the charger the list is to select afterwards (default: the one the user chose).
+    void RefreshDevices(const SDeviceEntry* keep = nullptr);
+    std::optional<SDeviceEntry> SelectedRow(); // the table's row at the list's selection
     void LoadHeader();
     void ShowPanel(bool valid, const std::string& errorText);
 
@@ -105,6 +107,8 @@ private:
     SMainWindowServices services_;
     ImageBuffer image_;
     bool running_ = false;
+    std::optional<SDeviceEntry> chosen_; // the charger the user chose, kept across refreshes
+    std::optional<SDeviceEntry> shown_;  // the row the list selected at the last refresh
 };
 
 } // namespace crenovix

@@ -1,5 +1,7 @@
 #include "device/DeviceTable.h"
 
+#include <optional>
+
 namespace crenovix {
 
 std::string PortNameFromFriendly(const std::string& friendly) {
@@ -27,8 +29,18 @@ std::string SerialFromPath(const std::string& path) {
     return path.substr(second + 1, end == std::string::npos ? std::string::npos : end - second - 1);
 }
 
+bool SameCharger(const SDeviceEntry& a, const SDeviceEntry& b) {
+    if (a.strType != b.strType || a.strSerial != b.strSerial) {
+        return false;
+    }
+    return !a.strSerial.empty() || a.strPort == b.strPort;
+}
+
 void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
-                       IDeviceEnumerator& enumerator) {
+                       IDeviceEnumerator& enumerator, const SDeviceEntry* keep) {
+    // A copy: `keep` may point into the table about to be rewritten.
+    const std::optional<SDeviceEntry> kept =
+        keep != nullptr ? std::optional<SDeviceEntry>(*keep) : std::nullopt;
     // Enumerate before touching anything, so that an error leaves the table, the count and the
     // list box as they were.
     SerInfoList list;
@@ -80,7 +92,14 @@ void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
         if (state.bFileValid) {
             view.SetUpdateEnabled(true);
         }
-        view.SelectLine(0);
+        int line = 0;
+        for (int row = 0; kept && row < state.nDeviceCount; ++row) {
+            if (SameCharger(state.rows[static_cast<std::size_t>(row)], *kept)) {
+                line = row;
+                break;
+            }
+        }
+        view.SelectLine(line);
     }
 }
 

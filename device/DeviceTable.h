@@ -55,8 +55,16 @@ public:
 // Rebuilds the table and, when bListRefreshEnabled, the list lines. An enumeration error leaves
 // table, count and list as they were and propagates (CEnumerationError). Records beyond the 32
 // rows are left out.
+// Refills the table and, unless a run has frozen it, the list. The list then selects the line of
+// `keep` (the charger the user chose: see SameCharger) when it is still there, else its first
+// line.
 void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
-                       IDeviceEnumerator& enumerator);
+                       IDeviceEnumerator& enumerator, const SDeviceEntry* keep = nullptr);
+
+// Whether two rows name the same charger: the same type and serial number, or for a row without
+// a serial number (a plain port, or a charger that reports none) the same type and port. A HID
+// charger that restarts comes back under another port name and is still the same one.
+bool SameCharger(const SDeviceEntry& a, const SDeviceEntry& b);
 
 // Row rules, exposed for tests and the command line.
 std::string PortNameFromFriendly(const std::string& friendly); // "Serial (A) (COM4)" -> "A"

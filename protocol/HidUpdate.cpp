@@ -123,6 +123,7 @@ void CHidRun::End(ERunOutcome outcome, int code) {
     port_.Close();
     result_ = RunEnding(outcome, true, code, clock_.TickCount() - startTick_);
     result_.target = target_;
+    result_.strVersion = header_.szVersion;
 }
 
 bool CHidRun::TryOpen(const SDeviceEntry& entry) {

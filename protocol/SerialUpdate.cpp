@@ -81,6 +81,7 @@ private:
         port_.Close();
         result_ = RunEnding(outcome, false);
         result_.target = target_;
+        result_.strVersion = header_.szVersion;
     }
 
     SRunJob& job_;

@@ -74,6 +74,14 @@ SRunResult RunUpdate(SRunJob& job) {
     return selected->strPort.starts_with("HID") ? RunHid(job) : RunSerial(job);
 }
 
+std::string RunSummaryText(const SRunResult& result) {
+    std::string text = "Updated " + result.target.strType;
+    if (!result.target.strSerial.empty()) {
+        text += ", S/N:" + result.target.strSerial;
+    }
+    return text + ", on " + result.target.strPort + " to " + result.strVersion;
+}
+
 void ShowRunResult(IUpdateWindow& window, const SRunResult& result) {
     if (result.bRestore && result.bRestoreFirst) {
         window.RestoreControls();

@@ -41,8 +41,9 @@ enum class ERunOutcome {
 struct SRunResult {
     ERunOutcome outcome = ERunOutcome::NothingSelected;
     bool bHid = false;
-    int hidError = 0;    // HidCommunication: 1001 to 1009
-    SDeviceEntry target; // the row the run was for (empty when nothing was started)
+    int hidError = 0;       // HidCommunication: 1001 to 1009
+    SDeviceEntry target;    // the row the run was for (empty when nothing was started)
+    std::string strVersion; // the update file's version, once it loaded
     std::uint32_t elapsedMs = 0;
     // The message box that ends the run, if any.
     bool bBox = false;
@@ -65,6 +66,10 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError = 0, std::uint3
 SRunResult RunUpdate(SRunJob& job);
 SRunResult RunHid(SRunJob& job);
 SRunResult RunSerial(SRunJob& job);
+
+// What a success wrote, for the status line: "Updated Kelvorin K4, S/N:SIM0001, on HID1 to
+// V1.05" (a charger without a serial number: no "S/N" part).
+std::string RunSummaryText(const SRunResult& result);
 
 // Shows a result in a window: the box, and RestoreControls before or after it.
 void ShowRunResult(IUpdateWindow& window, const SRunResult& result);

@@ -425,7 +425,12 @@ private slots:
         QTest::keyClick(notice, Qt::Key_Return);
         QTRY_VERIFY(w.window.Notice() == nullptr);
 
-        QVERIFY(!w.Shown(ctl::kStatus));
+        // The status line names what was written; the box keeps its own text.
+        QVERIFY(w.Shown(ctl::kStatus));
+        QVERIFY2(QRegularExpression("^Updated [^,]+, S/N:\\w+, on \\w+ to V1.05$")
+                     .match(w.Text(ctl::kStatus))
+                     .hasMatch(),
+                 qPrintable(w.Text(ctl::kStatus)));
         QVERIFY(!w.Shown(ctl::kProgress));
         for (const int id : kRunLocked) {
             QVERIFY(w.Enabled(id));
@@ -435,6 +440,35 @@ private slots:
         QVERIFY(w.Enabled(ctl::kUpdate));
         QVERIFY(w.window.isVisible());
         QVERIFY(w.window.close());
+    }
+
+    // Two chargers, the second chosen: the run writes it, the list selects it again afterwards
+    // (although it restarted under another port name), and a second Update writes it again.
+    void theChosenChargerStaysChosen() {
+        CWindowBench w("hid,hid");
+        w.Pick(ValidFile("fw.bin"));
+        QCOMPARE(w.Lines().size(), 2);
+        auto* list = w.Get<QListWidget>(ctl::kDeviceList);
+        list->setCurrentRow(1);
+        const QString chosen = w.Lines()[1];
+        const std::string serial = chosen.mid(chosen.indexOf("S/N:") + 4).toStdString();
+        auto payloads = [&w] {
+            return std::vector<int>{w.bench.HidCharger(0).Results().nCompleted,
+                                    w.bench.HidCharger(1).Results().nCompleted};
+        };
+        for (int run = 1; run <= 2; ++run) {
+            w.Click(ctl::kUpdate);
+            QTRY_VERIFY(!w.window.Logic().IsRunning());
+            QCOMPARE(w.boxes.size(), static_cast<std::size_t>(run));
+            QCOMPARE(Q(w.boxes.back().title), "Success");
+            w.clock.Advance(5000); // the charger restarts into its new firmware and is back
+            QTRY_COMPARE(w.Lines().size(), 2);
+            QTRY_COMPARE(list->currentRow(), 1);
+            QCOMPARE(w.Lines()[1], chosen);
+            QVERIFY2(w.Text(ctl::kStatus).contains(Q("S/N:" + serial)),
+                     qPrintable(w.Text(ctl::kStatus)));
+            QCOMPARE(payloads(), (std::vector<int>{0, run}));
+        }
     }
 
     // Run once per scale factor (QT_SCALE_FACTOR): every text of both windows shows whole, the

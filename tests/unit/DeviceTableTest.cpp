@@ -116,6 +116,23 @@ TEST_F(DeviceTableTest, PlainPortsComeFirstWhileTheBoxIsTicked) {
     EXPECT_EQ(view_.selected, 0);
 }
 
+// The list selects the charger the user chose again: by type and serial number wherever it now
+// sits (a HID charger that restarted comes back at another position), by port when it has no
+// serial number; its first line when it is gone.
+TEST_F(DeviceTableTest, TheChosenChargerStaysSelected) {
+    TwoPortsTwoChargers();
+    view_.boxTicked = true;
+    const SDeviceEntry moved{"Kelvorin K8", "SN-B", "HID9", 9};
+    const SDeviceEntry plain{"COMx", "", "COM2", -1};
+    const SDeviceEntry gone{"Kelvorin K8", "SN-C", "HID6", 6};
+    const SDeviceEntry otherPort{"COMx", "", "COM7", -1};
+    for (const auto& [keep, line] : std::vector<std::pair<SDeviceEntry, int>>{
+             {moved, 3}, {plain, 1}, {gone, 0}, {otherPort, 0}}) {
+        RefreshDeviceList(state_, view_, enumerator_, &keep);
+        EXPECT_EQ(view_.selected, line) << keep.strSerial << keep.strPort;
+    }
+}
+
 TEST_F(DeviceTableTest, TheBoxIsReadAgainForEachPlainPort) {
     TwoPortsTwoChargers();
     view_.boxScript = {true, true, false}; // cleared while the second port is looked at
