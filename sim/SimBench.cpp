@@ -11,6 +11,7 @@ struct CSimBench::SSerialPort {
     CSimSerialCharger* charger = nullptr; // nullptr: nothing answers on this port
     bool bOpen = false;
     std::size_t seq = 0;
+    std::optional<SSimSerialAdapter> adapter; // nothing: bytes cost only the link latency
 };
 
 // A present HID interface: a charger or another device.
@@ -267,6 +268,105 @@ private:
     CArrivals<std::uint8_t> received_;
 };
 
+// A serial port behind a USB serial bridge (SSimSerialAdapter): the link keeps its own time in
+// ns and spends it on the bench's clock in whole milliseconds, carrying the rest over, so that
+// 78 us bytes add up as on the wire. A write returns when its last byte has left the bridge, as
+// a drained write does.
+class CSimAdapterChannel final : public IPortChannel {
+public:
+    CSimAdapterChannel(CSimBench& bench, CSimBench::SSerialPort& port, std::uint32_t baud)
+        : bench_(bench), port_(port), charger_(port.charger), baud_(baud), link_(*port.adapter),
+          originTick_(bench.Clock().TickCount()) {
+        port_.bOpen = true;
+        bench_.ChannelOpened();
+    }
+    ~CSimAdapterChannel() override {
+        port_.bOpen = false;
+        bench_.ChannelClosed();
+    }
+    CSimAdapterChannel(const CSimAdapterChannel&) = delete;
+    CSimAdapterChannel& operator=(const CSimAdapterChannel&) = delete;
+
+    bool Write(std::span<const std::uint8_t> data) override {
+        if (charger_ != nullptr && (charger_->IsGone() || charger_->TakeWriteFailure())) {
+            return false;
+        }
+        const std::uint64_t byteNs = LineByteNs(baud_);
+        const std::uint64_t onLineNs = NowNs() + link_.UsbFrameNs();
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const std::uint64_t sentNs = onLineNs + (i + 1) * byteNs;
+            WaitUntil(sentNs);
+            if (charger_ == nullptr) {
+                continue;
+            }
+            if (const std::optional<std::uint8_t> reply = charger_->HandleByte(data[i], baud_)) {
+                link_.FromCharger(sentNs + byteNs, *reply);
+            }
+            for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
+                std::uint64_t atNs = sentNs + std::uint64_t{delivery.dwDelayMs} * 1'000'000;
+                for (const std::uint8_t sent : delivery.bytes) {
+                    atNs += byteNs;
+                    link_.FromCharger(atNs, sent);
+                }
+            }
+            if (charger_->IsGone()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        if (charger_ != nullptr && charger_->TakeReadFailure()) {
+            return EReadStatus::Failed;
+        }
+        const bool gone = charger_ != nullptr && charger_->IsGone();
+        const std::uint64_t deadlineNs =
+            NowNs() + (gone ? 0 : std::uint64_t{timeoutMs} * 1'000'000);
+        const std::optional<std::uint64_t> at = link_.ArrivalOf(data.size(), NowNs());
+        if (at && *at <= deadlineNs) {
+            WaitUntil(*at);
+            link_.ArrivalOf(data.size(), NowNs()); // the bridge has sent them by now
+            for (std::uint8_t& byte : data) {
+                byte = link_.Take();
+            }
+            return EReadStatus::Completed;
+        }
+        WaitUntil(deadlineNs);
+        if (gone) {
+            return EReadStatus::Failed;
+        }
+        link_.DropArrived(NowNs()); // a cancelled read loses what it had taken off the line
+        return EReadStatus::TimedOut;
+    }
+
+    bool DiscardInput() override { return link_.DropArrived(NowNs()); }
+
+private:
+    // The link's time since the port opened: the clock's whole milliseconds and the carried rest.
+    std::uint64_t NowNs() {
+        const std::uint32_t ticks = bench_.Clock().TickCount() - originTick_;
+        return std::uint64_t{ticks} * 1'000'000 + carryNs_;
+    }
+    void WaitUntil(std::uint64_t atNs) {
+        const std::uint64_t nowNs = NowNs();
+        if (atNs <= nowNs) {
+            return;
+        }
+        const std::uint64_t sinceTickNs = atNs - (nowNs - carryNs_);
+        bench_.Clock().Sleep(static_cast<std::uint32_t>(sinceTickNs / 1'000'000));
+        carryNs_ = sinceTickNs % 1'000'000;
+    }
+
+    CSimBench& bench_;
+    CSimBench::SSerialPort& port_;
+    CSimSerialCharger* charger_;
+    std::uint32_t baud_;
+    CSimAdapterLink link_;
+    std::uint32_t originTick_;
+    std::uint64_t carryNs_ = 0;
+};
+
 // A snapshot of the present ports, as the interface route walks them.
 class CSimComInterfaceSet final : public ISerialPortList {
 public:
@@ -375,6 +475,20 @@ void CSimBench::SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPer
     serialLatencyMs_ = msPerSerialByte;
 }
 
+void CSimBench::SetSerialAdapter(const std::string& portName, SSimSerialAdapter adapter) {
+    if (SSerialPort* port = FindPort(portName)) {
+        port->adapter = adapter;
+    }
+}
+
+std::optional<std::uint32_t> CSimBench::LatencyTimerMs(const std::string& portName) {
+    const SSerialPort* port = FindPort(portName);
+    if (port == nullptr || !port->adapter) {
+        return std::nullopt;
+    }
+    return port->adapter->dwLatencyTimerMs;
+}
+
 std::vector<CSimBench::SHidEntry> CSimBench::PresentHid() {
     std::vector<SHidEntry> present;
     std::size_t seq = 0;
@@ -440,6 +554,9 @@ std::unique_ptr<IPortChannel> CSimBench::OpenSerial(const std::string& path, std
     opens_.push_back({false, path, baud, clock_.TickCount(), bOpened});
     if (!bOpened) {
         return nullptr;
+    }
+    if (port->adapter) {
+        return std::make_unique<CSimAdapterChannel>(*this, *port, baud);
     }
     return std::make_unique<CSimSerialChannel>(*this, *port, port->charger, baud);
 }
