@@ -197,6 +197,24 @@ private:
     CArrivals<SimHidReport> replies_;
 };
 
+// Hands one byte at `baud` to the charger and each byte it sends to `arrive(delayMs, n, byte)`:
+// its answer (delay 0, n 1), then its deliveries, numbered from 1 within each. False when the
+// charger has left.
+template <typename Arrive>
+bool ChargerTakes(CSimSerialCharger& charger, std::uint8_t byte, std::uint32_t baud,
+                  Arrive&& arrive) {
+    if (const std::optional<std::uint8_t> reply = charger.HandleByte(byte, baud)) {
+        arrive(0, 1, *reply);
+    }
+    for (const SSimDelivery& delivery : charger.TakeDeliveries()) {
+        std::size_t n = 0;
+        for (const std::uint8_t sent : delivery.bytes) {
+            arrive(delivery.dwDelayMs, ++n, sent);
+        }
+    }
+    return !charger.IsGone();
+}
+
 class CSimSerialChannel final : public IPortChannel {
 public:
     CSimSerialChannel(CSimBench& bench, CSimBench::SSerialPort& port, CSimSerialCharger* charger,
@@ -223,15 +241,10 @@ public:
         for (const std::uint8_t byte : data) {
             bench_.Clock().Sleep(bench_.SerialLatency());
             const std::uint32_t now = bench_.Clock().TickCount();
-            if (const std::optional<std::uint8_t> reply = charger_->HandleByte(byte, baud_)) {
-                received_.Add(now, *reply);
-            }
-            for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
-                for (const std::uint8_t sent : delivery.bytes) {
-                    received_.Add(now + delivery.dwDelayMs, sent);
-                }
-            }
-            if (charger_->IsGone()) {
+            if (!ChargerTakes(*charger_, byte, baud_,
+                              [&](std::uint32_t delayMs, std::size_t, std::uint8_t sent) {
+                                  received_.Add(now + delayMs, sent);
+                              })) {
                 return false;
             }
         }
@@ -299,17 +312,12 @@ public:
             if (charger_ == nullptr) {
                 continue;
             }
-            if (const std::optional<std::uint8_t> reply = charger_->HandleByte(data[i], baud_)) {
-                link_.FromCharger(sentNs + byteNs, *reply);
-            }
-            for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
-                std::uint64_t atNs = sentNs + std::uint64_t{delivery.dwDelayMs} * 1'000'000;
-                for (const std::uint8_t sent : delivery.bytes) {
-                    atNs += byteNs;
-                    link_.FromCharger(atNs, sent);
-                }
-            }
-            if (charger_->IsGone()) {
+            // Each byte the charger sends takes its own line time after the delay.
+            if (!ChargerTakes(*charger_, data[i], baud_,
+                              [&](std::uint32_t delayMs, std::size_t n, std::uint8_t sent) {
+                                  link_.FromCharger(sentNs + delayMs * 1'000'000ull + n * byteNs,
+                                                    sent);
+                              })) {
                 return false;
             }
         }
