@@ -197,6 +197,26 @@ private:
     CArrivals<SimHidReport> replies_;
 };
 
+// A serial port held open by a channel: the port refuses other opens and the bench counts the
+// channel until it closes.
+class CSerialPortClaim {
+public:
+    CSerialPortClaim(CSimBench& bench, CSimBench::SSerialPort& port) : bench_(bench), port_(port) {
+        port_.bOpen = true;
+        bench_.ChannelOpened();
+    }
+    ~CSerialPortClaim() {
+        port_.bOpen = false;
+        bench_.ChannelClosed();
+    }
+    CSerialPortClaim(const CSerialPortClaim&) = delete;
+    CSerialPortClaim& operator=(const CSerialPortClaim&) = delete;
+
+private:
+    CSimBench& bench_;
+    CSimBench::SSerialPort& port_;
+};
+
 // Hands one byte at `baud` to the charger and each byte it sends to `arrive(delayMs, n, byte)`:
 // its answer (delay 0, n 1), then its deliveries, numbered from 1 within each. False when the
 // charger has left.
@@ -219,16 +239,7 @@ class CSimSerialChannel final : public IPortChannel {
 public:
     CSimSerialChannel(CSimBench& bench, CSimBench::SSerialPort& port, CSimSerialCharger* charger,
                       std::uint32_t baud)
-        : bench_(bench), port_(port), charger_(charger), baud_(baud) {
-        port_.bOpen = true;
-        bench_.ChannelOpened();
-    }
-    ~CSimSerialChannel() override {
-        port_.bOpen = false;
-        bench_.ChannelClosed();
-    }
-    CSimSerialChannel(const CSimSerialChannel&) = delete;
-    CSimSerialChannel& operator=(const CSimSerialChannel&) = delete;
+        : bench_(bench), claim_(bench, port), charger_(charger), baud_(baud) {}
 
     bool Write(std::span<const std::uint8_t> data) override {
         if (charger_ == nullptr) {
@@ -275,7 +286,7 @@ public:
 
 private:
     CSimBench& bench_;
-    CSimBench::SSerialPort& port_;
+    CSerialPortClaim claim_;
     CSimSerialCharger* charger_;
     std::uint32_t baud_;
     CArrivals<std::uint8_t> received_;
@@ -288,17 +299,8 @@ private:
 class CSimAdapterChannel final : public IPortChannel {
 public:
     CSimAdapterChannel(CSimBench& bench, CSimBench::SSerialPort& port, std::uint32_t baud)
-        : bench_(bench), port_(port), charger_(port.charger), baud_(baud), link_(*port.adapter),
-          originTick_(bench.Clock().TickCount()) {
-        port_.bOpen = true;
-        bench_.ChannelOpened();
-    }
-    ~CSimAdapterChannel() override {
-        port_.bOpen = false;
-        bench_.ChannelClosed();
-    }
-    CSimAdapterChannel(const CSimAdapterChannel&) = delete;
-    CSimAdapterChannel& operator=(const CSimAdapterChannel&) = delete;
+        : bench_(bench), claim_(bench, port), charger_(port.charger), baud_(baud),
+          link_(*port.adapter), originTick_(bench.Clock().TickCount()) {}
 
     bool Write(std::span<const std::uint8_t> data) override {
         if (charger_ != nullptr && (charger_->IsGone() || charger_->TakeWriteFailure())) {
@@ -367,7 +369,7 @@ private:
     }
 
     CSimBench& bench_;
-    CSimBench::SSerialPort& port_;
+    CSerialPortClaim claim_;
     CSimSerialCharger* charger_;
     std::uint32_t baud_;
     CSimAdapterLink link_;
