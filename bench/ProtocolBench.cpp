@@ -9,7 +9,9 @@
 // its own in the same iteration, so neither blurs the per-block figures.
 //
 // Link time: a whole HID update over a link that spends 1 ms per report in each direction, in
-// virtual time, next to the least time that link and the dialogue's fixed waits allow.
+// virtual time, next to the least time that link and the dialogue's fixed waits allow; a whole
+// serial update through a USB serial bridge with its latency timer at 16 ms and at 1 ms, next to
+// the least time the line rate, the USB frames and the dialogue's fixed waits allow.
 #include "device/SerialEnumeration.h"
 #include "protocol/Frames.h"
 #include "protocol/UpdateRun.h"
@@ -103,6 +105,7 @@ public:
     int boxes = 0;
     std::string title; // of the last box
     std::uint64_t boxAtMs = 0;
+    std::uint64_t rangeAtMs = 0; // clock time of the block phase's start
     Stopwatch::time_point blocksFrom{};
     Stopwatch::time_point boxAt{};
 
@@ -112,7 +115,10 @@ public:
     void SetUpdateEnabled(bool) override {}
     void SetStatusText(const std::string&) override {}
     void ShowStatus(bool) override {}
-    void SetProgressRange(std::uint16_t) override { blocksFrom = Stopwatch::now(); }
+    void SetProgressRange(std::uint16_t) override {
+        blocksFrom = Stopwatch::now();
+        rangeAtMs = clock_.Now();
+    }
     void SetProgressPos(int) override {}
     void ShowProgress(bool) override {}
     void MessageBox(const std::string&, const std::string& boxTitle, EMessageIcon) override {
@@ -532,6 +538,77 @@ BENCHMARK(BM_HidRunOverSlowLink)
     ->ArgName("reenumerate_ms")
     ->Arg(1500)
     ->Arg(1402)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// A serial update through a USB serial bridge, in virtual time
+
+constexpr std::uint32_t kUsbFrameUs = 1000; // full-speed USB, each direction
+constexpr std::uint32_t kApplicationBaud = 9600;
+
+// The least time a whole serial update of `frames` 16-byte frames can take through a bridge that
+// adds one USB frame to every write and every answer, on a line that carries ten bits a byte
+// (8N1). The dialogue writes one byte at a time until the boot loader listens, then a frame's
+// data and its check byte in two writes, and each write waits until its bytes are on the line:
+//   - boot request: 11 writes of one byte at 9600 baud, 50 ms before each but the first, the
+//     answer (one byte at 9600 baud), then 150 ms while the boot loader starts;
+//   - knock: 5 writes of one byte at 128000 baud, 30, 30, 20 and 20 ms between them, the answer,
+//     then 50 ms;
+//   - length frame and every data frame: two writes (4 or 16 bytes, then the check byte), the
+//     answer, then the 1 ms the dialogue waits after each "&".
+// Nothing of it can overlap: every step waits for the one before. In microseconds.
+std::uint64_t SerialLowerBoundUs(std::uint64_t frames) {
+    const std::uint64_t slowBytes = 11 + 1;
+    const std::uint64_t fastBytes = (5 + 1) + (4 + 1 + 1) + frames * (kSerialFrameSize + 1 + 1);
+    const std::uint64_t writes = 11 + 5 + 2 + 2 * frames;
+    const std::uint64_t answers = 3 + frames;
+    const std::uint64_t pausesMs = 10 * 50 + 150 + (30 + 30 + 20 + 20) + 50 + (1 + frames);
+    const std::uint64_t lineNs = slowBytes * sim::LineByteNs(kApplicationBaud) +
+                                 fastBytes * sim::LineByteNs(kSerialLoaderBaud);
+    return pausesMs * 1000 + (writes + answers) * kUsbFrameUs + lineNs / 1000;
+}
+
+void BM_SerialRunThroughAdapter(benchmark::State& state) {
+    const auto latencyMs = static_cast<std::uint32_t>(state.range(0));
+    const SFiles& files = Files();
+    std::uint64_t elapsedMs = 0;
+    std::uint64_t framePhaseMs = 0;
+    for (auto _ : state) {
+        SDesk desk(files.serialPath);
+        const sim::SSimSerialConfig config = SerialChargerConfig();
+        const sim::CSimSerialCharger& charger = desk.bench.AddSerialCharger(config);
+        desk.bench.SetSerialAdapter(config.identity.strPortName, {latencyMs, 62, kUsbFrameUs});
+        desk.ListDevices();
+        const std::uint64_t startMs = desk.clock.Now();
+
+        const auto t0 = Stopwatch::now();
+        RunSerialUpdate(desk.context);
+        const auto t1 = Stopwatch::now();
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+        if (!desk.Completed() || !charger.Results().bComplete ||
+            charger.Results().payload != files.serial.loadedPayload) {
+            state.SkipWithError("the run did not complete");
+            return;
+        }
+        elapsedMs = desk.window.boxAtMs - startMs;
+        framePhaseMs = desk.window.boxAtMs - desk.window.rangeAtMs;
+    }
+    const double boundMs = static_cast<double>(SerialLowerBoundUs(kSerialFrames)) / 1000;
+    state.counters["frames"] = static_cast<double>(kSerialFrames);
+    state.counters["virtual_ms"] = static_cast<double>(elapsedMs);
+    state.counters["bound_ms"] = boundMs;
+    state.counters["ratio"] = static_cast<double>(elapsedMs) / boundMs;
+    state.counters["ms_per_frame"] =
+        static_cast<double>(framePhaseMs) / static_cast<double>(kSerialFrames);
+}
+// 16 ms: the bridges' usual default; 1 ms: what the program asks the driver for, and the udev
+// rule sets.
+BENCHMARK(BM_SerialRunThroughAdapter)
+    ->ArgName("latency_timer_ms")
+    ->Arg(16)
+    ->Arg(1)
+    ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

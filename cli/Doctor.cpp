@@ -274,6 +274,7 @@ public:
         CheckModemManager();
         CheckBrltty();
         CheckSerialPorts();
+        CheckLatencyTimers();
         return std::move(report_);
     }
 
@@ -288,6 +289,7 @@ private:
         const auto rules = EffectiveRulesFile(system_, kRulesFileName);
         if (rules && !Trim(rules->text).empty()) {
             report_.rulesFile = rules->path;
+            rulesSetLatency_ = rules->text.find("latency_timer") != std::string::npos;
             return;
         }
         installFix_ = InstallRulesCommand();
@@ -326,6 +328,12 @@ private:
             }
             charger.open = system_.TryOpen(charger.node);
             if (subsystem == "tty") {
+                if (const std::string digits = Trim(LatencyTimerText(classDir + "/" + name));
+                    !digits.empty() && digits.size() <= 4 &&
+                    std::all_of(digits.begin(), digits.end(),
+                                [](char c) { return c >= '0' && c <= '9'; })) {
+                    charger.latencyTimerMs = static_cast<std::uint32_t>(std::stoul(digits));
+                }
                 for (const SProcess& holder : Holders(system_, processes_, charger.node)) {
                     charger.holders.push_back(HolderText(holder));
                     holderProcesses_[charger.node].push_back(holder);
@@ -333,6 +341,18 @@ private:
             }
             report_.chargers.push_back(std::move(charger));
         }
+    }
+
+    // A USB serial bridge with a latency timer shows it on its port device, the device above
+    // the tty's "tty" directory (ftdi_sio: .../1-1:1.0/ttyUSB0/latency_timer).
+    std::string LatencyTimerText(const std::string& classDevice) {
+        const auto resolved = system_.ResolvePath(classDevice);
+        if (!resolved ||
+            !resolved->ends_with("/tty/" + classDevice.substr(classDevice.rfind('/') + 1))) {
+            return {};
+        }
+        const std::string port = resolved->substr(0, resolved->rfind("/tty/"));
+        return system_.ReadText(port + "/latency_timer").value_or("");
     }
 
     // Why a node refuses this user, most basic cause first, with the fix for that cause.
@@ -501,8 +521,21 @@ private:
         }
     }
 
+    // The rules set the bridge's timer where the driver has one: reloading applies them, unless
+    // the installed rules are older than that.
+    void CheckLatencyTimers() {
+        const std::string fix =
+            !report_.rulesFile.empty() && rulesSetLatency_ ? kReloadCommand : installFix_;
+        for (const SChargerNode& charger : report_.chargers) {
+            if (auto note = LatencyTimerNote(charger, fix)) {
+                report_.findings.push_back(std::move(*note));
+            }
+        }
+    }
+
     IDoctorSystem& system_;
     SDoctorReport report_;
+    bool rulesSetLatency_ = false;
     std::string user_;
     bool superUser_ = false;
     std::vector<std::string> sessionGroups_;
@@ -565,6 +598,18 @@ bool SDoctorReport::HasProblems() const {
                        [](const SFinding& f) { return f.severity == ESeverity::Problem; });
 }
 
+std::optional<SFinding> LatencyTimerNote(const SChargerNode& charger, const std::string& fix) {
+    if (!charger.latencyTimerMs || *charger.latencyTimerMs <= kLatencyTimerNoteMs) {
+        return std::nullopt;
+    }
+    return SFinding{ESeverity::Note, "latency-timer", charger.node,
+                    "The USB serial adapter of the charger at " + charger.node +
+                        " holds each answer for up to " + std::to_string(*charger.latencyTimerMs) +
+                        " ms (its latency timer): a serial update waits for that on every frame "
+                        "and takes several times as long as the line needs. 1 ms is enough.",
+                    fix};
+}
+
 std::string InstallRulesCommand() {
     return std::string("crenovix-cli doctor --udev-rules | sudo tee /etc/udev/rules.d/") +
            kRulesFileName + " >/dev/null && " + kReloadCommand;
@@ -586,6 +631,9 @@ void PrintReport(const SDoctorReport& report, std::ostream& out) {
             << Hex4(charger.vendorId) << ":" << Hex4(charger.productId)
             << (charger.product.empty() ? "" : " " + charger.product)
             << "): " << OpenText(charger.open) << "\n";
+        if (charger.latencyTimerMs) {
+            out << "  latency timer: " << *charger.latencyTimerMs << " ms\n";
+        }
     }
     out << "ModemManager: " << (report.modemManagerRunning ? "running" : "not running") << "\n";
     out << "brltty: " << (report.brlttyInstalled ? "installed" : "not installed") << "\n";
@@ -618,7 +666,11 @@ void PrintReportJson(const SDoctorReport& report, std::ostream& out) {
             << ",\"subsystem\":" << JsonString(charger.subsystem)
             << ",\"id\":" << JsonString(Hex4(charger.vendorId) + ":" + Hex4(charger.productId))
             << ",\"product\":" << JsonString(charger.product)
-            << ",\"open\":" << JsonString(OpenText(charger.open)) << "}";
+            << ",\"open\":" << JsonString(OpenText(charger.open));
+        if (charger.latencyTimerMs) {
+            out << ",\"latency_timer_ms\":" << *charger.latencyTimerMs;
+        }
+        out << "}";
     }
     out << "],\"problems\":";
     PrintFindingsJson(report, ESeverity::Problem, out);

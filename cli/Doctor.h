@@ -71,7 +71,7 @@ enum class ESeverity { Problem, Note };
 struct SFinding {
     ESeverity severity = ESeverity::Problem;
     std::string check; // "udev-rules", "charger-access", "port-busy", "modemmanager", "brltty",
-                       // "serial-group"
+                       // "serial-group", "latency-timer"
     std::string node;  // the device node it is about; empty for the whole machine
     std::string what;  // what is wrong
     std::string fix;   // the command that fixes it
@@ -87,6 +87,8 @@ struct SChargerNode {
     bool uaccessTag = false;          // udev gave it the seat user's access
     bool modemIgnored = false;        // udev told ModemManager to leave it alone
     std::vector<std::string> holders; // "name (pid N)" of other processes that have it open
+    // How long its USB serial bridge may hold received bytes, where the system shows it.
+    std::optional<std::uint32_t> latencyTimerMs;
 };
 
 struct SDoctorReport {
@@ -112,6 +114,14 @@ void PrintReportJson(const SDoctorReport& report, std::ostream& out);
 // show escapes): control characters (escape sequences among them) become "?", surrounding
 // blanks go.
 std::string PrintableText(std::string_view text);
+
+// A serial update waits for one answer per 16-byte frame; a bridge that holds it longer than this
+// makes the update several times slower than the line (1 ms is what the rules set).
+inline constexpr std::uint32_t kLatencyTimerNoteMs = 4;
+
+// The note for a charger whose bridge's latency timer is above kLatencyTimerNoteMs, with `fix`
+// (how to lower it on this system); nothing otherwise.
+std::optional<SFinding> LatencyTimerNote(const SChargerNode& charger, const std::string& fix);
 
 // The command that installs the rules this program carries, reloads and applies them.
 std::string InstallRulesCommand();

@@ -5,6 +5,7 @@
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace crenovix::cli {
@@ -40,7 +41,7 @@ std::vector<SPortLine> ListHidAccess(IHidInterfaceSet& hid, IPortOpener& opener)
         if (scan == EHidScanOpen::NoInterface) {
             break;
         }
-        SPortLine line{"HID" + std::to_string(position), "held by the system", false, false};
+        SPortLine line{"HID" + std::to_string(position), "held by the system", false, false, {}};
         if (scan == EHidScanOpen::Opened) {
             line.description = HidDescription(*device, line.charger);
             device.reset();
@@ -60,10 +61,16 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
         if (record.nHidIndex >= 0) {
             continue; // HID chargers are listed above
         }
-        SPortLine line{PortNameFromFriendly(record.strFriendly), PrintableText(record.strFriendly),
-                       record.bCharger == 1, false};
+        SPortLine line{PortNameFromFriendly(record.strFriendly),
+                       PrintableText(record.strFriendly),
+                       record.bCharger == 1,
+                       false,
+                       {}};
         if (const auto path = opener.SerialPathFor(line.port)) {
             line.opens = opener.OpenSerial(*path, kFirstBaud) != nullptr;
+        }
+        if (line.charger) {
+            line.latencyTimerMs = serial.LatencyTimerMs(line.port);
         }
         lines.push_back(std::move(line));
     }
@@ -80,7 +87,15 @@ SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines) {
         charger.node = line.port;
         charger.product = line.description;
         charger.open = line.opens ? ENodeOpen::Opened : ENodeOpen::Failed;
+        charger.latencyTimerMs = line.latencyTimerMs;
         report.chargers.push_back(charger);
+        // The bridge's driver reads its setting when the port is installed.
+        if (auto note = LatencyTimerNote(
+                charger, "In Device Manager, open the Properties of " + line.port +
+                             ", Port Settings, Advanced..., set Latency Timer (msec) to 1, then "
+                             "unplug the charger and plug it in again.")) {
+            report.findings.push_back(std::move(*note));
+        }
         if (!line.opens) {
             report.findings.push_back(
                 {ESeverity::Problem, "charger-access", line.port,
@@ -96,14 +111,20 @@ SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines) {
 
 int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out) {
     const SDoctorReport report = PortAccessReport(lines);
-    const auto problems = static_cast<int>(report.findings.size());
+    const auto problems = static_cast<int>(
+        std::count_if(report.findings.begin(), report.findings.end(),
+                      [](const SFinding& f) { return f.severity == ESeverity::Problem; }));
     if (json) {
         out << "{\"ok\":" << (problems == 0 ? "true" : "false") << ",\"ports\":[";
         for (std::size_t i = 0; i < lines.size(); ++i) {
             out << (i == 0 ? "" : ",") << "{\"port\":" << JsonString(lines[i].port)
                 << ",\"description\":" << JsonString(lines[i].description)
                 << ",\"charger\":" << (lines[i].charger ? "true" : "false")
-                << ",\"opens\":" << (lines[i].opens ? "true" : "false") << "}";
+                << ",\"opens\":" << (lines[i].opens ? "true" : "false");
+            if (lines[i].latencyTimerMs) {
+                out << ",\"latency_timer_ms\":" << *lines[i].latencyTimerMs;
+            }
+            out << "}";
         }
         out << "]}\n";
         return problems == 0 ? 0 : 1;
@@ -114,9 +135,14 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
     for (const SPortLine& line : lines) {
         out << line.port << "  " << line.description << (line.charger ? " (charger)" : "") << ": "
             << (line.opens ? "opens" : "does not open") << "\n";
+        if (line.latencyTimerMs) {
+            out << "  latency timer: " << *line.latencyTimerMs << " ms\n";
+        }
     }
     for (const SFinding& finding : report.findings) {
-        out << "\nProblem: " << finding.what << "\n  Fix: " << finding.fix << "\n";
+        out << "\n"
+            << (finding.severity == ESeverity::Problem ? "Problem: " : "Note: ") << finding.what
+            << "\n  Fix: " << finding.fix << "\n";
     }
     out << "\n"
         << (problems == 0

@@ -8,6 +8,7 @@
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ struct SPortLine {
     std::string description; // "0483:5750 Kelvorin K4", or the port's friendly name
     bool charger = false;
     bool opens = false;
+    std::optional<std::uint32_t> latencyTimerMs; // a charger's USB serial bridge, where readable
 };
 
 // HID interfaces in position order, then the serial ports. Raises CEnumerationError as the device
@@ -29,12 +31,12 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
 // port that another program may be using).
 std::vector<SPortLine> ListHidAccess(IHidInterfaceSet& hid, IPortOpener& opener);
 
-// The chargers among the lines (node = port name) and a problem for each that does not open, for
-// the printout and the window's hint alike.
+// The chargers among the lines (node = port name), a problem for each that does not open and a
+// note for each whose bridge holds answers too long, for the printout and the window's hint.
 SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines);
 
-// One line per port, then a problem with its remedy for each charger that does not open. Returns
-// the exit code: 0 when every charger opens, 1 otherwise.
+// One line per port, then each problem and note with its remedy. Returns the exit code: 0 when
+// every charger opens, 1 otherwise.
 int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out);
 
 } // namespace crenovix::cli

@@ -70,6 +70,12 @@ public:
     virtual std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() = 0;
     // Opens the port at `path` exclusively and closes it again; false when that fails.
     virtual bool ProbePort(const std::string& path) = 0;
+    // The latency timer in ms of the USB serial bridge behind port `portName` ("COM4"): how long
+    // it may hold received bytes. Nothing where the bridge's driver keeps none this program can
+    // read.
+    virtual std::optional<std::uint32_t> LatencyTimerMs(const std::string& /*portName*/) {
+        return std::nullopt;
+    }
 };
 
 } // namespace crenovix

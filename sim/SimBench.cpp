@@ -11,6 +11,7 @@ struct CSimBench::SSerialPort {
     CSimSerialCharger* charger = nullptr; // nullptr: nothing answers on this port
     bool bOpen = false;
     std::size_t seq = 0;
+    std::optional<SSimSerialAdapter> adapter; // nothing: bytes cost only the link latency
 };
 
 // A present HID interface: a charger or another device.
@@ -196,20 +197,49 @@ private:
     CArrivals<SimHidReport> replies_;
 };
 
+// A serial port held open by a channel: the port refuses other opens and the bench counts the
+// channel until it closes.
+class CSerialPortClaim {
+public:
+    CSerialPortClaim(CSimBench& bench, CSimBench::SSerialPort& port) : bench_(bench), port_(port) {
+        port_.bOpen = true;
+        bench_.ChannelOpened();
+    }
+    ~CSerialPortClaim() {
+        port_.bOpen = false;
+        bench_.ChannelClosed();
+    }
+    CSerialPortClaim(const CSerialPortClaim&) = delete;
+    CSerialPortClaim& operator=(const CSerialPortClaim&) = delete;
+
+private:
+    CSimBench& bench_;
+    CSimBench::SSerialPort& port_;
+};
+
+// Hands one byte at `baud` to the charger and each byte it sends to `arrive(delayMs, n, byte)`:
+// its answer (delay 0, n 1), then its deliveries, numbered from 1 within each. False when the
+// charger has left.
+template <typename Arrive>
+bool ChargerTakes(CSimSerialCharger& charger, std::uint8_t byte, std::uint32_t baud,
+                  Arrive&& arrive) {
+    if (const std::optional<std::uint8_t> reply = charger.HandleByte(byte, baud)) {
+        arrive(0, 1, *reply);
+    }
+    for (const SSimDelivery& delivery : charger.TakeDeliveries()) {
+        std::size_t n = 0;
+        for (const std::uint8_t sent : delivery.bytes) {
+            arrive(delivery.dwDelayMs, ++n, sent);
+        }
+    }
+    return !charger.IsGone();
+}
+
 class CSimSerialChannel final : public IPortChannel {
 public:
     CSimSerialChannel(CSimBench& bench, CSimBench::SSerialPort& port, CSimSerialCharger* charger,
                       std::uint32_t baud)
-        : bench_(bench), port_(port), charger_(charger), baud_(baud) {
-        port_.bOpen = true;
-        bench_.ChannelOpened();
-    }
-    ~CSimSerialChannel() override {
-        port_.bOpen = false;
-        bench_.ChannelClosed();
-    }
-    CSimSerialChannel(const CSimSerialChannel&) = delete;
-    CSimSerialChannel& operator=(const CSimSerialChannel&) = delete;
+        : bench_(bench), claim_(bench, port), charger_(charger), baud_(baud) {}
 
     bool Write(std::span<const std::uint8_t> data) override {
         if (charger_ == nullptr) {
@@ -222,15 +252,10 @@ public:
         for (const std::uint8_t byte : data) {
             bench_.Clock().Sleep(bench_.SerialLatency());
             const std::uint32_t now = bench_.Clock().TickCount();
-            if (const std::optional<std::uint8_t> reply = charger_->HandleByte(byte, baud_)) {
-                received_.Add(now, *reply);
-            }
-            for (const SSimDelivery& delivery : charger_->TakeDeliveries()) {
-                for (const std::uint8_t sent : delivery.bytes) {
-                    received_.Add(now + delivery.dwDelayMs, sent);
-                }
-            }
-            if (charger_->IsGone()) {
+            if (!ChargerTakes(*charger_, byte, baud_,
+                              [&](std::uint32_t delayMs, std::size_t, std::uint8_t sent) {
+                                  received_.Add(now + delayMs, sent);
+                              })) {
                 return false;
             }
         }
@@ -261,10 +286,95 @@ public:
 
 private:
     CSimBench& bench_;
-    CSimBench::SSerialPort& port_;
+    CSerialPortClaim claim_;
     CSimSerialCharger* charger_;
     std::uint32_t baud_;
     CArrivals<std::uint8_t> received_;
+};
+
+// A serial port behind a USB serial bridge (SSimSerialAdapter): the link keeps its own time in
+// ns and spends it on the bench's clock in whole milliseconds, carrying the rest over, so that
+// 78 us bytes add up as on the wire. A write returns when its last byte has left the bridge, as
+// a drained write does.
+class CSimAdapterChannel final : public IPortChannel {
+public:
+    CSimAdapterChannel(CSimBench& bench, CSimBench::SSerialPort& port, std::uint32_t baud)
+        : bench_(bench), claim_(bench, port), charger_(port.charger), baud_(baud),
+          link_(*port.adapter), originTick_(bench.Clock().TickCount()) {}
+
+    bool Write(std::span<const std::uint8_t> data) override {
+        if (charger_ != nullptr && (charger_->IsGone() || charger_->TakeWriteFailure())) {
+            return false;
+        }
+        const std::uint64_t byteNs = LineByteNs(baud_);
+        const std::uint64_t onLineNs = NowNs() + link_.UsbFrameNs();
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const std::uint64_t sentNs = onLineNs + (i + 1) * byteNs;
+            WaitUntil(sentNs);
+            if (charger_ == nullptr) {
+                continue;
+            }
+            // Each byte the charger sends takes its own line time after the delay.
+            if (!ChargerTakes(*charger_, data[i], baud_,
+                              [&](std::uint32_t delayMs, std::size_t n, std::uint8_t sent) {
+                                  link_.FromCharger(sentNs + delayMs * 1'000'000ull + n * byteNs,
+                                                    sent);
+                              })) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        if (charger_ != nullptr && charger_->TakeReadFailure()) {
+            return EReadStatus::Failed;
+        }
+        const bool gone = charger_ != nullptr && charger_->IsGone();
+        const std::uint64_t deadlineNs =
+            NowNs() + (gone ? 0 : std::uint64_t{timeoutMs} * 1'000'000);
+        const std::optional<std::uint64_t> at = link_.ArrivalOf(data.size(), NowNs());
+        if (at && *at <= deadlineNs) {
+            WaitUntil(*at);
+            link_.ArrivalOf(data.size(), NowNs()); // the bridge has sent them by now
+            for (std::uint8_t& byte : data) {
+                byte = link_.Take();
+            }
+            return EReadStatus::Completed;
+        }
+        WaitUntil(deadlineNs);
+        if (gone) {
+            return EReadStatus::Failed;
+        }
+        link_.DropArrived(NowNs()); // a cancelled read loses what it had taken off the line
+        return EReadStatus::TimedOut;
+    }
+
+    bool DiscardInput() override { return link_.DropArrived(NowNs()); }
+
+private:
+    // The link's time since the port opened: the clock's whole milliseconds and the carried rest.
+    std::uint64_t NowNs() {
+        const std::uint32_t ticks = bench_.Clock().TickCount() - originTick_;
+        return std::uint64_t{ticks} * 1'000'000 + carryNs_;
+    }
+    void WaitUntil(std::uint64_t atNs) {
+        const std::uint64_t nowNs = NowNs();
+        if (atNs <= nowNs) {
+            return;
+        }
+        const std::uint64_t sinceTickNs = atNs - (nowNs - carryNs_);
+        bench_.Clock().Sleep(static_cast<std::uint32_t>(sinceTickNs / 1'000'000));
+        carryNs_ = sinceTickNs % 1'000'000;
+    }
+
+    CSimBench& bench_;
+    CSerialPortClaim claim_;
+    CSimSerialCharger* charger_;
+    std::uint32_t baud_;
+    CSimAdapterLink link_;
+    std::uint32_t originTick_;
+    std::uint64_t carryNs_ = 0;
 };
 
 // A snapshot of the present ports, as the interface route walks them.
@@ -375,6 +485,20 @@ void CSimBench::SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPer
     serialLatencyMs_ = msPerSerialByte;
 }
 
+void CSimBench::SetSerialAdapter(const std::string& portName, SSimSerialAdapter adapter) {
+    if (SSerialPort* port = FindPort(portName)) {
+        port->adapter = adapter;
+    }
+}
+
+std::optional<std::uint32_t> CSimBench::LatencyTimerMs(const std::string& portName) {
+    const SSerialPort* port = FindPort(portName);
+    if (port == nullptr || !port->adapter) {
+        return std::nullopt;
+    }
+    return port->adapter->dwLatencyTimerMs;
+}
+
 std::vector<CSimBench::SHidEntry> CSimBench::PresentHid() {
     std::vector<SHidEntry> present;
     std::size_t seq = 0;
@@ -440,6 +564,9 @@ std::unique_ptr<IPortChannel> CSimBench::OpenSerial(const std::string& path, std
     opens_.push_back({false, path, baud, clock_.TickCount(), bOpened});
     if (!bOpened) {
         return nullptr;
+    }
+    if (port->adapter) {
+        return std::make_unique<CSimAdapterChannel>(*this, *port, baud);
     }
     return std::make_unique<CSimSerialChannel>(*this, *port, port->charger, baud);
 }

@@ -14,8 +14,9 @@
 // returns a queued answer, or waits its whole time-out on the bench's clock (a virtual clock
 // jumps, the steady clock sleeps) and times out. A channel to a device that has left fails at
 // once. Optional link latency (ms per HID report, ms per serial byte) is spent on the clock for
-// each direction. The bench owns its chargers; channels and interface sets it hands out must
-// not outlive it. Single-threaded.
+// each direction. A serial port may instead sit behind a USB serial bridge (SetSerialAdapter,
+// sim/SimSerialAdapter.h): line rate, USB frames and the bridge's latency timer. The bench owns its
+// chargers; channels and interface sets it hands out must not outlive it. Single-threaded.
 #pragma once
 
 #include "base/Clock.h"
@@ -23,6 +24,7 @@
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
 #include "sim/SimHidCharger.h"
+#include "sim/SimSerialAdapter.h"
 #include "sim/SimSerialCharger.h"
 
 #include <cstdint>
@@ -74,6 +76,8 @@ public:
     std::size_t SerialChargerCount() const { return serialChargers_.size(); }
 
     void SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte);
+    // Puts the serial port `portName` behind a USB serial bridge from its next open on.
+    void SetSerialAdapter(const std::string& portName, SSimSerialAdapter adapter);
 
     // Whether the present HID interfaces or serial ports changed since the last call (the first
     // call reports the set as changed). Presence follows the clock, so call it when the program
@@ -99,6 +103,8 @@ public:
     std::unique_ptr<ISerialPortList> OpenPortList(std::uint32_t& lastError) override;
     std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override;
     bool ProbePort(const std::string& path) override;
+    // The bridge's latency timer of a port behind one (SetSerialAdapter).
+    std::optional<std::uint32_t> LatencyTimerMs(const std::string& portName) override;
 
     // Internal: shared with the bench's channels.
     struct SSerialPort;

@@ -105,6 +105,10 @@ std::unique_ptr<CTermiosChannel> CTermiosChannel::Open(const std::string& path, 
         error = result;
         return nullptr;
     }
+    // Every frame waits for a one-byte answer, which a USB serial bridge would otherwise hold
+    // until its latency timer runs out (16 ms on many). Drivers without the setting refuse it;
+    // the port works as before on them, only slower, so a refusal is not an error.
+    ttyline::RequestLowLatency(fdValue, channel->lowLatencySet_);
     return channel;
 }
 
@@ -112,6 +116,12 @@ CTermiosChannel::CTermiosChannel(CUniqueFd fd, std::uint32_t baud)
     : fd_(std::move(fd)), baud_(baud) {}
 
 CTermiosChannel::~CTermiosChannel() {
+    // Drivers keep the low-latency flag after the port closes (ftdi_sio keeps the bridge's timer
+    // at 1 ms): the flag this channel set goes, so that other programs find the port as they left
+    // it. One that was set before the open stays.
+    if (lowLatencySet_) {
+        ttyline::ClearLowLatency(fd_.Get());
+    }
     // The exclusive flag belongs to the tty, not to this descriptor: if another program still has
     // the port open, the flag would outlive this close and lock everybody out.
     ::ioctl(fd_.Get(), TIOCNXCL);
@@ -218,7 +228,11 @@ bool CTermiosChannel::WaitOutputEmpty(std::uint64_t deadlineNs) {
         if (NowNs() >= deadlineNs) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Looks again about when the queued bytes are on the line: a fixed 2 ms would add itself
+        // to every serial frame, whose 17 bytes take 1.3 ms at 128000 baud.
+        const std::uint64_t lineNs = std::uint64_t(queued) * 10'000'000'000ull / baud_;
+        std::this_thread::sleep_for(
+            std::chrono::nanoseconds(std::clamp<std::uint64_t>(lineNs, 100'000, 2'000'000)));
     }
 }
 

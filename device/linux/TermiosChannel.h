@@ -4,7 +4,8 @@
 // Opening takes the port exclusively twice over: TIOCEXCL, which the kernel enforces on every
 // other opener without CAP_SYS_ADMIN, and an flock() lock, which every cooperating program (a
 // second instance of this one included) honours even when running as root. The line is set raw
-// 8N1 at the requested rate and both directions are purged.
+// 8N1 at the requested rate and both directions are purged, and the driver is asked to pass
+// received bytes on at once (low latency); where this open set that flag, the close clears it.
 //
 // Reads collect exactly the requested number of bytes within one total time-out in
 // milliseconds, measured on the monotonic clock. A timed-out read has consumed only the bytes it
@@ -46,6 +47,7 @@ private:
 
     CUniqueFd fd_;
     std::uint32_t baud_;
+    bool lowLatencySet_ = false; // this open set the driver's low-latency flag
 };
 
 } // namespace crenovix

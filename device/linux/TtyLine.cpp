@@ -3,6 +3,7 @@
 
 #include <asm/termbits.h>
 #include <cerrno>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 namespace crenovix::ttyline {
@@ -53,6 +54,34 @@ int FlushInput(int fd) {
 
 int WaitUntilSent(int fd) {
     return IoctlResult(::ioctl(fd, TCSBRK, 1));
+}
+
+int RequestLowLatency(int fd, bool& turnedOn) {
+    turnedOn = false;
+    struct serial_struct serial {};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return errno;
+    }
+    if ((serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        return 0; // someone asked before us: theirs to keep
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) {
+        return errno;
+    }
+    // A driver that takes the request without storing the flag has nothing to put back.
+    struct serial_struct now {};
+    turnedOn = ::ioctl(fd, TIOCGSERIAL, &now) == 0 && (now.flags & ASYNC_LOW_LATENCY) != 0;
+    return 0;
+}
+
+int ClearLowLatency(int fd) {
+    struct serial_struct serial {};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return errno;
+    }
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    return IoctlResult(::ioctl(fd, TIOCSSERIAL, &serial));
 }
 
 } // namespace crenovix::ttyline

@@ -28,4 +28,14 @@ int FlushInput(int fd);
 // kernel, so callers first wait for the output queue to empty with their own deadline.
 int WaitUntilSent(int fd);
 
+// Asks the driver to hand received bytes on at once (the ASYNC_LOW_LATENCY flag of
+// TIOCGSERIAL/TIOCSSERIAL; a USB serial bridge's driver then sets the bridge's latency timer to
+// 1 ms). `turnedOn` is true only when this call set the flag and the driver kept it, which is
+// when the caller has something to put back (ClearLowLatency). Drivers without serial settings
+// (pseudo-terminals, many others) refuse with ENOTTY or EINVAL.
+int RequestLowLatency(int fd, bool& turnedOn);
+
+// Clears the flag, the other settings as the driver reports them.
+int ClearLowLatency(int fd);
+
 } // namespace crenovix::ttyline

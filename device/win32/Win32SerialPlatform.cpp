@@ -322,6 +322,45 @@ bool CWin32SerialPlatform::ProbePort(const std::string& path) {
     return true;
 }
 
+std::optional<std::uint32_t> CWin32SerialPlatform::LatencyTimerMs(const std::string& portName) {
+    const HDEVINFO set = SetupDiGetClassDevsA(&kComPortInterfaceClass, nullptr, nullptr,
+                                              DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::optional<std::uint32_t> latency;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    bool found = false;
+    for (DWORD index = 0; !found && SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+        // The device's own key ("Device Parameters"), where port drivers keep PortName and a
+        // bridge's driver its settings.
+        const HKEY key =
+            SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        std::array<char, 64> name{};
+        DWORD type = 0;
+        DWORD size = static_cast<DWORD>(name.size() - 1);
+        if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name.data()),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_SZ && lstrcmpiA(name.data(), portName.c_str()) == 0) {
+            found = true;
+            DWORD value = 0;
+            size = sizeof value;
+            if (RegQueryValueExA(key, "LatencyTimer", nullptr, &type,
+                                 reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+                type == REG_DWORD && size == sizeof value) {
+                latency = value;
+            }
+        }
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return latency;
+}
+
 std::unique_ptr<IDeviceTreeKey> OpenRegistryKeyForReading(void* root, const std::string& path) {
     return CRegistryKey::Open(static_cast<HKEY>(root), path);
 }

@@ -16,6 +16,8 @@
 // - Device tree: the registry under HKEY_LOCAL_MACHINE\Enum opened for reading; key names of at
 //   most 127 characters, text values (REG_SZ) of at most 127 characters.
 // - Probe: CreateFileA for reading and writing, not shared, not overlapped; closed at once.
+// - Latency timer: the device keys (SetupDiOpenDevRegKey, DIREG_DEV) of the same COM-port
+//   interfaces, the one whose PortName names the port.
 #pragma once
 
 #include "device/SerialPlatform.h"
@@ -45,6 +47,9 @@ public:
     // nullptr when HKEY_LOCAL_MACHINE\Enum cannot be opened (every NT system: it is a 9x key).
     std::unique_ptr<IDeviceTreeKey> OpenDeviceTree() override;
     bool ProbePort(const std::string& path) override;
+    // The LatencyTimer value (a DWORD in ms) that a USB serial bridge's driver keeps in the
+    // device key of the port whose PortName is `portName`; nothing for other drivers.
+    std::optional<std::uint32_t> LatencyTimerMs(const std::string& portName) override;
 };
 
 // A registry key opened for reading under `root` (an HKEY) at `path`, read the way the device

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -80,17 +81,64 @@ std::string UsbRecords(const std::string& path, const SMockUsb& usb, const std::
 
 enum class ENodeKind { Tty, Hidraw };
 
+} // namespace
+
+// What a node's ioctl handler knows: its kind and, for a bridge with a latency timer, the
+// driver's serial flags and where the timer shows.
+struct SNodeDriver {
+    ENodeKind kind = ENodeKind::Tty;
+    UMockdevTestbed* testbed = nullptr;
+    std::string name;       // "ttyUSB0"
+    std::string portDevice; // sysfs path of the port device holding latency_timer; empty: none
+    int latencyTimerMs = 0;
+    int flags = 0;
+    std::mutex* logMutex = nullptr;
+    std::vector<std::string>* log = nullptr;
+};
+
+namespace {
+
+// TIOCGSERIAL and TIOCSSERIAL as ftdi_sio answers them: the flags are kept, and the low-latency
+// flag puts the bridge's timer at 1 ms while it is on.
+void SerialSettings(SNodeDriver& driver, gulong request, UMockdevIoctlData* arg, GError** error) {
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(serial_struct), error);
+    if (data == nullptr) {
+        return;
+    }
+    auto* serial = reinterpret_cast<serial_struct*>(data->data);
+    if (request == TIOCGSERIAL) {
+        *serial = serial_struct{};
+        serial->flags = driver.flags;
+        return;
+    }
+    const bool wasLow = (driver.flags & ASYNC_LOW_LATENCY) != 0;
+    driver.flags = serial->flags;
+    const bool low = (driver.flags & ASYNC_LOW_LATENCY) != 0;
+    const std::string timer = std::to_string(low ? 1 : driver.latencyTimerMs);
+    umockdev_testbed_set_attribute(driver.testbed, driver.portDevice.c_str(), "latency_timer",
+                                   timer.c_str());
+    if (low != wasLow) {
+        const std::lock_guard lock(*driver.logMutex);
+        driver.log->push_back(driver.name + ": low latency " + (low ? "on" : "off") +
+                              ", latency_timer " + timer);
+    }
+}
+
 // The mock refuses every ioctl on a node by default. A tty's go on to its pseudo-terminal, so
-// termios works; a hidraw node answers the report descriptor ioctls, with which hidapi's open
-// checks that it is hidraw.
-gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer kind) {
+// termios works (a bridge's serial settings are answered here); a hidraw node answers the report
+// descriptor ioctls, with which hidapi's open checks that it is hidraw.
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
     int result = 0;
     int errorNumber = 0;
-    const auto nodeKind = static_cast<ENodeKind>(GPOINTER_TO_INT(kind));
-    if (nodeKind == ENodeKind::Tty) {
+    SNodeDriver& driver = *static_cast<SNodeDriver*>(user);
+    const ENodeKind nodeKind = driver.kind;
+    if (nodeKind == ENodeKind::Tty && !driver.portDevice.empty() &&
+        (request == TIOCGSERIAL || request == TIOCSSERIAL)) {
+        SerialSettings(driver, request, arg, &error);
+    } else if (nodeKind == ENodeKind::Tty) {
         result = umockdev_ioctl_client_execute(client, &errorNumber, &error);
     } else if (nodeKind == ENodeKind::Hidraw && request == HIDIOCGRDESCSIZE) {
         UMockdevIoctlData* size = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
@@ -122,7 +170,10 @@ struct CMockKernel::STestbed {
         std::string syspath; // of the hidraw or tty device: its uevents
         std::string top;     // of the device to remove with its children
         UMockdevIoctlBase* handler = nullptr;
+        std::unique_ptr<SNodeDriver> driver;
     };
+    std::mutex logMutex;
+    std::vector<std::string> log;
     UMockdevTestbed* testbed = nullptr;
     std::map<std::string, SNode> nodes; // by node path
 
@@ -174,7 +225,13 @@ std::unique_ptr<CMockKernel> CMockKernel::Create(std::string& whyNot) {
 
 CMockKernel::~CMockKernel() = default;
 
-std::string CMockKernel::Plug(const std::string& records, const std::string& node, bool bOpenable) {
+std::vector<std::string> CMockKernel::DriverLog() {
+    const std::lock_guard lock(testbed_->logMutex);
+    return testbed_->log;
+}
+
+std::string CMockKernel::Plug(const std::string& records, const std::string& node, bool bOpenable,
+                              const std::string& portDevice, int latencyTimerMs) {
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_->testbed, records.c_str(), &error)) {
         std::fprintf(stderr, "umockdev: %s\n", error != nullptr ? error->message : "failed");
@@ -189,9 +246,11 @@ std::string CMockKernel::Plug(const std::string& records, const std::string& nod
     }
     const ENodeKind kind = node.starts_with("hidraw") ? ENodeKind::Hidraw : ENodeKind::Tty;
     STestbed::SNode& entry = testbed_->nodes[path];
+    entry.driver = std::make_unique<SNodeDriver>(SNodeDriver{kind, testbed_->testbed, node,
+                                                             portDevice, latencyTimerMs, 0,
+                                                             &testbed_->logMutex, &testbed_->log});
     entry.handler = umockdev_ioctl_base_new();
-    g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(OnIoctl),
-                     GINT_TO_POINTER(static_cast<int>(kind)));
+    g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(OnIoctl), entry.driver.get());
     umockdev_testbed_attach_ioctl(testbed_->testbed, path.c_str(), entry.handler, nullptr);
     ::chmod((dir_ + "/ioctl" + path).c_str(), 0666);
     if (!bOpenable) {
@@ -253,12 +312,21 @@ std::string CMockKernel::PlugTty(const SMockTty& tty) {
         parent = top + "/" + port + ":1.0";
         records = UsbRecords(top, tty.usb, "ftdi_sio");
     }
+    std::string portDevice;
+    if (tty.bOnUsb && tty.latencyTimerMs > 0) {
+        // ftdi_sio's port device sits between interface and tty and holds the timer.
+        portDevice = parent + "/" + tty.node;
+        records += Records(portDevice, {{"SUBSYSTEM", "usb-serial"}, {"DRIVER", "ftdi_sio"}},
+                           {{"latency_timer", std::to_string(tty.latencyTimerMs)}});
+        parent = portDevice;
+    }
     const std::string ttyPath = parent + "/tty/" + tty.node;
     SProperties properties = {{"SUBSYSTEM", "tty"}};
     properties.insert(properties.end(), tty.properties.begin(), tty.properties.end());
     records += Records(ttyPath, properties, tty.bOnUsb ? SProperties{} : SProperties{{"type", "4"}},
                        tty.node);
-    const std::string path = Plug(records, tty.node, true);
+    const std::string path = Plug(
+        records, tty.node, true, portDevice.empty() ? "" : "/sys" + portDevice, tty.latencyTimerMs);
     testbed_->nodes[path].syspath = "/sys" + ttyPath;
     testbed_->nodes[path].top = "/sys" + (tty.bOnUsb ? top : ttyPath);
     return path;
@@ -270,7 +338,7 @@ void CMockKernel::Unplug(const std::string& node) {
     if (found == testbed_->nodes.end()) {
         return;
     }
-    const STestbed::SNode entry = found->second;
+    const STestbed::SNode entry = std::move(found->second);
     testbed_->nodes.erase(found);
     umockdev_testbed_uevent(testbed_->testbed, entry.syspath.c_str(), "remove");
     if (entry.handler != nullptr) {

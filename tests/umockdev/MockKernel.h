@@ -59,6 +59,10 @@ struct SMockTty {
     bool bOnUsb = true; // false: a UART on the platform bus, `usb` unused
     SMockUsb usb{"0403", "6001", "FTDI", "FT232R USB UART", "A10K1"};
     SProperties properties; // more udev properties of the tty
+    // Above 0: a bridge whose driver shows its latency timer (ms) as the attribute latency_timer
+    // of the port device between interface and tty, and sets it to 1 while the port's
+    // low-latency flag (TIOCSSERIAL) is on, as ftdi_sio does.
+    int latencyTimerMs = 0;
 };
 
 class CMockKernel {
@@ -81,6 +85,9 @@ public:
     // The node's mode bits as stat() sees them. Root opens the node all the same; a node that
     // nobody can open is SMockHid::bOpenable = false.
     void SetNodeMode(const std::string& node, unsigned mode);
+    // What the nodes' drivers were asked to change, in order: "ttyUSB0: low latency on,
+    // latency_timer 1".
+    std::vector<std::string> DriverLog();
     // UMOCKDEV_DIR for child processes.
     const std::string& Dir() const { return dir_; }
 
@@ -88,7 +95,8 @@ public:
 
 private:
     CMockKernel() = default;
-    std::string Plug(const std::string& records, const std::string& node, bool bOpenable);
+    std::string Plug(const std::string& records, const std::string& node, bool bOpenable,
+                     const std::string& portDevice = {}, int latencyTimerMs = 0);
 
     std::recursive_mutex mutex_;
     std::unique_ptr<STestbed> testbed_;

@@ -12,6 +12,9 @@
 //   --hid-locked VID:PID:SERIAL the same, which cannot be opened
 //   --hid-chargers N            N chargers nothing answers on, serial numbers C1..CN
 //   --tty NODE:PRODUCT          a USB serial adapter with that product string
+//   --tty-refusing NODE:PRODUCT the same, with a charger that answers every boot request "5"
+//   --latency-timer MS          the latency timer of every USB serial adapter plugged after it
+//                               (attribute latency_timer, low-latency flag as ftdi_sio's)
 //   --uart NODE                 a serial port on the platform bus (not on USB)
 //   --property NAME=VALUE       a udev property of every node plugged after it (what a udev
 //                               rule would have set: TAGS=:uaccess:, ID_MM_DEVICE_IGNORE=1)
@@ -20,20 +23,25 @@
 //                               charger stored exactly FILE's payload
 // Devices are plugged in the order given, each at the next USB port ("1-<n>"), so HID positions
 // follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
-// line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1");
+// line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1")
+// and one per change a driver was asked for ("ttyUSB0: low latency on, latency_timer 1");
 // exits with PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
 #include "sim/SimCharger.h"
 #include "umockdev/MockKernel.h"
 #include "updatefile/UpdateFile.h"
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -71,6 +79,34 @@ bool PayloadMatches(const sim::SSimResults& results, const std::string& file) {
     return results.bComplete && std::ranges::equal(payload, results.payload);
 }
 
+// A serial charger that refuses every boot request: "5" after each line end it reads.
+void RefuseBootRequests(int fd, const std::atomic<bool>& stop) {
+    while (!stop) {
+        pollfd watched{fd, POLLIN, 0};
+        std::uint8_t byte = 0;
+        if (::poll(&watched, 1, 5) > 0 && ::read(fd, &byte, 1) == 1 && byte == '\n' &&
+            ::write(fd, "5", 1) != 1) {
+            std::perror("mock charger: write");
+        }
+    }
+}
+
+// Their threads, stopped on every way out of main.
+struct SSerialChargers {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+
+    ~SSerialChargers() { Stop(); }
+    void Stop() {
+        stop = true;
+        for (std::thread& thread : threads) {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +121,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> serials;
     std::string expect;
     mock::SProperties properties;
+    int latencyTimerMs = 0;
+    SSerialChargers serialChargers;
     int i = 1;
     for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
         const std::string option = argv[i];
@@ -108,13 +146,20 @@ int main(int argc, char** argv) {
             for (int n = 1; n <= std::atoi(value.c_str()); ++n) {
                 kernel->PlugHid({Charger("C" + std::to_string(n)), true, properties});
             }
-        } else if (option == "--tty") {
+        } else if (option == "--tty" || option == "--tty-refusing") {
             const auto colon = value.find(':');
             mock::SMockTty tty;
             tty.node = value.substr(0, colon);
             tty.usb.product = value.substr(colon + 1);
             tty.properties = properties;
-            kernel->PlugTty(tty);
+            tty.latencyTimerMs = latencyTimerMs;
+            const std::string node = kernel->PlugTty(tty);
+            if (option == "--tty-refusing") {
+                serialChargers.threads.emplace_back(RefuseBootRequests, kernel->DeviceFd(node),
+                                                    std::cref(serialChargers.stop));
+            }
+        } else if (option == "--latency-timer") {
+            latencyTimerMs = std::atoi(value.c_str());
         } else if (option == "--uart") {
             mock::SMockTty uart;
             uart.node = value;
@@ -155,6 +200,10 @@ int main(int argc, char** argv) {
         const sim::SSimResults results = chargers[n]->Results();
         std::cout << "charger " << serials[n] << ": transfers " << results.nTransfers
                   << ", complete " << (results.bComplete ? 1 : 0) << "\n";
+    }
+    serialChargers.Stop();
+    for (const std::string& line : kernel->DriverLog()) {
+        std::cout << line << "\n";
     }
     if (!expect.empty() && !chargers.empty()) {
         std::cout << (PayloadMatches(chargers.front()->Results(), expect)

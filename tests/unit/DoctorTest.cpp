@@ -211,6 +211,30 @@ TEST_F(DoctorTest, SerialPortGroupsThisSessionLacks) {
     EXPECT_TRUE(Findings().empty());
 }
 
+// A charger's serial adapter that holds answers longer than a few ms: a note (the update works,
+// slowly) with the rule that lowers the timer; other adapters and low timers are left alone.
+TEST_F(DoctorTest, ASlowSerialAdapterGetsTheRuleThatLowersItsTimer) {
+    system_.AddUsbDevice("tty", "ttyUSB0", 0x0403, 0x6001, "Kavro Serial", {});
+    system_.AddUsbDevice("tty", "ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", {});
+    system_.AddUsbDevice("tty", "ttyUSB2", 0x0403, 0x6001, "USB Device", {});
+    system_.files["/sys/devices/pci0/usb1/1-1/1-1:1.0/latency_timer"] = "16\n";
+    system_.files["/sys/devices/pci0/usb1/1-2/1-1:1.0/latency_timer"] = "16\n";
+    system_.files["/sys/devices/pci0/usb1/1-3/1-1:1.0/latency_timer"] = "1\n";
+    EXPECT_EQ(Findings(ESeverity::Note), std::vector<std::string>{"latency-timer /dev/ttyUSB0 -> " +
+                                                                  cli::InstallRulesCommand()})
+        << "rules from before the timer rule";
+    system_.files[kRules] = "ATTR{device/latency_timer}=\"1\"\n";
+    EXPECT_EQ(Findings(ESeverity::Note),
+              std::vector<std::string>{"latency-timer /dev/ttyUSB0 -> " + std::string(kReload)});
+    const auto report = Run();
+    EXPECT_FALSE(report.HasProblems());
+    std::ostringstream out;
+    cli::PrintReportJson(report, out);
+    EXPECT_NE(out.str().find("\"latency_timer_ms\":16}"), std::string::npos);
+    system_.files["/sys/devices/pci0/usb1/1-1/1-1:1.0/latency_timer"] = "x16\n";
+    EXPECT_FALSE(Run().chargers[0].latencyTimerMs);
+}
+
 TEST_F(DoctorTest, JsonCarriesDeviceTextsEscaped) {
     system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4 \"Pro\" \\", {ENodeOpen::Denied});
     std::ostringstream json;
@@ -253,8 +277,20 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     bench.AddHidInterface(keyboard);
     bench.AddHidCharger({});
     bench.AddSerialPort("simtty0");
+    sim::SSimSerialConfig serialCharger;
+    serialCharger.identity.strPortName = "simtty1";
+    serialCharger.identity.strType = "Kavro K4";
+    bench.AddSerialCharger(serialCharger);
+    bench.SetSerialAdapter("simtty1", {16, 62, 1000});
     std::vector<cli::SPortLine> lines = cli::ListPortAccess(bench, bench, bench);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
+    // A slow adapter is a note: the charger works, and the exit code says nothing is wrong.
+    EXPECT_EQ(lines[3].latencyTimerMs, 16u);
+    EXPECT_FALSE(lines[2].latencyTimerMs);
+    const auto notes = cli::PortAccessReport(lines).findings;
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].fix.rfind("In Device Manager, open the Properties of simtty1", 0), 0u);
+    lines.pop_back();
     EXPECT_EQ(lines[0].port + " " + lines[0].description, "HID0 held by the system");
     EXPECT_FALSE(lines[0].opens);
     EXPECT_TRUE(lines[1].charger && lines[1].opens) << lines[1].port << " " << lines[1].description;
@@ -262,6 +298,8 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     EXPECT_TRUE(lines[2].opens) << lines[2].port;
     std::ostringstream out;
     EXPECT_EQ(cli::PrintPortAccess(lines, false, out), 0);
+    EXPECT_EQ(cli::PrintPortAccess(cli::ListPortAccess(bench, bench, bench), false, out), 0);
+    EXPECT_NE(out.str().find("  latency timer: 16 ms\n"), std::string::npos);
     lines[1].opens = false;
     EXPECT_EQ(cli::PrintPortAccess(lines, true, out), 1);
     // The window on Windows tells the same problem once.

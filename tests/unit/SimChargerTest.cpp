@@ -828,6 +828,40 @@ TEST_F(SimBenchTest, ReadsWaitTheirTimeOutAndLatencyOnTheClock) {
     EXPECT_EQ(serial->Read(one, 1000), EReadStatus::TimedOut); // the cancelled read lost it
 }
 
+// Behind a USB serial bridge a write costs a USB frame and its line time (78.125 us a byte at
+// 128000 baud); an answer waits until the bridge's timer has run out since its last packet, then
+// a USB frame. Knock answered at 1.47 ms, on the host at 2.47; the length frame's answer is at
+// the bridge at 3.94 ms.
+TEST_F(SimBenchTest, ABridgeHoldsAnswersUntilItsLatencyTimerRunsOut) {
+    SSimSerialConfig config = SerialConfig(true);
+    config.bStartInBootLoader = true;
+    bench_.AddSerialCharger(config);
+    for (const auto& [timerMs, lengthAnsweredMs] : {std::pair{16u, 18u}, {1u, 4u}}) {
+        bench_.SetSerialAdapter("simtty0", {timerMs, 62, 1000});
+        EXPECT_EQ(bench_.LatencyTimerMs("simtty0"), timerMs);
+        const std::uint64_t startMs = clock_.Now();
+        auto serial = bench_.OpenSerial("simtty0", 128000);
+        ASSERT_TRUE(serial);
+        std::array<std::uint8_t, 1> answer{};
+        ASSERT_TRUE(serial->Write(Text("&&&u\x07")));
+        ASSERT_EQ(serial->Read(answer, 1000), EReadStatus::Completed);
+        EXPECT_EQ(clock_.Now() - startMs, 2u);
+        ASSERT_TRUE(serial->Write(Bytes{0, 0, 0, 16, 16}));
+        ASSERT_EQ(serial->Read(answer, 1000), EReadStatus::Completed);
+        EXPECT_EQ(answer[0], kAck);
+        EXPECT_EQ(clock_.Now() - startMs, lengthAnsweredMs) << timerMs;
+        clock_.Advance(kSerialResyncGapMs + 1); // the boot loader waits for a knock again
+    }
+    // A full buffer goes at once, timer or not.
+    CSimAdapterLink link({16, 3, 1000});
+    for (std::uint64_t atNs : {0u, 10u, 20u, 30u}) {
+        link.FromCharger(atNs, 1);
+    }
+    EXPECT_EQ(link.ArrivalOf(1, 0), 1'000'000u); // nothing sent before: at once
+    EXPECT_EQ(link.ArrivalOf(4, 0), 1'000'030u); // the second packet fills at 30 ns
+    EXPECT_EQ(link.ArrivalOf(5, 0), std::nullopt);
+}
+
 TEST_F(SimBenchTest, HidPortFaultsBreakTheChannel) {
     CSimHidCharger& charger =
         AddHid(0, "A1",
