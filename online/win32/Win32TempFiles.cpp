@@ -29,6 +29,10 @@ SDownloadStatus CWin32TempFiles::Create(std::string& path) {
     if (GetTempFileNameA(folder, "crx", 0, name) == 0) {
         return Win32FileFailure(GetLastError());
     }
+    // Wine answers a name also when the file could not be made (a folder that is not there).
+    if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
+        return Win32FileFailure(GetLastError());
+    }
     path = name;
     return {0, std::nullopt};
 }

@@ -233,6 +233,10 @@ TEST_F(UrlMonDownloaderTest, TheVersionCheckEndsInTimeWhenBothServersAreSilent) 
     EXPECT_EQ(server_.Requests(kCataloguePath), 1);
     EXPECT_EQ(second.Requests(kCataloguePath), 1);
     ExpectTargetUntouched();
+    ASSERT_TRUE(SetEnvironmentVariableA("TMP", dir_.File("missing").c_str()));
+    std::string path;
+    EXPECT_TRUE(tempFiles.Create(path).Failed()); // not a fetch with a name and no file
+    EXPECT_EQ(path, "");
     SetEnvironmentVariableA("TMP", tmp[0] != '\0' ? tmp : nullptr);
 }
 
