@@ -169,7 +169,6 @@ void CMainWindowLogic::OnUpdateClicked() {
 
 void CMainWindowLogic::OnDownloadClicked() {
     if (services_.openDownloadWindow && !running_) {
-        view_.StopBackground();
         services_.openDownloadWindow();
     }
 }

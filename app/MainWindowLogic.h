@@ -64,7 +64,8 @@ public:
     void OnComPortsClicked();
     void OnDeviceChange(EDeviceChange change); // every kind refills the device list
     void OnUpdateClicked();
-    // Ends a version check still under way first: both fetch into the one temporary file.
+    // A version check still under way goes on beside the download window: each fetch has a
+    // temporary file of its own, and its answer still shows the release link.
     void OnDownloadClicked();
     // False: refused, a charger is being written; a notice says why and the run goes on.
     bool OnCloseRequested();

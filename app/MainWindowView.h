@@ -74,11 +74,9 @@ public:
     virtual bool PumpEvents() = 0;
 
     // Runs `work` off the window's thread and what it answers on the window's thread, unless the
-    // work has been stopped by then (StopBackground, or the window closing, which stops it too).
+    // window has closed by then (closing cancels the work, waits for it, bounded by
+    // kCancelPollMs, and drops its answer).
     virtual void RunInBackground(BackgroundWork work) = 0;
-    // Cancels the work under way and waits for it (bounded by kCancelPollMs); its answer is
-    // dropped.
-    virtual void StopBackground() = 0;
 };
 
 } // namespace crenovix

@@ -113,11 +113,11 @@ public:
 
     void MessageBox(const std::string& text) override { err_ << PrintableLines(text, "") << "\n"; }
 
-    void RunDownloadWindow() override {
+    void RunDownloadWindow(const std::string& cataloguePath) override {
         CConsoleDownloadView view(err_);
         CDownloadWindow window(view, context_);
         view.list.onItemChanged = [&window](unsigned newState) { window.OnEntryChanged(newState); };
-        window.OnInitDialog();
+        window.OnInitDialog(cataloguePath);
         if (static_cast<std::size_t>(index_) >= view.list.rows.size()) {
             err_ << "crenovix-cli: the catalogue has no entry " << index_ << " (it lists "
                  << view.list.rows.size() << ")\n";
@@ -149,26 +149,27 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
     SOnlineContext& context = online->context;
     CCancelToken cancel;
     context.cancel = &cancel;
-    SDownloadStatus status;
+    SCatalogueFetch fetched;
     {
         const CInterruptCancels interrupts(cancel);
-        status = FetchCatalogue(context);
+        fetched = FetchCatalogue(context);
     }
     if (cancel.Cancelled()) {
         return InterruptedOnline(err);
     }
-    if (status.Failed()) {
-        err << PrintableLines(FailureMessage(kConnectingFailed, status), "") << "\n";
+    if (fetched.status.Failed()) {
+        err << PrintableLines(FailureMessage(kConnectingFailed, fetched.status), "") << "\n";
         return kExitFailed;
     }
     SReleaseCheck release;
     {
-        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(fetched.file->Path());
         release = ReadNewRelease(*catalogue, context.servers);
     }
     CMemoryReportList list;
     AddColumns(list);
-    LoadCatalogue(list, context); // deletes the temporary file
+    LoadCatalogue(list, context, fetched.file->Path());
+    fetched.file.reset(); // read: the temporary file goes now
 
     if (release.newer) {
         out << "Newer version: " << Printable(release.ver) << " " << Printable(release.url) << "\n";

@@ -6,7 +6,8 @@
 // toolkit's window keeps for it: `wake` is called on the work's thread when an answer waits, and
 // must make the window's thread call Deliver() soon (a queued call, a posted message). Stop()
 // cancels the work and waits for it, which the downloaders bound to kCancelPollMs, and drops an
-// answer that was not delivered; a window stops its job when it closes.
+// answer that was not delivered, with what it holds (a fetched catalogue's file goes with it); a
+// window stops its job when it closes.
 #pragma once
 
 #include "online/Downloader.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 namespace crenovix {
 
@@ -23,21 +22,24 @@ std::string EntryKey(const char* name, int entry) {
 
 } // namespace
 
-void DeleteTempFile(const SOnlineContext& context) {
-    std::error_code ignored; // a failed deletion changes nothing for the user
-    std::filesystem::remove(context.tempFile, ignored);
-}
-
-SDownloadStatus FetchCatalogue(SOnlineContext& context) {
+SCatalogueFetch FetchCatalogue(const SOnlineContext& context) {
+    std::string path;
+    if (const SDownloadStatus made = context.tempFiles.Create(path); made.Failed()) {
+        return {made, nullptr};
+    }
+    auto file = std::make_shared<const CCatalogueFile>(context.tempFiles, std::move(path));
     SDownloadOptions options;
     options.cancel = context.cancel;
     SDownloadStatus status = context.catalogueDownloader.DownloadToFile(
-        context.servers.PrimaryCatalogueUrl(), context.tempFile, options);
+        context.servers.PrimaryCatalogueUrl(), file->Path(), options);
     if (status.Failed() && status.status != download_status::kCancelled) {
         status = context.catalogueDownloader.DownloadToFile(context.servers.SecondCatalogueUrl(),
-                                                            context.tempFile, options);
+                                                            file->Path(), options);
     }
-    return status;
+    if (status.Failed()) {
+        return {status, nullptr}; // the file goes with `file`
+    }
+    return {status, std::move(file)};
 }
 
 bool IsNewerThanTool(const std::string& version) {
@@ -69,16 +71,16 @@ std::optional<std::string> NewReleaseAddress(const SOnlineContext& context,
     return std::nullopt;
 }
 
-bool CheckForNewRelease(SOnlineContext& context, std::string& url) {
-    if (FetchCatalogue(context).Failed()) {
+bool CheckForNewRelease(const SOnlineContext& context, std::string& url) {
+    const SCatalogueFetch fetched = FetchCatalogue(context);
+    if (fetched.status.Failed()) {
         return false;
     }
     SReleaseCheck check;
     {
-        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(fetched.file->Path());
         check = ReadNewRelease(*catalogue, context.servers);
     }
-    DeleteTempFile(context);
     if (check.newer) {
         url = check.url;
     }
@@ -92,19 +94,20 @@ std::string FailureMessage(const std::string& heading, const SDownloadStatus& st
            (status.text ? *status.text : std::string("No message available."));
 }
 
-bool OpenDownloadWindow(SOnlineContext& context, IDownloadWindowHost& host) {
-    const SDownloadStatus status = FetchCatalogue(context);
-    if (status.Failed()) {
-        host.MessageBox(FailureMessage(kConnectingFailed, status));
+bool OpenDownloadWindow(const SOnlineContext& context, IDownloadWindowHost& host) {
+    const SCatalogueFetch fetched = FetchCatalogue(context);
+    if (fetched.status.Failed()) {
+        host.MessageBox(FailureMessage(kConnectingFailed, fetched.status));
         return false;
     }
-    host.RunDownloadWindow();
+    host.RunDownloadWindow(fetched.file->Path());
     return true;
 }
 
-bool LoadCatalogue(IReportListView& updatesList, SOnlineContext& context) {
+bool LoadCatalogue(IReportListView& updatesList, const SOnlineContext& context,
+                   const std::string& cataloguePath) {
     {
-        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(context.tempFile);
+        const std::unique_ptr<IIniSource> catalogue = context.ini.Open(cataloguePath);
         const int count = catalogue->GetInt(kFileList, "CountEx", 0);
         if (count >= 1 && count <= kMaxCatalogueEntries) {
             for (int entry = 0; entry < count; ++entry) {
@@ -126,7 +129,6 @@ bool LoadCatalogue(IReportListView& updatesList, SOnlineContext& context) {
             }
         }
     }
-    DeleteTempFile(context);
     updatesList.SelectAndFocusRow(0);
     return true;
 }

@@ -68,14 +68,14 @@ std::optional<std::string> CheckDownloadedUpdateFile(const std::string& path) {
            ").";
 }
 
-bool CDownloadWindow::OnInitDialog() {
+bool CDownloadWindow::OnInitDialog(const std::string& cataloguePath) {
     AddColumns(view_.UpdatesList());
-    ListCatalogue();
+    ListCatalogue(cataloguePath);
     return true;
 }
 
-void CDownloadWindow::ListCatalogue() {
-    LoadCatalogue(view_.UpdatesList(), context_);
+void CDownloadWindow::ListCatalogue(const std::string& cataloguePath) {
+    LoadCatalogue(view_.UpdatesList(), context_, cataloguePath);
     view_.SetLinkTarget(context_.servers.ReleaseNotesUrl());
     view_.DropLinkUnderline();
     view_.ShowLink(true);
@@ -86,32 +86,23 @@ bool CDownloadWindow::OnInitDialogFetching() {
     view_.SetDownloadEnabled(false);
     view_.ShowStatusLine(true);
     view_.SetStatusText(download_text::kLoadingList);
-    awaitingCatalogue_ = true;
     view_.RunInBackground([this, context = context_](const CCancelToken& cancel) mutable {
         context.cancel = &cancel;
-        const SDownloadStatus status = FetchCatalogue(context);
-        return [this, status] { OnCatalogueFetched(status); };
+        SCatalogueFetch fetched = FetchCatalogue(context);
+        return [this, fetched = std::move(fetched)] { OnCatalogueFetched(fetched); };
     });
     return true;
 }
 
-void CDownloadWindow::OnCatalogueFetched(const SDownloadStatus& status) {
-    awaitingCatalogue_ = false;
+void CDownloadWindow::OnCatalogueFetched(const SCatalogueFetch& fetched) {
     view_.ShowStatusLine(false);
     view_.SetDownloadEnabled(true);
-    if (status.Failed()) {
-        view_.MessageBox(FailureMessage(kConnectingFailed, status));
+    if (fetched.status.Failed()) {
+        view_.MessageBox(FailureMessage(kConnectingFailed, fetched.status));
         view_.EndDialogCancel();
         return;
     }
-    ListCatalogue();
-}
-
-void CDownloadWindow::OnClosed() {
-    if (awaitingCatalogue_) {
-        awaitingCatalogue_ = false;
-        DeleteTempFile(context_); // nothing there when the fetch was cancelled or failed
-    }
+    ListCatalogue(fetched.file->Path());
 }
 
 ReleaseLink CDownloadWindow::ReleaseLinkForRow(int row) const {

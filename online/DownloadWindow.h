@@ -119,10 +119,10 @@ public:
         : view_(view), context_(context) {}
 
     // After the window's controls exist and the window icon is set: full-row selection, the six
-    // columns, LoadCatalogue (which selects row 0 and so runs OnEntryChanged), then the link's
-    // target becomes the release-notes document (its text stays as the entry set it), without
-    // underline, shown. Returns true (default focus).
-    bool OnInitDialog();
+    // columns, LoadCatalogue of the catalogue fetched into `cataloguePath` (which selects row 0
+    // and so runs OnEntryChanged), then the link's target becomes the release-notes document (its
+    // text stays as the entry set it), without underline, shown. Returns true (default focus).
+    bool OnInitDialog(const std::string& cataloguePath);
 
     // The windows' opening: the window shows at once, and the catalogue is fetched meanwhile.
     // The columns, then the status line reads "Loading the list of updates..." and Download is
@@ -131,11 +131,10 @@ public:
     bool OnInitDialogFetching();
     // The fetch's answer, on the window's thread. A failure shows the "Connecting server
     // failed." box and closes the window with the cancel result; a catalogue is listed and the
-    // link set as OnInitDialog does, the status line hidden and Download enabled.
-    void OnCatalogueFetched(const SDownloadStatus& status);
-    // The window has closed and its background work has ended: a catalogue fetched but never
-    // listed is deleted.
-    void OnClosed();
+    // link set as OnInitDialog does, the status line hidden and Download enabled. The answer
+    // holds the fetched file: it is deleted when the answer has run, or is dropped because the
+    // window closed first.
+    void OnCatalogueFetched(const SCatalogueFetch& fetched);
 
     // The list's item-changed notification with the item's new state. Acts only on exactly
     // kItemSelectedFocused: the save-as box gets the selected entry's file name plus ".bin"
@@ -159,11 +158,10 @@ public:
     ReleaseLink ReleaseLinkForRow(int row) const;
 
 private:
-    void ListCatalogue();
+    void ListCatalogue(const std::string& cataloguePath);
 
     IDownloadWindowView& view_;
     SOnlineContext& context_;
-    bool awaitingCatalogue_ = false;
 };
 
 } // namespace crenovix

@@ -15,6 +15,7 @@
 #include "online/Downloader.h"
 #include "online/IniFile.h"
 #include "online/ServerAddresses.h"
+#include "online/TempFiles.h"
 
 #include <memory>
 #include <utility>
@@ -53,16 +54,22 @@ public:
 
 // The program's online services, made once and kept for the program's life: a downloader for
 // catalogue fetches (each attempt bounded to 2.5 s), one for update files, the INI reader, the
-// server addresses (built in, overridden by the environment) and the program-wide release links.
+// maker of the catalogue's private temporary files, the server addresses (built in, overridden by
+// the environment) and the program-wide release links.
 // `context` is what the catalogue functions and the download window take.
 class COnlineServices {
 public:
     COnlineServices(std::unique_ptr<IDownloader> catalogueDownloader,
-                    std::unique_ptr<IDownloader> fileDownloader, std::unique_ptr<IIniReader> ini)
+                    std::unique_ptr<IDownloader> fileDownloader, std::unique_ptr<IIniReader> ini,
+                    std::unique_ptr<ITempFiles> tempFiles)
         : catalogueDownloader_(std::move(catalogueDownloader)),
-          fileDownloader_(std::move(fileDownloader)),
-          iniReader_(std::move(ini)), context{*catalogueDownloader_, *fileDownloader_, *iniReader_,
-                                              ServerAddressesFromEnvironment()} {}
+          fileDownloader_(std::move(fileDownloader)), iniReader_(std::move(ini)),
+          tempFiles_(std::move(tempFiles)), context{*catalogueDownloader_,
+                                                    *fileDownloader_,
+                                                    *iniReader_,
+                                                    ServerAddressesFromEnvironment(),
+                                                    releaseLinks,
+                                                    *tempFiles_} {}
     COnlineServices(const COnlineServices&) = delete;
     COnlineServices& operator=(const COnlineServices&) = delete;
 
@@ -71,6 +78,7 @@ private:
     std::unique_ptr<IDownloader> catalogueDownloader_;
     std::unique_ptr<IDownloader> fileDownloader_;
     std::unique_ptr<IIniReader> iniReader_;
+    std::unique_ptr<ITempFiles> tempFiles_;
 
 public:
     SOnlineContext context;

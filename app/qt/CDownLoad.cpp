@@ -54,11 +54,10 @@ void CDownLoad::BuildControls() {
 
 CDownLoad::~CDownLoad() {
     background_.Stop();
-    logic_.OnClosed();
 }
 
-void CDownLoad::Initialize() {
-    logic_.OnInitDialog();
+void CDownLoad::Initialize(const std::string& cataloguePath) {
+    logic_.OnInitDialog(cataloguePath);
 }
 
 void CDownLoad::InitializeFetching() {
@@ -75,7 +74,6 @@ void CDownLoad::EndDialogCancel() {
 
 void CDownLoad::done(int result) {
     background_.Stop();
-    logic_.OnClosed();
     QDialog::done(result);
 }
 
@@ -174,15 +172,15 @@ void CDownloadWindowHost::MessageBox(const std::string& text) {
                            EMessageIcon::None);
 }
 
-void CDownloadWindowHost::RunDownloadWindow() {
-    Run(false);
+void CDownloadWindowHost::RunDownloadWindow(const std::string& cataloguePath) {
+    Run(&cataloguePath);
 }
 
 void CDownloadWindowHost::OpenAtOnce() {
-    Run(true);
+    Run(nullptr);
 }
 
-void CDownloadWindowHost::Run(bool fetch) {
+void CDownloadWindowHost::Run(const std::string* cataloguePath) {
     CDownLoad window(
         context_, [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); },
         &mainWindow_);
@@ -192,10 +190,10 @@ void CDownloadWindowHost::Run(bool fetch) {
     if (prepareWindow) {
         prepareWindow(window);
     }
-    if (fetch) {
-        window.InitializeFetching();
+    if (cataloguePath != nullptr) {
+        window.Initialize(*cataloguePath);
     } else {
-        window.Initialize();
+        window.InitializeFetching();
     }
     window.exec();
 }

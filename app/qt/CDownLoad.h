@@ -43,10 +43,10 @@ public:
               QWidget* parent = nullptr);
     ~CDownLoad() override;
 
-    // The window's initialisation after OpenDownloadWindow has fetched the catalogue: fills the
-    // list (and deletes its temporary file), selects row 0, points the link at the release
-    // notes. Call before showing.
-    void Initialize();
+    // The window's initialisation after OpenDownloadWindow has fetched the catalogue into
+    // `cataloguePath`: fills the list, selects row 0, points the link at the release notes. Call
+    // before showing.
+    void Initialize(const std::string& cataloguePath);
     // The initialisation of a window that opens at once: the columns, then the catalogue is
     // fetched in the background while the window already shows ("Loading the list of
     // updates..."); its answer fills the list as Initialize() does, or shows the connection
@@ -81,7 +81,7 @@ public:
     void RunInBackground(BackgroundWork work) override;
     void EndDialogCancel() override;
 
-    // Closing ends a fetch under way and leaves no temporary file.
+    // Closing ends a fetch under way; the catalogue it may have fetched goes with its answer.
     void done(int result) override;
 
 private:
@@ -113,11 +113,12 @@ public:
     IShell* shell = nullptr;
 
     void MessageBox(const std::string& text) override;
-    void RunDownloadWindow() override;
+    void RunDownloadWindow(const std::string& cataloguePath) override;
     void OpenAtOnce();
 
 private:
-    void Run(bool fetch);
+    // Lists the catalogue at `cataloguePath`, or without one fetches it in the window.
+    void Run(const std::string* cataloguePath);
 
     CrenovixDlg& mainWindow_;
     SOnlineContext& context_;

@@ -216,10 +216,6 @@ void CrenovixDlg::RunInBackground(BackgroundWork work) {
     background_.Start(std::move(work));
 }
 
-void CrenovixDlg::StopBackground() {
-    background_.Stop();
-}
-
 void CrenovixDlg::closeEvent(QCloseEvent* event) {
     if (logic_.OnCloseRequested()) {
         background_.Stop();

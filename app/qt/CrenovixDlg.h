@@ -63,7 +63,6 @@ public:
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
-    void StopBackground() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

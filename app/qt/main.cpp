@@ -26,14 +26,14 @@
 
 namespace {
 
-// The catalogue is fetched into a temporary file in the current directory, and a bare save-as
-// name of the download window is relative to it. A program started from a menu may sit in "/"
-// or another folder it cannot write to; then it works in the user's home folder instead.
+// A bare save-as name of the download window is relative to the current directory. A program
+// started from a menu may sit in "/" or another folder it cannot write to; then it works in the
+// user's home folder instead.
 void MoveToWritableDirectory() {
     if (::access(".", W_OK) == 0) {
         return;
     }
-    std::error_code ignored; // where home cannot be entered either, the fetches simply fail
+    std::error_code ignored; // where home cannot be entered either, such a save simply fails
     std::filesystem::current_path(QDir::homePath().toStdString(), ignored);
 }
 

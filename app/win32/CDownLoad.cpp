@@ -101,7 +101,6 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_DESTROY:
         background_.Stop();
-        logic_.OnClosed();
         return FALSE;
     default:
         return FALSE;
@@ -121,7 +120,8 @@ BOOL CDownLoad::OnInitDialog() {
     link_.Attach(Control(dl::kReleaseNotesLink));
     ShowIconsAndPicture(ESidePicture::Download);
     CentreOver(hwnd_, GetWindow(hwnd_, GW_OWNER));
-    const bool focus = fetchCatalogue ? logic_.OnInitDialogFetching() : logic_.OnInitDialog();
+    const bool focus =
+        fetchedCatalogue ? logic_.OnInitDialog(*fetchedCatalogue) : logic_.OnInitDialogFetching();
     return focus ? TRUE : FALSE;
 }
 
@@ -241,18 +241,20 @@ void CDownloadWindowHost::MessageBox(const std::string& text) {
     mainWindow_.MessageBox(text, ProgramName(), EMessageIcon::None);
 }
 
-void CDownloadWindowHost::RunDownloadWindow() {
-    Run(false);
+void CDownloadWindowHost::RunDownloadWindow(const std::string& cataloguePath) {
+    Run(&cataloguePath);
 }
 
 void CDownloadWindowHost::OpenAtOnce() {
-    Run(true);
+    Run(nullptr);
 }
 
-void CDownloadWindowHost::Run(bool fetch) {
+void CDownloadWindowHost::Run(const std::string* cataloguePath) {
     CDownLoad window(context_, shell_,
                      [this](const std::string& path) { mainWindow_.Logic().SetPathAndLoad(path); });
-    window.fetchCatalogue = fetch;
+    if (cataloguePath != nullptr) {
+        window.fetchedCatalogue = *cataloguePath;
+    }
     if (prepareWindow) {
         prepareWindow(window);
     }

@@ -45,9 +45,10 @@ public:
     CMyListCtrl& List() { return list_; }
     CHyperLink& Link() { return link_; }
     INT_PTR Result() const { return result_; }
-    // Set before the window is made: it opens at once and fetches the catalogue itself in the
-    // background (CDownloadWindow::OnInitDialogFetching) instead of listing one already fetched.
-    bool fetchCatalogue = false;
+    // Set before the window is made: the file of a catalogue already fetched, which the window
+    // lists (OpenDownloadWindow); without it the window opens at once and fetches the catalogue
+    // itself in the background (CDownloadWindow::OnInitDialogFetching).
+    std::optional<std::string> fetchedCatalogue;
     // True while the catalogue is being fetched.
     bool Fetching() const { return background_.Busy(); }
 
@@ -84,7 +85,7 @@ private:
     CHyperLink link_;
     INT_PTR result_ = IDCANCEL;
     // The catalogue fetch; its answer comes back as kBackgroundAnswer. Closing the window stops
-    // it and deletes a catalogue that was never listed.
+    // it, and a catalogue that was never listed goes with the dropped answer.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};
 };
 
@@ -98,12 +99,13 @@ public:
     std::function<void(CDownLoad&)> prepareWindow;
 
     void MessageBox(const std::string& text) override;
-    void RunDownloadWindow() override;
+    void RunDownloadWindow(const std::string& cataloguePath) override;
     // The Download command of the window program: the window opens at once and fetches.
     void OpenAtOnce();
 
 private:
-    void Run(bool fetch);
+    // Lists the catalogue at `cataloguePath`, or without one fetches it in the window.
+    void Run(const std::string* cataloguePath);
 
     CrenovixDlg& mainWindow_;
     SOnlineContext& context_;

@@ -98,10 +98,6 @@ void CrenovixDlg::RunInBackground(BackgroundWork work) {
     background_.Start(std::move(work));
 }
 
-void CrenovixDlg::StopBackground() {
-    background_.Stop();
-}
-
 BOOL CrenovixDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);

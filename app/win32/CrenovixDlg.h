@@ -81,7 +81,6 @@ public:
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
-    void StopBackground() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -30,10 +30,9 @@ void Warn(const std::string& title, const std::string& text) {
     MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
-// The catalogue is fetched into a temporary file in the current directory, and a bare save-as
-// name of the download window is relative to it. A program started from a shortcut may sit in
-// its installation folder, which a user cannot write to; then it works in the user's profile
-// folder instead.
+// A bare save-as name of the download window is relative to the current directory. A program
+// started from a shortcut may sit in its installation folder, which a user cannot write to; then
+// it works in the user's profile folder instead.
 void MoveToWritableDirectory() {
     char probe[MAX_PATH];
     if (GetTempFileNameA(".", "crx", 0, probe) != 0) {
@@ -43,7 +42,7 @@ void MoveToWritableDirectory() {
     char profile[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("USERPROFILE", profile, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
-        SetCurrentDirectoryA(profile); // where that fails too, the fetches simply fail
+        SetCurrentDirectoryA(profile); // where that fails too, such a save simply fails
     }
 }
 

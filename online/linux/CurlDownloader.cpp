@@ -34,29 +34,6 @@ SDownloadStatus Failure(std::int32_t code, const std::string& text, const std::s
     return {code, detail.empty() ? text : text + "\n" + detail};
 }
 
-SDownloadStatus FileFailure(int error, const std::string& detail) {
-    const std::string withReason = detail + ": " + std::strerror(error);
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-        return Failure(status::kPathNotFound, "The folder to save the file in was not found.",
-                       withReason);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return Failure(status::kAccessDenied, "Access to the file was denied.", withReason);
-    case ENOSPC:
-    case EDQUOT:
-        return Failure(status::kDiskFull, "There is not enough space on the disk.", withReason);
-    case ENOMEM:
-        return Failure(status::kOutOfMemory, "Not enough memory.", withReason);
-    default:
-        return Failure(status::kFileError, "The file could not be written.", withReason);
-    }
-}
-
 SDownloadStatus CurlFailure(CURLcode code, long httpCode, const std::string& detail) {
     switch (code) {
     case CURLE_URL_MALFORMAT:
@@ -132,7 +109,7 @@ public:
         ::unlink(path.c_str());
     }
     SDownloadStatus FileFailure(std::uint32_t error, const std::string& target) const override {
-        return crenovix::FileFailure(static_cast<int>(error), target);
+        return PosixFileFailure(static_cast<int>(error), target);
     }
 
 private:
@@ -193,6 +170,29 @@ struct SMultiDeleter {
 
 } // namespace
 
+SDownloadStatus PosixFileFailure(int error, const std::string& detail) {
+    const std::string withReason = detail + ": " + std::strerror(error);
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return Failure(status::kPathNotFound, "The folder to save the file in was not found.",
+                       withReason);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return Failure(status::kAccessDenied, "Access to the file was denied.", withReason);
+    case ENOSPC:
+    case EDQUOT:
+        return Failure(status::kDiskFull, "There is not enough space on the disk.", withReason);
+    case ENOMEM:
+        return Failure(status::kOutOfMemory, "Not enough memory.", withReason);
+    default:
+        return Failure(status::kFileError, "The file could not be written.", withReason);
+    }
+}
+
 CCurlDownloader::CCurlDownloader(const SDownloadLimits& limits) : limits_(limits) {
     EnsureCurlInitialised();
 }
@@ -211,7 +211,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     struct stat existing {};
     const bool targetExists = ::stat(path.c_str(), &existing) == 0;
     if (targetExists && S_ISDIR(existing.st_mode)) {
-        return FileFailure(EISDIR, path);
+        return PosixFileFailure(EISDIR, path);
     }
 
     CPosixPartFiles files;
@@ -323,7 +323,7 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
         return CurlFailure(CURLE_RECV_ERROR, httpCode, "the transfer ended without a result");
     }
     if (*result == CURLE_WRITE_ERROR && transfer.writeError != 0) {
-        return FileFailure(transfer.writeError, path);
+        return PosixFileFailure(transfer.writeError, path);
     }
     if (*result != CURLE_OK) {
         return CurlFailure(*result, httpCode,

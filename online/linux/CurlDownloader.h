@@ -61,4 +61,8 @@ private:
     SDownloadLimits limits_;
 };
 
+// The status of a file error (errno) as listed above, its text followed by "<detail>: <the
+// system's text>"; also for the catalogue's temporary files (online/linux/PosixTempFiles.h).
+SDownloadStatus PosixFileFailure(int error, const std::string& detail);
+
 } // namespace crenovix

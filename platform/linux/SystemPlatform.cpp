@@ -1,11 +1,13 @@
 // The Linux platform: udev for serial ports, hidapi for HID interfaces, termios and hidraw ports,
-// a udev monitor for device changes, libcurl downloads, our INI reader and the desktop opener.
+// a udev monitor for device changes, libcurl downloads, our INI reader, private temporary files
+// under $TMPDIR or /tmp and the desktop opener.
 #include "controls/linux/DesktopShell.h"
 #include "device/linux/DeviceMonitor.h"
 #include "device/linux/HidApiDevices.h"
 #include "device/linux/LinuxPortOpener.h"
 #include "device/linux/UdevSerialPlatform.h"
 #include "online/linux/CurlDownloader.h"
+#include "online/linux/PosixTempFiles.h"
 #include "platform/Platform.h"
 
 #include <cerrno>
@@ -55,7 +57,7 @@ public:
         return std::make_unique<COnlineServices>(
             std::make_unique<CCurlDownloader>(kCatalogueDownloadLimits),
             std::make_unique<CCurlDownloader>(kFileDownloadLimits),
-            std::make_unique<CIniFileReader>());
+            std::make_unique<CIniFileReader>(), std::make_unique<CPosixTempFiles>());
     }
     std::unique_ptr<IShell> CreateShell() override { return std::make_unique<CDesktopShell>(); }
 };

@@ -1,13 +1,15 @@
 // The Windows platform: SetupDi and the registry for serial ports, the HID class driver for HID
-// interfaces, overlapped COM and HID ports, the URL download call, the private-profile reader and
-// the shell opener. Windows tells of device changes by messages to a window (WM_DEVICECHANGE,
-// handled by the window itself); a program without one looks again on a timer.
+// interfaces, overlapped COM and HID ports, the URL download call, the private-profile reader,
+// private temporary files in the user's temporary folder and the shell opener. Windows tells of
+// device changes by messages to a window (WM_DEVICECHANGE, handled by the window itself); a
+// program without one looks again on a timer.
 #include "controls/win32/Win32Shell.h"
 #include "device/win32/Win32HidInterfaceSet.h"
 #include "device/win32/Win32PortOpener.h"
 #include "device/win32/Win32SerialPlatform.h"
 #include "online/win32/PrivateProfileReader.h"
 #include "online/win32/UrlMonDownloader.h"
+#include "online/win32/Win32TempFiles.h"
 #include "platform/Platform.h"
 
 #include <windows.h>
@@ -41,7 +43,7 @@ public:
         return std::make_unique<COnlineServices>(
             std::make_unique<CUrlMonDownloader>(kCatalogueDownloadLimits),
             std::make_unique<CUrlMonDownloader>(kFileDownloadLimits),
-            std::make_unique<CPrivateProfileReader>());
+            std::make_unique<CPrivateProfileReader>(), std::make_unique<CWin32TempFiles>());
     }
     std::unique_ptr<IShell> CreateShell() override {
         return std::make_unique<win32::CWin32Shell>();

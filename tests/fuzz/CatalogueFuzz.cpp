@@ -6,11 +6,12 @@
 // check announces exactly what the "Software" section says and leaves the URL alone otherwise; the
 // listing has one row per entry when "CountEx" is 1 to 124 and none otherwise, every cell its
 // entry's value (read from the file as from the text) within the 124-byte buffer, the release links
-// of the first 20 entries and no others, row 0 selected when it exists; the temporary file is gone
-// after both.
+// of the first 20 entries and no others, row 0 selected when it exists; the version check leaves
+// no temporary file.
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
 #include "support/FakeDownloader.h"
+#include "support/FakeTempFiles.h"
 
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 
 using namespace crenovix;
 using testsupport::CFakeDownloader;
+using testsupport::CFakeTempFiles;
 using testsupport::kFakeCannotConnect;
 
 namespace {
@@ -75,7 +77,7 @@ void RequireCut(const std::string& value, const std::string& whole, std::size_t 
     }
 }
 
-// The per-process directory that stands for the program's current directory.
+// The per-process directory that stands for the system's folder of temporary files.
 class CWorkDir {
 public:
     CWorkDir()
@@ -89,7 +91,8 @@ public:
     }
     CWorkDir(const CWorkDir&) = delete;
     CWorkDir& operator=(const CWorkDir&) = delete;
-    std::string TempFile() const { return (dir_ / kCatalogueTempFile).string(); }
+    const std::filesystem::path& Path() const { return dir_; }
+    std::string File(const std::string& name) const { return (dir_ / name).string(); }
 
 private:
     std::filesystem::path dir_;
@@ -160,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CIniFileReader fileReader;
     ReleaseLinkTable links;
     links.fill({kUntouched, kUntouched});
-    SOnlineContext context{downloader, downloader, textReader, kServers, links, dir.TempFile()};
+    CFakeTempFiles tempFiles(dir.Path());
+    SOnlineContext context{downloader, downloader, textReader, kServers, links, tempFiles};
 
     // Start-up's version check; odd lengths come from the second server.
     const std::string primary = kServers.PrimaryCatalogueUrl();
@@ -176,11 +180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(newer == expected.newer, "the version check disagrees with the catalogue");
     Require(url == (newer ? expected.url : std::string(kUntouched)),
             "the version check gives the wrong address");
-    Require(!std::filesystem::exists(context.tempFile), "the version check left its file");
+    Require(tempFiles.Live().empty(), "the version check left its file");
 
     // The download window's listing, through our file reader.
-    SOnlineContext listing{downloader, downloader, fileReader, kServers, links, dir.TempFile()};
-    WriteText(listing.tempFile, text);
+    SOnlineContext listing{downloader, downloader, fileReader, kServers, links, tempFiles};
+    const std::string fetched = dir.File("fetched.ini");
+    WriteText(fetched, text);
     CMemoryReportList list;
     for (std::size_t c = 0; c < kDownloadColumns.size(); ++c) {
         list.InsertColumn(static_cast<int>(c), kDownloadColumns[c].heading,
@@ -191,8 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(state == kItemSelectedFocused, "another item state");
         ++notifications;
     };
-    Require(LoadCatalogue(list, listing), "LoadCatalogue answered false");
-    Require(!std::filesystem::exists(listing.tempFile), "the listing left its file");
+    Require(LoadCatalogue(list, listing, fetched), "LoadCatalogue answered false");
 
     const int count = memory->GetInt("File List", "CountEx", 0);
     const std::size_t rows =

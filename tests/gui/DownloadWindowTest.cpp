@@ -10,6 +10,7 @@
 #include "sim/SimBench.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
+#include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -52,28 +53,28 @@ const std::string kCatalogue = "[Software]\nVer=V2.2\nURL=http://primary.test/ne
                                Entry(0, "fw-k6", "K6 notes") + Entry(1, "", "K7 notes") +
                                Entry(2, "fw-k8", "");
 
-// The online services of one test, with the catalogue's temporary file in a folder of its own.
+// The online services of one test, with the catalogue's temporary files in a folder of its own.
 struct COnline {
     CTempDir dir;
     CFakeDownloader catalogues;
     CFakeDownloader files;
     CIniFileReader ini;
+    CFakeTempFiles tempFiles{dir.Path()};
     ReleaseLinkTable links{};
-    SOnlineContext context{catalogues, files, ini,
-                           kServers,   links, dir.File("__Kelvorin_temp__.ini")};
+    SOnlineContext context{catalogues, files, ini, kServers, links, tempFiles};
 };
 
 // The download window opened on kCatalogue, with boxes and the save dialog recorded.
 class CWindowBench {
 public:
     CWindowBench() {
-        std::ofstream(online.context.tempFile) << kCatalogue;
+        std::ofstream(online.dir.File("fetched.ini")) << kCatalogue;
         window.messageBoxHandler = [this](const std::string& text) { boxes.push_back(text); };
         window.saveDialogHandler = [this](const SSaveDialogRequest& request) {
             requests.push_back(request);
             return saveAnswer;
         };
-        window.Initialize();
+        window.Initialize(online.dir.File("fetched.ini"));
         window.show();
     }
     QLineEdit* SaveAs() { return window.findChild<QLineEdit*>("ctl1002"); }
@@ -153,7 +154,6 @@ private slots:
         QVERIFY(!link.font().underline());
         QCOMPARE(link.width(), TextWidth(link, "K6 notes")); // refitted to the entry's text
         QVERIFY(!w.Status()->isVisible());
-        QVERIFY(!std::filesystem::exists(w.online.context.tempFile));
 
         // Selected by the mouse: entry 0 now opens its own release address.
         w.ClickRow(2);
@@ -215,7 +215,7 @@ private slots:
         COnline online;
         CSilentDownloader silent;
         SOnlineContext waiting{silent,   online.files, online.ini,
-                               kServers, online.links, online.context.tempFile};
+                               kServers, online.links, online.tempFiles};
         CDownLoad window(waiting, {});
         window.InitializeFetching();
         window.show();
@@ -228,7 +228,7 @@ private slots:
         window.reject();
         QVERIFY(closing.elapsed() < 500);
         QVERIFY(!window.Fetching());
-        QVERIFY(!std::filesystem::exists(online.context.tempFile));
+        QVERIFY(online.tempFiles.Live().empty());
     }
 
     void theLinkIsSetUpWhenAttached() {
@@ -358,7 +358,11 @@ private slots:
         SDeviceListState devices;
         CrenovixDlg* mainWindow = nullptr;
         std::function<void(CDownLoad&)> prepare;
+        std::atomic<bool> serverAnswers{false};
         const auto checkForNewRelease = [&](const CCancelToken& cancel) {
+            for (int waited = 0; !serverAnswers && waited < 5000; waited += 10) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             return NewReleaseAddress(online.context, cancel);
         };
         const auto openDownloadWindow = [&] {
@@ -378,10 +382,30 @@ private slots:
         window.Initialize();
         window.show();
 
-        // The start-up check found V2.2: the release link shows, without underline, once the
-        // answer has arrived.
+        // Download pressed while the start-up check waits for its server: the check goes on, and
+        // V2.2 shows the link, without underline, while the download window is open. (The fake
+        // serves one fetch at a time: the window's first.)
         auto* releaseLink = window.findChild<CHyperLink*>("ctl1023");
-        QTRY_VERIFY(releaseLink->isVisible());
+        bool linkShownMeanwhile = false;
+        prepare = [&](CDownLoad& download) {
+            download.messageBoxHandler = [&](const std::string& text) {
+                boxes.push_back({text, "", EMessageIcon::None, 0});
+            };
+            auto* poll = new QTimer(&download);
+            QObject::connect(poll, &QTimer::timeout, &download, [&] {
+                serverAnswers = serverAnswers || !download.Fetching();
+                if (releaseLink->isVisible()) {
+                    linkShownMeanwhile = true;
+                    download.reject();
+                }
+            });
+            poll->start(10);
+            QTimer::singleShot(5000, &download, &QDialog::reject); // never hang the test
+        };
+        QVERIFY(!releaseLink->isVisible());
+        QTest::mouseClick(window.findChild<QPushButton*>("ctl1016"), Qt::LeftButton);
+        QVERIFY(linkShownMeanwhile);
+        QVERIFY(boxes.empty());
         QCOMPARE(releaseLink->State().strTarget, "http://primary.test/new");
         QVERIFY(!releaseLink->font().underline());
 
@@ -399,7 +423,7 @@ private slots:
         QCOMPARE(boxes.size(), 1u);
         QVERIFY(boxes[0].text.starts_with("Connecting server failed.\n\nError = 0x800C0004"));
         QCOMPARE(windowsOpened, 1);
-        QVERIFY(!std::filesystem::exists(online.context.tempFile));
+        QVERIFY(online.tempFiles.Live().empty());
         boxes.clear();
 
         // The window opens, the user types where to save and presses Download.

@@ -12,10 +12,11 @@
 #include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"
 #include "online/linux/CurlDownloader.h"
+#include "online/linux/PosixTempFiles.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
-#include "support/CurrentDirectory.h"
 #include "support/FakeDownloader.h"
+#include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -196,7 +197,7 @@ private slots:
         nettest::KeepLoopbackOffProxies(environment);
         const std::filesystem::path folder = dir_.Path() / "start-up";
         std::filesystem::create_directory(folder);
-        const CCurrentDirectory inFolder(folder); // where the catalogue's temporary file goes
+        environment.Set("TMPDIR", folder.string()); // where the catalogue's temporary file goes
         nettest::CLoopbackHttpServer server;
         nettest::CLoopbackHttpServer::SRoute silent;
         silent.mode = nettest::CLoopbackHttpServer::SRoute::EMode::Silent;
@@ -204,8 +205,10 @@ private slots:
         CCurlDownloader catalogues(kCatalogueDownloadLimits);
         CCurlDownloader files(kFileDownloadLimits);
         CIniFileReader ini;
+        CPosixTempFiles tempFiles;
         ReleaseLinkTable links{};
-        SOnlineContext online{catalogues, files, ini, {server.BaseUrl(), server.BaseUrl()}, links};
+        SOnlineContext online{catalogues, files,    ini, {server.BaseUrl(), server.BaseUrl()},
+                              links,      tempFiles};
 
         double withoutServer = 0;
         int requests = 0;
@@ -495,14 +498,15 @@ private slots:
         CTempDir dir;
         CFakeDownloader downloader;
         CIniFileReader ini;
-        SOnlineContext context{downloader, downloader, ini, BuiltInServerAddresses()};
-        context.tempFile = dir.File(kCatalogueTempFile);
-        std::ofstream(context.tempFile)
+        CFakeTempFiles tempFiles(dir.Path());
+        SOnlineContext context{downloader,   downloader, ini, BuiltInServerAddresses(),
+                               releaseLinks, tempFiles};
+        std::ofstream(dir.File("fetched.ini"))
             << "[File List]\nCountEx=1\nType0=Kelvorin K6 Pro\nFileName0=K6P_FW_V2.10\n"
                "Ver0=V2.10\nURL0=http://files.test/K6P_FW_V2.10.bin\n"
                "Release0=K6 Pro V2.10 release notes\nReleaseURL0=http://files.test/notes\n";
         qt::CDownLoad download(context, {});
-        download.Initialize();
+        download.Initialize(dir.File("fetched.ini"));
         download.show();
         download.SetStatusText("Downloading: K6P_FW_V2.10.bin");
         download.ShowStatusLine(true);

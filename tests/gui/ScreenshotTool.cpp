@@ -8,10 +8,10 @@
 #include "app/qt/CrenovixDlg.h"
 #include "app/qt/ProgramServices.h"
 #include "online/Catalogue.h"
+#include "online/linux/PosixTempFiles.h"
 
 #include <QApplication>
 #include <QPixmap>
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <fstream>
@@ -71,15 +71,19 @@ public:
 };
 
 int WriteDownloadWindow(const char* out) {
-    QTemporaryDir folder;
     CCatalogueOnlyDownloader downloader;
     crenovix::CIniFileReader ini;
-    crenovix::SOnlineContext context{downloader, downloader, ini,
-                                     crenovix::BuiltInServerAddresses()};
-    context.tempFile = folder.filePath(crenovix::kCatalogueTempFile).toStdString();
-    crenovix::FetchCatalogue(context);
+    crenovix::CPosixTempFiles tempFiles;
+    crenovix::SOnlineContext context{
+        downloader, downloader, ini, crenovix::BuiltInServerAddresses(), crenovix::releaseLinks,
+        tempFiles};
+    const crenovix::SCatalogueFetch fetched = crenovix::FetchCatalogue(context);
+    if (fetched.status.Failed()) {
+        std::cerr << "cannot write the catalogue's temporary file\n";
+        return 1;
+    }
     crenovix::qt::CDownLoad window(context, {});
-    window.Initialize();
+    window.Initialize(fetched.file->Path());
     window.show();
     QApplication::processEvents();
     if (!window.grab().save(QString::fromLocal8Bit(out))) {

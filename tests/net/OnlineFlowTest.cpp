@@ -1,11 +1,12 @@
-// The catalogue end to end: the program's own downloaders and INI reader against real HTTP
-// servers on the loopback address, and the command line's catalogue and download commands,
-// which run the download window's logic.
+// The catalogue end to end: the program's own downloaders, INI reader and temporary files against
+// real HTTP servers on the loopback address, and the command line's catalogue and download
+// commands, which run the download window's logic (also as processes side by side).
 #include "cli/Commands.h"
 #include "net/LoopbackHttpServer.h"
 #include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"
 #include "online/linux/CurlDownloader.h"
+#include "online/linux/PosixTempFiles.h"
 #include "support/CurrentDirectory.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -14,11 +15,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace crenovix;
@@ -63,12 +66,15 @@ public:
     std::vector<std::string> boxes;
     int runs = 0;
     void MessageBox(const std::string& text) override { boxes.push_back(text); }
-    void RunDownloadWindow() override { ++runs; }
+    void RunDownloadWindow(const std::string&) override { ++runs; }
 };
 
 class OnlineFlowTest : public ::testing::Test {
 protected:
-    void SetUp() override { KeepLoopbackOffProxies(environment_); }
+    void SetUp() override {
+        KeepLoopbackOffProxies(environment_);
+        environment_.Set("TMPDIR", temp_.Path().string()); // where catalogues are fetched to
+    }
 
     SOnlineContext Context(const std::string& primary, const std::string& second) {
         return SOnlineContext{catalogueDownloader_,
@@ -76,11 +82,14 @@ protected:
                               ini_,
                               SServerAddresses{primary, second},
                               links_,
-                              dir_.File("__Kelvorin_temp__.ini")};
+                              tempFiles_};
     }
+    bool TempFileLeft() const { return !std::filesystem::is_empty(temp_.Path()); }
 
     CScopedEnvironment environment_;
     CTempDir dir_;
+    CTempDir temp_;
+    CPosixTempFiles tempFiles_;
     CCurlDownloader catalogueDownloader_{kCatalogueDownloadLimits};
     CCurlDownloader fileDownloader_{kFileDownloadLimits};
     CIniFileReader ini_;
@@ -97,7 +106,27 @@ TEST_F(OnlineFlowTest, ThePrimaryServerDownMeansTheSecondOneIsUsed) {
     EXPECT_TRUE(CheckForNewRelease(context, url));
     EXPECT_EQ(url, "http://www.kavro.example/new");
     EXPECT_EQ(second.Requests(kCatalogue), 1);
-    EXPECT_FALSE(std::filesystem::exists(context.tempFile));
+    EXPECT_FALSE(TempFileLeft());
+}
+
+// In $TMPDIR, new and the user's only; a folder that is not there fails with its path.
+TEST_F(OnlineFlowTest, TemporaryFilesAreNewAndPrivate) {
+    std::string paths[2];
+    for (std::string& path : paths) {
+        ASSERT_FALSE(tempFiles_.Create(path).Failed());
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_EQ(std::filesystem::path(path).parent_path(), temp_.Path());
+    }
+    EXPECT_NE(paths[0], paths[1]);
+    tempFiles_.Remove(paths[0]);
+    tempFiles_.Remove(paths[1]);
+    EXPECT_FALSE(TempFileLeft());
+    environment_.Set("TMPDIR", dir_.File("missing"));
+    const SDownloadStatus failed = tempFiles_.Create(paths[0]);
+    EXPECT_EQ(failed.status, download_status::kPathNotFound);
+    EXPECT_NE(failed.text.value_or("").find(dir_.File("missing")), std::string::npos);
 }
 
 TEST_F(OnlineFlowTest, BothServersDownGiveTheConnectingMessageAndNoWindow) {
@@ -145,7 +174,7 @@ protected:
             std::vector<std::string> args) {
         out_.str("");
         err_.str("");
-        const CCurrentDirectory inTempDir(dir_.Path()); // where the temporary file goes
+        const CCurrentDirectory inTestDir(dir_.Path()); // where bare save names go
         return command(args, out_, err_);
     }
 
@@ -165,7 +194,7 @@ TEST_F(CommandLineTest, CatalogueShowsTheNewerVersionAndOneLinePerEntry) {
                               "K8\tfw-k8\tV1.1\t2024-03-04\t" + server.BaseUrl() +
                               "/files/k8.bin\tsecond\n");
     EXPECT_EQ(server.Requests(kCatalogue), 1); // one fetch serves both parts
-    EXPECT_FALSE(std::filesystem::exists(dir_.File("__Kelvorin_temp__.ini")));
+    EXPECT_FALSE(TempFileLeft());
 
     server.Serve(kCatalogue, "[Software]\nVer=V2.1\n");
     EXPECT_EQ(Run(cli::RunCatalogue, {}), 0);
@@ -248,6 +277,34 @@ TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
     EXPECT_EQ(Run(cli::RunDownload, {"2", "x.bin"}), 1);
     EXPECT_NE(err_.str().find("no entry 2"), std::string::npos);
     EXPECT_EQ(Run(cli::RunDownload, {"one", "x.bin"}), 2);
+}
+
+// Two `crenovix-cli catalogue` at once in one folder, in rounds: both print the whole list. A
+// user's file of the name once used there stays, and a folder removed meanwhile does not matter.
+TEST_F(CommandLineTest, CataloguesFetchedAtOnceBothPrintTheWholeList) {
+    CLoopbackHttpServer server;
+    server.Serve(kCatalogue, "[Software]\nVer=V2.3\nURL=u\n[File List]\nCountEx=1\nType0=K6\n");
+    UseServers(server.BaseUrl(), server.BaseUrl());
+    std::ofstream(dir_.File("__Kelvorin_temp__.ini")) << "mine";
+    const std::filesystem::path removed = dir_.Path() / "removed";
+    const std::string command = std::string(CRENOVIX_CLI_PATH) + " catalogue 2>&1";
+    for (const std::filesystem::path& folder : {dir_.Path(), removed}) {
+        std::filesystem::create_directories(folder);
+        const CCurrentDirectory inFolder(folder);
+        std::filesystem::remove(removed);
+        for (int round = 0; round < 5; ++round) {
+            std::FILE* both[] = {::popen(command.c_str(), "r"), ::popen(command.c_str(), "r")};
+            for (std::FILE* run : both) {
+                std::string output(4096, '\0');
+                output.resize(std::fread(output.data(), 1, output.size(), run));
+                EXPECT_EQ(::pclose(run), 0) << output;
+                EXPECT_EQ(output, "Newer version: V2.3 u\nK6\t\t\t\t\t\n")
+                    << folder << ", round " << round;
+            }
+        }
+    }
+    EXPECT_EQ(ReadFile(dir_.File("__Kelvorin_temp__.ini")), "mine");
+    EXPECT_FALSE(TempFileLeft());
 }
 
 TEST_F(CommandLineTest, ServersDownPrintTheConnectingMessageAndExitWithOne) {

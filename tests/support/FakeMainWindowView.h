@@ -99,15 +99,10 @@ public:
         }
         return true;
     }
-    // Background work waits in `background` until the test runs it (RunBackground); stopping
-    // it drops it unrun.
+    // Background work waits in `background` until the test runs it (RunBackground).
     void RunInBackground(BackgroundWork work) override {
         Log("background");
         background = std::move(work);
-    }
-    void StopBackground() override {
-        Log("stop background");
-        background = nullptr;
     }
     void RunBackground() {
         const CCancelToken running;

@@ -4,6 +4,7 @@
 #include "online/DownloadWindow.h"
 #include "support/FakeDownloadWindowView.h"
 #include "support/FakeDownloader.h"
+#include "support/FakeTempFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -42,11 +43,11 @@ protected:
     CTempDir dir_;
     CFakeDownloader downloader_;
     CIniFileReader ini_;
+    CFakeTempFiles tempFiles_{dir_.Path()};
     ReleaseLinkTable links_{};
-    SOnlineContext context_{downloader_, downloader_, ini_,
-                            kServers,    links_,      dir_.File("__Kelvorin_temp__.ini")};
+    SOnlineContext context_{downloader_, downloader_, ini_, kServers, links_, tempFiles_};
 
-    bool TempFileExists() const { return std::filesystem::exists(context_.tempFile); }
+    bool TempFileLeft() const { return !tempFiles_.Live().empty(); }
 
     // The primary server serves `catalogue`; returns what CheckForNewRelease reports.
     bool Check(const std::string& catalogue, std::string& url) {
@@ -55,14 +56,15 @@ protected:
     }
 
     CMemoryReportList LoadedList(const std::string& catalogue) {
-        std::ofstream(context_.tempFile) << catalogue;
+        const std::string path = dir_.File("fetched.ini");
+        std::ofstream(path) << catalogue;
         CMemoryReportList list;
         for (std::size_t c = 0; c < kDownloadColumns.size(); ++c) {
             list.InsertColumn(static_cast<int>(c), kDownloadColumns[c].heading,
                               kDownloadColumns[c].widthPx);
         }
         list.onItemChanged = [this](unsigned state) { notifications_.push_back(state); };
-        EXPECT_TRUE(LoadCatalogue(list, context_));
+        EXPECT_TRUE(LoadCatalogue(list, context_, path));
         return list;
     }
 
@@ -88,7 +90,7 @@ TEST_F(CatalogueTest, VersionsAreComparedByteWiseWithV21) {
                   c.newer)
             << c.ver;
         EXPECT_EQ(url, c.newer ? "http://new.test" : "unchanged") << c.ver;
-        EXPECT_FALSE(TempFileExists()) << c.ver;
+        EXPECT_FALSE(TempFileLeft()) << c.ver;
     }
 }
 
@@ -109,7 +111,7 @@ TEST_F(CatalogueTest, TheSecondServerIsAskedOnlyWhenThePrimaryFails) {
     EXPECT_TRUE(CheckForNewRelease(context_, url));
     EXPECT_EQ(url, "from-primary");
     ASSERT_EQ(downloader_.calls.size(), 1u);
-    EXPECT_EQ(downloader_.calls[0].path, context_.tempFile);
+    EXPECT_EQ(downloader_.calls[0].path, dir_.File("catalogue-1.ini")); // a private file
 
     downloader_.calls.clear();
     downloader_.failures[kPrimaryCatalogue] = {kFakeCannotConnect, "refused"};
@@ -118,27 +120,28 @@ TEST_F(CatalogueTest, TheSecondServerIsAskedOnlyWhenThePrimaryFails) {
     ASSERT_EQ(downloader_.calls.size(), 2u);
     EXPECT_EQ(downloader_.calls[0].url, kPrimaryCatalogue);
     EXPECT_EQ(downloader_.calls[1].url, kSecondCatalogue);
-    EXPECT_EQ(downloader_.calls[1].path, context_.tempFile);
+    EXPECT_EQ(downloader_.calls[1].path, dir_.File("catalogue-2.ini")); // each fetch its own
+    EXPECT_FALSE(TempFileLeft());
 }
 
-TEST_F(CatalogueTest, AFailedCheckShowsNothingAndDeletesNothing) {
-    std::ofstream(context_.tempFile) << "left from before";
+TEST_F(CatalogueTest, AFailedCheckShowsNothingAndLeavesNoFile) {
     std::string url = "unchanged";
     EXPECT_FALSE(CheckForNewRelease(context_, url)); // neither server answers
     EXPECT_EQ(url, "unchanged");
-    EXPECT_TRUE(TempFileExists());
+    EXPECT_EQ(downloader_.calls.size(), 2u);
+    EXPECT_FALSE(TempFileLeft());
 }
 
 class CRecordingHost final : public IDownloadWindowHost {
 public:
     std::vector<std::string> boxes;
     int runs = 0;
-    std::function<void()> onRun;
+    std::function<void(const std::string& cataloguePath)> onRun;
     void MessageBox(const std::string& text) override { boxes.push_back(text); }
-    void RunDownloadWindow() override {
+    void RunDownloadWindow(const std::string& cataloguePath) override {
         ++runs;
         if (onRun) {
-            onRun();
+            onRun(cataloguePath);
         }
     }
 };
@@ -158,15 +161,27 @@ TEST_F(CatalogueTest, BothServersFailingGiveTheMessageOfTheSecondAttempt) {
     EXPECT_FALSE(OpenDownloadWindow(context_, host));
     EXPECT_EQ(host.boxes.back(),
               "Connecting server failed.\n\nError = 0xFFFFFFFE\n\nNo message available.");
+
+    // No temporary file to be had: no server is asked.
+    const std::size_t calls = downloader_.calls.size();
+    tempFiles_.failure = SDownloadStatus{static_cast<std::int32_t>(0x80070005u), "Denied."};
+    EXPECT_FALSE(OpenDownloadWindow(context_, host));
+    EXPECT_EQ(host.boxes.back(), "Connecting server failed.\n\nError = 0x80070005\n\nDenied.");
+    EXPECT_EQ(downloader_.calls.size(), calls);
+    EXPECT_EQ(host.runs, 0);
+    EXPECT_FALSE(TempFileLeft());
 }
 
 TEST_F(CatalogueTest, TheWindowRunsWithTheSecondServersCatalogueWithoutAMessage) {
     downloader_.contents[kSecondCatalogue] = FileList("1", 0, 1);
     CRecordingHost host;
-    host.onRun = [this] { EXPECT_TRUE(TempFileExists()); }; // kept for the window to read
+    host.onRun = [this](const std::string& path) { // kept for the window to read
+        EXPECT_EQ(tempFiles_.Live(), std::set<std::string>{path});
+    };
     EXPECT_TRUE(OpenDownloadWindow(context_, host));
     EXPECT_EQ(host.runs, 1);
     EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(TempFileLeft());
 }
 
 TEST_F(CatalogueTest, EntriesBecomeRowsInKeyOrderWithSixColumnsAndReleaseLinks) {
@@ -184,7 +199,6 @@ TEST_F(CatalogueTest, EntriesBecomeRowsInKeyOrderWithSixColumnsAndReleaseLinks) 
     EXPECT_EQ(links_[3].strText, "kept"); // slots beyond the catalogue keep what they had
     EXPECT_EQ(list.selected, 0);
     EXPECT_EQ(notifications_, std::vector<unsigned>{kItemSelectedFocused});
-    EXPECT_FALSE(TempFileExists());
 }
 
 TEST_F(CatalogueTest, AHundredAndTwentyFourEntriesAreListedAndOnlyTwentyLinksKept) {
@@ -196,17 +210,15 @@ TEST_F(CatalogueTest, AHundredAndTwentyFourEntriesAreListedAndOnlyTwentyLinksKep
     EXPECT_EQ(links_[19].strUrl, "http://notes.test/19");
 }
 
-TEST_F(CatalogueTest, CountsOutsideOneTo124LeaveTheListEmptyAndStillDeleteTheFile) {
+TEST_F(CatalogueTest, CountsOutsideOneTo124LeaveTheListEmpty) {
     for (const std::string count : {"125", "0", "-1", "abc", "1000"}) {
         notifications_.clear();
         const CMemoryReportList list = LoadedList(FileList(count, 0, 125));
         EXPECT_TRUE(list.rows.empty()) << count;
         EXPECT_TRUE(notifications_.empty()) << count;
-        EXPECT_FALSE(TempFileExists()) << count;
     }
     const CMemoryReportList list = LoadedList("[File List]\nType0=x\n");
     EXPECT_TRUE(list.rows.empty());
-    EXPECT_FALSE(TempFileExists());
 }
 
 TEST_F(CatalogueTest, ACatalogueNumberedFromOneShiftsByOneRow) {
@@ -233,9 +245,9 @@ TEST_F(CatalogueTest, TheTemporaryFileIsGoneOnceTheWindowHasOpened) {
         CDownloadWindow window(view, context_);
         view.Attach(window);
         CRecordingHost host;
-        host.onRun = [&] { window.OnInitDialog(); };
+        host.onRun = [&](const std::string& path) { window.OnInitDialog(path); };
         ASSERT_TRUE(OpenDownloadWindow(context_, host));
-        EXPECT_FALSE(TempFileExists()) << count;
+        EXPECT_FALSE(TempFileLeft()) << count;
         EXPECT_EQ(view.list.rows.size(), count == "2" ? 2u : 0u);
     }
 }

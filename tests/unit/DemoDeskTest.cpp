@@ -5,6 +5,7 @@
 #include "platform/ProgramServices.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
+#include "support/FakeTempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -33,9 +34,10 @@ public:
     std::unique_ptr<IDevices> OpenDevices() override { return std::make_unique<CDevices>(); }
     std::unique_ptr<COnlineServices> CreateOnline() override {
         ++onlineMade;
-        return std::make_unique<COnlineServices>(std::make_unique<testsupport::CFakeDownloader>(),
-                                                 std::make_unique<testsupport::CFakeDownloader>(),
-                                                 std::make_unique<CIniFileReader>());
+        return std::make_unique<COnlineServices>(
+            std::make_unique<testsupport::CFakeDownloader>(),
+            std::make_unique<testsupport::CFakeDownloader>(), std::make_unique<CIniFileReader>(),
+            std::make_unique<testsupport::CFakeTempFiles>(std::filesystem::temp_directory_path()));
     }
     std::unique_ptr<IShell> CreateShell() override {
         ++shellsMade;

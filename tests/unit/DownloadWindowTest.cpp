@@ -4,6 +4,7 @@
 #include "support/CurrentDirectory.h"
 #include "support/FakeDownloadWindowView.h"
 #include "support/FakeDownloader.h"
+#include "support/FakeTempFiles.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
@@ -32,9 +33,9 @@ protected:
     CTempDir dir_;
     CFakeDownloader downloader_;
     CIniFileReader ini_;
+    CFakeTempFiles tempFiles_{dir_.Path()};
     ReleaseLinkTable links_{};
-    SOnlineContext context_{downloader_, downloader_, ini_,
-                            kServers,    links_,      dir_.File("__Kelvorin_temp__.ini")};
+    SOnlineContext context_{downloader_, downloader_, ini_, kServers, links_, tempFiles_};
     CFakeDownloadWindowView view_;
     CDownloadWindow window_{view_, context_};
 
@@ -44,9 +45,9 @@ protected:
             catalogue = "[File List]\nCountEx=3\n" + Entry(0, "fw-k6", "K6 notes") +
                         Entry(1, "", "K7 notes") + Entry(2, "fw-k8", "");
         }
-        std::ofstream(context_.tempFile) << catalogue;
+        std::ofstream(dir_.File("fetched.ini")) << catalogue;
         view_.Attach(window_);
-        EXPECT_TRUE(window_.OnInitDialog());
+        EXPECT_TRUE(window_.OnInitDialog(dir_.File("fetched.ini")));
     }
 
     void UserSelects(int row) { view_.list.SelectAndFocusRow(row); }
@@ -71,7 +72,6 @@ TEST_F(DownloadWindowTest, OpeningSelectsRowZeroAndTheLinkOpensTheReleaseNotes) 
     EXPECT_FALSE(view_.linkUnderlined);
     EXPECT_TRUE(view_.linkShown);
     EXPECT_FALSE(view_.statusShown);
-    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
 
     UserSelects(2);
     UserSelects(0);
@@ -263,15 +263,15 @@ TEST_F(DownloadWindowTest, OpeningAtOnceFetchesTheCatalogueInTheBackground) {
     EXPECT_EQ(view_.linkTarget, kNotesUrl);
     EXPECT_FALSE(view_.statusShown);
     EXPECT_TRUE(view_.downloadEnabled);
-    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+    EXPECT_TRUE(tempFiles_.Live().empty());
 
     CFakeDownloadWindowView closing;
     CDownloadWindow early(closing, context_);
     early.OnInitDialogFetching();
-    closing.RunBackground(false); // fetched, but the window closed before the answer
-    EXPECT_TRUE(std::filesystem::exists(context_.tempFile));
-    early.OnClosed();
-    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
+    std::function<void()> unanswered = std::exchange(closing.background, nullptr)(CCancelToken{});
+    EXPECT_EQ(tempFiles_.Live().size(), 1u) << "fetched, the answer not yet delivered";
+    unanswered = nullptr; // the window closed first: its job drops the answer
+    EXPECT_TRUE(tempFiles_.Live().empty());
 
     CFakeDownloadWindowView failing;
     CDownloadWindow down(failing, context_);
@@ -281,6 +281,7 @@ TEST_F(DownloadWindowTest, OpeningAtOnceFetchesTheCatalogueInTheBackground) {
     ASSERT_EQ(failing.boxes.size(), 1u);
     EXPECT_EQ(failing.boxes[0].rfind("Connecting server failed.\n\nError = 0x800C0004", 0), 0u);
     EXPECT_TRUE(failing.closedCancel);
+    EXPECT_TRUE(tempFiles_.Live().empty());
 }
 
 TEST_F(DownloadWindowTest, WithoutASelectionTheEmptyAddressFails) {

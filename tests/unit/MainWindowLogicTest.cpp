@@ -46,16 +46,12 @@ class MainWindowLogicTest : public ::testing::Test {
 protected:
     CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator) {
         return CMainWindowLogic(view_, devices_,
-                                {enumerator,
-                                 bench_,
-                                 clock_,
-                                 nonces_,
+                                {enumerator, bench_, clock_, nonces_,
                                  [this](const CCancelToken&) {
                                      view_.Log("version check");
                                      return newRelease_;
                                  },
-                                 {},
-                                 &inhibitor_},
+                                 [this] { view_.Log("download window"); }, &inhibitor_},
                                 image_);
     }
     std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -98,10 +94,11 @@ TEST_F(MainWindowLogicTest, InitDialogRunsItsStepsInOrder) {
                              "select 0", "hide 1023", "hide 1025", "hide 1026", "background"}))
         << "the window shows before the version check has answered";
     view_.log.clear();
+    logic_.OnDownloadClicked(); // meanwhile: the check goes on, its link is not lost
     view_.RunBackground();
     EXPECT_EQ(view_.log,
-              (std::vector<std::string>{"version check", "link https://example.invalid/release",
-                                        "show 1023"}));
+              (std::vector<std::string>{"download window", "version check",
+                                        "link https://example.invalid/release", "show 1023"}));
 
     newRelease_.reset();
     view_.log.clear();

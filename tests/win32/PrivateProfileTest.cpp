@@ -116,15 +116,15 @@ TEST(PrivateProfile, EdgesOfTheFormatReadAlike) {
     }
 }
 
-// The system looks for a name without a folder in the Windows folder; the catalogue's temporary
-// file is such a name and lies in the current directory.
+// The system looks for a name without a folder in the Windows folder; our reader takes it from
+// the current directory, as a relative path.
 TEST(PrivateProfile, ABareNameIsReadFromTheCurrentDirectory) {
     testsupport::CTempDir dir;
-    std::ofstream(dir.File(kCatalogueTempFile), std::ios::binary)
+    std::ofstream(dir.File("catalogue.ini"), std::ios::binary)
         << "[Software]\nVer=V3.0\n[File List]\nCountEx=7\n";
     const testsupport::CCurrentDirectory inside(dir.Path());
     CPrivateProfileReader reader;
-    const std::unique_ptr<IIniSource> catalogue = reader.Open(kCatalogueTempFile);
+    const std::unique_ptr<IIniSource> catalogue = reader.Open("catalogue.ini");
     EXPECT_EQ(catalogue->GetString("Software", "Ver", "V1.0"), "V3.0");
     EXPECT_EQ(catalogue->GetInt("File List", "CountEx", 0), 7);
     EXPECT_EQ(reader.Open("")->GetString("Software", "Ver", "V1.0"), "V1.0");

@@ -1,12 +1,14 @@
 // The system's URL download call through CUrlMonDownloader, against a winsock HTTP server on
 // 127.0.0.1 inside the test: a whole download replaces the target; failures of every kind leave
 // an existing target as it was and no new file beside it; waits end at their limits, also for
-// the start-up version check against two servers that never answer.
+// the start-up version check against two servers that never answer, which leaves no temporary
+// file in the user's temporary folder.
 #include "online/win32/UrlMonDownloader.h"
 #include "WinsockHttpServer.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
 #include "online/win32/PrivateProfileReader.h"
+#include "online/win32/Win32TempFiles.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
@@ -210,13 +212,18 @@ TEST_F(UrlMonDownloaderTest, TheVersionCheckEndsInTimeWhenBothServersAreSilent) 
     CUrlMonDownloader catalogueDownloader(kCatalogueDownloadLimits);
     CUrlMonDownloader fileDownloader(kFileDownloadLimits);
     CPrivateProfileReader ini;
+    CWin32TempFiles tempFiles;
+    // The user's temporary folder is the one TMP names: here, so that a file left is seen.
+    char tmp[MAX_PATH + 1] = {};
+    GetEnvironmentVariableA("TMP", tmp, sizeof tmp);
+    ASSERT_TRUE(SetEnvironmentVariableA("TMP", dir_.Path().string().c_str()));
     ReleaseLinkTable links{};
     SOnlineContext context{catalogueDownloader,
                            fileDownloader,
                            ini,
                            SServerAddresses{server_.BaseUrl(), second.BaseUrl()},
                            links,
-                           dir_.File(kCatalogueTempFile)};
+                           tempFiles};
 
     std::string url = "unchanged";
     const Clock::time_point start = Clock::now();
@@ -226,6 +233,11 @@ TEST_F(UrlMonDownloaderTest, TheVersionCheckEndsInTimeWhenBothServersAreSilent) 
     EXPECT_EQ(server_.Requests(kCataloguePath), 1);
     EXPECT_EQ(second.Requests(kCataloguePath), 1);
     ExpectTargetUntouched();
+    ASSERT_TRUE(SetEnvironmentVariableA("TMP", dir_.File("missing").c_str()));
+    std::string path;
+    EXPECT_TRUE(tempFiles.Create(path).Failed()); // not a fetch with a name and no file
+    EXPECT_EQ(path, "");
+    SetEnvironmentVariableA("TMP", tmp[0] != '\0' ? tmp : nullptr);
 }
 
 TEST(UrlMonDownloader, SystemTextsAreGivenWithoutTheirLineEnd) {

@@ -15,6 +15,7 @@
 #include "sim/DemoChargers.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
+#include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -42,6 +43,7 @@ namespace {
 
 using testsupport::CFakeDownloader;
 using testsupport::CFakeShell;
+using testsupport::CFakeTempFiles;
 using testsupport::CFixedNonces;
 using testsupport::CTempDir;
 using testsupport::SMessageBoxCall;
@@ -491,10 +493,11 @@ class WinDownloadWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureCommonControls();
-        std::ofstream(context_.tempFile)
+        std::ofstream(dir_.File("fetched.ini"))
             << "[File List]\nCountEx=3\n"
             << Entry(0, "fw-k6", "K6 notes") << Entry(1, "", "K7") << Entry(2, "fw-k8", "K8 notes");
         window_.messageBoxHandler = [this](const std::string& text) { boxes_.push_back(text); };
+        window_.fetchedCatalogue = dir_.File("fetched.ini");
         window_.saveDialogHandler = [](const SSaveDialogRequest&) { return std::nullopt; };
     }
 
@@ -523,9 +526,10 @@ protected:
     CFakeDownloader downloader_;
     CIniFileReader ini_;
     ReleaseLinkTable links_{};
+    CFakeTempFiles tempFiles_{dir_.Path()};
     SOnlineContext context_{downloader_, downloader_,
                             ini_,        {"http://primary.test", "http://second.test"},
-                            links_,      dir_.File("__Kelvorin_temp__.ini")};
+                            links_,      tempFiles_};
     CFakeShell shell_;
     std::vector<std::string> mainWindowPaths_;
     CDownLoad window_{context_, shell_,
@@ -540,7 +544,6 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), "fw-k6.bin");
     EXPECT_EQ(TextOf(Control(download_ctl::kReleaseNotesLink)), "K6 notes");
     EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
-    EXPECT_FALSE(std::filesystem::exists(context_.tempFile));
 
     UserSelects(2);
     EXPECT_EQ(SelectedRow(), 2);
