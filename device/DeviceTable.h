@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace crenovix {
@@ -57,6 +58,11 @@ public:
 // rows are left out.
 void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
                        IDeviceEnumerator& enumerator);
+
+// The row a record of the enumeration makes: a charger's, or with "Include COMx Port" ticked a
+// plain serial port's; nothing for a plain port otherwise. The command line takes every record
+// this way, the table only its first 32.
+std::optional<SDeviceEntry> DeviceEntryFor(const SSerInfo& record, bool comPortsTicked);
 
 // Row rules, exposed for tests and the command line.
 std::string PortNameFromFriendly(const std::string& friendly); // "Serial (A) (COM4)" -> "A"
