@@ -432,6 +432,13 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                                   [](const SRunOutcome& outcome) { return outcome.ok; });
     const auto failed = static_cast<std::int64_t>(outcomes.size()) - ok;
     reporter.Finish(static_cast<int>(ok), static_cast<int>(failed));
+    // The dialogues load the file again by its path: had it changed since it was hashed, the
+    // results would name bytes no charger received.
+    const bool fileKept = ReadInputFile(parsed->file, kUpdateImageSize).bytes == file.bytes;
+    if (!fileKept) {
+        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
+                      "not name what the chargers received");
+    }
     // A trace that lost lines would replay as a different dialogue: the command failed.
     const bool traceComplete = trace == nullptr || trace->Close();
     if (!traceComplete) {
@@ -443,7 +450,7 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         reporter.Note(kAborted);
         return kExitInterrupted;
     }
-    return failed == 0 && traceComplete ? kExitSuccess : kExitFailed;
+    return failed == 0 && traceComplete && fileKept ? kExitSuccess : kExitFailed;
 }
 
 } // namespace crenovix::cli
