@@ -133,6 +133,7 @@ struct SShared {
 struct STarget {
     SDeviceEntry entry;
     bool bySerial = false;
+    std::size_t lane = 0; // runs of one lane follow each other; lanes run concurrently
 };
 
 // A run's enumeration with its own charger's records first, so that its device table (32 rows,
@@ -293,7 +294,12 @@ std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDev
         return targets;
     }
     // Chargers that share a serial number cannot be told apart by it after their restart: each
-    // is found again by its port, as a charger without a serial number is.
+    // is found again by its port, as a charger without a serial number is. They are updated one
+    // after another, in one lane: were two of them in their boot loaders at once, a position
+    // that changed could hand one run the other's.
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        targets[i].lane = i;
+    }
     std::map<std::string, std::vector<STarget*>> bySerialNumber;
     for (STarget& target : targets) {
         if (target.bySerial && !target.entry.strSerial.empty()) {
@@ -307,6 +313,7 @@ std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDev
         std::string ports;
         for (STarget* target : sharing) {
             target->bySerial = false;
+            target->lane = sharing.front()->lane;
             ports += (ports.empty() ? "" : ", ") + Printable(target->entry.strPort);
         }
         notes.push_back("The chargers at " + ports + " share the serial number '" +
@@ -420,9 +427,21 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         listing.reset(); // the run opens the port the listing's platform knows
         run(0, platform->OpenDevices());
     } else {
-        std::vector<std::thread> runs;
+        std::map<std::size_t, std::vector<std::size_t>> lanes;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            runs.emplace_back(run, i, platform->OpenDevices());
+            lanes[targets[i].lane].push_back(i);
+        }
+        std::vector<std::thread> runs;
+        for (const auto& [lane, members] : lanes) {
+            std::vector<std::unique_ptr<IDevices>> desks;
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                desks.push_back(platform->OpenDevices());
+            }
+            runs.emplace_back([&run, members, desks = std::move(desks)]() mutable {
+                for (std::size_t k = 0; k < members.size(); ++k) {
+                    run(members[k], std::move(desks[k]));
+                }
+            });
         }
         for (std::thread& thread : runs) {
             thread.join();
