@@ -83,8 +83,9 @@ public:
     void SetSaveAsText(const std::string& text) override { saveAs = text; }
     void ShowStatusLine(bool shown) override { statusShown_ = shown; }
     void SetStatusText(const std::string& text) override {
+        // One line: it quotes the entry's web address, whose line breaks are data.
         if (statusShown_) {
-            err_ << PrintableLines(text, "") << "\n";
+            err_ << Printable(text) << "\n";
         }
     }
     void SetDownloadEnabled(bool) override {}

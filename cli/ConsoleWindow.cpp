@@ -30,6 +30,7 @@ void CConsoleWindow::MessageBox(const std::string& text, const std::string& titl
 void CConsoleWindow::ResetFileInfo(const std::string& errorText) {
     devices_.bFileValid = false;
     updateEnabled = false;
+    errorLine_ = errorText;
     if (!errorText.empty()) {
         // The window shows these in its error line; a console has only its streams.
         reporter_.Status(run_, errorText);

@@ -31,8 +31,9 @@ public:
     };
     std::vector<SBox> boxes;
     bool Succeeded() const;
-    // The last box's text, "" for none.
-    std::string LastBoxText() const { return boxes.empty() ? "" : boxes.back().text; }
+    // What the window would show last: the last box's text, else the text of its error line (a
+    // file the dialogue could not load: "The file is big!", "File format error!"), else "".
+    std::string EndText() const { return boxes.empty() ? errorLine_ : boxes.back().text; }
 
     // IUpdateWindow
     std::string GetPathText() override { return path; }
@@ -54,6 +55,7 @@ private:
     CRunReporter& reporter_;
     int run_;
     bool progressShown_ = false;
+    std::string errorLine_;
 };
 
 } // namespace crenovix::cli

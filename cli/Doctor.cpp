@@ -1,6 +1,7 @@
 #include "cli/Doctor.h"
 
 #include "cli/Json.h"
+#include "cli/PrintableText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -110,8 +111,7 @@ std::vector<SProcess> Processes(IDoctorSystem& system) {
         if (pid == self) {
             continue;
         }
-        processes.push_back(
-            {pid, PrintableText(system.ReadText("/proc/" + entry + "/comm").value_or(""))});
+        processes.push_back({pid, Trim(system.ReadText("/proc/" + entry + "/comm").value_or(""))});
     }
     return processes;
 }
@@ -158,9 +158,8 @@ std::optional<SUsbIdentity> UsbIdentity(IDoctorSystem& system, const std::string
             if (!vendor || !productId) {
                 return std::nullopt;
             }
-            return SUsbIdentity{
-                *vendor, *productId,
-                PrintableText(system.ReadText(directory + "/product").value_or(""))};
+            return SUsbIdentity{*vendor, *productId,
+                                Trim(system.ReadText(directory + "/product").value_or(""))};
         }
         directory = directory.substr(0, directory.rfind('/'));
     }
@@ -593,6 +592,23 @@ void PrintFindingsJson(const SDoctorReport& report, ESeverity severity, std::ost
 
 } // namespace
 
+void PrintFindings(const SDoctorReport& report, std::ostream& out) {
+    int problems = 0;
+    for (const SFinding& finding : report.findings) {
+        const bool problem = finding.severity == ESeverity::Problem;
+        problems += problem ? 1 : 0;
+        out << "\n"
+            << (problem ? "Problem: " : "Note: ") << Printable(finding.what)
+            << "\n  Fix: " << Printable(finding.fix) << "\n";
+    }
+    out << "\n";
+    if (problems == 0) {
+        out << "No problems found.\n";
+    } else {
+        out << problems << (problems == 1 ? " problem" : " problems") << " found.\n";
+    }
+}
+
 bool SDoctorReport::HasProblems() const {
     return std::any_of(findings.begin(), findings.end(),
                        [](const SFinding& f) { return f.severity == ESeverity::Problem; });
@@ -620,16 +636,17 @@ SDoctorReport RunDoctorChecks(IDoctorSystem& system) {
 }
 
 void PrintReport(const SDoctorReport& report, std::ostream& out) {
-    out << "udev rules: " << (report.rulesFile.empty() ? "not installed" : report.rulesFile)
-        << "\n";
+    // Device and process names are data: on a terminal only through Printable.
+    out << "udev rules: "
+        << (report.rulesFile.empty() ? "not installed" : Printable(report.rulesFile)) << "\n";
     out << "udev: " << (report.udevRunning ? "running" : "not running") << "\n";
     if (report.chargers.empty()) {
         out << "Chargers: none found\n";
     }
     for (const SChargerNode& charger : report.chargers) {
-        out << "Charger: " << charger.node << " (" << charger.subsystem << ", "
-            << Hex4(charger.vendorId) << ":" << Hex4(charger.productId)
-            << (charger.product.empty() ? "" : " " + charger.product)
+        out << "Charger: " << Printable(charger.node) << " (" << Printable(charger.subsystem)
+            << ", " << Hex4(charger.vendorId) << ":" << Hex4(charger.productId)
+            << (charger.product.empty() ? "" : " " + Printable(charger.product))
             << "): " << OpenText(charger.open) << "\n";
         if (charger.latencyTimerMs) {
             out << "  latency timer: " << *charger.latencyTimerMs << " ms\n";
@@ -637,20 +654,7 @@ void PrintReport(const SDoctorReport& report, std::ostream& out) {
     }
     out << "ModemManager: " << (report.modemManagerRunning ? "running" : "not running") << "\n";
     out << "brltty: " << (report.brlttyInstalled ? "installed" : "not installed") << "\n";
-    int problems = 0;
-    for (const SFinding& finding : report.findings) {
-        const bool problem = finding.severity == ESeverity::Problem;
-        problems += problem ? 1 : 0;
-        out << "\n"
-            << (problem ? "Problem: " : "Note: ") << finding.what << "\n  Fix: " << finding.fix
-            << "\n";
-    }
-    out << "\n";
-    if (problems == 0) {
-        out << "No problems found.\n";
-    } else {
-        out << problems << (problems == 1 ? " problem" : " problems") << " found.\n";
-    }
+    PrintFindings(report, out);
 }
 
 void PrintReportJson(const SDoctorReport& report, std::ostream& out) {
@@ -697,8 +701,8 @@ std::optional<std::string> CAccessHint::Next(const SDoctorReport& report, bool r
             continue;
         }
         telling.insert(finding.node);
-        text += (text.empty() ? "" : "\n\n") + finding.what +
-                "\n\nTo fix it, run in a terminal:\n" + finding.fix;
+        text += (text.empty() ? "" : "\n\n") + PrintableText(finding.what) +
+                "\n\nTo fix it, run in a terminal:\n" + PrintableText(finding.fix);
     }
     if (text.empty()) {
         return std::nullopt;

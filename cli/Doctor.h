@@ -110,9 +110,13 @@ void PrintReport(const SDoctorReport& report, std::ostream& out);
 // The same as one JSON object: "ok", "udev_rules", "udev_running", "chargers", "problems", "notes".
 void PrintReportJson(const SDoctorReport& report, std::ostream& out);
 
-// Texts from a device or another process reach a terminal and the window (whose boxes cannot
-// show escapes): control characters (escape sequences among them) become "?", surrounding
-// blanks go.
+// The findings with their fixes, then the verdict ("No problems found.", "N problems found."),
+// each text through Printable.
+void PrintFindings(const SDoctorReport& report, std::ostream& out);
+
+// The report keeps device and process texts as they came; the window's boxes cannot show
+// escapes, so the hint gives them in this lossy form: control characters (escape sequences among
+// them) become "?", surrounding blanks go. A terminal gets Printable's escapes instead.
 std::string PrintableText(std::string_view text);
 
 // A serial update waits for one answer per 16-byte frame; a bridge that holds it longer than this

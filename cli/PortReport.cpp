@@ -2,6 +2,7 @@
 
 #include "cli/Doctor.h"
 #include "cli/Json.h"
+#include "cli/PrintableText.h"
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
 
@@ -27,8 +28,7 @@ std::string HidDescription(IHidScanDevice& device, bool& charger) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", vendorId, productId);
     const auto product = device.GetProductString();
-    return product ? std::string(ids) + " " + PrintableText(HidStringToText(*product))
-                   : std::string(ids);
+    return product ? std::string(ids) + " " + HidStringToText(*product) : std::string(ids);
 }
 
 } // namespace
@@ -61,11 +61,8 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
         if (record.nHidIndex >= 0) {
             continue; // HID chargers are listed above
         }
-        SPortLine line{PortNameFromFriendly(record.strFriendly),
-                       PrintableText(record.strFriendly),
-                       record.bCharger == 1,
-                       false,
-                       {}};
+        SPortLine line{PortNameFromFriendly(record.strFriendly), record.strFriendly,
+                       record.bCharger == 1, false, {}};
         if (const auto path = opener.SerialPathFor(line.port)) {
             line.opens = opener.OpenSerial(*path, kFirstBaud) != nullptr;
         }
@@ -133,22 +130,14 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
         out << "No HID interfaces and no serial ports found.\n";
     }
     for (const SPortLine& line : lines) {
-        out << line.port << "  " << line.description << (line.charger ? " (charger)" : "") << ": "
+        out << Printable(line.port) << "  " << Printable(line.description)
+            << (line.charger ? " (charger)" : "") << ": "
             << (line.opens ? "opens" : "does not open") << "\n";
         if (line.latencyTimerMs) {
             out << "  latency timer: " << *line.latencyTimerMs << " ms\n";
         }
     }
-    for (const SFinding& finding : report.findings) {
-        out << "\n"
-            << (finding.severity == ESeverity::Problem ? "Problem: " : "Note: ") << finding.what
-            << "\n  Fix: " << finding.fix << "\n";
-    }
-    out << "\n"
-        << (problems == 0
-                ? "No problems found."
-                : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.")
-        << "\n";
+    PrintFindings(report, out);
     return problems == 0 ? 0 : 1;
 }
 

@@ -123,8 +123,9 @@ int RunReplay(Args args, std::ostream& out, std::ostream& err) {
     std::string problem;
     const std::optional<STraceRun> run = ReadTrace(args[0], problem);
     if (!run) {
+        // A trace that cannot be loaded is a failed command, as a file that cannot be loaded is.
         err << "crenovix-cli: " << Printable(args[0]) << ": " << problem << "\n";
-        return kExitUsage;
+        return kExitFailed;
     }
     CRunReporter reporter(out, err, CRunReporter::EForm::Lines, "");
     reporter.AddRun({run->port, run->serial, run->type});

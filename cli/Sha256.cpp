@@ -3,9 +3,6 @@
 #include <array>
 #include <bit>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 namespace crenovix::cli {
 
@@ -84,19 +81,6 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
         hex += text;
     }
     return hex;
-}
-
-std::optional<std::string> FileSha256Hex(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
-    }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        return std::nullopt;
-    }
-    return Sha256Hex(bytes);
 }
 
 } // namespace crenovix::cli

@@ -3,15 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 
 namespace crenovix::cli {
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes);
-
-// Nothing when the file cannot be read.
-std::optional<std::string> FileSha256Hex(const std::string& path);
 
 } // namespace crenovix::cli

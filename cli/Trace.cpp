@@ -1,9 +1,10 @@
 #include "cli/Trace.h"
 
+#include "cli/InputFile.h"
 #include "cli/Json.h"
 
 #include <charconv>
-#include <fstream>
+#include <sstream>
 
 namespace crenovix::cli {
 
@@ -146,7 +147,16 @@ std::unique_ptr<CTraceFile> CTraceFile::Create(const std::string& path) {
 }
 
 CTraceFile::~CTraceFile() {
-    std::fclose(file_);
+    Close();
+}
+
+bool CTraceFile::Close() {
+    const std::lock_guard lock(mutex_);
+    if (file_ != nullptr) {
+        failed_ = std::fclose(file_) != 0 || failed_;
+        file_ = nullptr;
+    }
+    return !failed_;
 }
 
 std::int64_t CTraceFile::Now() const {
@@ -157,9 +167,15 @@ std::int64_t CTraceFile::Now() const {
 
 void CTraceFile::WriteLine(const std::string& line) {
     const std::lock_guard lock(mutex_);
-    std::fputs(line.c_str(), file_);
-    std::fputc('\n', file_);
-    std::fflush(file_); // what was recorded survives a crash
+    if (file_ == nullptr) {
+        failed_ = true;
+        return;
+    }
+    // What was recorded survives a crash: every line is flushed at once.
+    if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) == EOF ||
+        std::fflush(file_) != 0) {
+        failed_ = true;
+    }
 }
 
 void CTraceFile::Start(const std::string& port, const std::string& type, const std::string& serial,
@@ -197,14 +213,16 @@ std::unique_ptr<IPortChannel> CRecordingPorts::Wrap(std::unique_ptr<IPortChannel
 }
 
 std::optional<STraceRun> ReadTrace(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read the trace";
+    const SInputFile file = ReadInputFile(path, kMaxTraceBytes);
+    if (file.status != EInputFile::Read) {
+        error = file.status == EInputFile::TooBig ? "the trace is longer than any update's"
+                                                  : "cannot read the trace";
         return std::nullopt;
     }
+    std::istringstream lines(std::string(file.bytes.begin(), file.bytes.end()));
     std::optional<STraceRun> run;
     std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
+    for (int number = 1; std::getline(lines, line); ++number) {
         const auto port = StringField(line, "port");
         const auto dir = StringField(line, "dir");
         if (!port || !dir) {

@@ -16,6 +16,7 @@
 #include "cli/PortDecorator.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -38,6 +39,9 @@ public:
                std::uint32_t nonceSeed);
     void Record(const std::string& port, bool out, std::span<const std::uint8_t> bytes);
     void RecordDiscard(const std::string& port);
+    // Flushes and closes the file: false when any line could not be written completely (a full
+    // disk, /dev/full), so that an incomplete trace is never taken for the whole dialogue.
+    bool Close();
 
 private:
     explicit CTraceFile(std::FILE* file) : file_(file) {}
@@ -46,6 +50,7 @@ private:
 
     std::mutex mutex_;
     std::FILE* file_;
+    bool failed_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
@@ -78,7 +83,9 @@ struct STraceRun {
     std::vector<STraceEvent> events;
 };
 
-// Nothing, with `error` set, when the file cannot be read or holds no run.
+// Nothing, with `error` set, when the file cannot be read (only a regular file of at most
+// kMaxTraceBytes is) or holds no run.
+inline constexpr std::size_t kMaxTraceBytes = 64 * 1024 * 1024; // a whole 512 KiB file is ~10 MiB
 std::optional<STraceRun> ReadTrace(const std::string& path, std::string& error);
 
 std::string HexText(std::span<const std::uint8_t> bytes);

@@ -3,6 +3,7 @@
 // desks of simulated chargers.
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/InputFile.h"
 #include "cli/Interrupts.h"
 #include "cli/Platform.h"
 #include "cli/PrintableText.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -124,7 +126,40 @@ struct SShared {
     CRunReporter& reporter;
     CTraceFile* trace;
     CRunAbort& abort;
-    bool bySerial; // find the charger again by type and serial number
+};
+
+// A charger chosen for a run, and whether its run finds it again by type and serial number
+// (--serial, --all) or, as the window does, by its port.
+struct STarget {
+    SDeviceEntry entry;
+    bool bySerial = false;
+    std::size_t lane = 0; // runs of one lane follow each other; lanes run concurrently
+};
+
+// A run's enumeration with its own charger's records first, so that its device table (32 rows,
+// as the window's) holds that charger however many others the machine has. The dialogue finds
+// rows by what they hold, never by their order.
+class CTargetFirst final : public IDeviceEnumerator {
+public:
+    CTargetFirst(IDeviceEnumerator& inner, const STarget& target)
+        : inner_(inner), target_(target) {}
+
+    void ListDevices(SerInfoList& list, bool bProbePorts) override {
+        inner_.ListDevices(list, bProbePorts);
+        std::stable_partition(list.begin(), list.end(), [this](const SSerInfo& record) {
+            const SDeviceEntry& target = target_.entry;
+            if (PortNameFromFriendly(record.strFriendly) == target.strPort) {
+                return true;
+            }
+            return target_.bySerial && record.bCharger == 1 && !target.strSerial.empty() &&
+                   SerialFromPath(record.strPath) == target.strSerial &&
+                   record.strBusDesc == target.strType;
+        });
+    }
+
+private:
+    IDeviceEnumerator& inner_;
+    const STarget& target_;
 };
 
 struct SRunOutcome {
@@ -133,8 +168,9 @@ struct SRunOutcome {
 };
 
 // One charger's run, start to end, on its own platform, clock, window, table and image buffer.
-SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
+SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
                    std::unique_ptr<IDevices> platform, std::uint32_t seed) {
+    const SDeviceEntry& target = chosen.entry;
     const auto started = std::chrono::steady_clock::now();
     SDeviceListState devices;
     CConsoleWindow window(devices, shared.reporter, index);
@@ -143,7 +179,8 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
     devices.bFileValid = LoadUpdateHeader(shared.args.file, *image).outcome == ELoadOutcome::Loaded;
 
-    CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
+    CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
+    CTargetFirst enumerator(system, chosen);
     const auto refresh = [&] {
         try {
             RefreshDeviceList(devices, window, enumerator);
@@ -158,8 +195,10 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     while (row < devices.nDeviceCount && devices.rows[row].strPort != target.strPort) {
         ++row;
     }
-    if (row == devices.nDeviceCount && row < kDeviceTableRows) {
-        devices.rows[row] = target; // a plain serial port that is not listed
+    if (row == devices.nDeviceCount) {
+        // A plain serial port that is not listed: in the last row when the table is full.
+        row = std::min(row, kDeviceTableRows - 1);
+        devices.rows[row] = target;
         devices.nDeviceCount = row + 1;
     }
     window.selection = row;
@@ -181,15 +220,15 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     }
     CNonceGenerator nonces(seed);
     SUpdateContext context{window, clock, *ports, devices, nonces, *image};
-    context.bReconnectBySerial = shared.bySerial;
+    context.bReconnectBySerial = chosen.bySerial;
     OnUpdateClicked(context, refresh);
 
     SRunResult result;
     result.ok = window.Succeeded();
-    result.message = window.LastBoxText();
+    result.message = window.EndText();
     result.code = ResultCode(result.ok, result.message);
     if (auto* desk = dynamic_cast<CDemoDevices*>(platform.get()); desk && result.ok) {
-        const sim::CSimChargerBase* charger = desk->Charger(target.strSerial);
+        const sim::CSimChargerBase* charger = desk->Charger(target.strPort);
         result.ok = charger != nullptr && PayloadMatches(charger->Results(), *image);
         shared.reporter.Line(index, result.ok ? kVerified : kNotVerified, result.ok);
         if (!result.ok) {
@@ -216,41 +255,77 @@ SRunOutcome RunOne(const SShared& shared, const SDeviceEntry& target, int index,
     return {result.ok, shared.abort.Aborted()};
 }
 
-// The rows the arguments choose from the device table, or an exit code with its message.
-std::vector<SDeviceEntry> ChooseTargets(const SUpdateArgs& args, const SDeviceListState& devices,
-                                        IPortOpener& ports, int& exitCode, std::string& message) {
-    const auto rows =
-        std::span(devices.rows)
-            .first(static_cast<std::size_t>(std::clamp(devices.nDeviceCount, 0, kDeviceTableRows)));
+// The rows the arguments choose from every row the enumeration gave (not only the first 32 a
+// window's table holds), or an exit code with its message. `notes` says which chargers share a
+// serial number and are therefore found again by port.
+std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDeviceEntry> rows,
+                                   IPortOpener& ports, int& exitCode, std::string& message,
+                                   std::vector<std::string>& notes) {
     const auto isCharger = [](const SDeviceEntry& row) {
         return !(row.strType == "COMx" && row.strSerial.empty());
     };
-    std::vector<SDeviceEntry> targets;
+    const bool bySerial = args.all || !args.serial.empty();
+    std::vector<STarget> targets;
     for (const SDeviceEntry& row : rows) {
         if ((args.all && isCharger(row)) || (!args.port.empty() && row.strPort == args.port) ||
             (!args.serial.empty() && isCharger(row) && row.strSerial == args.serial)) {
-            targets.push_back(row);
+            targets.push_back({row, bySerial});
         }
     }
     const bool anyChoice = args.all || !args.port.empty() || !args.serial.empty();
     if (!anyChoice && !rows.empty()) {
-        targets.push_back(rows.front()); // --simulate alone: the first charger
+        targets.push_back({rows.front(), false}); // --simulate alone: the first charger
     }
     if (targets.empty() && !args.port.empty() && !HidPositionFromPortName(args.port) &&
         ports.SerialPathFor(args.port)) {
-        targets.push_back({"COMx", "", args.port}); // a serial port not listed: a plain port
+        targets.push_back({{"COMx", "", args.port}, false}); // a serial port not listed
     }
     if (targets.empty()) {
         exitCode = kExitNoCharger;
         message = args.port.empty() ? "Device not found!"
                                     : "No device '" + Printable(args.port) + "' in the device list";
-    } else if (targets.size() > 1 && !args.serial.empty()) {
+        return targets;
+    }
+    if (targets.size() > 1 && !args.serial.empty()) {
         exitCode = kExitUsage;
         message = "Several chargers have the serial number '" + Printable(args.serial) +
                   "': choose one by --port";
         targets.clear();
+        return targets;
+    }
+    // Chargers that share a serial number cannot be told apart by it after their restart: each
+    // is found again by its port, as a charger without a serial number is. They are updated one
+    // after another, in one lane: were two of them in their boot loaders at once, a position
+    // that changed could hand one run the other's.
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        targets[i].lane = i;
+    }
+    std::map<std::string, std::vector<STarget*>> bySerialNumber;
+    for (STarget& target : targets) {
+        if (target.bySerial && !target.entry.strSerial.empty()) {
+            bySerialNumber[target.entry.strSerial].push_back(&target);
+        }
+    }
+    for (const auto& [serial, sharing] : bySerialNumber) {
+        if (sharing.size() < 2) {
+            continue;
+        }
+        std::string ports;
+        for (STarget* target : sharing) {
+            target->bySerial = false;
+            target->lane = sharing.front()->lane;
+            ports += (ports.empty() ? "" : ", ") + Printable(target->entry.strPort);
+        }
+        notes.push_back("The chargers at " + ports + " share the serial number '" +
+                        Printable(serial) + "': each is found again by its port.");
     }
     return targets;
+}
+
+// Whether two paths name the same file (through links too); false when either does not exist.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 } // namespace
@@ -261,6 +336,23 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         err << kUsage;
         return kExitUsage;
     }
+    // Creating the trace truncates it: it must not be the update file, under any of its names.
+    if (!parsed->record.empty() && SameFile(parsed->record, parsed->file)) {
+        err << "crenovix-cli: the trace file '" << Printable(parsed->record)
+            << "' is the update file\n"
+            << kUsage;
+        return kExitUsage;
+    }
+    // The file is read once, before anything else: only a regular file (a directory, a FIFO or
+    // /dev/zero fail here at once) and no more than an update file can hold. Its SHA-256 names
+    // these bytes; the dialogue's own load reports a file too big, malformed or empty.
+    const SInputFile file = ReadInputFile(parsed->file, kUpdateImageSize);
+    if (file.status == EInputFile::CannotOpen) {
+        err << run_text::kErrorOpenFile << "\n";
+        return kExitFailed;
+    }
+    const std::string fileSha256 = file.status == EInputFile::Read ? Sha256Hex(file.bytes) : "";
+
     std::string problem;
     const std::unique_ptr<IPlatform> platform = ChoosePlatform(*parsed, problem);
     if (platform == nullptr) {
@@ -272,25 +364,31 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     const CRunReporter::EForm form = parsed->json               ? CRunReporter::EForm::Json
                                      : TerminalRedrawsInPlace() ? CRunReporter::EForm::Terminal
                                                                 : CRunReporter::EForm::Lines;
-    CRunReporter reporter(out, err, form, FileSha256Hex(parsed->file).value_or(""));
+    CRunReporter reporter(out, err, form, fileSha256);
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });
 
-    // The device list as the window would show it, to choose the chargers from.
+    // Every row the enumeration gives, as the window would make them, to choose the chargers
+    // from: the window's table ends at 32 rows, a box of chargers need not.
     std::unique_ptr<IDevices> listing = platform->OpenDevices();
-    CConsoleListView view;
-    view.comPortsTicked = parsed->com;
-    SDeviceListState devices;
     CDeviceEnumerator enumerator(listing->SerialPorts(), listing->HidInterfaces());
+    std::vector<SDeviceEntry> rows;
     try {
-        RefreshDeviceList(devices, view, enumerator);
+        SerInfoList records;
+        enumerator.ListDevices(records, parsed->com);
+        for (const SSerInfo& record : records) {
+            if (auto row = DeviceEntryFor(record, parsed->com)) {
+                rows.push_back(std::move(*row));
+            }
+        }
     } catch (const CEnumerationError& error) {
         err << Printable(error.what()) << "\n";
         return kExitUsage;
     }
     int exitCode = kExitSuccess;
-    const std::vector<SDeviceEntry> targets =
-        ChooseTargets(*parsed, devices, listing->Ports(), exitCode, problem);
+    std::vector<std::string> notes;
+    const std::vector<STarget> targets =
+        ChooseTargets(*parsed, rows, listing->Ports(), exitCode, problem, notes);
     if (targets.empty()) {
         err << problem << "\n";
         return exitCode;
@@ -306,38 +404,72 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         err << "crenovix-cli: interrupted; nothing was written\n";
         return kExitInterrupted;
     }
-    for (const SDeviceEntry& target : targets) {
-        reporter.AddRun({target.strPort, target.strSerial, target.strType});
+    for (const std::string& note : notes) {
+        reporter.Note(note);
     }
-    const SShared shared{*parsed, reporter, trace.get(), abort,
-                         parsed->all || !parsed->serial.empty()};
+    for (const STarget& target : targets) {
+        reporter.AddRun({target.entry.strPort, target.entry.strSerial, target.entry.strType});
+    }
+    const SShared shared{*parsed, reporter, trace.get(), abort};
     std::vector<SRunOutcome> outcomes(targets.size());
     const std::uint32_t seed = TimeSeed();
+    // A run that throws (out of memory, say) is a failed run, never the end of the others.
+    const auto run = [&](std::size_t i, std::unique_ptr<IDevices> devices) {
+        try {
+            outcomes[i] = RunOne(shared, targets[i], static_cast<int>(i), std::move(devices),
+                                 seed + static_cast<std::uint32_t>(i));
+        } catch (const std::exception& error) {
+            reporter.Line(static_cast<int>(i), std::string("Run failed: ") + error.what());
+            reporter.Result(static_cast<int>(i), {false, -1, error.what(), 0});
+        }
+    };
     if (targets.size() == 1) {
         listing.reset(); // the run opens the port the listing's platform knows
-        outcomes[0] = RunOne(shared, targets[0], 0, platform->OpenDevices(), seed);
+        run(0, platform->OpenDevices());
     } else {
-        std::vector<std::thread> runs;
+        std::map<std::size_t, std::vector<std::size_t>> lanes;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            runs.emplace_back([&, i, devices = platform->OpenDevices()]() mutable {
-                outcomes[i] = RunOne(shared, targets[i], static_cast<int>(i), std::move(devices),
-                                     seed + static_cast<std::uint32_t>(i));
+            lanes[targets[i].lane].push_back(i);
+        }
+        std::vector<std::thread> runs;
+        for (const auto& [lane, members] : lanes) {
+            std::vector<std::unique_ptr<IDevices>> desks;
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                desks.push_back(platform->OpenDevices());
+            }
+            runs.emplace_back([&run, members, desks = std::move(desks)]() mutable {
+                for (std::size_t k = 0; k < members.size(); ++k) {
+                    run(members[k], std::move(desks[k]));
+                }
             });
         }
-        for (std::thread& run : runs) {
-            run.join();
+        for (std::thread& thread : runs) {
+            thread.join();
         }
     }
     const auto ok = std::count_if(outcomes.begin(), outcomes.end(),
                                   [](const SRunOutcome& outcome) { return outcome.ok; });
     const auto failed = static_cast<std::int64_t>(outcomes.size()) - ok;
     reporter.Finish(static_cast<int>(ok), static_cast<int>(failed));
+    // The dialogues load the file again by its path: had it changed since it was hashed, the
+    // results would name bytes no charger received.
+    const bool fileKept = ReadInputFile(parsed->file, kUpdateImageSize).bytes == file.bytes;
+    if (!fileKept) {
+        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
+                      "not name what the chargers received");
+    }
+    // A trace that lost lines would replay as a different dialogue: the command failed.
+    const bool traceComplete = trace == nullptr || trace->Close();
+    if (!traceComplete) {
+        reporter.Note("crenovix-cli: the trace file '" + Printable(parsed->record) +
+                      "' could not be written completely");
+    }
     if (std::any_of(outcomes.begin(), outcomes.end(),
                     [](const SRunOutcome& outcome) { return outcome.aborted; })) {
         reporter.Note(kAborted);
         return kExitInterrupted;
     }
-    return failed == 0 ? kExitSuccess : kExitFailed;
+    return failed == 0 && traceComplete && fileKept ? kExitSuccess : kExitFailed;
 }
 
 } // namespace crenovix::cli

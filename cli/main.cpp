@@ -1,8 +1,10 @@
 // crenovix-cli: the updater's functions from a terminal, for scripts, tests and people without a
 // desktop.
 #include "cli/Commands.h"
+#include "cli/PrintableText.h"
 #include "crenovix/Version.h"
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -37,10 +39,7 @@ void PrintUsage(std::ostream& out) {
            "a problem; 2 usage or device list error; 3 no charger found; 130 interrupted\n";
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+int Dispatch(const std::vector<std::string>& args) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintUsage(args.empty() ? std::cerr : std::cout);
         return args.empty() ? crenovix::cli::kExitUsage : crenovix::cli::kExitSuccess;
@@ -72,7 +71,22 @@ int main(int argc, char** argv) {
     if (command == "doctor") {
         return crenovix::cli::RunDoctor(rest, std::cout, std::cerr);
     }
-    std::cerr << "crenovix-cli: unknown command '" << command << "'\n";
+    std::cerr << "crenovix-cli: unknown command '" << crenovix::cli::Printable(command) << "'\n";
     PrintUsage(std::cerr);
     return crenovix::cli::kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Whatever a command meets (a file, a device, the network), it ends with a message and an
+    // exit code, never with the runtime's abort.
+    try {
+        return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::cerr << "crenovix-cli: " << crenovix::cli::Printable(error.what()) << "\n";
+    } catch (...) {
+        std::cerr << "crenovix-cli: unexpected error\n";
+    }
+    return crenovix::cli::kExitFailed;
 }

@@ -36,6 +36,17 @@ bool SameCharger(const SDeviceEntry& a, const SDeviceEntry& b) {
     return !a.strSerial.empty() || a.strPort == b.strPort;
 }
 
+std::optional<SDeviceEntry> DeviceEntryFor(const SSerInfo& record, bool comPortsTicked) {
+    if (record.bCharger == 1) {
+        return SDeviceEntry{record.strBusDesc, SerialFromPath(record.strPath),
+                            PortNameFromFriendly(record.strFriendly), record.nHidIndex};
+    }
+    if (comPortsTicked) {
+        return SDeviceEntry{"COMx", "", PortNameFromFriendly(record.strFriendly)};
+    }
+    return std::nullopt;
+}
+
 void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
                        IDeviceEnumerator& enumerator, const SDeviceEntry* keep) {
     // A copy: `keep` may point into the table about to be rewritten.
@@ -56,25 +67,16 @@ void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
         if (state.nDeviceCount >= kDeviceTableRows) {
             break; // the table is full; the update protocols look at no more rows either
         }
-        SDeviceEntry& row = state.rows[static_cast<std::size_t>(state.nDeviceCount)];
-        if (record.bCharger == 1) {
-            row.strType = record.strBusDesc;
-            row.strSerial = SerialFromPath(record.strPath);
-            row.strPort = PortNameFromFriendly(record.strFriendly);
-            row.nHidIndex = record.nHidIndex;
-            if (bShow) {
-                view.InsertLine(state.nDeviceCount,
-                                "Type: " + row.strType + ", S/N:" + row.strSerial);
-            }
-        } else if (view.IsComPortBoxTicked()) {
-            row.strType = "COMx";
-            row.strSerial.clear();
-            row.strPort = PortNameFromFriendly(record.strFriendly);
-            if (bShow) {
-                view.InsertLine(state.nDeviceCount, record.strFriendly);
-            }
-        } else {
+        const std::optional<SDeviceEntry> entry = DeviceEntryFor(record, view.IsComPortBoxTicked());
+        if (!entry) {
             continue;
+        }
+        SDeviceEntry& row = state.rows[static_cast<std::size_t>(state.nDeviceCount)];
+        row = *entry;
+        if (bShow) {
+            view.InsertLine(state.nDeviceCount,
+                            record.bCharger == 1 ? "Type: " + row.strType + ", S/N:" + row.strSerial
+                                                 : record.strFriendly);
         }
         ++state.nDeviceCount;
     }

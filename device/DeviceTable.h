@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace crenovix {
@@ -65,6 +66,11 @@ void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
 // a serial number (a plain port, or a charger that reports none) the same type and port. A HID
 // charger that restarts comes back under another port name and is still the same one.
 bool SameCharger(const SDeviceEntry& a, const SDeviceEntry& b);
+
+// The row a record of the enumeration makes: a charger's, or with "Include COMx Port" ticked a
+// plain serial port's; nothing for a plain port otherwise. The command line takes every record
+// this way, the table only its first 32.
+std::optional<SDeviceEntry> DeviceEntryFor(const SSerInfo& record, bool comPortsTicked);
 
 // Row rules, exposed for tests and the command line.
 std::string PortNameFromFriendly(const std::string& friendly); // "Serial (A) (COM4)" -> "A"

@@ -2,14 +2,14 @@
 
 namespace crenovix {
 
-const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& serial) {
+const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
     for (std::size_t i = 0; i < bench_.HidChargerCount(); ++i) {
-        if (bench_.HidCharger(i).Identity().strSerial == serial) {
+        if ("HID" + std::to_string(bench_.HidCharger(i).Identity().nHidPosition) == port) {
             return &bench_.HidCharger(i);
         }
     }
     for (std::size_t i = 0; i < bench_.SerialChargerCount(); ++i) {
-        if (bench_.SerialCharger(i).Identity().strSerial == serial) {
+        if (bench_.SerialCharger(i).Identity().strPortName == port) {
             return &bench_.SerialCharger(i);
         }
     }

@@ -19,8 +19,9 @@ namespace crenovix {
 class CDemoDevices final : public IDevices {
 public:
     sim::CSimBench& Bench() { return bench_; }
-    // The charger on this desk with serial number `serial`, or nullptr.
-    const sim::CSimChargerBase* Charger(const std::string& serial);
+    // The charger this desk lists at `port` ("HID1", "simtty0") as it was made, or nullptr. By
+    // port, not serial number: two chargers may share one.
+    const sim::CSimChargerBase* Charger(const std::string& port);
 
     ISerialPlatform& SerialPorts() override { return bench_; }
     IHidInterfaceSet& HidInterfaces() override { return bench_; }

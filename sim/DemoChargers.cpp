@@ -59,8 +59,11 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
         const std::string_view faultName =
             colon == std::string_view::npos ? std::string_view{} : word.substr(colon + 1);
         word = word.substr(0, colon);
+        // Not a fault: the serial number of the charger before it on the same transport, as two
+        // chargers numbered alike.
+        const bool twin = faultName == "twin";
         std::vector<SFault> faults;
-        if (!faultName.empty()) {
+        if (!faultName.empty() && !twin) {
             const auto fault =
                 DemoFault(faultName, word == "hid" ? ESimTransport::Hid : ESimTransport::Serial);
             if (!fault) {
@@ -76,7 +79,8 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
             SSimHidConfig config;
             config.identity.byModelCode = modelCode;
             config.identity.strType = type;
-            config.identity.strSerial = "SIM" + std::to_string(1001 + hidChargers);
+            config.identity.strSerial =
+                "SIM" + std::to_string(1001 + hidChargers - (twin && hidChargers > 0 ? 1 : 0));
             config.identity.nHidPosition = 1 + hidChargers++;
             config.faults = faults;
             bench.AddHidCharger(config);
@@ -85,7 +89,9 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
             config.identity.byModelCode = modelCode;
             // A USB serial charger announces itself by a bus description beginning "Kavro".
             config.identity.strType = "Kavro " + type;
-            config.identity.strSerial = "SIM" + std::to_string(2001 + serialChargers);
+            config.identity.strSerial =
+                "SIM" +
+                std::to_string(2001 + serialChargers - (twin && serialChargers > 0 ? 1 : 0));
             config.identity.strPortName = "simtty" + std::to_string(serialChargers++);
             config.faults = faults;
             bench.AddSerialCharger(config);

@@ -22,7 +22,8 @@ inline constexpr const char* kDemoType = "Kelvorin K4";
 // trying what goes wrong in a box of chargers: "refuse" (the boot request is answered "5"),
 // "noreturn" (the boot loader never comes up), "unplug" (the charger leaves half-way through the
 // transfer), "moved" (HID: the boot loader comes back at another position), as in
-// "hid,hid:refuse,serial:unplug". Returns an error text for an unknown word or fault.
+// "hid,hid:refuse,serial:unplug". "twin" instead of a fault gives the charger the serial number
+// of the one before it on the same transport. Returns an error text for an unknown word or fault.
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode = kDemoModelCode,
                                            const std::string& type = kDemoType);

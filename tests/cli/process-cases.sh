@@ -1,6 +1,6 @@
 #!/bin/sh
-# Command-line behaviours that need a second process: interrupts during an update and a port
-# another program holds. Usage: process-cases.sh CLI FILE CASE
+# Command-line behaviours that need a second process: interrupts during an update, a port
+# another program holds and an update file changed while it is written. Usage: process-cases.sh CLI FILE CASE
 cli=$1 file=$2 case=$3
 out=$(mktemp -d) || exit 1
 trap 'rm -rf "$out"' EXIT
@@ -39,6 +39,18 @@ port-busy)
     [ $status = 1 ] || fail "exit $status"
     [ "$(cat "$out/stdout")" = "Error opening COM port" ] || fail "box text"
     grep -q 'The port is busy' "$out/stderr" || fail "no reason"
+    ;;
+file-changes)
+    # The run loaded the file before it changed: it succeeds, but the command may not.
+    cp "$file" "$out/fw.bin"
+    "$cli" update --simulate hid "$out/fw.bin" >"$out/stdout" 2>"$out/stderr" &
+    pid=$!
+    sleep 0.4
+    printf x >>"$out/fw.bin"
+    wait "$pid"
+    status=$?
+    [ $status = 1 ] && grep -q 'Verified: payload matches' "$out/stdout" || fail "exit $status"
+    grep -q 'the update file changed during the update' "$out/stderr" || fail "no note"
     ;;
 *)
     echo "unknown case $case"

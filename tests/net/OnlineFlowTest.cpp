@@ -274,6 +274,14 @@ TEST_F(CommandLineTest, DownloadSavesTheEntryAndPrintsThePath) {
         << err_.str();
     EXPECT_FALSE(std::filesystem::exists(dir_.File("other.bin")));
 
+    // The entry's web address is data: a CR in it cannot start a line of its own.
+    server.Serve(kCatalogue, "[Software]\nVer=V2.1\n[File List]\nCountEx=1\nType0=K6\nURL0=" +
+                                 server.BaseUrl() + "/files/k6.bin\rDownload done\n");
+    Run(cli::RunDownload, {"0", "x.bin"});
+    EXPECT_NE(err_.str().find("/files/k6.bin\\rDownload done"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find('\r'), std::string::npos) << err_.str();
+    server.Serve(kCatalogue, CatalogueOn(server));
+
     EXPECT_EQ(Run(cli::RunDownload, {"2", "x.bin"}), 1);
     EXPECT_NE(err_.str().find("no entry 2"), std::string::npos);
     EXPECT_EQ(Run(cli::RunDownload, {"one", "x.bin"}), 2);

@@ -84,7 +84,7 @@ TEST_F(DoctorTest, ChargersAreTheChargerIdsAndSerialPortsNamedAsChargers) {
     }
     EXPECT_EQ(found, (std::vector<std::string>{"/dev/hidraw0 K6", "/dev/ttyACM0 ",
                                                "/dev/ttyUSB0 Kavro Serial",
-                                               "/dev/ttyUSB1 USB Device ?[2J"}));
+                                               "/dev/ttyUSB1 USB Device \x1b[2J"}));
 }
 
 // One charger that does not open, on machines that differ in one thing each: the cause found and
@@ -235,14 +235,33 @@ TEST_F(DoctorTest, ASlowSerialAdapterGetsTheRuleThatLowersItsTimer) {
     EXPECT_FALSE(Run().chargers[0].latencyTimerMs);
 }
 
-TEST_F(DoctorTest, JsonCarriesDeviceTextsEscaped) {
-    system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4 \"Pro\" \\", {ENodeOpen::Denied});
+// Device texts stay as they came; each form escapes them its own way: JSON, the terminal's
+// Printable, and the window's box without control characters.
+TEST_F(DoctorTest, DeviceTextsAreEscapedForJsonTerminalAndBox) {
+    system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4 \"Pro\" \\ \x1b[2J\xc2\x9b\xff",
+                         {ENodeOpen::Denied});
+    const cli::SDoctorReport report = Run();
     std::ostringstream json;
-    cli::PrintReportJson(Run(), json);
+    cli::PrintReportJson(report, json);
     EXPECT_EQ(json.str().rfind("{\"ok\":false,\"udev_rules\":\"" + std::string(kRules) + "\"", 0),
               0u);
-    EXPECT_NE(json.str().find("\"product\":\"K4 \\\"Pro\\\" \\\\\""), std::string::npos);
+    EXPECT_NE(json.str().find("\"product\":\"K4 \\\"Pro\\\" \\\\ \\u001b[2J\\u009b\xc3\xbf\""),
+              std::string::npos)
+        << json.str();
     EXPECT_NE(json.str().find("\"problems\":[{\"check\":\"charger-access\""), std::string::npos);
+    std::ostringstream plain;
+    cli::PrintReport(report, plain);
+    const std::string shown = "K4 \"Pro\" \\\\ \\x1B[2J\\u009B\\xFF";
+    EXPECT_NE(plain.str().find("Charger: /dev/hidraw0 (hidraw, 0483:5750 " + shown + "): "),
+              std::string::npos)
+        << plain.str();
+    EXPECT_NE(plain.str().find("Problem: The charger at /dev/hidraw0 (0483:5750 " + shown),
+              std::string::npos)
+        << plain.str();
+    EXPECT_EQ(plain.str().find('\x1b'), std::string::npos);
+    const auto box = cli::CAccessHint().Next(report, false);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->find('\x1b'), std::string::npos) << *box;
 }
 
 TEST(AccessHintTest, TellsOncePerPlugNeverDuringARunNorOverItsOwnBox) {
