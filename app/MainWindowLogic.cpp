@@ -17,9 +17,75 @@ constexpr std::array<int, 5> kRunLocked = {ctl::kDeviceList, ctl::kPath, ctl::kO
                                            ctl::kComPorts};
 } // namespace
 
+// The run's observer, on the run's thread: every event goes to the window's thread in order,
+// and the run's own table is refilled here when devices changed.
+class CMainWindowLogic::CRunObserver final : public IRunObserver, public IDeviceListView {
+public:
+    CRunObserver(CMainWindowLogic& logic, bool comPortsTicked)
+        : logic_(logic), comPortsTicked_(comPortsTicked) {}
+
+    void SetUpdateEnabled(bool enabled) override {
+        Post([enabled](CMainWindowLogic& logic) { logic.SetUpdateEnabled(enabled); });
+    }
+    void SetStatusText(const std::string& text) override {
+        Post([text](CMainWindowLogic& logic) { logic.SetStatusText(text); });
+    }
+    void ShowStatus(bool shown) override {
+        Post([shown](CMainWindowLogic& logic) { logic.ShowStatus(shown); });
+    }
+    void SetProgressRange(std::uint16_t upper) override {
+        Post([upper](CMainWindowLogic& logic) { logic.SetProgressRange(upper); });
+    }
+    void SetProgressPos(int position) override {
+        Post([position](CMainWindowLogic& logic) { logic.SetProgressPos(position); });
+    }
+    void ShowProgress(bool shown) override {
+        Post([shown](CMainWindowLogic& logic) { logic.ShowProgress(shown); });
+    }
+    void ResetFileInfo(const std::string& errorText) override {
+        Post([errorText](CMainWindowLogic& logic) { logic.ResetFileInfo(errorText); });
+    }
+    bool DispatchPendingMessages() override {
+        bool changed = logic_.devicesChanged_.exchange(false);
+        if (logic_.services_.devicesChangedPoll && logic_.services_.devicesChangedPoll()) {
+            changed = true;
+        }
+        if (changed) {
+            try {
+                RefreshDeviceList(logic_.runDevices_, *this, logic_.services_.enumerator);
+            } catch (const CEnumerationError&) {
+                // The run goes on with the table it has, as it always did.
+            }
+        }
+        return true;
+    }
+
+    // The run's table is refilled without a list (the list stays as the run found it).
+    bool IsComPortBoxTicked() override { return comPortsTicked_; }
+    void ClearLines() override {}
+    void InsertLine(int /*index*/, const std::string& /*text*/) override {}
+    void SelectLine(int /*index*/) override {}
+
+private:
+    template <typename Call>
+    void Post(Call call) {
+        CMainWindowLogic& logic = logic_;
+        logic.view_.PostToWindow([&logic, call = std::move(call)] { call(logic); });
+    }
+
+    CMainWindowLogic& logic_;
+    bool comPortsTicked_;
+};
+
 CMainWindowLogic::CMainWindowLogic(IMainWindowView& view, SDeviceListState& devices,
                                    SMainWindowServices services, ImageBuffer image)
     : view_(view), devices_(devices), services_(std::move(services)), image_(image) {}
+
+CMainWindowLogic::~CMainWindowLogic() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
 
 void CMainWindowLogic::OnInitDialog() {
     view_.SetChecked(ctl::kComPorts, false);
@@ -136,6 +202,10 @@ void CMainWindowLogic::OnComPortsClicked() {
 }
 
 void CMainWindowLogic::OnDeviceChange(EDeviceChange /*change*/) {
+    if (running_) {
+        devicesChanged_ = true; // the run refills its table on its own thread
+        return;
+    }
     RefreshDevices();
 }
 
@@ -143,20 +213,46 @@ void CMainWindowLogic::OnUpdateClicked() {
     if (running_) {
         return;
     }
+    if (worker_.joinable()) {
+        worker_.join(); // the run before has ended: its result has been shown
+    }
     running_ = true;
+    runEnded_ = false;
     if (services_.sleepInhibitor != nullptr) {
         services_.sleepInhibitor->Acquire();
     }
     // The row as the user chose it: the table may change under the run (a HID charger restarts
     // under another port name), and the list is to select this charger again afterwards.
-    const std::optional<SDeviceEntry> chosen = SelectedRow();
-    SUpdateContext context{*this,    services_.clock,  services_.ports,
-                           devices_, services_.nonces, image_};
-    const SRunResult result = ::crenovix::OnUpdateClicked(context, [this, &chosen] {
-        running_ = false; // the run is over: an enumeration error may be shown again
-        RefreshDevices(chosen ? &*chosen : nullptr);
+    runChosen_ = SelectedRow();
+    devices_.bListRefreshEnabled = false;
+    SetDeviceListEnabled(false);
+    // What the run shows first, shown at once: the button pressed must not look pressable while
+    // the run's own first events are on their way.
+    SetUpdateEnabled(false);
+    ShowStatus(true);
+    SetStatusText(run_text::kOpenFile + GetPathText());
+    // The run reads a table of its own; the window's stays with the list it shows.
+    runDevices_ = devices_;
+    devicesChanged_ = false;
+    runObserver_ = std::make_unique<CRunObserver>(*this, view_.IsChecked(ctl::kComPorts));
+    SRunJob job{*runObserver_,     services_.clock, services_.ports, runDevices_,
+                services_.nonces,  image_,          GetPathText(),   view_.ListSelection()};
+    worker_ = std::thread([this, job]() mutable {
+        const SRunResult result = RunUpdate(job);
+        view_.PostToWindow([this, result] { OnRunEnded(result); });
     });
-    running_ = false;
+}
+
+void CMainWindowLogic::OnRunEnded(const SRunResult& result) {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    view_.CloseNotice(); // the run it warned about is over
+    ShowRunResult(*this, result);
+    devices_.bListRefreshEnabled = true;
+    SetDeviceListEnabled(true);
+    running_ = false; // an enumeration error may be shown again
+    RefreshDevices(runChosen_ ? &*runChosen_ : nullptr);
     if (result.Ok()) {
         // The box keeps its own text; the status line says which charger got what.
         view_.SetText(ctl::kStatus, RunSummaryText(result));
@@ -164,6 +260,14 @@ void CMainWindowLogic::OnUpdateClicked() {
     }
     if (services_.sleepInhibitor != nullptr) {
         services_.sleepInhibitor->Release();
+    }
+    runEnded_ = true;
+}
+
+void CMainWindowLogic::WaitForRun(const std::function<void()>& deliver) {
+    while (running_ && !runEnded_) {
+        deliver();
+        std::this_thread::yield();
     }
 }
 

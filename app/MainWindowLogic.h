@@ -12,13 +12,17 @@
 #include "device/DeviceChange.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
+#include "protocol/UpdateRun.h"
 #include "protocol/UpdateWindow.h"
 #include "updatefile/UpdateFile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace crenovix {
 
@@ -42,6 +46,9 @@ struct SMainWindowServices {
     // The Download button's command.
     std::function<void()> openDownloadWindow;
     ISleepInhibitor* sleepInhibitor = nullptr;
+    // Where devices are polled for changes (the demo desk) rather than reported: asked by a run
+    // on its own thread whenever it looks at the table. Empty for the system's devices.
+    std::function<bool()> devicesChangedPoll;
 };
 
 inline constexpr const char* kCloseDuringRunText =
@@ -52,6 +59,11 @@ class CMainWindowLogic final : public IUpdateWindow, public IDeviceListView {
 public:
     CMainWindowLogic(IMainWindowView& view, SDeviceListState& devices, SMainWindowServices services,
                      ImageBuffer image = UpdateImage);
+    // Waits for a run still under way (closing is refused during one, so only the program's end
+    // gets here with a run on).
+    ~CMainWindowLogic() override;
+    CMainWindowLogic(const CMainWindowLogic&) = delete;
+    CMainWindowLogic& operator=(const CMainWindowLogic&) = delete;
 
     // Events from the window.
     // Hides the release link and starts the version check in the background: the window shows
@@ -62,8 +74,17 @@ public:
     void OnPathEdited(); // the user typed or pasted in the path field
     void OnOpenClicked();
     void OnComPortsClicked();
-    void OnDeviceChange(EDeviceChange change); // every kind refills the device list
+    // Every kind refills the device list; during a run the run's own table instead, on the run's
+    // thread.
+    void OnDeviceChange(EDeviceChange change);
+    // Starts the run on a worker thread of its own and returns at once: the window goes on
+    // answering. The run's events come back through the view's PostToWindow, its result in
+    // OnRunEnded.
     void OnUpdateClicked();
+    // Blocks until a run under way has ended and its result has been shown (for the program's
+    // end, and for tests that drive the logic without an event loop: `deliver` runs what the run
+    // posted to the window).
+    void WaitForRun(const std::function<void()>& deliver);
     // A version check still under way goes on beside the download window: each fetch has a
     // temporary file of its own, and its answer still shows the release link.
     void OnDownloadClicked();
@@ -97,6 +118,11 @@ public:
     void SelectLine(int index) override;
 
 private:
+    class CRunObserver;
+    // On the window's thread, after the run: the result shown, the list refilled with the
+    // charger selected again, the notice taken down.
+    void OnRunEnded(const SRunResult& result);
+
     // `keep`: the charger the list is to select afterwards (default: the one the user chose).
     void RefreshDevices(const SDeviceEntry* keep = nullptr);
     std::optional<SDeviceEntry> SelectedRow(); // the table's row at the list's selection
@@ -110,6 +136,16 @@ private:
     bool running_ = false;
     std::optional<SDeviceEntry> chosen_; // the charger the user chose, kept across refreshes
     std::optional<SDeviceEntry> shown_;  // the row the list selected at the last refresh
+
+    // The run on its worker thread. While it runs, the device ports and the enumeration belong to
+    // it: the window's thread only flags device changes (devicesChanged_), and the run refills
+    // its own copy of the table (runDevices_) on its thread when it next looks.
+    std::thread worker_;
+    std::atomic<bool> devicesChanged_{false};
+    SDeviceListState runDevices_;
+    std::optional<SDeviceEntry> runChosen_;
+    std::unique_ptr<CRunObserver> runObserver_;
+    std::atomic<bool> runEnded_{false}; // the result has been shown
 };
 
 } // namespace crenovix

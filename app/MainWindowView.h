@@ -77,6 +77,11 @@ public:
     // window has closed by then (closing cancels the work, waits for it, bounded by
     // kCancelPollMs, and drops its answer).
     virtual void RunInBackground(BackgroundWork work) = 0;
+    // Hands `call` to the window's thread, where it runs soon, after the calls posted before it.
+    // Safe from any thread: an update run on its worker thread reports through it.
+    virtual void PostToWindow(std::function<void()> call) = 0;
+    // Takes down the notice ShowNotice put up, if it is still there.
+    virtual void CloseNotice() = 0;
 };
 
 } // namespace crenovix

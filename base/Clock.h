@@ -5,6 +5,7 @@
 // instantly and can assert the exact waits. Times are in milliseconds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -20,16 +21,24 @@ public:
 };
 
 // A clock that moves only when told to: Sleep advances it at once. Tests and the simulated
-// charger's fault injection use it; waits that time out advance it by the time-out.
+// charger's fault injection use it; waits that time out advance it by the time-out. A run on a
+// worker thread may advance it while the window's thread reads it, so the time is atomic.
 class CVirtualClock final : public IClock {
 public:
-    std::uint32_t TickCount() override { return static_cast<std::uint32_t>(now_); }
+    CVirtualClock() = default;
+    CVirtualClock(const CVirtualClock& other) : now_(other.Now()) {}
+    CVirtualClock& operator=(const CVirtualClock& other) {
+        now_ = other.Now();
+        return *this;
+    }
+
+    std::uint32_t TickCount() override { return static_cast<std::uint32_t>(Now()); }
     void Sleep(std::uint32_t ms) override { Advance(ms); }
     void Advance(std::uint64_t ms) { now_ += ms; }
-    std::uint64_t Now() const { return now_; }
+    std::uint64_t Now() const { return now_.load(); }
 
 private:
-    std::uint64_t now_ = 0;
+    std::atomic<std::uint64_t> now_{0};
 };
 
 } // namespace crenovix

@@ -57,4 +57,27 @@ bool CBackgroundJob::Busy() const {
     return busy_;
 }
 
+void CWindowQueue::Post(std::function<void()> call) {
+    bool first = false;
+    {
+        const std::lock_guard lock(mutex_);
+        first = calls_.empty();
+        calls_.push_back(std::move(call));
+    }
+    if (first) {
+        wake_(); // one wake for everything posted until the window's thread comes round
+    }
+}
+
+void CWindowQueue::Deliver() {
+    std::deque<std::function<void()>> calls;
+    {
+        const std::lock_guard lock(mutex_);
+        calls.swap(calls_);
+    }
+    for (const std::function<void()>& call : calls) {
+        call();
+    }
+}
+
 } // namespace crenovix

@@ -12,6 +12,7 @@
 
 #include "online/Downloader.h"
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,26 @@ private:
     bool busy_ = false;
     std::unique_ptr<CCancelToken> cancel_;
     std::thread thread_;
+};
+
+// Calls handed from other threads to the window's thread, run there in the order they were
+// posted: the events of an update run on its worker thread. `wake` is called on the posting
+// thread and must make the window's thread call Deliver() soon (a posted message); calls posted
+// meanwhile are delivered together.
+class CWindowQueue {
+public:
+    explicit CWindowQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
+    CWindowQueue(const CWindowQueue&) = delete;
+    CWindowQueue& operator=(const CWindowQueue&) = delete;
+
+    void Post(std::function<void()> call);
+    // On the window's thread: runs every call waiting.
+    void Deliver();
+
+private:
+    std::function<void()> wake_;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> calls_;
 };
 
 } // namespace crenovix

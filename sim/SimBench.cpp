@@ -120,16 +120,16 @@ private:
 // Waits on the bench's clock until the n-th unit has arrived, at most `timeoutMs`; false (after
 // the whole time-out) when it does not arrive in time.
 template <typename Unit>
-bool AwaitArrival(IClock& clock, const CArrivals<Unit>& arrivals, std::size_t n,
+bool AwaitArrival(CSimBench& bench, const CArrivals<Unit>& arrivals, std::size_t n,
                   std::uint32_t timeoutMs) {
-    const std::uint32_t now = clock.TickCount();
+    const std::uint32_t now = bench.Clock().TickCount();
     const std::optional<std::uint32_t> at = arrivals.ArrivalOf(n);
     if (!at || CArrivals<Unit>::Before(now + timeoutMs, *at)) {
-        clock.Sleep(timeoutMs);
+        bench.SleepUnlocked(timeoutMs);
         return false;
     }
     if (CArrivals<Unit>::Before(now, *at)) {
-        clock.Sleep(*at - now);
+        bench.SleepUnlocked(*at - now);
     }
     return true;
 }
@@ -145,7 +145,8 @@ public:
     CSimHidChannel& operator=(const CSimHidChannel&) = delete;
 
     bool Write(std::span<const std::uint8_t> data) override {
-        bench_.Clock().Sleep(bench_.HidLatency());
+        const std::lock_guard lock(bench_.Mutex());
+        bench_.SleepUnlocked(bench_.HidLatency());
         if (data.size() != kHidReportSize) {
             return false;
         }
@@ -169,6 +170,7 @@ public:
     }
 
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        const std::lock_guard lock(bench_.Mutex());
         if (data.size() != kHidReportSize) {
             return EReadStatus::Failed;
         }
@@ -177,8 +179,8 @@ public:
         }
         // Reports the charger sent before it left are still in the system's queue.
         const bool alive = charger_ == nullptr || Alive();
-        if (AwaitArrival(bench_.Clock(), replies_, 1, alive ? timeoutMs : 0)) {
-            bench_.Clock().Sleep(bench_.HidLatency());
+        if (AwaitArrival(bench_, replies_, 1, alive ? timeoutMs : 0)) {
+            bench_.SleepUnlocked(bench_.HidLatency());
             const SimHidReport report = replies_.Take();
             std::copy(report.begin(), report.end(), data.begin());
             return EReadStatus::Completed;
@@ -186,7 +188,10 @@ public:
         return alive ? EReadStatus::TimedOut : EReadStatus::Failed; // failed: device removed
     }
 
-    bool DiscardInput() override { return replies_.DropArrived(bench_.Clock().TickCount()); }
+    bool DiscardInput() override {
+        const std::lock_guard lock(bench_.Mutex());
+        return replies_.DropArrived(bench_.Clock().TickCount());
+    }
 
 private:
     bool Alive() { return charger_->IsPresent() && charger_->Instance() == instance_; }
@@ -206,6 +211,7 @@ public:
         bench_.ChannelOpened();
     }
     ~CSerialPortClaim() {
+        const std::lock_guard lock(bench_.Mutex());
         port_.bOpen = false;
         bench_.ChannelClosed();
     }
@@ -242,15 +248,16 @@ public:
         : bench_(bench), claim_(bench, port), charger_(charger), baud_(baud) {}
 
     bool Write(std::span<const std::uint8_t> data) override {
+        const std::lock_guard lock(bench_.Mutex());
         if (charger_ == nullptr) {
-            bench_.Clock().Sleep(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
+            bench_.SleepUnlocked(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
             return true;
         }
         if (charger_->IsGone() || charger_->TakeWriteFailure()) {
             return false;
         }
         for (const std::uint8_t byte : data) {
-            bench_.Clock().Sleep(bench_.SerialLatency());
+            bench_.SleepUnlocked(bench_.SerialLatency());
             const std::uint32_t now = bench_.Clock().TickCount();
             if (!ChargerTakes(*charger_, byte, baud_,
                               [&](std::uint32_t delayMs, std::size_t, std::uint8_t sent) {
@@ -263,12 +270,13 @@ public:
     }
 
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        const std::lock_guard lock(bench_.Mutex());
         if (charger_ != nullptr && charger_->TakeReadFailure()) {
             return EReadStatus::Failed;
         }
         const bool gone = charger_ != nullptr && charger_->IsGone();
-        if (AwaitArrival(bench_.Clock(), received_, data.size(), gone ? 0 : timeoutMs)) {
-            bench_.Clock().Sleep(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
+        if (AwaitArrival(bench_, received_, data.size(), gone ? 0 : timeoutMs)) {
+            bench_.SleepUnlocked(bench_.SerialLatency() * static_cast<std::uint32_t>(data.size()));
             for (std::uint8_t& byte : data) {
                 byte = received_.Take();
             }
@@ -282,7 +290,10 @@ public:
         return EReadStatus::TimedOut;
     }
 
-    bool DiscardInput() override { return received_.DropArrived(bench_.Clock().TickCount()); }
+    bool DiscardInput() override {
+        const std::lock_guard lock(bench_.Mutex());
+        return received_.DropArrived(bench_.Clock().TickCount());
+    }
 
 private:
     CSimBench& bench_;
@@ -303,6 +314,7 @@ public:
           link_(*port.adapter), originTick_(bench.Clock().TickCount()) {}
 
     bool Write(std::span<const std::uint8_t> data) override {
+        const std::lock_guard lock(bench_.Mutex());
         if (charger_ != nullptr && (charger_->IsGone() || charger_->TakeWriteFailure())) {
             return false;
         }
@@ -327,6 +339,7 @@ public:
     }
 
     EReadStatus Read(std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        const std::lock_guard lock(bench_.Mutex());
         if (charger_ != nullptr && charger_->TakeReadFailure()) {
             return EReadStatus::Failed;
         }
@@ -350,7 +363,10 @@ public:
         return EReadStatus::TimedOut;
     }
 
-    bool DiscardInput() override { return link_.DropArrived(NowNs()); }
+    bool DiscardInput() override {
+        const std::lock_guard lock(bench_.Mutex());
+        return link_.DropArrived(NowNs());
+    }
 
 private:
     // The link's time since the port opened: the clock's whole milliseconds and the carried rest.
@@ -364,7 +380,7 @@ private:
             return;
         }
         const std::uint64_t sinceTickNs = atNs - (nowNs - carryNs_);
-        bench_.Clock().Sleep(static_cast<std::uint32_t>(sinceTickNs / 1'000'000));
+        bench_.SleepUnlocked(static_cast<std::uint32_t>(sinceTickNs / 1'000'000));
         carryNs_ = sinceTickNs % 1'000'000;
     }
 
@@ -450,11 +466,13 @@ CSimBench::CSimBench(IClock& clock) : clock_(clock) {}
 CSimBench::~CSimBench() = default;
 
 CSimHidCharger& CSimBench::AddHidCharger(SSimHidConfig config) {
+    const std::lock_guard lock(mutex_);
     hidChargers_.push_back(std::make_unique<CSimHidCharger>(clock_, std::move(config)));
     return *hidChargers_.back();
 }
 
 CSimSerialCharger& CSimBench::AddSerialCharger(SSimSerialConfig config) {
+    const std::lock_guard lock(mutex_);
     if (config.strDescription.empty()) {
         config.strDescription = config.bUsb ? "USB Serial Device" : "Communications Port";
     }
@@ -469,10 +487,12 @@ CSimSerialCharger& CSimBench::AddSerialCharger(SSimSerialConfig config) {
 }
 
 void CSimBench::AddHidInterface(SSimHidInterface device) {
+    const std::lock_guard lock(mutex_);
     hidOthers_.push_back(std::move(device));
 }
 
 void CSimBench::AddSerialPort(std::string portName, std::string description) {
+    const std::lock_guard lock(mutex_);
     auto port = std::make_unique<SSerialPort>();
     port->strName = std::move(portName);
     port->strDescription = std::move(description);
@@ -481,17 +501,20 @@ void CSimBench::AddSerialPort(std::string portName, std::string description) {
 }
 
 void CSimBench::SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte) {
+    const std::lock_guard lock(mutex_);
     hidLatencyMs_ = msPerHidReport;
     serialLatencyMs_ = msPerSerialByte;
 }
 
 void CSimBench::SetSerialAdapter(const std::string& portName, SSimSerialAdapter adapter) {
+    const std::lock_guard lock(mutex_);
     if (SSerialPort* port = FindPort(portName)) {
         port->adapter = adapter;
     }
 }
 
 std::optional<std::uint32_t> CSimBench::LatencyTimerMs(const std::string& portName) {
+    const std::lock_guard lock(mutex_);
     const SSerialPort* port = FindPort(portName);
     if (port == nullptr || !port->adapter) {
         return std::nullopt;
@@ -532,6 +555,7 @@ CSimBench::SSerialPort* CSimBench::FindPort(const std::string& pathOrName) {
 }
 
 bool CSimBench::TakeDevicesChanged() {
+    const std::lock_guard lock(mutex_);
     // Each present interface by who it is and which instance, so a charger that left and came
     // back counts as a change even at the same position.
     std::vector<std::uint64_t> presence;
@@ -551,6 +575,7 @@ bool CSimBench::TakeDevicesChanged() {
 }
 
 std::optional<std::string> CSimBench::SerialPathFor(const std::string& portName) {
+    const std::lock_guard lock(mutex_);
     const SSerialPort* port = FindPort(portName);
     if (port == nullptr || port->strName != portName) {
         return std::nullopt;
@@ -559,6 +584,7 @@ std::optional<std::string> CSimBench::SerialPathFor(const std::string& portName)
 }
 
 std::unique_ptr<IPortChannel> CSimBench::OpenSerial(const std::string& path, std::uint32_t baud) {
+    const std::lock_guard lock(mutex_);
     SSerialPort* port = FindPort(path);
     const bool bOpened = port != nullptr && IsPresent(*port) && !port->bOpen && baud != 0;
     opens_.push_back({false, path, baud, clock_.TickCount(), bOpened});
@@ -572,6 +598,7 @@ std::unique_ptr<IPortChannel> CSimBench::OpenSerial(const std::string& path, std
 }
 
 std::unique_ptr<IPortChannel> CSimBench::OpenHid(int position) {
+    const std::lock_guard lock(mutex_);
     const std::vector<SHidEntry> present = PresentHid();
     const bool bExists = position >= 0 && static_cast<std::size_t>(position) < present.size();
     const SHidEntry* entry = bExists ? &present[static_cast<std::size_t>(position)] : nullptr;
@@ -584,6 +611,7 @@ std::unique_ptr<IPortChannel> CSimBench::OpenHid(int position) {
 }
 
 EHidScanOpen CSimBench::OpenHidForScan(int position, std::unique_ptr<IHidScanDevice>& device) {
+    const std::lock_guard lock(mutex_);
     const std::vector<SHidEntry> present = PresentHid();
     if (position < 0 || static_cast<std::size_t>(position) >= present.size()) {
         return EHidScanOpen::NoInterface;
@@ -610,6 +638,7 @@ std::optional<ESerialPortListing> CSimBench::GetPortListing(std::uint32_t& /*las
 }
 
 std::unique_ptr<ISerialPortList> CSimBench::OpenPortList(std::uint32_t& /*lastError*/) {
+    const std::lock_guard lock(mutex_);
     std::vector<CSimComInterfaceSet::SEntry> entries;
     for (const auto& port : serialPorts_) {
         if (!IsPresent(*port)) {
@@ -634,6 +663,7 @@ std::unique_ptr<IDeviceTreeKey> CSimBench::OpenDeviceTree() {
 }
 
 bool CSimBench::ProbePort(const std::string& path) {
+    const std::lock_guard lock(mutex_);
     const SSerialPort* port = FindPort(path);
     return port != nullptr && IsPresent(*port) && !port->bOpen;
 }

@@ -27,8 +27,10 @@
 #include "sim/SimSerialAdapter.h"
 #include "sim/SimSerialCharger.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,6 +111,17 @@ public:
     // Internal: shared with the bench's channels.
     struct SSerialPort;
     struct SHidEntry;
+    // Every entry point of the bench and its channels holds this lock: a run on a worker thread
+    // drives the bench while the window's thread polls it for device changes. It is recursive
+    // because channels and listings call back into the bench.
+    std::recursive_mutex& Mutex() { return mutex_; }
+    // The clock's Sleep with the lock let go meanwhile (the caller holds it once), so that a
+    // channel waiting for an answer in real time does not hold up the other thread.
+    void SleepUnlocked(std::uint32_t ms) {
+        mutex_.unlock();
+        clock_.Sleep(ms);
+        mutex_.lock();
+    }
     std::uint32_t HidLatency() const { return hidLatencyMs_; }
     std::uint32_t SerialLatency() const { return serialLatencyMs_; }
     void ChannelOpened() { ++openChannels_; }
@@ -126,7 +139,8 @@ private:
     std::vector<std::unique_ptr<CSimSerialCharger>> serialChargers_;
     std::vector<SSimOpen> opens_;
     std::uint32_t hidLatencyMs_ = 0;
-    int openChannels_ = 0;
+    std::atomic<int> openChannels_{0};
+    std::recursive_mutex mutex_;
     std::uint32_t serialLatencyMs_ = 0;
     std::optional<std::vector<std::uint64_t>> lastPresence_;
 };

@@ -216,6 +216,16 @@ void CrenovixDlg::RunInBackground(BackgroundWork work) {
     background_.Start(std::move(work));
 }
 
+void CrenovixDlg::PostToWindow(std::function<void()> call) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void CrenovixDlg::CloseNotice() {
+    if (notice_ != nullptr) {
+        notice_->close();
+    }
+}
+
 void CrenovixDlg::closeEvent(QCloseEvent* event) {
     if (logic_.OnCloseRequested()) {
         background_.Stop();

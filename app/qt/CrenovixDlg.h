@@ -63,6 +63,8 @@ public:
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
+    void PostToWindow(std::function<void()> call) override;
+    void CloseNotice() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -79,7 +79,8 @@ public:
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         crenovix::SMainWindowServices windowServices{
             services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
-            checkForNewRelease,     openDownloadWindow, &inhibitor};
+            checkForNewRelease,     openDownloadWindow, &inhibitor,
+            services->DevicesChangedPoll()};
         crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
         window.SetLinkShell(*shell);

@@ -86,6 +86,9 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
+    case kRunEvents:
+        runEvents_.Deliver();
+        return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
         return TRUE;
@@ -295,6 +298,16 @@ void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) 
     SetDlgItemTextA(notice_, notice_ctl::kText, text.c_str());
     ShowWindow(notice_, SW_SHOW);
     SetForegroundWindow(notice_);
+}
+
+void CrenovixDlg::PostToWindow(std::function<void()> call) {
+    runEvents_.Post(std::move(call));
+}
+
+void CrenovixDlg::CloseNotice() {
+    if (notice_ != nullptr) {
+        DestroyWindow(notice_);
+    }
 }
 
 INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

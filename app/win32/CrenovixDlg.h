@@ -37,6 +37,8 @@ std::string ProgramName();
 
 // Posted by a window's background job when its answer waits (see online/Background.h).
 inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
+// Posted when an update run on its worker thread has events for the window (CWindowQueue).
+inline constexpr UINT kRunEvents = WM_APP + 2;
 
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
@@ -81,6 +83,8 @@ public:
     std::optional<std::string> ChooseUpdateFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
+    void PostToWindow(std::function<void()> call) override;
+    void CloseNotice() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -92,6 +96,8 @@ private:
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The run's events; before the logic, whose end waits for a run that may still post.
+    CWindowQueue runEvents_{[this] { PostMessageA(hwnd_, kRunEvents, 0, 0); }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
     bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit

@@ -371,7 +371,8 @@ private slots:
             host.OpenAtOnce();
         };
         SMainWindowServices services{enumerator,         bench,  clock, nonces, checkForNewRelease,
-                                     openDownloadWindow, nullptr};
+                                     openDownloadWindow, nullptr,
+                                     [&bench] { return bench.TakeDevicesChanged(); }};
         CrenovixDlg window(devices, services);
         mainWindow = &window;
         std::vector<SMessageBoxCall> boxes;

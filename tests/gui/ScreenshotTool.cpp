@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
                                                  services->Nonces(),
                                                  {},
                                                  {},
-                                                 nullptr};
+                                                 nullptr,
+                                                 services->DevicesChangedPoll()};
     crenovix::qt::CrenovixDlg window(devices, windowServices);
     window.Initialize();
     if (argc > 2) {

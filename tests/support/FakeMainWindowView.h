@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -104,6 +105,22 @@ public:
         Log("background");
         background = std::move(work);
     }
+    // Calls a run posts from its thread wait here until the test delivers them.
+    void PostToWindow(std::function<void()> call) override {
+        const std::lock_guard lock(postedMutex_);
+        posted_.push_back(std::move(call));
+    }
+    void DeliverPosted() {
+        std::deque<std::function<void()>> calls;
+        {
+            const std::lock_guard lock(postedMutex_);
+            calls.swap(posted_);
+        }
+        for (const auto& call : calls) {
+            call();
+        }
+    }
+    void CloseNotice() override { Log("close notice"); }
     void RunBackground() {
         const CCancelToken running;
         if (const BackgroundWork work = std::exchange(background, nullptr)) {
@@ -117,6 +134,9 @@ public:
     void Log(std::string entry) { log.push_back(std::move(entry)); }
 
 private:
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
+
     template <typename T>
     static T Get(const std::map<int, T>& values, int id, T fallback) {
         const auto found = values.find(id);

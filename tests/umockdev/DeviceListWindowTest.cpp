@@ -50,7 +50,8 @@ private slots:
                                          services->Nonces(),
                                          {},
                                          {},
-                                         nullptr});
+                                         nullptr,
+                                         {}});
         qt::WatchDeviceChanges(*services, &window, [&window] {
             window.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
         });

@@ -51,7 +51,8 @@ protected:
                                      view_.Log("version check");
                                      return newRelease_;
                                  },
-                                 [this] { view_.Log("download window"); }, &inhibitor_},
+                                 [this] { view_.Log("download window"); }, &inhibitor_,
+                                 [this] { return bench_.TakeDevicesChanged(); }},
                                 image_);
     }
     std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -210,35 +211,30 @@ TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
     logic.SetPathAndLoad(ValidFile());
     ASSERT_TRUE(UpdateEnabled());
 
-    bool closeAllowed = true;
+    const std::vector<std::string> linesBefore = view_.lines;
+    logic.OnUpdateClicked(); // returns at once: the run goes on on a worker thread
+
+    // The window's thread meanwhile: the inputs locked, closing refused with a notice, the sleep
+    // inhibitor held, and a device change only flagged for the run (the list stays as it is).
     std::vector<int> lockedWhileRunning;
-    int heldWhileRunning = 0;
-    bool first = true;
-    view_.onPump = [&] {
-        if (std::exchange(first, false)) {
-            for (const int id : kRunLocked) {
-                if (!view_.IsEnabled(id)) {
-                    lockedWhileRunning.push_back(id);
-                }
-            }
-            closeAllowed = logic.OnCloseRequested();
-            heldWhileRunning = inhibitor_.held;
-            // An enumeration error during the run shows nothing: a box would hold up the run.
-            enumerator.failure = "Cannot list the serial ports.";
-            logic.OnDeviceChange(EDeviceChange::Arrival);
-            enumerator.failure.reset();
+    for (const int id : kRunLocked) {
+        if (!view_.IsEnabled(id)) {
+            lockedWhileRunning.push_back(id);
         }
-        if (bench_.TakeDevicesChanged()) {
-            logic.OnDeviceChange(EDeviceChange::NodesChanged);
-        }
-    };
-    logic.OnUpdateClicked();
+    }
+    const bool closeAllowed = logic.OnCloseRequested();
+    const int heldWhileRunning = inhibitor_.held;
+    logic.OnDeviceChange(EDeviceChange::Arrival);
+    EXPECT_EQ(view_.lines, linesBefore);
+    logic.WaitForRun([this] { view_.DeliverPosted(); });
 
     EXPECT_EQ(lockedWhileRunning, std::vector<int>(kRunLocked.begin(), kRunLocked.end()));
     EXPECT_FALSE(closeAllowed);
     EXPECT_EQ(heldWhileRunning, 1);
     EXPECT_EQ(inhibitor_.held, 0);
     EXPECT_EQ(view_.notices, std::vector<std::string>{kCloseDuringRunText});
+    EXPECT_NE(std::find(view_.log.begin(), view_.log.end(), "close notice"), view_.log.end())
+        << "the notice goes when the run ends";
     ASSERT_EQ(view_.boxes.size(), 1u);
     EXPECT_EQ(view_.boxes[0].title, "Success");
     for (const int id : kRunLocked) {
