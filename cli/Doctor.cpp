@@ -2,6 +2,7 @@
 
 #include "cli/Json.h"
 #include "cli/PrintableText.h"
+#include "device/ChargerIdentity.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,9 +16,6 @@ using cli::JsonString;
 
 namespace {
 
-constexpr std::uint16_t kChargerVendor = 0x0483;
-constexpr std::uint16_t kChargerFirstProduct = 0x5750;
-constexpr std::uint16_t kChargerLastProduct = 0x575F;
 // Walks over directories that never end (a looping mock, a huge /proc) stop here.
 constexpr std::size_t kMaxEntries = 4096;
 
@@ -167,13 +165,12 @@ std::optional<SUsbIdentity> UsbIdentity(IDoctorSystem& system, const std::string
 }
 
 bool IsChargerId(const SUsbIdentity& id) {
-    return id.vendorId == kChargerVendor && id.productId >= kChargerFirstProduct &&
-           id.productId <= kChargerLastProduct;
+    return IsChargerUsbId(id.vendorId, id.productId);
 }
 
-// The device list's rule for a serial charger: its bus description begins "Kavro" or "USB Device".
+// The device list's rule for a serial charger, on the cable's USB product string.
 bool IsSerialChargerName(const std::string& product) {
-    return StartsWith(product, "Kavro") || StartsWith(product, "USB Device");
+    return IsChargerBusDescription(product);
 }
 
 bool IsUsbSerialName(const std::string& name) {

@@ -3,6 +3,7 @@
 #include "cli/Doctor.h"
 #include "cli/Json.h"
 #include "cli/PrintableText.h"
+#include "device/ChargerIdentity.h"
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
 
@@ -24,7 +25,7 @@ std::string HidDescription(IHidScanDevice& device, bool& charger) {
     if (!device.GetAttributes(vendorId, productId)) {
         return "attributes unreadable";
     }
-    charger = vendorId == 0x0483 && productId >= 0x5750 && productId <= 0x575F;
+    charger = IsChargerUsbId(vendorId, productId);
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", vendorId, productId);
     const auto product = device.GetProductString();
@@ -61,8 +62,11 @@ std::vector<SPortLine> ListPortAccess(IHidInterfaceSet& hid, ISerialPlatform& se
         if (record.nHidIndex >= 0) {
             continue; // HID chargers are listed above
         }
-        SPortLine line{PortNameFromFriendly(record.strFriendly), record.strFriendly,
-                       record.bCharger == 1, false, {}};
+        SPortLine line{PortNameFromFriendly(record.strFriendly),
+                       record.strFriendly,
+                       record.bCharger == 1,
+                       false,
+                       {}};
         if (const auto path = opener.SerialPathFor(line.port)) {
             line.opens = opener.OpenSerial(*path, kFirstBaud) != nullptr;
         }

@@ -1,16 +1,10 @@
 #include "device/HidDiscovery.h"
 
+#include "device/ChargerIdentity.h"
+
 namespace crenovix {
 
 namespace {
-
-constexpr std::uint16_t kChargerVendorId = 0x0483;
-constexpr std::uint16_t kChargerProductBase = 0x5750; // low four bits: the model
-constexpr std::uint16_t kChargerProductMask = 0xFFF0;
-
-bool IsCharger(std::uint16_t vendorId, std::uint16_t productId) {
-    return vendorId == kChargerVendorId && (productId & kChargerProductMask) == kChargerProductBase;
-}
 
 std::string ReadString(const std::optional<std::u16string>& units) {
     return units ? HidStringToText(*units) : std::string();
@@ -47,7 +41,7 @@ void ListHidChargers(IHidInterfaceSet& interfaces, SerInfoList& list) {
         if (!device->GetAttributes(vendorId, productId)) {
             return; // the device is closed as it goes out of scope
         }
-        if (!IsCharger(vendorId, productId)) {
+        if (!IsChargerUsbId(vendorId, productId)) {
             continue;
         }
         SSerInfo record;

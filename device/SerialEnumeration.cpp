@@ -1,5 +1,7 @@
 #include "device/SerialEnumeration.h"
 
+#include "device/ChargerIdentity.h"
+
 #include "device/SerialPlatform.h"
 
 #include <array>
@@ -29,16 +31,6 @@ std::string Hex(std::uint32_t value) {
 
 [[noreturn]] void Raise(const std::string& what, std::uint32_t lastError) {
     throw CEnumerationError(what + " (err=" + Hex(lastError) + ")");
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// USB serial chargers announce themselves by their bus description; the match is
-// case-sensitive, as the chargers report it.
-bool IsChargerBusDescription(const std::string& busDesc) {
-    return StartsWith(busDesc, "Kavro") || StartsWith(busDesc, "USB Device");
 }
 
 // Where the system reports no bus descriptions, the location text stands in: USB serial drivers

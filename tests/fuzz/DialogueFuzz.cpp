@@ -411,10 +411,11 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes) {
 }
 
 // Input nobody asked for fails the try it arrives in: a success may not follow it. `first` is
-// the session's first event of the transfer that succeeded.
+// the session's first event of the transfer that succeeded; a discard just before it belongs to
+// the step before (the answer it followed counted as a wrong one).
 void CheckNoUnaskedInput(const CScriptedLine& line, std::size_t first) {
     const std::optional<std::size_t> found = line.FoundDiscardAt();
-    Require(!found || *found < first, "success after input nobody asked for was found");
+    Require(!found || *found <= first, "success after input nobody asked for was found");
 }
 
 // A success in the HID dialogue: the session ends with the start frame answered with a reply
