@@ -161,9 +161,9 @@ public:
     CDeviceEnumerator enumerator{bench, bench};
     CFixedNonces nonces{{0x1234, 0x0042, 0x7FFF}};
     SDeviceListState devices;
-    qt::CrenovixDlg window{
-        devices,
-        {enumerator, bench, clock, nonces, {}, {}, nullptr, [this] { return bench.TakeDevicesChanged(); }}};
+    qt::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, {}, {}, nullptr, [this] {
+                                         return bench.TakeDevicesChanged();
+                                     }}};
     std::vector<SMessageBoxCall> boxes;
     std::deque<std::string> picks;
     std::function<void()> duringRun;
@@ -266,7 +266,8 @@ private slots:
                 };
             }
             const Clock::time_point start = Clock::now();
-            qt::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, check, {}, nullptr, {}}};
+            qt::CrenovixDlg window{devices,
+                                   {enumerator, bench, clock, nonces, check, {}, nullptr, {}}};
             window.Initialize();
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
