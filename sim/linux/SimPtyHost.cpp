@@ -2,6 +2,7 @@
 // B-constant); <termios.h> clashes with them and must not be included in this file.
 #include "sim/linux/SimPtyHost.h"
 
+#include <algorithm>
 #include <array>
 #include <asm/termbits.h>
 #include <cerrno>
@@ -60,7 +61,7 @@ std::unique_ptr<CSimPtyHost> CSimPtyHost::Start(IClock& clock, SSimSerialConfig 
 }
 
 CSimPtyHost::CSimPtyHost(IClock& clock, SSimSerialConfig config)
-    : charger_(clock, std::move(config)) {}
+    : clock_(clock), charger_(clock, std::move(config)) {}
 
 CSimPtyHost::~CSimPtyHost() {
     bStop_ = true;
@@ -143,11 +144,26 @@ void CSimPtyHost::HangUp() {
     CloseFd(slave_);
 }
 
+int CSimPtyHost::SendDue() {
+    const std::uint32_t now = clock_.TickCount();
+    std::size_t sent = 0;
+    while (sent < later_.size() && static_cast<std::int32_t>(now - later_[sent].first) >= 0) {
+        Answer(later_[sent].second);
+        ++sent;
+    }
+    later_.erase(later_.begin(), later_.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (later_.empty()) {
+        return kPtyPollMs;
+    }
+    return std::clamp(static_cast<int>(later_.front().first - now), 1, kPtyPollMs);
+}
+
 void CSimPtyHost::Run() {
     std::array<std::uint8_t, kReadChunk> buffer{};
     while (!bStop_) {
         std::array<pollfd, 2> fds = {{{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), kPtyPollMs);
+        const int ready = ::poll(fds.data(), fds.size(), SendDue());
+        SendDue();
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -187,13 +203,20 @@ void CSimPtyHost::Run() {
             if (answer) {
                 Answer(*answer);
             }
-            // Extra output goes out with the answer. A late answer is dropped: this host keeps no
-            // timer, and the program has given up waiting for it by the time it would come.
+            // Extra output goes out with the answer; what comes late waits in order for its time.
+            const std::uint32_t now = clock_.TickCount();
             for (const SSimDelivery& delivery : deliveries) {
-                if (delivery.dwDelayMs == 0) {
-                    for (const std::uint8_t byte : delivery.bytes) {
+                for (const std::uint8_t byte : delivery.bytes) {
+                    if (delivery.dwDelayMs == 0) {
                         Answer(byte);
+                        continue;
                     }
+                    const std::uint32_t due = now + delivery.dwDelayMs;
+                    const auto at =
+                        std::find_if(later_.begin(), later_.end(), [due](const auto& l) {
+                            return static_cast<std::int32_t>(l.first - due) > 0;
+                        });
+                    later_.insert(at, {due, byte});
                 }
             }
             if (bGone) {

@@ -22,6 +22,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace crenovix::sim {
 
@@ -52,8 +54,16 @@ private:
     void Answer(std::uint8_t byte);
     void HangUp();
 
+    // Sends the bytes due by now of what the charger sends late; the time until the next one
+    // (at most kPtyPollMs).
+    int SendDue();
+
+    IClock& clock_;
     mutable std::mutex mutex_; // guards charger_
     CSimSerialCharger charger_;
+    // Output the charger sends some time after a frame (a refusal behind a stray), in order,
+    // each with the tick it is due: kept on the host's thread only.
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> later_;
     std::string slavePath_;
     int master_ = -1;
     int slave_ = -1;

@@ -19,8 +19,9 @@ namespace {
 
 class SerialPtyUpdateTest : public ::testing::Test {
 protected:
-    std::unique_ptr<sim::CSimPtyHost> StartCharger(bool usb) {
+    std::unique_ptr<sim::CSimPtyHost> StartCharger(bool usb, std::vector<sim::SFault> faults = {}) {
         sim::SSimSerialConfig config;
+        config.faults = std::move(faults);
         config.bUsb = usb;
         config.identity.strType = usb ? "Kavro Kelvorin K4" : "";
         int error = 0;
@@ -68,6 +69,33 @@ TEST_F(SerialPtyUpdateTest, RecognisedChargerIsUpdatedAt128000) {
     EXPECT_TRUE(std::all_of(frameBauds.begin(), frameBauds.end(),
                             [](std::uint32_t baud) { return baud == 128000; }));
     EXPECT_EQ(results.BaudsAt(sim::ESimStep::Knock), (std::vector<std::uint32_t>{128000}));
+}
+
+// In real time, through the termios adapter: a stray "&" after the first byte of a frame the
+// charger then refuses, its "5" 0, 3 or 20 ms behind. The try fails (the stray met the check byte
+// or the refusal met a later discard or the guard after the last answer), the next try sends the
+// whole payload, and the charger holds the file's payload: never a success over another one.
+TEST_F(SerialPtyUpdateTest, AStrayReplyFailsItsTryInRealTime) {
+    // First, middle and last frame (100 bytes: 6 full frames, 4 bytes left), one delay each.
+    for (const auto& [frame, delayMs] :
+         std::vector<std::pair<int, std::uint32_t>>{{0, 0u}, {3, 3u}, {6, 20u}}) {
+        {
+            sim::SFault fault{frame == 6 ? sim::ESimStep::LastFrame : sim::ESimStep::DataFrame,
+                              frame, sim::ESimFaultKind::StrayReply, 1};
+            fault.dwDelayMs = delayMs;
+            const auto host = StartCharger(true, {fault});
+            ASSERT_NE(host, nullptr);
+            window_.boxes.clear();
+            Run(host->SlavePath(), true);
+
+            ASSERT_EQ(window_.boxes.size(), 1u);
+            EXPECT_EQ(window_.boxes[0].text, "Upgrade completion!") << frame << " " << delayMs;
+            const sim::SSimResults results = host->Results();
+            EXPECT_TRUE(results.bComplete) << frame << " " << delayMs;
+            EXPECT_EQ(results.payload, payload_) << frame << " " << delayMs;
+            EXPECT_EQ(results.nTransfers, 2) << "the stray cost one try";
+        }
+    }
 }
 
 TEST_F(SerialPtyUpdateTest, PlainPortStaysAt9600) {
