@@ -16,9 +16,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
-#include <functional>
 #include <string>
 #include <vector>
 

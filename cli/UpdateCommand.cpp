@@ -219,8 +219,8 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     }
     CNonceGenerator nonces(seed);
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    SRunJob job{observer, clock, *ports, devices, nonces, *image, shared.args.file, row,
-                chosen.bySerial};
+    SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
+                shared.args.file, row,   chosen.bySerial};
     crenovix::SRunResult result = crenovix::RunUpdate(job);
     observer.End(result);
     // A run the second interrupt ended failed on the user's demand, whatever the dialogue made

@@ -18,8 +18,7 @@ const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
     return nullptr;
 }
 
-bool CDemoDevices::StoredPayloadIs(const std::string& port,
-                                   std::span<const std::uint8_t> payload) {
+bool CDemoDevices::StoredPayloadIs(const std::string& port, std::span<const std::uint8_t> payload) {
     const sim::CSimChargerBase* charger = Charger(port);
     if (charger == nullptr) {
         return false;
