@@ -1,18 +1,19 @@
 #include "cli/Commands.h"
-#include "cli/ConsoleListView.h"
 #include "cli/Json.h"
+#include "cli/Platform.h"
 #include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
-#include "platform/Platform.h"
+
+#include <algorithm>
 
 namespace crenovix::cli {
 
 int RunList(Args args, std::ostream& out, std::ostream& err) {
-    CConsoleListView view;
+    bool comPorts = false;
     bool json = false;
     for (const std::string& arg : args) {
         if (arg == "--com") {
-            view.comPortsTicked = true;
+            comPorts = true;
         } else if (arg == "--json") {
             json = true;
         } else {
@@ -22,20 +23,20 @@ int RunList(Args args, std::ostream& out, std::ostream& err) {
     }
     const auto platform = CreateSystemPlatform()->OpenDevices();
     CDeviceEnumerator enumerator(platform->SerialPorts(), platform->HidInterfaces());
-    SDeviceListState devices;
+    std::vector<SListedRow> rows;
     try {
-        RefreshDeviceList(devices, view, enumerator);
+        rows = ListRows(enumerator, comPorts);
     } catch (const CEnumerationError& error) {
         err << Printable(error.what()) << "\n";
         return kExitUsage;
     }
-    if (devices.nDeviceCount == 0) {
+    // The list is the window's: the rows its table holds.
+    rows.resize(std::min<std::size_t>(rows.size(), kDeviceTableRows));
+    if (rows.empty()) {
         (json ? err : out) << "Device not found!\n";
         return kExitNoCharger;
     }
-    for (int row = 0; row < devices.nDeviceCount; ++row) {
-        const SDeviceEntry& entry = devices.rows[row];
-        const std::string& line = view.lines[static_cast<std::size_t>(row)];
+    for (const auto& [entry, line] : rows) {
         if (json) {
             out << CJsonObject()
                        .Add("port", entry.strPort)

@@ -2,8 +2,8 @@
 // runs on a virtual clock against a charger that answers every read with the next recorded read
 // and checks every write against the next recorded write, in strict order.
 #include "cli/Commands.h"
-#include "cli/ConsoleWindow.h"
 #include "cli/PrintableText.h"
+#include "cli/RunReport.h"
 #include "cli/Trace.h"
 #include "protocol/UpdateRun.h"
 
@@ -132,18 +132,16 @@ int RunReplay(Args args, std::ostream& out, std::ostream& err) {
     SDeviceListState devices;
     devices.rows[0] = {run->type, run->serial, run->port};
     devices.nDeviceCount = 1;
-    devices.bFileValid = true;
-    CConsoleWindow window(devices, reporter, 0);
-    window.path = args[1];
-    window.selection = 0;
+    CReportingObserver observer(reporter, 0);
 
     SReplayState state{*run, 0, 0, false, {}};
     CVirtualClock clock;
     CReplayPorts ports(state, clock);
     CNonceGenerator nonces(run->nonceSeed);
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    SUpdateContext context{window, clock, ports, devices, nonces, *image};
-    OnUpdateClicked(context, [] {});
+    SRunJob job{observer, clock, ports, devices, nonces, *image, args[1], 0};
+    const crenovix::SRunResult result = crenovix::RunUpdate(job);
+    observer.End(result);
 
     if (state.differed) {
         err << state.report << "\n";
@@ -155,7 +153,7 @@ int RunReplay(Args args, std::ostream& out, std::ostream& err) {
             << run->events[state.next].line << ")\n";
         return kExitFailed;
     }
-    if (!window.Succeeded()) {
+    if (!result.Ok()) {
         return kExitFailed;
     }
     out << "Replay matches the trace: " << state.writes << " writes\n";

@@ -4,7 +4,6 @@
 #include "cli/PrintableText.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 namespace crenovix::cli {
@@ -43,17 +42,15 @@ std::string ProgressLine(int percent, int position, double seconds, int upper) {
 
 } // namespace
 
-int ResultCode(bool ok, const std::string& boxText) {
-    if (ok) {
-        return 0;
-    }
-    int code = 0;
-    const char* end = boxText.data() + boxText.size();
-    const auto [stop, error] = std::from_chars(boxText.data(), end, code);
-    if (error == std::errc() && stop != end && *stop == ':' && code > 0) {
-        return code;
-    }
-    return -1;
+SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs) {
+    SRunRecord record;
+    record.ok = result.outcome == ERunOutcome::Success;
+    record.code = record.ok ? 0 : result.hidError > 0 ? result.hidError : -1;
+    record.message = result.outcome == ERunOutcome::FileEmpty ? kFileEmptyText
+                     : result.bBox                            ? result.boxText
+                                                              : result.errorLine;
+    record.elapsedMs = elapsedMs;
+    return record;
 }
 
 int CRunReporter::AddRun(SRunLabel label) {
@@ -173,7 +170,7 @@ void CRunReporter::Note(const std::string& text) {
     drawnLines_ = 0; // the note moved the cursor below the runs' lines
 }
 
-void CRunReporter::Result(int run, const SRunResult& result) {
+void CRunReporter::Result(int run, const SRunRecord& result) {
     const std::lock_guard lock(mutex_);
     const SRun& state = runs_.at(static_cast<std::size_t>(run));
     if (form_ != EForm::Json) {
@@ -216,6 +213,41 @@ void CRunReporter::Finish(int ok, int failed) {
         out_ << "Summary: " << ok << " updated, " << failed << " failed\n";
     }
     out_ << std::flush;
+}
+
+void CReportingObserver::End(const crenovix::SRunResult& result) {
+    if (result.bBox) {
+        reporter_.Box(run_, result.boxText);
+    }
+    progressShown_ = false;
+    reporter_.ProgressEnd(run_);
+}
+
+void CReportingObserver::SetProgressPos(int position) {
+    if (progressShown_) {
+        reporter_.Progress(run_, position);
+    }
+}
+
+void CReportingObserver::ShowProgress(bool shown) {
+    progressShown_ = shown;
+    if (!shown) {
+        reporter_.ProgressEnd(run_);
+    }
+}
+
+void CReportingObserver::ResetFileInfo(const std::string& errorText) {
+    if (!errorText.empty()) {
+        // The window shows these in its error line; a console has only its streams.
+        reporter_.Status(run_, errorText);
+    }
+}
+
+bool CReportingObserver::DispatchPendingMessages() {
+    if (onDispatch_) {
+        onDispatch_();
+    }
+    return true;
 }
 
 } // namespace crenovix::cli

@@ -12,8 +12,11 @@
 //    texts for people all go to standard error as plain lines.
 #pragma once
 
+#include "protocol/UpdateRun.h"
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -27,16 +30,20 @@ struct SRunLabel {
     std::string type;
 };
 
-struct SRunResult {
+// What a run's JSON result record says.
+struct SRunRecord {
     bool ok = false;
-    int code = -1; // 0 success; the dialogue's error number where it has one; -1 otherwise
+    int code = -1; // 0 success; the HID dialogue's error number (1001 to 1009); -1 otherwise
     std::string message;
     std::uint32_t elapsedMs = 0;
 };
 
-// The result code of a run that ended with `boxText` (its last box, "" for none), `ok` or not:
-// 0 for success, the number a box begins with ("1008: Error communication.\n"), else -1.
-int ResultCode(bool ok, const std::string& boxText);
+// The record of the engine's result: ok only for a success; the message is the box's text, else
+// the error line's ("The file is big!"), "The file is empty." for a run that ended quietly on an
+// empty file.
+SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs);
+
+inline constexpr const char* kFileEmptyText = "The file is empty.";
 
 class CRunReporter {
 public:
@@ -58,7 +65,7 @@ public:
     void Line(int run, const std::string& text, bool toOut = false);
     // A line for people about all runs, on standard error.
     void Note(const std::string& text);
-    void Result(int run, const SRunResult& result);
+    void Result(int run, const SRunRecord& record);
     // After the last run: the terminal's final lines, the boxes' texts, the summary (for several
     // runs, or --json).
     void Finish(int ok, int failed);
@@ -85,6 +92,33 @@ private:
     std::vector<SRun> runs_;
     std::size_t drawnLines_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// A run's events as the reporter shows them, under the run's index. `onDispatch` runs between
+// blocks and while the run waits: where the command line learns of interrupts and device changes.
+class CReportingObserver final : public IRunObserver {
+public:
+    CReportingObserver(CRunReporter& reporter, int run, std::function<void()> onDispatch = {})
+        : reporter_(reporter), run_(run), onDispatch_(std::move(onDispatch)) {}
+
+    // The run's ending as the window shows it: the box's text (the error line's went out with
+    // ResetFileInfo), and the progress ended.
+    void End(const crenovix::SRunResult& result);
+
+    void SetUpdateEnabled(bool) override {}
+    void SetStatusText(const std::string& text) override { reporter_.Status(run_, text); }
+    void ShowStatus(bool) override {}
+    void SetProgressRange(std::uint16_t upper) override { reporter_.ProgressRange(run_, upper); }
+    void SetProgressPos(int position) override;
+    void ShowProgress(bool shown) override;
+    void ResetFileInfo(const std::string& errorText) override;
+    bool DispatchPendingMessages() override;
+
+private:
+    CRunReporter& reporter_;
+    int run_;
+    std::function<void()> onDispatch_;
+    bool progressShown_ = false;
 };
 
 } // namespace crenovix::cli

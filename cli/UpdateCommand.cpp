@@ -1,8 +1,8 @@
 // update: one charger, one found by its serial number, or all of them at once, each in a run of
-// its own (its own port, clock, window, device table and image buffer), on the platform or on
-// desks of simulated chargers.
+// its own (its own port, clock, observer, device table and image buffer), on the platform or on
+// desks of simulated chargers. Each run is the update engine's (RunUpdate): its events go to the
+// reporter, and its result value is printed and becomes the JSON result.
 #include "cli/Commands.h"
-#include "cli/ConsoleWindow.h"
 #include "cli/InputFile.h"
 #include "cli/Interrupts.h"
 #include "cli/Platform.h"
@@ -91,12 +91,10 @@ std::uint32_t TimeSeed() {
         std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
 }
 
-// The simulated charger's stored payload against the file's, byte for byte.
-bool PayloadMatches(const sim::SSimResults& results, std::span<const std::uint8_t> image) {
+// The payload an update file's image carries (after its header), as a charger is to store it.
+std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
     const SUpdateHeader header = ReadUpdateHeader(image);
-    const auto payload = image.subspan(kHeaderSize, header.dwPayloadLength);
-    return results.bComplete && results.payload.size() == payload.size() &&
-           std::equal(payload.begin(), payload.end(), results.payload.begin());
+    return image.subspan(kHeaderSize, header.dwPayloadLength);
 }
 
 // The platform the runs take their devices from: the system's, or the demo desk of the
@@ -167,28 +165,30 @@ struct SRunOutcome {
     bool aborted = false;
 };
 
-// One charger's run, start to end, on its own platform, clock, window, table and image buffer.
+// The first 32 rows of the run's enumeration, as the window's table holds them. An enumeration
+// error leaves the table as it was; the run goes on with it.
+void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool comPorts) {
+    std::vector<SListedRow> rows;
+    try {
+        rows = ListRows(enumerator, comPorts);
+    } catch (const CEnumerationError&) {
+        return;
+    }
+    devices.nDeviceCount = static_cast<int>(std::min<std::size_t>(rows.size(), kDeviceTableRows));
+    for (int row = 0; row < devices.nDeviceCount; ++row) {
+        devices.rows[static_cast<std::size_t>(row)] = rows[static_cast<std::size_t>(row)].entry;
+    }
+}
+
+// One charger's run, start to end, on its own platform, clock, observer, table and image buffer.
 SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
                    std::unique_ptr<IDevices> platform, std::uint32_t seed) {
     const SDeviceEntry& target = chosen.entry;
     const auto started = std::chrono::steady_clock::now();
     SDeviceListState devices;
-    CConsoleWindow window(devices, shared.reporter, index);
-    window.path = shared.args.file;
-    window.comPortsTicked = shared.args.com;
-    auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    devices.bFileValid = LoadUpdateHeader(shared.args.file, *image).outcome == ELoadOutcome::Loaded;
-
     CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
     CTargetFirst enumerator(system, chosen);
-    const auto refresh = [&] {
-        try {
-            RefreshDeviceList(devices, window, enumerator);
-        } catch (const CEnumerationError&) {
-            // The table stays as it was; the run goes on with it.
-        }
-    };
-    refresh();
+    RefillTable(devices, enumerator, shared.args.com);
     CDeviceNews news(*platform);
     news.Take(); // the table was just filled
     int row = 0;
@@ -201,13 +201,12 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
         devices.rows[row] = target;
         devices.nDeviceCount = row + 1;
     }
-    window.selection = row;
-    window.onDispatch = [&] {
+    CReportingObserver observer(shared.reporter, index, [&] {
         shared.abort.Aborted(); // warns at the first interrupt
         if (news.Take()) {
-            refresh();
+            RefillTable(devices, enumerator, shared.args.com);
         }
-    };
+    });
 
     CSteadyClock steadyClock;
     CAbortableClock clock(steadyClock, shared.abort);
@@ -219,40 +218,42 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
         ports = &recording.emplace(abortable, *shared.trace, target.strPort);
     }
     CNonceGenerator nonces(seed);
-    SUpdateContext context{window, clock, *ports, devices, nonces, *image};
-    context.bReconnectBySerial = chosen.bySerial;
-    OnUpdateClicked(context, refresh);
-
-    SRunResult result;
-    result.ok = window.Succeeded();
-    result.message = window.EndText();
-    result.code = ResultCode(result.ok, result.message);
-    if (auto* desk = dynamic_cast<CDemoDevices*>(platform.get()); desk && result.ok) {
-        const sim::CSimChargerBase* charger = desk->Charger(target.strPort);
-        result.ok = charger != nullptr && PayloadMatches(charger->Results(), *image);
-        shared.reporter.Line(index, result.ok ? kVerified : kNotVerified, result.ok);
-        if (!result.ok) {
-            result.code = -1;
-            result.message = kNotVerified;
-        }
+    auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
+    SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
+                shared.args.file, row,   chosen.bySerial};
+    crenovix::SRunResult result = crenovix::RunUpdate(job);
+    observer.End(result);
+    // A run the second interrupt ended failed on the user's demand, whatever the dialogue made
+    // of its refused ports; one that finished first keeps its success.
+    const bool aborted = shared.abort.Aborted();
+    if (aborted && !result.Ok()) {
+        result.outcome = ERunOutcome::Aborted;
     }
-    std::error_code error;
-    if (!result.ok && window.boxes.empty() &&
-        std::filesystem::file_size(shared.args.file, error) == 0 && !error) {
-        // The dialogue ends quietly on an empty file (the window keeps its file information).
-        result.message = "The file is empty.";
-        shared.reporter.Line(index, result.message);
-    }
-    if (!result.ok && result.message == run_text::kErrorOpeningCom &&
-        platform->LastSerialOpenBusy()) {
-        shared.reporter.Line(index, kPortBusy);
-    }
-    result.elapsedMs =
+    const auto elapsedMs =
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - started)
                                        .count());
-    shared.reporter.Result(index, result);
-    return {result.ok, shared.abort.Aborted()};
+    SRunRecord record = RunRecordOf(result, elapsedMs);
+    if (platform->Simulated() && record.ok) {
+        // A simulated charger can be asked what it stored: a success is one only when it holds
+        // exactly the file's payload.
+        record.ok = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
+        shared.reporter.Line(index, record.ok ? kVerified : kNotVerified, record.ok);
+        if (!record.ok) {
+            record.code = -1;
+            record.message = kNotVerified;
+        }
+    }
+    if (result.outcome == ERunOutcome::FileEmpty) {
+        // The dialogue ends quietly on an empty file (the window keeps its file information).
+        shared.reporter.Line(index, record.message);
+    }
+    if (result.outcome == ERunOutcome::PortOpenFailed && !result.bHid &&
+        platform->LastSerialOpenBusy()) {
+        shared.reporter.Line(index, kPortBusy);
+    }
+    shared.reporter.Result(index, record);
+    return {record.ok, aborted};
 }
 
 // The rows the arguments choose from every row the enumeration gave (not only the first 32 a
@@ -374,12 +375,8 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     CDeviceEnumerator enumerator(listing->SerialPorts(), listing->HidInterfaces());
     std::vector<SDeviceEntry> rows;
     try {
-        SerInfoList records;
-        enumerator.ListDevices(records, parsed->com);
-        for (const SSerInfo& record : records) {
-            if (auto row = DeviceEntryFor(record, parsed->com)) {
-                rows.push_back(std::move(*row));
-            }
+        for (SListedRow& row : ListRows(enumerator, parsed->com)) {
+            rows.push_back(std::move(row.entry));
         }
     } catch (const CEnumerationError& error) {
         err << Printable(error.what()) << "\n";
@@ -420,7 +417,7 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                                  seed + static_cast<std::uint32_t>(i));
         } catch (const std::exception& error) {
             reporter.Line(static_cast<int>(i), std::string("Run failed: ") + error.what());
-            reporter.Result(static_cast<int>(i), {false, -1, error.what(), 0});
+            reporter.Result(static_cast<int>(i), SRunRecord{false, -1, error.what(), 0});
         }
     };
     if (targets.size() == 1) {

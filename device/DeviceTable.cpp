@@ -47,6 +47,11 @@ std::optional<SDeviceEntry> DeviceEntryFor(const SSerInfo& record, bool comPorts
     return std::nullopt;
 }
 
+std::string DeviceLineFor(const SSerInfo& record, const SDeviceEntry& row) {
+    return record.bCharger == 1 ? "Type: " + row.strType + ", S/N:" + row.strSerial
+                                : record.strFriendly;
+}
+
 void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
                        IDeviceEnumerator& enumerator, const SDeviceEntry* keep) {
     // A copy: `keep` may point into the table about to be rewritten.
@@ -74,9 +79,7 @@ void RefreshDeviceList(SDeviceListState& state, IDeviceListView& view,
         SDeviceEntry& row = state.rows[static_cast<std::size_t>(state.nDeviceCount)];
         row = *entry;
         if (bShow) {
-            view.InsertLine(state.nDeviceCount,
-                            record.bCharger == 1 ? "Type: " + row.strType + ", S/N:" + row.strSerial
-                                                 : record.strFriendly);
+            view.InsertLine(state.nDeviceCount, DeviceLineFor(record, row));
         }
         ++state.nDeviceCount;
     }

@@ -72,6 +72,10 @@ bool SameCharger(const SDeviceEntry& a, const SDeviceEntry& b);
 // this way, the table only its first 32.
 std::optional<SDeviceEntry> DeviceEntryFor(const SSerInfo& record, bool comPortsTicked);
 
+// The list box's line for the row `record` made: "Type: <type>, S/N:<serial>" for a charger, the
+// friendly name for a plain port.
+std::string DeviceLineFor(const SSerInfo& record, const SDeviceEntry& row);
+
 // Row rules, exposed for tests and the command line.
 std::string PortNameFromFriendly(const std::string& friendly); // "Serial (A) (COM4)" -> "A"
 std::string SerialFromPath(const std::string& path);           // field 2 split at "#"

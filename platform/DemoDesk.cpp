@@ -1,5 +1,7 @@
 #include "platform/DemoDesk.h"
 
+#include <algorithm>
+
 namespace crenovix {
 
 const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
@@ -14,6 +16,15 @@ const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
         }
     }
     return nullptr;
+}
+
+bool CDemoDevices::StoredPayloadIs(const std::string& port, std::span<const std::uint8_t> payload) {
+    const sim::CSimChargerBase* charger = Charger(port);
+    if (charger == nullptr) {
+        return false;
+    }
+    const sim::SSimResults& results = charger->Results();
+    return results.bComplete && std::ranges::equal(results.payload, payload);
 }
 
 std::unique_ptr<CDemoDesk> CDemoDesk::Create(std::unique_ptr<IPlatform> system,

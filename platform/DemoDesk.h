@@ -29,6 +29,8 @@ public:
     EDeviceNotices Notices() const override { return EDeviceNotices::Poll; }
     bool TakeDevicesChanged() override { return bench_.TakeDevicesChanged(); }
     bool LastSerialOpenBusy() override { return false; }
+    bool Simulated() const override { return true; }
+    bool StoredPayloadIs(const std::string& port, std::span<const std::uint8_t> payload) override;
 
 private:
     CSteadyClock clock_; // first: the desk runs on it

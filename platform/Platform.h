@@ -17,7 +17,10 @@
 #include "online/ServerAddresses.h"
 #include "online/TempFiles.h"
 
+#include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <utility>
 
 namespace crenovix {
@@ -50,6 +53,15 @@ public:
     virtual bool TakeDevicesChanged() = 0;
     // Whether the last serial port Ports() failed to open is held by another program.
     virtual bool LastSerialOpenBusy() = 0;
+    // Whether these are simulated chargers (the demo desk), which always open and whose stored
+    // payload can be checked; the machine's devices are not.
+    virtual bool Simulated() const { return false; }
+    // Simulated chargers only: whether the charger listed at `port` completed an update that
+    // stored exactly `payload`. False for the machine's devices, which cannot be asked.
+    virtual bool StoredPayloadIs(const std::string& /*port*/,
+                                 std::span<const std::uint8_t> /*payload*/) {
+        return false;
+    }
 };
 
 // The program's online services, made once and kept for the program's life: a downloader for

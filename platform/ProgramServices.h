@@ -34,6 +34,8 @@ public:
     IPortOpener& Ports() { return devices_->Ports(); }
     IClock& Clock() { return clock_; }
     INonceSource& Nonces() { return nonces_; }
+    // Whether the window runs on the demo desk's simulated chargers (IDevices::Simulated).
+    bool Simulated() const { return devices_->Simulated(); }
     // Simulated chargers change with time (restarting into the boot loader) and tell no one: for
     // them this answers whether devices came or went since it was last asked, and the window
     // asks every kDemoPollMs. Empty for the system's devices, whose changes the system reports.

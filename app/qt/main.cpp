@@ -90,7 +90,7 @@ public:
         window.SetLinkShell(*shell);
         // The machine's chargers only: simulated ones always open.
         std::optional<crenovix::qt::CAccessHintBox> accessHint;
-        if (!services->DevicesChangedPoll()) {
+        if (!services->Simulated()) {
             accessHint.emplace(&window, devices);
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }

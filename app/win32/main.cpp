@@ -126,7 +126,7 @@ public:
         // doctor's words (the machine's chargers only: simulated ones always open).
         std::unique_ptr<crenovix::IDevices> hintDevices;
         crenovix::cli::CAccessHint accessHint;
-        if (!window.devicesChangedPoll) {
+        if (!services->Simulated()) {
             hintDevices = services->Platform().OpenDevices();
             window.afterDeviceChange = [&] {
                 const auto text =

@@ -67,6 +67,12 @@ TEST(DemoDeskTest, EveryUserGetsADeskOfItsOwnWithTheListedChargers) {
     EXPECT_EQ(a.Charger("simtty0")->Identity().strType, "Kavro Kelvorin K8");
     EXPECT_EQ(a.Charger("HID3"), nullptr);
     EXPECT_EQ(a.Notices(), EDeviceNotices::Poll);
+    // Known as simulated by what its devices say; a charger that stored nothing yet, or a port
+    // the desk does not list, passes no payload check.
+    EXPECT_TRUE(first->Simulated());
+    EXPECT_FALSE(quiet.OpenDevices()->Simulated());
+    EXPECT_FALSE(first->StoredPayloadIs("HID1", {}));
+    EXPECT_FALSE(first->StoredPayloadIs("HID3", {}));
 
     EXPECT_NE(desk->CreateOnline(), nullptr);
     EXPECT_NE(desk->CreateShell(), nullptr);
@@ -92,9 +98,11 @@ TEST(DemoDeskTest, TheWindowPollsOnlyTheDemoDesk) {
     const std::function<bool()> poll = demo->DevicesChangedPoll();
     ASSERT_TRUE(poll);
     EXPECT_FALSE(poll());
+    EXPECT_TRUE(demo->Simulated());
     const auto system = CreateProgramServices(std::make_unique<CQuietSystem>(), "", error, 1);
     ASSERT_NE(system, nullptr);
     EXPECT_FALSE(system->DevicesChangedPoll());
+    EXPECT_FALSE(system->Simulated());
 }
 
 } // namespace
