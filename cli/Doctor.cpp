@@ -642,9 +642,11 @@ void PrintReport(const SDoctorReport& report, std::ostream& out) {
     }
     for (const SChargerNode& charger : report.chargers) {
         out << "Charger: " << Printable(charger.node) << " (" << Printable(charger.subsystem)
-            << ", " << Hex4(charger.vendorId) << ":" << Hex4(charger.productId)
-            << (charger.product.empty() ? "" : " " + Printable(charger.product))
-            << "): " << OpenText(charger.open) << "\n";
+            << ", " << Hex4(charger.vendorId) << ":" << Hex4(charger.productId);
+        if (!charger.product.empty()) {
+            out << " " << Printable(charger.product); // streamed: g++ 12 at -O3 flags " " + text
+        }
+        out << "): " << OpenText(charger.open) << "\n";
         if (charger.latencyTimerMs) {
             out << "  latency timer: " << *charger.latencyTimerMs << " ms\n";
         }
