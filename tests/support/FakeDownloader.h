@@ -1,7 +1,9 @@
 // A downloader for catalogue and download-window tests: serves scripted contents per URL, fails
 // with a scripted status for others (an unknown URL fails as a refused connection would), writes
 // served contents to the target path and records every call. `onDownload` runs at the start of
-// each call, for tests that look at the window while the download blocks it.
+// each call, for tests that look at the window during the download; a cancel token set by then
+// ends the call as cancelled, writing nothing. Served contents are reported as progress: half of
+// them without a total, then all of them of their size.
 #pragma once
 
 #include "online/Downloader.h"
@@ -45,6 +47,14 @@ public:
         const auto content = contents.find(url);
         if (content == contents.end()) {
             return {kFakeCannotConnect, "The server could not be connected."};
+        }
+        if (options.cancel != nullptr && options.cancel->Cancelled()) {
+            return {download_status::kCancelled, kCancelledText};
+        }
+        if (options.progress) {
+            const std::size_t size = content->second.size();
+            options.progress(size / 2, std::nullopt);
+            options.progress(size, size);
         }
         const std::string part = path + ".part";
         {
