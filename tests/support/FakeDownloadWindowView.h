@@ -34,10 +34,8 @@ public:
     bool closedOk = false;
     bool closedCancel = false;
     BackgroundWork background; // waits here until the test runs it
-    bool inputsEnabled = true;
-    bool progressShown = false;
-    std::vector<int> progress; // every position set
-    bool cancelShown = false;
+    bool inputsEnabled = true, progressShown = false, cancelShown = false;
+    std::vector<int> progress;                 // every position set
     std::vector<std::function<void()>> posted; // run by RunBackground, before the answer
     std::optional<CCancelToken> backgroundToken;
 

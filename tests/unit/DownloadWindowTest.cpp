@@ -162,13 +162,9 @@ TEST_F(DownloadWindowTest, ASuccessfulDownloadHandsThePathToTheMainWindowAndClos
     UserSelects(2);
     view_.saveAs = "bare-name.bin";
     downloader_.contents["http://files.test/f2.bin"] = ValidFile();
-    const std::size_t size = ValidFile().size();
     downloader_.onDownload = [this](const CFakeDownloader::SCall&) {
-        EXPECT_FALSE(view_.downloadEnabled);
-        EXPECT_FALSE(view_.inputsEnabled);
-        EXPECT_TRUE(view_.cancelShown);
-        EXPECT_TRUE(view_.progressShown);
-        EXPECT_TRUE(view_.statusShown);
+        EXPECT_TRUE(!view_.downloadEnabled && !view_.inputsEnabled && view_.cancelShown &&
+                    view_.progressShown && view_.statusShown);
         EXPECT_EQ(view_.statusText, "Download:http://files.test/f2.bin");
         window_.OnDownload(); // Enter meanwhile starts nothing
     };
@@ -177,11 +173,9 @@ TEST_F(DownloadWindowTest, ASuccessfulDownloadHandsThePathToTheMainWindowAndClos
     view_.RunBackground();
     ASSERT_EQ(downloader_.calls.size(), 1u);
     // Half the file of an unknown total counts against the largest update file.
-    EXPECT_EQ(view_.progress,
-              (std::vector<int>{0, static_cast<int>(size / 2 * 1000 / 524288), 1000, 0}));
-    EXPECT_TRUE(view_.inputsEnabled);
-    EXPECT_FALSE(view_.cancelShown);
-    EXPECT_FALSE(view_.progressShown);
+    const int half = static_cast<int>(ValidFile().size() / 2 * 1000 / 524288);
+    EXPECT_EQ(view_.progress, (std::vector<int>{0, half, 1000, 0}));
+    EXPECT_TRUE(view_.inputsEnabled && !view_.cancelShown && !view_.progressShown);
     EXPECT_EQ(downloader_.calls[0].url, "http://files.test/f2.bin");
     EXPECT_EQ(downloader_.calls[0].path, "bare-name.bin"); // exactly as typed
     EXPECT_EQ(view_.mainWindowPath, "bare-name.bin");
@@ -229,9 +223,7 @@ TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheContro
     EXPECT_EQ(view_.boxes.size(), 2u);
     EXPECT_FALSE(view_.closedOk);
     EXPECT_EQ(ReadBytes(dir_.File("fw.bin")).size(), 8u);
-    EXPECT_TRUE(view_.downloadEnabled);
-    EXPECT_TRUE(view_.inputsEnabled);
-    EXPECT_FALSE(view_.cancelShown);
+    EXPECT_TRUE(view_.downloadEnabled && view_.inputsEnabled && !view_.cancelShown);
 
     // The user tries again, and this time it works.
     downloader_.onDownload = nullptr;

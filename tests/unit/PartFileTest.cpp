@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 #include <vector>
 
 using namespace crenovix;
@@ -137,19 +138,15 @@ TEST(PartFile, ReplacesTheTargetOnlyWhenTheCheckAcceptsAndIsRemovedOtherwise) {
 // A download's progress reaches the caller at most once per interval, never backwards, and
 // always when the body is whole.
 TEST(ProgressReports, AreBoundedInRateAndAlwaysTellTheWholeBody) {
-    using Ms = std::chrono::milliseconds;
     std::vector<std::size_t> told;
-    CProgressReports reports(
-        [&told](std::size_t received, std::optional<std::size_t>) { told.push_back(received); });
+    CProgressReports reports([&told](std::size_t received, auto) { told.push_back(received); });
     const std::chrono::steady_clock::time_point t0{};
-    const struct {
-        std::size_t received;
-        std::optional<std::size_t> total;
-        int ms;
-    } updates[] = {{0, 100, 0},    {10, 100, 0},   {20, 100, 49},  {30, 100, 50},
-                   {20, 100, 120}, {40, 100, 120}, {100, 100, 121}};
-    for (const auto& update : updates) {
-        reports.Update(update.received, update.total, t0 + Ms(update.ms));
+    // Bytes so far, of the announced size, at this millisecond.
+    const std::tuple<std::size_t, std::optional<std::size_t>, int> updates[] = {
+        {0, 100, 0},    {10, 100, 0},   {20, 100, 49},  {30, 100, 50},
+        {20, 100, 120}, {40, 100, 120}, {100, 100, 121}};
+    for (const auto& [received, total, ms] : updates) {
+        reports.Update(received, total, t0 + std::chrono::milliseconds(ms));
     }
     EXPECT_EQ(told, (std::vector<std::size_t>{10, 30, 40, 100}));
 

@@ -72,7 +72,7 @@ TEST_F(UrlMonDownloaderTest, AWholeDownloadReplacesTheTarget) {
     // The progress reaches the caller, growing, and ends with the whole body of its size.
     std::vector<std::pair<std::size_t, std::optional<std::size_t>>> reports;
     SDownloadOptions options;
-    options.progress = [&reports](std::size_t received, std::optional<std::size_t> total) {
+    options.progress = [&reports](auto received, auto total) {
         reports.emplace_back(received, total);
     };
     const SDownloadStatus status =
