@@ -341,7 +341,7 @@ protected:
     SDeviceListState devices_;
     CFakeShell shell_;
     CrenovixDlg window_{
-        devices_, {enumerator_, bench_, runClock_, nonces_, {}, {}, nullptr}, shell_};
+        devices_, {enumerator_, bench_, runClock_, nonces_, {}, {}, nullptr, {}}, shell_};
     std::vector<SMessageBoxCall> boxes_;
 };
 
