@@ -6,8 +6,9 @@
 // the window's own thread (OnUpdateClicked): the observer plus what the Update button's handler
 // reads (path field, selection) and the endings it shows. The windows implement it in their
 // shared logic (CMainWindowLogic, app/MainWindowLogic.h), the tests with a fake
-// (tests/support/FakeUpdateWindow.h; the benchmarks with one of their own). DispatchPendingMessages lets whoever
-// observes handle what happened meanwhile (device changes refill the device table the run reads).
+// (tests/support/FakeUpdateWindow.h; the benchmarks with one of their own).
+// DispatchPendingMessages lets whoever observes handle what happened meanwhile (device changes
+// refill the device table the run reads).
 #pragma once
 
 #include "base/Clock.h"
