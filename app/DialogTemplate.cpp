@@ -44,7 +44,8 @@ constexpr std::array<SControlTemplate, 23> kMainControls = {{
 constexpr SDialogTemplate kMainTemplate{"", 304, 191, kMainControls};
 
 namespace dl = download_ctl;
-constexpr std::array<SControlTemplate, 10> kDownloadControls = {{
+// The progress bar and Cancel (our own caption) show only while a file downloads.
+constexpr std::array<SControlTemplate, 12> kDownloadControls = {{
     {0, K::Picture, "", 7, 16, 41, 133},
     {0, K::Label, "Updates &List", 62, 7, 40, 8},
     {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
@@ -53,7 +54,9 @@ constexpr std::array<SControlTemplate, 10> kDownloadControls = {{
     {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
     {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
     {dl::kStatus, K::Text, "Downloading: ", 62, 135, 200, 8, true},
+    {dl::kProgress, K::ProgressBar, "", 62, 152, 110, 16, true},
     {dl::kDownload, K::DefaultButton, "&Download", 180, 152, 50, 16},
+    {dl::kCancel, K::Button, "Cancel", 180, 152, 50, 16, true},
     {dl::kExit, K::Button, "&Exit", 241, 152, 50, 16},
 }};
 constexpr SDialogTemplate kDownloadTemplate{"Download Updates", 298, 175, kDownloadControls};

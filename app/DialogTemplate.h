@@ -50,6 +50,9 @@ inline constexpr int kUpdatesList = 1004;
 inline constexpr int kBrowse = 1016;
 inline constexpr int kStatus = 1022;
 inline constexpr int kReleaseNotesLink = 1024;
+// Shown while an update file downloads: its progress, and Cancel in the Download button's place.
+inline constexpr int kProgress = 1025;
+inline constexpr int kCancel = 1026;
 } // namespace download_ctl
 
 // Download window ("Download Updates").

@@ -8,13 +8,14 @@ void CBackgroundJob::Start(BackgroundWork work) {
     {
         const std::lock_guard lock(mutex_);
         busy_ = true;
+        stopped_ = false;
     }
     thread_ = std::thread([this, work = std::move(work), cancel = cancel_.get()] {
         std::function<void()> answer = work(*cancel);
         {
             const std::lock_guard lock(mutex_);
-            if (cancel->Cancelled()) {
-                return; // stopped: the window no longer waits for it
+            if (stopped_) {
+                return; // the window no longer waits for it
             }
             answer_ = answer ? std::move(answer) : [] {};
         }
@@ -42,6 +43,7 @@ void CBackgroundJob::Deliver() {
 void CBackgroundJob::Stop() {
     if (cancel_ != nullptr) {
         const std::lock_guard lock(mutex_);
+        stopped_ = true;
         cancel_->Cancel();
     }
     if (thread_.joinable()) {
@@ -50,6 +52,12 @@ void CBackgroundJob::Stop() {
     const std::lock_guard lock(mutex_);
     answer_ = nullptr;
     busy_ = false;
+}
+
+void CBackgroundJob::Cancel() {
+    if (cancel_ != nullptr) {
+        cancel_->Cancel();
+    }
 }
 
 bool CBackgroundJob::Busy() const {

@@ -7,7 +7,8 @@
 // must make the window's thread call Deliver() soon (a queued call, a posted message). Stop()
 // cancels the work and waits for it, which the downloaders bound to kCancelPollMs, and drops an
 // answer that was not delivered, with what it holds (a fetched catalogue's file goes with it); a
-// window stops its job when it closes.
+// window stops its job when it closes. Cancel() only sets the work's token and returns at once:
+// the work ends soon and its answer still comes (a download's Cancel button).
 #pragma once
 
 #include "online/Downloader.h"
@@ -34,6 +35,8 @@ public:
     // On the window's thread: runs the waiting answer, if any.
     void Deliver();
     void Stop();
+    // Asks the work to end, without waiting; its answer is delivered as usual.
+    void Cancel();
     // True from Start until the answer has been delivered or the job stopped.
     bool Busy() const;
 
@@ -42,6 +45,7 @@ private:
     mutable std::mutex mutex_;
     std::function<void()> answer_;
     bool busy_ = false;
+    bool stopped_ = false; // the answer of the work under way is not wanted
     std::unique_ptr<CCancelToken> cancel_;
     std::thread thread_;
 };

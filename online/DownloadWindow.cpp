@@ -86,6 +86,7 @@ bool CDownloadWindow::OnInitDialogFetching() {
     view_.SetDownloadEnabled(false);
     view_.ShowStatusLine(true);
     view_.SetStatusText(download_text::kLoadingList);
+    fetching_ = true;
     view_.RunInBackground([this, context = context_](const CCancelToken& cancel) mutable {
         context.cancel = &cancel;
         SCatalogueFetch fetched = FetchCatalogue(context);
@@ -95,6 +96,7 @@ bool CDownloadWindow::OnInitDialogFetching() {
 }
 
 void CDownloadWindow::OnCatalogueFetched(const SCatalogueFetch& fetched) {
+    fetching_ = false;
     view_.ShowStatusLine(false);
     view_.SetDownloadEnabled(true);
     if (fetched.status.Failed()) {
@@ -143,30 +145,71 @@ void CDownloadWindow::OnBrowse() {
 }
 
 void CDownloadWindow::OnDownload() {
-    view_.SetDownloadEnabled(false);
+    if (fetching_ || downloading_) {
+        return;
+    }
     IReportListView& list = view_.UpdatesList();
     const std::string url = list.GetItemText(list.GetFirstSelectedRow(), kColumnUrl);
     const std::string path = view_.GetSaveAsText();
+    downloading_ = true;
+    LockForDownload(true);
     view_.ShowStatusLine(true);
     view_.SetStatusText(download_text::kDownloadPrefix + url);
 
     // The downloader replaces the file only when the whole resource has arrived and loads as an
-    // update file, so a failure leaves whatever was at `path` as it was.
-    SDownloadOptions options;
-    options.cancel = context_.cancel;
-    options.check = CheckDownloadedUpdateFile;
-    const SDownloadStatus status = context_.fileDownloader.DownloadToFile(url, path, options);
-    if (status.Failed()) {
+    // update file, so a failure or a cancel leaves whatever was at `path` as it was.
+    view_.RunInBackground([this, url, path, outer = context_.cancel,
+                           &downloader = context_.fileDownloader](const CCancelToken& job) {
+        const CCancelToken cancel(&job, outer);
+        SDownloadOptions options;
+        options.cancel = &cancel;
+        options.check = CheckDownloadedUpdateFile;
+        options.progress = [this](std::size_t received, std::optional<std::size_t> total) {
+            view_.PostToWindow([this, received, total] { OnDownloadProgress(received, total); });
+        };
+        const SDownloadStatus status = downloader.DownloadToFile(url, path, options);
+        return [this, status, path] { OnDownloaded(status, path); };
+    });
+}
+
+void CDownloadWindow::OnCancelDownload() {
+    if (downloading_) {
+        cancelRequested_ = true;
+        view_.CancelBackground();
+    }
+}
+
+void CDownloadWindow::OnDownloadProgress(std::size_t received, std::optional<std::size_t> total) {
+    if (!downloading_) {
+        return; // a report that came after the answer
+    }
+    const std::size_t whole = total && *total > 0 ? *total : kMaxUpdateFileBytes;
+    view_.SetProgress(static_cast<int>(std::min<std::size_t>(received, whole) * 1000 / whole));
+}
+
+void CDownloadWindow::OnDownloaded(const SDownloadStatus& status, const std::string& path) {
+    downloading_ = false;
+    // The user's own Cancel needs no box; any other cancel (an interrupt) is reported.
+    const bool cancelledHere =
+        std::exchange(cancelRequested_, false) && status.status == download_status::kCancelled;
+    if (status.Failed() && !cancelledHere) {
         view_.SetStatusText(download_text::kDownloadFailed);
         view_.MessageBox(FailureMessage(download_text::kDownloadFailed, status));
-        view_.SetDownloadEnabled(true);
-        view_.ShowStatusLine(false);
-        return;
     }
-    view_.SetMainWindowPath(path);
-    view_.SetDownloadEnabled(true);
+    LockForDownload(false);
     view_.ShowStatusLine(false);
-    view_.EndDialogOk();
+    if (!status.Failed()) {
+        view_.SetMainWindowPath(path);
+        view_.EndDialogOk();
+    }
+}
+
+void CDownloadWindow::LockForDownload(bool locked) {
+    view_.SetDownloadEnabled(!locked);
+    view_.SetInputsEnabled(!locked);
+    view_.SetProgress(0);
+    view_.ShowProgress(locked);
+    view_.ShowCancel(locked);
 }
 
 } // namespace crenovix

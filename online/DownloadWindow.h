@@ -4,8 +4,9 @@
 // CDownloadWindow holds the decisions; the toolkit's window implements IDownloadWindowView and
 // forwards its events: OnInitDialog once its controls exist, OnEntryChanged for the list's
 // item-changed notification, OnBrowse for "..." (1016), OnDownload for "&Download" (1, and
-// Enter). "&Exit" (2), Escape and the close box simply close the window with the cancel result.
-// The window keeps no copy of the entries: it reads them back from the list.
+// Enter), OnCancelDownload for Cancel (1026). "&Exit" (2), Escape and the close box simply close
+// the window with the cancel result, which also ends a download under way (the view stops its
+// background work). The window keeps no copy of the entries: it reads them back from the list.
 #pragma once
 
 #include "controls/ReportList.h"
@@ -13,6 +14,8 @@
 #include "online/Catalogue.h"
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -76,8 +79,7 @@ public:
     virtual std::string GetSaveAsText() = 0; // save-as box (1002), exactly as typed
     virtual void SetSaveAsText(const std::string& text) = 0;
 
-    // Status line (1022), hidden at start. OnDownload shows it right before a download that
-    // blocks the window, so showing and setting it must paint at once.
+    // Status line (1022), hidden at start.
     virtual void ShowStatusLine(bool shown) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
 
@@ -111,6 +113,20 @@ public:
     }
     // Closes the window with the cancel result.
     virtual void EndDialogCancel() {}
+
+    // While an update file downloads in the background. The list (1004), the save-as box (1002)
+    // and "..." (1016) are locked; the progress bar (1025) shows thousandths; Cancel (1026)
+    // stands in the Download button's place (shown: Download hidden). A view without an event
+    // loop has none of these.
+    virtual void SetInputsEnabled(bool) {}
+    virtual void ShowProgress(bool) {}
+    virtual void SetProgress(int) {}
+    virtual void ShowCancel(bool) {}
+    // Hands `call` to the window's thread, after the calls posted before it; safe from any
+    // thread (the download's progress). A view without an event loop runs it at once.
+    virtual void PostToWindow(std::function<void()> call) { call(); }
+    // Asks the background work to end without waiting for it; its answer still comes.
+    virtual void CancelBackground() {}
 };
 
 class CDownloadWindow {
@@ -145,12 +161,23 @@ public:
     // into the save-as box.
     void OnBrowse();
 
-    // "&Download": downloads the selected entry's URL to the save-as path; only a body that
-    // loads as an update file replaces the file there (CheckDownloadedUpdateFile). On success the
-    // main window gets the path and the window closes with OK; on failure the "Download failed."
-    // message and the window stays open. Either way the Download button is enabled and the
-    // status line hidden afterwards.
+    // "&Download": downloads the selected entry's URL to the save-as path in the background
+    // (the view's RunInBackground; its token and context.cancel both stop it); only a body that
+    // loads as an update file replaces the file there (CheckDownloadedUpdateFile). Meanwhile the
+    // status line shows the URL, the progress bar the bytes so far (of the announced size, else
+    // of the largest update file) and Cancel replaces Download; the inputs are locked. Does
+    // nothing while the catalogue or a download is under way.
     void OnDownload();
+    // Cancel: asks the download to end; OnDownloaded restores the window when it has.
+    void OnCancelDownload();
+    // The download's answer, on the window's thread. The controls are restored and the status
+    // line hidden; on success the main window gets the path and the window closes with OK; a
+    // failure shows the "Download failed." message and the window stays open; a download ended
+    // by Cancel shows nothing more.
+    void OnDownloaded(const SDownloadStatus& status, const std::string& path);
+    // A progress report, on the window's thread (ignored once the download has ended).
+    void OnDownloadProgress(std::size_t received, std::optional<std::size_t> total);
+    bool Downloading() const { return downloading_; }
 
     // The release link for `row`: its slot of the table for rows 0 to 19. A row without a slot
     // (20 and above, or none) shows the link's caption and opens the release-notes document,
@@ -160,8 +187,13 @@ public:
 private:
     void ListCatalogue(const std::string& cataloguePath);
 
+    void LockForDownload(bool locked);
+
     IDownloadWindowView& view_;
     SOnlineContext& context_;
+    bool fetching_ = false;
+    bool downloading_ = false;
+    bool cancelRequested_ = false; // Cancel was pressed during this download
 };
 
 } // namespace crenovix

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace crenovix {
 
@@ -33,11 +34,24 @@ namespace crenovix {
 // with kCancelled.
 class CCancelToken {
 public:
+    CCancelToken() = default;
+    // A token that is also set while either of these is (each may be nothing): a window's
+    // download that the window and the command line's interrupt can both stop.
+    CCancelToken(const CCancelToken* first, const CCancelToken* second)
+        : first_(first), second_(second) {}
+    CCancelToken(const CCancelToken&) = delete;
+    CCancelToken& operator=(const CCancelToken&) = delete;
+
     void Cancel() { cancelled_.store(true); }
-    bool Cancelled() const { return cancelled_.load(); }
+    bool Cancelled() const {
+        return cancelled_.load() || (first_ != nullptr && first_->Cancelled()) ||
+               (second_ != nullptr && second_->Cancelled());
+    }
 
 private:
     std::atomic<bool> cancelled_{false};
+    const CCancelToken* first_ = nullptr;
+    const CCancelToken* second_ = nullptr;
 };
 inline constexpr int kCancelPollMs = 50;
 
@@ -70,18 +84,55 @@ inline constexpr SDownloadLimits kCatalogueDownloadLimits{
     std::chrono::milliseconds(2500), std::chrono::milliseconds(2500),
     std::chrono::milliseconds(2500), 5, kMaxCatalogueBytes};
 
-// Update files (up to 512 KiB): the window is blocked meanwhile and has no cancel, so a stalled
-// server is given up after 10 s without data, and the whole download after 5 minutes.
+// Update files (up to 512 KiB): the download window saves them on a worker thread and can cancel
+// them; the command line waits. A stalled server is given up after 10 s without data, and the
+// whole download after 5 minutes.
 inline constexpr SDownloadLimits kFileDownloadLimits{
     std::chrono::milliseconds(10000), std::chrono::milliseconds(10000),
     std::chrono::milliseconds(300000), 5, kMaxUpdateFileBytes};
 
+// A download's progress: the bytes of the body so far and, when the server announced it, the
+// whole size. Called on the downloader's thread.
+using DownloadProgress =
+    std::function<void(std::size_t received, std::optional<std::size_t> total)>;
+inline constexpr int kProgressIntervalMs = 50;
+
 // What a caller may add to one download.
 struct SDownloadOptions {
     const CCancelToken* cancel = nullptr; // nothing: runs until done or a limit
+    // Told of the progress at most once per kProgressIntervalMs, and always of a body that has
+    // arrived whole (CProgressReports); nothing: not told.
+    DownloadProgress progress;
     // Judges the complete body, in the new file at `partPath`, before it replaces the target:
     // nothing accepts it, a text refuses it (kRefusedContent with that text).
     std::function<std::optional<std::string>(const std::string& partPath)> check;
+};
+
+// The progress reports of one download, bounded in rate: a count that grew is handed on when
+// kProgressIntervalMs have passed since the last report, or when it reaches the announced size.
+// The time comes from the downloader, which reads its clock anyway.
+class CProgressReports {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    explicit CProgressReports(DownloadProgress report) : report_(std::move(report)) {}
+
+    void Update(std::size_t received, std::optional<std::size_t> total, TimePoint now) {
+        if (!report_ || received <= reported_) {
+            return;
+        }
+        const bool whole = total && received >= *total;
+        if (!whole && last_ && now - *last_ < std::chrono::milliseconds(kProgressIntervalMs)) {
+            return;
+        }
+        reported_ = received;
+        last_ = now;
+        report_(received, total);
+    }
+
+private:
+    DownloadProgress report_;
+    std::size_t reported_ = 0;
+    std::optional<TimePoint> last_;
 };
 
 class IDownloader {

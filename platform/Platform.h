@@ -1,10 +1,14 @@
 // What the program takes from the system it runs on, in one place: the devices (serial ports,
 // HID interfaces, the port opener, news of devices that came or went), the online services
 // (downloaders, INI reader, server addresses) and the link's shell. Each system has one factory,
-// CreateSystemPlatform (platform/linux/, platform/win32/), and a new adapter is wired there and
-// nowhere else; the demo desk (platform/DemoDesk.h) stands in for the devices of any of them.
-// The single-instance lock (AcquireSingleInstanceLock, app/StartUp.h) is linked with the same
-// library, as it is taken before the program knows whether it runs on the demo desk.
+// CreateSystemPlatform (platform/linux/SystemPlatform.cpp, platform/win32/SystemPlatform.cpp),
+// where every adapter of these interfaces is wired; the programs (app/qt/main.cpp,
+// app/win32/main.cpp, the command line's commands) only call it. The demo desk
+// (platform/DemoDesk.h) stands in for the devices of any of them. Two pieces of the window
+// programs are not here: the sleep inhibitor (CLogindInhibitor, CExecutionStateInhibitor), which
+// each window program's main makes for its window, and the single-instance lock
+// (AcquireSingleInstanceLock, app/StartUp.h), linked with the same library, as it is taken before
+// the program knows whether it runs on the demo desk.
 #pragma once
 
 #include "controls/HyperLink.h"

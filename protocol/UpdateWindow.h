@@ -4,8 +4,11 @@
 // ends with a result value (SRunResult) that the caller shows: the windows as a message box, the
 // command line as a line or a JSON record. IUpdateWindow is the window a run is started from on
 // the window's own thread (OnUpdateClicked): the observer plus what the Update button's handler
-// reads (path field, selection) and the endings it shows. DispatchPendingMessages lets whoever
-// observes handle what happened meanwhile (device changes refill the device table the run reads).
+// reads (path field, selection) and the endings it shows. The windows implement it in their
+// shared logic (CMainWindowLogic, app/MainWindowLogic.h), the tests with a fake
+// (tests/support/FakeUpdateWindow.h; the benchmarks with one of their own).
+// DispatchPendingMessages lets whoever observes handle what happened meanwhile (device changes
+// refill the device table the run reads).
 #pragma once
 
 #include "base/Clock.h"

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 
 namespace crenovix::qt {
@@ -29,6 +30,7 @@ CDownLoad::CDownLoad(SOnlineContext& context,
     connect(static_cast<QPushButton*>(Control(download_ctl::kBrowse)), &QPushButton::clicked, this,
             [this] { logic_.OnBrowse(); });
     connect(download_, &QPushButton::clicked, this, [this] { logic_.OnDownload(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { logic_.OnCancelDownload(); });
     connect(static_cast<QPushButton*>(Control(download_ctl::kExit)), &QPushButton::clicked, this,
             &QDialog::reject);
 }
@@ -40,6 +42,9 @@ void CDownLoad::BuildControls() {
     saveAs_ = static_cast<QLineEdit*>(Control(download_ctl::kSaveAs));
     status_ = static_cast<QLabel*>(Control(download_ctl::kStatus));
     download_ = static_cast<QPushButton*>(Control(download_ctl::kDownload));
+    cancel_ = static_cast<QPushButton*>(Control(download_ctl::kCancel));
+    progress_ = qobject_cast<QProgressBar*>(Control(download_ctl::kProgress));
+    progress_->setRange(0, 1000);
     namespace dl = download_ctl;
     SetAccessibleTexts(
         controls_,
@@ -48,7 +53,9 @@ void CDownLoad::BuildControls() {
          {dl::kSaveAs, "Save as", "Path the downloaded file is saved to"},
          {dl::kBrowse, "Browse", "Chooses where to save the file"},
          {dl::kStatus, "", "What is being downloaded"},
+         {dl::kProgress, "Download progress", "How much of the update file has arrived"},
          {dl::kDownload, "Download", "Downloads the selected update file"},
+         {dl::kCancel, "Cancel", "Stops the download; the file there stays as it was"},
          {dl::kExit, "Exit", "Closes this window"}});
 }
 
@@ -96,20 +103,43 @@ void CDownLoad::SetSaveAsText(const std::string& text) {
 
 void CDownLoad::ShowStatusLine(bool shown) {
     status_->setVisible(shown);
-    if (shown) {
-        repaint(); // the download that follows blocks the event loop
-    }
 }
 
 void CDownLoad::SetStatusText(const std::string& text) {
     status_->setText(FromUtf8(text));
-    if (status_->isVisible()) {
-        repaint();
-    }
 }
 
 void CDownLoad::SetDownloadEnabled(bool enabled) {
     download_->setEnabled(enabled);
+}
+
+void CDownLoad::SetInputsEnabled(bool enabled) {
+    for (const int id :
+         {download_ctl::kUpdatesList, download_ctl::kSaveAs, download_ctl::kBrowse}) {
+        Control(id)->setEnabled(enabled);
+    }
+}
+
+void CDownLoad::ShowProgress(bool shown) {
+    progress_->setVisible(shown);
+}
+
+void CDownLoad::SetProgress(int thousandths) {
+    progress_->setValue(thousandths);
+}
+
+void CDownLoad::ShowCancel(bool shown) {
+    download_->setVisible(!shown);
+    cancel_->setVisible(shown);
+    (shown ? cancel_ : download_)->setFocus(); // the button in that place takes the keys
+}
+
+void CDownLoad::PostToWindow(std::function<void()> call) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void CDownLoad::CancelBackground() {
+    background_.Cancel();
 }
 
 void CDownLoad::SetLinkText(const std::string& text) {

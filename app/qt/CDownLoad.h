@@ -4,11 +4,11 @@
 // catalogue, link), "..." is OnBrowse, "&Download" and Enter are OnDownload, the list's
 // item-changed notification is OnEntryChanged; "&Exit", Escape and the close box reject.
 //
-// The catalogue arrives in the background (CDownloadWindow::OnInitDialogFetching); a download
-// of an update file blocks the window, as the logic wants it: the status line is painted before
-// the download starts. A finished download's path goes to `setMainWindowPath`, which the program
-// binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
-// replaceable functions, so tests never block on a modal box.
+// The catalogue arrives in the background (CDownloadWindow::OnInitDialogFetching), and so does an
+// update file: its progress comes through queued calls, Cancel ends it, and closing the window
+// (done()) stops it and waits the downloader's cancel poll. A finished download's path goes to
+// `setMainWindowPath`, which the program binds to the main window's SetPathAndLoad. Message boxes
+// and the save dialog go through replaceable functions, so tests never block on a modal box.
 //
 // CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
 // the "Connecting server failed." box through the main window's message box, and the download
@@ -28,6 +28,7 @@
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace crenovix::qt {
@@ -52,7 +53,7 @@ public:
     // updates..."); its answer fills the list as Initialize() does, or shows the connection
     // failure and closes the window. Call before showing.
     void InitializeFetching();
-    // True while the catalogue is being fetched.
+    // True while the catalogue is being fetched or an update file downloaded.
     bool Fetching() const { return background_.Busy(); }
 
     QWidget* Control(int id) const;
@@ -80,8 +81,15 @@ public:
     void EndDialogOk() override;
     void RunInBackground(BackgroundWork work) override;
     void EndDialogCancel() override;
+    void SetInputsEnabled(bool enabled) override;
+    void ShowProgress(bool shown) override;
+    void SetProgress(int thousandths) override;
+    void ShowCancel(bool shown) override;
+    void PostToWindow(std::function<void()> call) override;
+    void CancelBackground() override;
 
-    // Closing ends a fetch under way; the catalogue it may have fetched goes with its answer.
+    // Closing ends a fetch or download under way; the catalogue it may have fetched goes with its
+    // answer.
     void done(int result) override;
 
 private:
@@ -95,6 +103,8 @@ private:
     QLineEdit* saveAs_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* download_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     CBackgroundJob background_{[this] {
         QMetaObject::invokeMethod(
             this, [this] { background_.Deliver(); }, Qt::QueuedConnection);

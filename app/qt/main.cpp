@@ -43,7 +43,8 @@ public:
     int InitInstance(int argc, char** argv) {
         const std::string name = crenovix::ApplicationName(argc > 0 ? argv[0] : "crenovix");
         QCoreApplication::setApplicationName(QString::fromStdString(name));
-        // The settings root is set as the Windows program does; nothing is stored under it.
+        // The organisation is where Qt would keep settings and data (~/.config/<it>/, through
+        // QSettings and QStandardPaths); the program stores none, so nothing is written there.
         QCoreApplication::setOrganizationName(crenovix::kSettingsRoot);
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 

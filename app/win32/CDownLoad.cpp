@@ -81,6 +81,11 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 logic_.OnDownload();
             }
             break;
+        case dl::kCancel:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                logic_.OnCancelDownload();
+            }
+            break;
         case dl::kBrowse:
             if (HIWORD(wParam) == BN_CLICKED) {
                 logic_.OnBrowse();
@@ -98,6 +103,9 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
+        return TRUE;
+    case kDownloadProgress:
+        progress_.Deliver();
         return TRUE;
     case WM_DESTROY:
         background_.Stop();
@@ -148,17 +156,43 @@ void CDownLoad::SetSaveAsText(const std::string& text) {
 void CDownLoad::ShowStatusLine(bool shown) {
     const HWND status = Control(dl::kStatus);
     ShowWindow(status, shown ? SW_SHOWNA : SW_HIDE);
-    if (shown) {
-        UpdateWindow(status); // the download that follows blocks the message loop
-    }
 }
 
 void CDownLoad::SetStatusText(const std::string& text) {
-    const HWND status = Control(dl::kStatus);
-    SetWindowTextA(status, text.c_str());
-    if (IsWindowVisible(status)) {
-        UpdateWindow(status);
+    SetWindowTextA(Control(dl::kStatus), text.c_str());
+}
+
+void CDownLoad::SetInputsEnabled(bool enabled) {
+    for (const int id : {dl::kUpdatesList, dl::kSaveAs, dl::kBrowse}) {
+        EnableWindow(Control(id), enabled ? TRUE : FALSE);
     }
+}
+
+void CDownLoad::ShowProgress(bool shown) {
+    ShowWindow(Control(dl::kProgress), shown ? SW_SHOWNA : SW_HIDE);
+}
+
+void CDownLoad::SetProgress(int thousandths) {
+    const HWND bar = Control(dl::kProgress);
+    SendMessageA(bar, PBM_SETRANGE32, 0, 1000);
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(thousandths), 0);
+}
+
+void CDownLoad::ShowCancel(bool shown) {
+    const HWND cancel = Control(dl::kCancel);
+    // Cancel stands in Download's place and takes the focus there, and gives it back.
+    ShowWindow(shown ? cancel : Control(dl::kDownload), SW_SHOWNA);
+    SendMessageA(hwnd_, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(shown ? cancel : Control(dl::kDownload)), TRUE);
+    ShowWindow(shown ? Control(dl::kDownload) : cancel, SW_HIDE);
+}
+
+void CDownLoad::PostToWindow(std::function<void()> call) {
+    progress_.Post(std::move(call));
+}
+
+void CDownLoad::CancelBackground() {
+    background_.Cancel();
 }
 
 void CDownLoad::SetDownloadEnabled(bool enabled) {

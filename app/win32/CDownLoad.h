@@ -5,11 +5,12 @@
 // the list's LVN_ITEMCHANGED (OnEntryChanged); "&Exit", Escape and the close box end the window
 // with IDCANCEL.
 //
-// The list is a CMyListCtrl and the release-notes link a CHyperLink. A download blocks the
-// window, as the logic wants it: the status line is painted before the download starts. A
-// finished download's path goes to `setMainWindowPath`, which the program binds to the main
-// window's SetPathAndLoad. Message boxes and the save dialog go through replaceable functions,
-// so tests never block on a modal box.
+// The list is a CMyListCtrl and the release-notes link a CHyperLink. The catalogue fetch and a
+// download run in the background: answers come back as kBackgroundAnswer, a download's progress
+// as kDownloadProgress; Cancel ends a download, and closing the window stops it (WM_DESTROY waits
+// the downloader's cancel poll). A finished download's path goes to `setMainWindowPath`, which the
+// program binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
+// replaceable functions, so tests never block on a modal box.
 //
 // CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
 // the "Connecting server failed." box and the download window run modally over the main window.
@@ -32,6 +33,9 @@
 
 namespace crenovix::win32 {
 
+// Posted when a download on the background thread has progress for the window (CWindowQueue).
+inline constexpr UINT kDownloadProgress = WM_APP + 3;
+
 class CDownLoad final : public CDialogWindow, public IDownloadWindowView {
 public:
     // `shell` opens the link's targets; it and `context` must outlive the window.
@@ -49,7 +53,7 @@ public:
     // lists (OpenDownloadWindow); without it the window opens at once and fetches the catalogue
     // itself in the background (CDownloadWindow::OnInitDialogFetching).
     std::optional<std::string> fetchedCatalogue;
-    // True while the catalogue is being fetched.
+    // True while the catalogue is being fetched or an update file downloaded.
     bool Fetching() const { return background_.Busy(); }
 
     // Replace these to answer the window's boxes without a person.
@@ -73,6 +77,12 @@ public:
     void EndDialogOk() override;
     void RunInBackground(BackgroundWork work) override;
     void EndDialogCancel() override;
+    void SetInputsEnabled(bool enabled) override;
+    void ShowProgress(bool shown) override;
+    void SetProgress(int thousandths) override;
+    void ShowCancel(bool shown) override;
+    void PostToWindow(std::function<void()> call) override;
+    void CancelBackground() override;
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -84,6 +94,9 @@ private:
     CMyListCtrl list_;
     CHyperLink link_;
     INT_PTR result_ = IDCANCEL;
+    // A download's progress reports; before the job, whose stop waits for a download that may
+    // still post.
+    CWindowQueue progress_{[this] { PostMessageA(hwnd_, kDownloadProgress, 0, 0); }};
     // The catalogue fetch; its answer comes back as kBackgroundAnswer. Closing the window stops
     // it, and a catalogue that was never listed goes with the dropped answer.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};

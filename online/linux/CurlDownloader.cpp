@@ -129,6 +129,15 @@ struct STransfer {
     std::size_t maxBytes = 0;
     bool tooLarge = false;
     Clock::time_point lastActivity;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+};
+
+// How the transfer loop ended: libcurl's result, one of our bounds, or the cancel token.
+struct STransferEnd {
+    std::optional<CURLcode> result;
+    std::string timeout; // which limit ran out; empty: none
+    bool cancelled = false;
+    long httpCode = 0;
 };
 
 std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -193,12 +202,12 @@ SDownloadStatus PosixFileFailure(int error, const std::string& detail) {
     }
 }
 
-CCurlDownloader::CCurlDownloader(const SDownloadLimits& limits) : limits_(limits) {
-    EnsureCurlInitialised();
-}
+namespace {
 
-SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const std::string& path,
-                                                const SDownloadOptions& options) {
+// Step 1: the target is checked and the part file made beside it, with the permissions of a
+// file it replaces.
+std::optional<SDownloadStatus> OpenPartFile(const std::string& url, const std::string& path,
+                                            CPosixPartFiles& files, CPartFile& part) {
     if (url.empty()) {
         return Failure(status::kInvalidUrl, "The address is not a valid web address.",
                        "the address is empty");
@@ -213,29 +222,20 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
     if (targetExists && S_ISDIR(existing.st_mode)) {
         return PosixFileFailure(EISDIR, path);
     }
-
-    CPosixPartFiles files;
-    CPartFile part(files);
     if (std::optional<SDownloadStatus> failure = part.Create(path)) {
-        return *failure;
+        return failure;
     }
     if (targetExists && S_ISREG(existing.st_mode)) {
         ::fchmod(files.Fd(), existing.st_mode & 07777); // the replaced file's permissions stay
     }
+    return std::nullopt;
+}
 
-    const std::unique_ptr<CURL, SEasyDeleter> easy(curl_easy_init());
-    const std::unique_ptr<CURLM, SMultiDeleter> multi(curl_multi_init());
-    if (!easy || !multi) {
-        return Failure(status::kOutOfMemory, "Not enough memory.", "");
-    }
-    STransfer transfer;
-    transfer.fd = files.Fd();
-    transfer.maxBytes = limits_.maxBytes;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    CURL* handle = easy.get();
+// Step 2: the transfer's options: web addresses only, bounded redirects and size, our writes.
+void SetUpTransfer(CURL* handle, const std::string& url, const SDownloadLimits& limits,
+                   STransfer& transfer) {
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -247,94 +247,143 @@ SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const st
                      static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, limits_.maxRedirects);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, limits.maxRedirects);
     curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "Crenovix");
-    if (limits_.maxBytes != 0) { // an announced size beyond the limit ends it before the body
+    if (limits.maxBytes != 0) { // an announced size beyond the limit ends it before the body
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(limits_.maxBytes));
+                         static_cast<curl_off_t>(limits.maxBytes));
     }
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, TakeHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+}
 
-    // Driven here rather than by curl_easy_perform, so that the silence and total limits end the
-    // download to the millisecond instead of at libcurl's once-a-second speed checks.
-    curl_multi_add_handle(multi.get(), handle);
+// The body's size as the answer announced it, if it did.
+std::optional<std::size_t> AnnouncedSize(CURL* handle) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(length);
+}
+
+// Step 3: the transfer, driven here rather than by curl_easy_perform, so that the silence and
+// total limits end the download to the millisecond instead of at libcurl's once-a-second speed
+// checks, and the cancel token and the progress reports are looked at every kCancelPollMs.
+STransferEnd RunTransfer(CURLM* multi, CURL* handle, const SDownloadLimits& limits,
+                         STransfer& transfer, const SDownloadOptions& options) {
+    curl_multi_add_handle(multi, handle);
     const Clock::time_point start = Clock::now();
     transfer.lastActivity = start;
-    std::optional<CURLcode> result;
-    std::string timeout;
-    bool cancelled = false;
+    CProgressReports reports(options.progress);
+    STransferEnd end;
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            result = CURLE_OUT_OF_MEMORY;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            end.result = CURLE_OUT_OF_MEMORY;
             break;
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
             if (message->msg == CURLMSG_DONE) {
-                result = message->data.result;
+                end.result = message->data.result;
             }
         }
-        if (result || running == 0) {
+        const Clock::time_point now = Clock::now();
+        reports.Update(transfer.received, AnnouncedSize(handle), now);
+        if (end.result || running == 0) {
             break;
         }
         if (options.cancel != nullptr && options.cancel->Cancelled()) {
-            cancelled = true;
+            end.cancelled = true;
             break;
         }
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point totalEnd = start + limits_.total;
-        const Clock::time_point silenceEnd = transfer.lastActivity + limits_.silence;
+        const Clock::time_point totalEnd = start + limits.total;
+        const Clock::time_point silenceEnd = transfer.lastActivity + limits.silence;
         if (now >= totalEnd) {
-            timeout =
-                "the download took longer than " + std::to_string(limits_.total.count()) + " ms";
+            end.timeout =
+                "the download took longer than " + std::to_string(limits.total.count()) + " ms";
             break;
         }
         if (now >= silenceEnd) {
-            timeout =
-                "no answer from the server for " + std::to_string(limits_.silence.count()) + " ms";
+            end.timeout =
+                "no answer from the server for " + std::to_string(limits.silence.count()) + " ms";
             break;
         }
         const auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(std::min(totalEnd, silenceEnd) - now);
-        curl_multi_poll(multi.get(), nullptr, 0,
+        curl_multi_poll(multi, nullptr, 0,
                         static_cast<int>(std::clamp<long long>(wait.count(), 1, kCancelPollMs)),
                         nullptr);
     }
-    long httpCode = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpCode);
-    curl_multi_remove_handle(multi.get(), handle);
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &end.httpCode);
+    curl_multi_remove_handle(multi, handle);
+    return end;
+}
 
-    if (cancelled) {
-        return {status::kCancelled, kCancelledText};
+// Step 4: whether what arrived is the whole resource asked for; nothing when it is.
+std::optional<SDownloadStatus> CheckBody(const STransferEnd& end, const STransfer& transfer,
+                                         const SDownloadLimits& limits, const std::string& path) {
+    if (end.cancelled) {
+        return SDownloadStatus{status::kCancelled, kCancelledText};
     }
-    if (!timeout.empty()) {
-        return CurlFailure(CURLE_OPERATION_TIMEDOUT, httpCode, timeout);
+    if (!end.timeout.empty()) {
+        return CurlFailure(CURLE_OPERATION_TIMEDOUT, end.httpCode, end.timeout);
     }
-    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-        return {status::kTooLarge, TooLargeText(limits_.maxBytes)};
+    if (transfer.tooLarge || end.result == CURLE_FILESIZE_EXCEEDED) {
+        return SDownloadStatus{status::kTooLarge, TooLargeText(limits.maxBytes)};
     }
-    if (!result) {
-        return CurlFailure(CURLE_RECV_ERROR, httpCode, "the transfer ended without a result");
+    if (!end.result) {
+        return CurlFailure(CURLE_RECV_ERROR, end.httpCode, "the transfer ended without a result");
     }
-    if (*result == CURLE_WRITE_ERROR && transfer.writeError != 0) {
+    if (*end.result == CURLE_WRITE_ERROR && transfer.writeError != 0) {
         return PosixFileFailure(transfer.writeError, path);
     }
-    if (*result != CURLE_OK) {
-        return CurlFailure(*result, httpCode,
-                           errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(*result));
+    if (*end.result != CURLE_OK) {
+        return CurlFailure(*end.result, end.httpCode,
+                           transfer.errorBuffer[0] != '\0' ? transfer.errorBuffer
+                                                           : curl_easy_strerror(*end.result));
     }
     // A redirect libcurl did not follow (one without a target): what arrived is the redirect's
     // own body, not the file asked for.
-    if (httpCode >= 300 && httpCode < 400) {
-        const SHttpAnswerRule& rule = *FindHttpAnswerRule(httpCode);
-        return Failure(rule.status, HttpAnswerText(rule, httpCode), "");
+    if (end.httpCode >= 300 && end.httpCode < 400) {
+        const SHttpAnswerRule& rule = *FindHttpAnswerRule(end.httpCode);
+        return Failure(rule.status, HttpAnswerText(rule, end.httpCode), "");
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+CCurlDownloader::CCurlDownloader(const SDownloadLimits& limits) : limits_(limits) {
+    EnsureCurlInitialised();
+}
+
+SDownloadStatus CCurlDownloader::DownloadToFile(const std::string& url, const std::string& path,
+                                                const SDownloadOptions& options) {
+    CPosixPartFiles files;
+    CPartFile part(files);
+    if (std::optional<SDownloadStatus> failure = OpenPartFile(url, path, files, part)) {
+        return *failure;
+    }
+    const std::unique_ptr<CURL, SEasyDeleter> easy(curl_easy_init());
+    const std::unique_ptr<CURLM, SMultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi) {
+        return Failure(status::kOutOfMemory, "Not enough memory.", "");
+    }
+    STransfer transfer;
+    transfer.fd = files.Fd();
+    transfer.maxBytes = limits_.maxBytes;
+    SetUpTransfer(easy.get(), url, limits_, transfer);
+    const STransferEnd end = RunTransfer(multi.get(), easy.get(), limits_, transfer, options);
+    if (std::optional<SDownloadStatus> failure = CheckBody(end, transfer, limits_, path)) {
+        return *failure;
+    }
+    // Step 5: the checked body replaces the target (the part file goes on any failure).
     return part.Finish(path, options);
 }
 

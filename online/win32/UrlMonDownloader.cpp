@@ -92,9 +92,9 @@ std::optional<unsigned long long> AnnouncedLength(const wchar_t* headers) {
 // download call lasts.
 class CBindWatch final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    CBindWatch(const SDownloadLimits& limits, const CCancelToken* cancel, std::string partPath)
-        : limits_(limits), cancel_(cancel), partPath_(std::move(partPath)), start_(Clock::now()),
-          lastNews_(start_) {}
+    CBindWatch(const SDownloadLimits& limits, const SDownloadOptions& options, std::string partPath)
+        : limits_(limits), cancel_(options.cancel), reports_(options.progress),
+          partPath_(std::move(partPath)), start_(Clock::now()), lastNews_(start_) {}
 
     // --- IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -156,6 +156,11 @@ public:
             (progress > limits_.maxBytes || progressMax > limits_.maxBytes)) {
             Abort(download_status::kTooLarge);
             return E_ABORT;
+        }
+        if (data) { // on the download call's thread only, as the reports are not shared
+            reports_.Update(
+                progress, progressMax > 0 ? std::optional<std::size_t>(progressMax) : std::nullopt,
+                Clock::now());
         }
         if (statusCode == BINDSTATUS_REDIRECTING) {
             int redirects = 0;
@@ -320,6 +325,7 @@ private:
 
     const SDownloadLimits limits_;
     const CCancelToken* const cancel_;
+    CProgressReports reports_;
     const std::string partPath_;
     ULONGLONG partSize_ = 0;
     const Clock::time_point start_;
@@ -447,7 +453,7 @@ SDownloadStatus CUrlMonDownloader::DownloadToFile(const std::string& url, const 
     }
 
     HRESULT result = S_OK;
-    CWatchReference watch(new CBindWatch(limits_, options.cancel, part.Path()));
+    CWatchReference watch(new CBindWatch(limits_, options, part.Path()));
     {
         const CComScope com;
         std::thread watcher([&watch] { watch->Watch(); });

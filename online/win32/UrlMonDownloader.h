@@ -14,8 +14,10 @@
 //
 // A body longer than SDownloadLimits::maxBytes is stopped when the progress reports pass it (or
 // announce more), and checked once more by the finished file's size; the cancel token is looked
-// at by the watch thread every kCancelPollMs and by each progress report. Both, and the caller's
-// check of the complete body, end with the shared statuses and texts of online/DownloadStatus.h.
+// at by the watch thread every kCancelPollMs and by each progress report, which also goes on to
+// the caller's progress callback (SDownloadOptions::progress), bounded in rate. Both, and the
+// caller's check of the complete body, end with the shared statuses and texts of
+// online/DownloadStatus.h.
 //
 // Statuses are the download call's HRESULTs, negative on failure; our own checks use the numbers
 // of online/DownloadStatus.h, the same family (the Linux downloader uses them for the same kinds

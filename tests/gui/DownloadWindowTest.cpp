@@ -1,12 +1,16 @@
 // The download window, the link and the report list in Qt, driven with the mouse and keys: the
 // catalogue comes from a fake downloader, boxes and the save dialog are answered by the test, the
 // link opens through a fake shell. The last case runs the whole Download command from the main
-// window: catalogue fetch, the modal download window, the file landing in the main window.
+// window: catalogue fetch, the modal download window, the file landing in the main window. One
+// downloads from a slow loopback server and measures the window's heartbeat meanwhile.
 #include "app/qt/CDownLoad.h"
 #include "app/qt/CHyperLink.h"
 #include "app/qt/CMyListCtrl.h"
 #include "device/SerialEnumeration.h"
+#include "net/LoopbackHttpServer.h"
+#include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"
+#include "online/linux/CurlDownloader.h"
 #include "sim/SimBench.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
@@ -19,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -93,19 +98,6 @@ public:
     std::vector<std::string> boxes;
     std::vector<SSaveDialogRequest> requests;
     std::optional<std::string> saveAnswer;
-};
-
-// Counts the paint events a widget receives.
-class CPaintCounter final : public QObject {
-public:
-    explicit CPaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
 };
 
 int TextWidth(const QWidget& widget, const QString& text) {
@@ -188,26 +180,107 @@ private slots:
         w.online.files.failures["http://files.test/f0.bin"] = {
             static_cast<std::int32_t>(0x800C0006u), "The server does not have this file."};
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        const CPaintCounter statusPaints(w.Status());
-        std::vector<bool> shownWhileBlocked;
+        std::vector<bool> shownMeanwhile;
         w.online.files.onDownload = [&](const CFakeDownloader::SCall&) {
-            // Painted before the download blocks the event loop.
-            shownWhileBlocked.push_back(w.Status()->isVisible() && statusPaints.paints > 0);
-            QCOMPARE(w.Status()->text(), "Download:http://files.test/f0.bin");
-            QVERIFY(!w.Button(1)->isEnabled());
+            // Set on the window's thread before the work started; read here, on the work's.
+            shownMeanwhile.push_back(w.Status()->isVisible() && !w.Button(1)->isVisible());
         };
         QTest::mouseClick(w.Button(1), Qt::LeftButton);
-        QCOMPARE(shownWhileBlocked, std::vector<bool>{true});
+        QCOMPARE(w.Status()->text(), "Download:http://files.test/f0.bin");
+        QVERIFY(w.Button(1026)->isVisible() && !w.SaveAs()->isEnabled());
+        QTRY_VERIFY(!w.window.Fetching());
+        QCOMPARE(shownMeanwhile, std::vector<bool>{true});
         QCOMPARE(w.boxes, std::vector<std::string>{"Download failed.\n\nError = 0x800C0006\n\n"
                                                    "The server does not have this file."});
         QVERIFY(w.window.isVisible());
         QVERIFY(w.Button(1)->isEnabled());
         QVERIFY(!w.Status()->isVisible());
         QVERIFY(w.mainWindowPaths.empty());
+        QVERIFY(w.SaveAs()->isEnabled() && !w.Button(1026)->isVisible());
 
         // Enter is the Download button too.
         QTest::keyClick(w.SaveAs(), Qt::Key_Return);
+        QTRY_VERIFY(!w.window.Fetching());
         QCOMPARE(w.online.files.calls.size(), 2u);
+    }
+
+    // A file from a server that trickles it: the window answers a 10 ms timer all along, the
+    // progress bar moves, and the file lands. Then Cancel, and closing the window, each end a
+    // download within 100 ms, with no part file and the old file untouched.
+    void aSlowDownloadKeepsTheWindowAnsweringAndCancelEndsIt() {
+        nettest::CScopedEnvironment environment;
+        nettest::KeepLoopbackOffProxies(environment);
+        nettest::CLoopbackHttpServer server;
+        const std::vector<std::uint8_t> file =
+            Pack(EPackVariant::TripleDes, SHeaderFields{}, PatternPayload(640, 3)).bytes;
+        nettest::CLoopbackHttpServer::SRoute slow;
+        slow.mode = decltype(slow)::EMode::Trickle;
+        slow.body.assign(file.begin(), file.end());
+        slow.piece = file.size() / 40 + 1; // 40 pieces, 50 ms apart: about 2 s
+        slow.pauseMs = 50;
+        server.Route("/slow.bin", slow);
+        COnline online;
+        CCurlDownloader curl(kFileDownloadLimits);
+        SOnlineContext context{online.catalogues, curl,         online.ini,
+                               kServers,          online.links, online.tempFiles};
+        std::ofstream(online.dir.File("fetched.ini"))
+            << "[File List]\nCountEx=1\nURL0=" << server.BaseUrl() << "/slow.bin\n";
+        const std::string target = online.dir.File("target.bin");
+        const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+
+        for (const std::string ending : {"whole", "cancel", "close"}) {
+            std::ofstream(target) << "old";
+            std::vector<std::string> paths;
+            CDownLoad window(context, [&](const std::string& path) { paths.push_back(path); });
+            window.messageBoxHandler = [](const std::string& text) { QFAIL(text.c_str()); };
+            window.Initialize(online.dir.File("fetched.ini"));
+            window.findChild<QLineEdit*>("ctl1002")->setText(QString::fromStdString(target));
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            auto* progress = window.findChild<QProgressBar*>("ctl1025");
+            auto* cancel = window.findChild<QPushButton*>("ctl1026");
+            QElapsedTimer clock;
+            qint64 last = 0, largestGap = 0, stopped = 0;
+            int progressSeen = 0;
+            QTimer heartbeat;
+            QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+                largestGap = std::max(largestGap, clock.elapsed() - last);
+                last = clock.elapsed();
+                progressSeen = std::max(progressSeen, progress->value());
+            });
+            clock.start();
+            heartbeat.start(10);
+            QTest::mouseClick(window.findChild<QPushButton*>("ctl1"), Qt::LeftButton);
+            QVERIFY(progress->isVisible() && cancel->isVisible());
+            if (ending == "whole") {
+                QVERIFY(QTest::qWaitFor([&] { return !window.isVisible(); }, 10000));
+                QVERIFY(clock.elapsed() > 1000); // it was slow
+                QVERIFY(progressSeen > 0);
+                QCOMPARE(ReadBytes(target), file);
+                QCOMPARE(paths, std::vector<std::string>{target});
+            } else {
+                QTest::qWait(500);
+                QVERIFY(window.Fetching());
+                const qint64 pressed = clock.elapsed();
+                if (ending == "cancel") {
+                    QTest::mouseClick(cancel, Qt::LeftButton);
+                    QVERIFY(QTest::qWaitFor([&] { return !window.Fetching(); }, 1000));
+                    QVERIFY(window.isVisible() &&
+                            window.findChild<QPushButton*>("ctl1")->isVisible());
+                } else {
+                    window.reject();
+                }
+                stopped = clock.elapsed() - pressed;
+                QVERIFY(!window.Fetching() && stopped < 100);
+                QCOMPARE(ReadBytes(target), old);
+                QVERIFY(paths.empty());
+            }
+            qInfo("%s: largest heartbeat gap %lld ms, ended %lld ms after it was asked to",
+                  ending.c_str(), largestGap, stopped);
+            QVERIFY(largestGap < 100);
+            // No part file beside the target.
+            QCOMPARE(std::distance(std::filesystem::directory_iterator(online.dir.Path()), {}), 2);
+        }
     }
 
     // The window shows busy while its catalogue is fetched, and closing it ends the fetch.

@@ -172,6 +172,19 @@ void CLoopbackHttpServer::Handle(int connection) {
         }
         return;
     }
+    if (route.mode == SRoute::EMode::Trickle) {
+        bool open = SendAll(connection, head);
+        for (std::size_t sent = 0; open && sent < route.body.size() && !stop_;
+             sent += route.piece) {
+            open = SendAll(connection, route.body.substr(sent, route.piece));
+            // The pause ends early when the client has gone (its end readable: closed).
+            if (open && Readable(connection, route.pauseMs)) {
+                char buffer[256];
+                open = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT) > 0;
+            }
+        }
+        return;
+    }
     if (route.mode == SRoute::EMode::BreakOff || route.mode == SRoute::EMode::Stall) {
         SendAll(connection, head + route.body.substr(0, route.breakAfter));
         if (route.mode == SRoute::EMode::Stall) {

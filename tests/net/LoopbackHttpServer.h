@@ -4,7 +4,8 @@
 // (the request is read and never answered until the client gives up), a body that breaks off
 // after some bytes although Content-Length promised more, one that stalls there with the
 // connection kept open, or a body of `length` bytes made while it is sent (never held whole),
-// with or without its size announced. Unknown paths answer 404. It binds
+// with or without its size announced, or trickled: `piece` bytes at a time, `pauseMs` apart, its
+// size announced. Unknown paths answer 404. It binds
 // an ephemeral port on the loopback address only; every wait of its thread is bounded (poll with
 // 50 ms steps), and the destructor stops and joins it.
 //
@@ -23,7 +24,7 @@ namespace crenovix::nettest {
 class CLoopbackHttpServer {
 public:
     struct SRoute {
-        enum class EMode { Serve, Silent, BreakOff, Stall, Generate };
+        enum class EMode { Serve, Silent, BreakOff, Stall, Generate, Trickle };
         EMode mode = EMode::Serve;
         int status = 200;
         std::string body;
@@ -31,6 +32,8 @@ public:
         std::size_t breakAfter = 0; // BreakOff, Stall: bytes of the body sent before it stops
         std::size_t length = 0;     // Generate: the body's length
         bool announce = false;      // Generate: with Content-Length
+        std::size_t piece = 1;      // Trickle
+        int pauseMs = 10;           // Trickle
     };
 
     CLoopbackHttpServer();

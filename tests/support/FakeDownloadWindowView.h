@@ -7,6 +7,7 @@
 #include "controls/ReportList.h"
 #include "online/DownloadWindow.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,6 +34,10 @@ public:
     bool closedOk = false;
     bool closedCancel = false;
     BackgroundWork background; // waits here until the test runs it
+    bool inputsEnabled = true, progressShown = false, cancelShown = false;
+    std::vector<int> progress;                 // every position set
+    std::vector<std::function<void()>> posted; // run by RunBackground, before the answer
+    std::optional<CCancelToken> backgroundToken;
 
     // Routes the list's notification to `window`, as the toolkit's signal would.
     void Attach(CDownloadWindow& window) {
@@ -61,10 +66,24 @@ public:
     void EndDialogOk() override { closedOk = true; }
     void RunInBackground(BackgroundWork work) override { background = std::move(work); }
     void EndDialogCancel() override { closedCancel = true; }
-    // Runs the waiting work; its answer too unless `answer` is false (the window closed first).
+    void SetInputsEnabled(bool enabled) override { inputsEnabled = enabled; }
+    void ShowProgress(bool shown) override { progressShown = shown; }
+    void SetProgress(int thousandths) override { progress.push_back(thousandths); }
+    void ShowCancel(bool shown) override { cancelShown = shown; }
+    void PostToWindow(std::function<void()> call) override { posted.push_back(std::move(call)); }
+    void CancelBackground() override {
+        if (backgroundToken) {
+            backgroundToken->Cancel();
+        }
+    }
+    // Runs the waiting work, then the calls it posted, then its answer unless `answer` is false
+    // (the window closed first).
     void RunBackground(bool answer = true) {
-        const CCancelToken running;
-        const std::function<void()> result = std::exchange(background, nullptr)(running);
+        backgroundToken.emplace();
+        const std::function<void()> result = std::exchange(background, nullptr)(*backgroundToken);
+        for (const std::function<void()>& call : std::exchange(posted, {})) {
+            call();
+        }
         if (answer && result) {
             result();
         }

@@ -1,7 +1,8 @@
 // A downloader for catalogue and download-window tests: serves scripted contents per URL, fails
 // with a scripted status for others (an unknown URL fails as a refused connection would), writes
 // served contents to the target path and records every call. `onDownload` runs at the start of
-// each call, for tests that look at the window while the download blocks it.
+// each call, for tests that look at the window meanwhile; a token set by then cancels the call.
+// Progress: half the contents without a total, then all of them.
 #pragma once
 
 #include "online/Downloader.h"
@@ -39,12 +40,20 @@ public:
         if (onDownload) {
             onDownload(calls.back());
         }
+        if (options.cancel != nullptr && options.cancel->Cancelled()) {
+            return {download_status::kCancelled, kCancelledText};
+        }
         if (const auto failure = failures.find(url); failure != failures.end()) {
             return failure->second;
         }
         const auto content = contents.find(url);
         if (content == contents.end()) {
             return {kFakeCannotConnect, "The server could not be connected."};
+        }
+        if (options.progress) {
+            const std::size_t size = content->second.size();
+            options.progress(size / 2, std::nullopt);
+            options.progress(size, size);
         }
         const std::string part = path + ".part";
         {

@@ -163,12 +163,19 @@ TEST_F(DownloadWindowTest, ASuccessfulDownloadHandsThePathToTheMainWindowAndClos
     view_.saveAs = "bare-name.bin";
     downloader_.contents["http://files.test/f2.bin"] = ValidFile();
     downloader_.onDownload = [this](const CFakeDownloader::SCall&) {
-        EXPECT_FALSE(view_.downloadEnabled);
-        EXPECT_TRUE(view_.statusShown);
+        EXPECT_TRUE(!view_.downloadEnabled && !view_.inputsEnabled && view_.cancelShown &&
+                    view_.progressShown && view_.statusShown);
         EXPECT_EQ(view_.statusText, "Download:http://files.test/f2.bin");
+        window_.OnDownload(); // Enter meanwhile starts nothing
     };
     window_.OnDownload();
+    EXPECT_TRUE(downloader_.calls.empty()) << "nothing is downloaded on the window's thread";
+    view_.RunBackground();
     ASSERT_EQ(downloader_.calls.size(), 1u);
+    // Half the file of an unknown total counts against the largest update file.
+    const int half = static_cast<int>(ValidFile().size() / 2 * 1000 / 524288);
+    EXPECT_EQ(view_.progress, (std::vector<int>{0, half, 1000, 0}));
+    EXPECT_TRUE(view_.inputsEnabled && !view_.cancelShown && !view_.progressShown);
     EXPECT_EQ(downloader_.calls[0].url, "http://files.test/f2.bin");
     EXPECT_EQ(downloader_.calls[0].path, "bare-name.bin"); // exactly as typed
     EXPECT_EQ(view_.mainWindowPath, "bare-name.bin");
@@ -184,6 +191,7 @@ TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheContro
     downloader_.failures["http://files.test/f0.bin"] = {static_cast<std::int32_t>(0x800C0006u),
                                                         "The server does not have this file."};
     window_.OnDownload();
+    view_.RunBackground();
     EXPECT_EQ(view_.statusTexts,
               (std::vector<std::string>{"Download:http://files.test/f0.bin", "Download failed."}));
     ASSERT_EQ(view_.boxes.size(), 1u);
@@ -199,6 +207,7 @@ TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheContro
     downloader_.failures.clear();
     downloader_.contents["http://files.test/f0.bin"] = "short";
     window_.OnDownload();
+    view_.RunBackground();
     ASSERT_EQ(view_.boxes.size(), 2u);
     EXPECT_EQ(view_.boxes[1], "Download failed.\n\nError = 0x800C0008\n\nThe downloaded file is "
                               "not an update file (File format error!).");
@@ -206,9 +215,20 @@ TEST_F(DownloadWindowTest, AFailedDownloadKeepsTheWindowOpenAndRestoresTheContro
     EXPECT_EQ(ReadBytes(dir_.File("fw.bin")),
               std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
 
-    // The user tries again, and this time it works.
+    // Cancel during the download: no box, the file there as it was, the window ready again.
     downloader_.contents["http://files.test/f0.bin"] = ValidFile();
+    downloader_.onDownload = [this](const CFakeDownloader::SCall&) { window_.OnCancelDownload(); };
     window_.OnDownload();
+    view_.RunBackground();
+    EXPECT_EQ(view_.boxes.size(), 2u);
+    EXPECT_FALSE(view_.closedOk);
+    EXPECT_EQ(ReadBytes(dir_.File("fw.bin")).size(), 8u);
+    EXPECT_TRUE(view_.downloadEnabled && view_.inputsEnabled && !view_.cancelShown);
+
+    // The user tries again, and this time it works.
+    downloader_.onDownload = nullptr;
+    window_.OnDownload();
+    view_.RunBackground();
     EXPECT_TRUE(view_.closedOk);
     EXPECT_EQ(view_.mainWindowPath, dir_.File("fw.bin"));
 }
@@ -289,6 +309,7 @@ TEST_F(DownloadWindowTest, WithoutASelectionTheEmptyAddressFails) {
     view_.list.ClearSelection();
     downloader_.failures[""] = {static_cast<std::int32_t>(0x800C0002u), std::nullopt};
     window_.OnDownload();
+    view_.RunBackground();
     ASSERT_EQ(downloader_.calls.size(), 1u);
     EXPECT_EQ(downloader_.calls[0].url, "");
     EXPECT_EQ(view_.statusTexts.front(), "Download:");

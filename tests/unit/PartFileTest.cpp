@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 #include <vector>
 
 using namespace crenovix;
@@ -133,3 +134,22 @@ TEST(PartFile, ReplacesTheTargetOnlyWhenTheCheckAcceptsAndIsRemovedOtherwise) {
 }
 
 } // namespace
+
+// A download's progress reaches the caller at most once per interval, never backwards, and
+// always when the body is whole.
+TEST(ProgressReports, AreBoundedInRateAndAlwaysTellTheWholeBody) {
+    std::vector<std::size_t> told;
+    CProgressReports reports([&told](std::size_t received, auto) { told.push_back(received); });
+    const std::chrono::steady_clock::time_point t0{};
+    // Bytes so far, of the announced size, at this millisecond.
+    const std::tuple<std::size_t, std::optional<std::size_t>, int> updates[] = {
+        {0, 100, 0},    {10, 100, 0},   {20, 100, 49},  {30, 100, 50},
+        {20, 100, 120}, {40, 100, 120}, {100, 100, 121}};
+    for (const auto& [received, total, ms] : updates) {
+        reports.Update(received, total, t0 + std::chrono::milliseconds(ms));
+    }
+    EXPECT_EQ(told, (std::vector<std::size_t>{10, 30, 40, 100}));
+
+    CProgressReports silent(nullptr); // no callback: nothing to tell
+    silent.Update(10, std::nullopt, t0);
+}

@@ -14,11 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace crenovix {
 namespace {
@@ -66,9 +69,19 @@ TEST_F(UrlMonDownloaderTest, AWholeDownloadReplacesTheTarget) {
     server_.Route("/moved", {false, 302, "", server_.BaseUrl() + "/f.bin"});
     CUrlMonDownloader downloader(roomy_);
 
-    const SDownloadStatus status = downloader.DownloadToFile(server_.BaseUrl() + "/moved", target_);
+    // The progress reaches the caller, growing, and ends with the whole body of its size.
+    std::vector<std::pair<std::size_t, std::optional<std::size_t>>> reports;
+    SDownloadOptions options;
+    options.progress = [&reports](auto received, auto total) {
+        reports.emplace_back(received, total);
+    };
+    const SDownloadStatus status =
+        downloader.DownloadToFile(server_.BaseUrl() + "/moved", target_, options);
     EXPECT_FALSE(status.Failed()) << std::hex << status.status;
     EXPECT_EQ(ReadFile(target_), body);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_EQ(reports.back(), std::make_pair(body.size(), std::optional<std::size_t>(body.size())));
     int files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
         ++files;

@@ -32,6 +32,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -509,6 +510,25 @@ protected:
     }
 
     HWND Control(int id) { return window_.Control(id); }
+    // Dispatches the window's messages until its download's answer has been handled (5 s).
+    bool DownloadEnds() {
+        MSG message;
+        for (int waited = 0; window_.Fetching() && waited < 5000; waited += 5) {
+            Sleep(5);
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageA(&message);
+            }
+        }
+        return !window_.Fetching();
+    }
+    // While a download runs: Cancel in Download's place, the progress bar, the inputs locked.
+    bool LockedForDownload() {
+        namespace dl = download_ctl;
+        return Shown(Control(dl::kCancel)) && !Shown(Control(dl::kDownload)) &&
+               Shown(Control(dl::kProgress)) && GetFocus() == Control(dl::kCancel) &&
+               !IsWindowEnabled(Control(dl::kUpdatesList)) &&
+               !IsWindowEnabled(Control(dl::kSaveAs)) && !IsWindowEnabled(Control(dl::kBrowse));
+    }
     int SelectedRow() {
         return static_cast<int>(SendMessageA(Control(download_ctl::kUpdatesList), LVM_GETNEXTITEM,
                                              static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -554,12 +574,32 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     const std::string target = dir_.File("saved.bin");
     SetWindowTextA(Control(download_ctl::kSaveAs), target.c_str());
     SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
+    EXPECT_TRUE(LockedForDownload());
+    ASSERT_TRUE(DownloadEnds());
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].rfind("Download failed.\n\nError = 0x800C0004", 0), 0u) << boxes_[0];
     ASSERT_NE(window_.Handle(), nullptr);
     EXPECT_TRUE(IsWindowEnabled(Control(download_ctl::kDownload)));
     EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
     EXPECT_TRUE(mainWindowPaths_.empty());
+
+    // Cancel while the server is slow: no box, nothing written, the window ready again.
+    std::atomic<bool> cancelled{false};
+    downloader_.onDownload = [&cancelled](const CFakeDownloader::SCall&) {
+        for (int waited = 0; !cancelled && waited < 2000; waited += 5) {
+            Sleep(5);
+        }
+    };
+    SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
+    EXPECT_TRUE(LockedForDownload());
+    SendMessageA(Control(download_ctl::kCancel), BM_CLICK, 0, 0);
+    cancelled = true;
+    ASSERT_TRUE(DownloadEnds());
+    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_TRUE(Shown(Control(download_ctl::kDownload)) && IsWindowEnabled(Control(1002)));
+    EXPECT_FALSE(Shown(Control(download_ctl::kCancel)) || Shown(Control(download_ctl::kProgress)));
+    downloader_.onDownload = nullptr;
 
     const std::vector<std::uint8_t> firmware =
         testsupport::Pack(testsupport::EPackVariant::TripleDes, testsupport::SHeaderFields{},
@@ -568,12 +608,13 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     downloader_.contents["http://files.test/f2.bin"] =
         std::string(firmware.begin(), firmware.end());
     SendMessageA(Control(download_ctl::kDownload), BM_CLICK, 0, 0);
+    ASSERT_TRUE(DownloadEnds());
     EXPECT_EQ(window_.Handle(), nullptr);
     EXPECT_EQ(window_.Result(), IDOK);
     EXPECT_EQ(mainWindowPaths_, std::vector<std::string>{target});
     EXPECT_TRUE(std::filesystem::exists(target));
-    ASSERT_EQ(downloader_.calls.size(), 2u);
-    EXPECT_EQ(downloader_.calls[1].path, target);
+    ASSERT_EQ(downloader_.calls.size(), 3u);
+    EXPECT_EQ(downloader_.calls[2].path, target);
 }
 
 // Tab reaches the controls in reading order, and the labels' mnemonics lead to the controls
