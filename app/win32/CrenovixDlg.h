@@ -24,6 +24,7 @@
 // this front end name MessageBoxA themselves.
 #undef MessageBox
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -96,8 +97,15 @@ private:
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The run's events; before the logic, whose end waits for a run that may still post.
-    CWindowQueue runEvents_{[this] { PostMessageA(hwnd_, kRunEvents, 0, 0); }};
+    // Where the run's events are announced, from the worker thread: the window while it exists
+    // (hwnd_ belongs to the window's thread). Both before the logic, whose end waits for a run
+    // that may still post.
+    std::atomic<HWND> runTarget_{nullptr};
+    CWindowQueue runEvents_{[this] {
+        if (const HWND target = runTarget_.load()) {
+            PostMessageA(target, kRunEvents, 0, 0);
+        }
+    }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
     bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
@@ -105,6 +113,7 @@ private:
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
     HWND notice_ = nullptr;
+    HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the window exists
     // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
     // destroyed.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};
