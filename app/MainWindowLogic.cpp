@@ -235,8 +235,8 @@ void CMainWindowLogic::OnUpdateClicked() {
     runDevices_ = devices_;
     devicesChanged_ = false;
     runObserver_ = std::make_unique<CRunObserver>(*this, view_.IsChecked(ctl::kComPorts));
-    SRunJob job{*runObserver_,     services_.clock, services_.ports, runDevices_,
-                services_.nonces,  image_,          GetPathText(),   view_.ListSelection()};
+    SRunJob job{*runObserver_,    services_.clock, services_.ports, runDevices_,
+                services_.nonces, image_,          GetPathText(),   view_.ListSelection()};
     worker_ = std::thread([this, job]() mutable {
         const SRunResult result = RunUpdate(job);
         view_.PostToWindow([this, result] { OnRunEnded(result); });

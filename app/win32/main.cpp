@@ -111,10 +111,14 @@ public:
 
         crenovix::win32::CExecutionStateInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
-        crenovix::SMainWindowServices windowServices{
-            services->Enumerator(), services->Ports(),  services->Clock(), services->Nonces(),
-            checkForNewRelease,     openDownloadWindow, &inhibitor,
-            services->DevicesChangedPoll()};
+        crenovix::SMainWindowServices windowServices{services->Enumerator(),
+                                                     services->Ports(),
+                                                     services->Clock(),
+                                                     services->Nonces(),
+                                                     checkForNewRelease,
+                                                     openDownloadWindow,
+                                                     &inhibitor,
+                                                     services->DevicesChangedPoll()};
         crenovix::win32::CrenovixDlg window(devices, windowServices, *shell);
         mainWindow = &window;
         window.devicesChangedPoll = services->DevicesChangedPoll();

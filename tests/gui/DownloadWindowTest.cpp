@@ -370,8 +370,13 @@ private slots:
             host.prepareWindow = prepare;
             host.OpenAtOnce();
         };
-        SMainWindowServices services{enumerator,         bench,  clock, nonces, checkForNewRelease,
-                                     openDownloadWindow, nullptr,
+        SMainWindowServices services{enumerator,
+                                     bench,
+                                     clock,
+                                     nonces,
+                                     checkForNewRelease,
+                                     openDownloadWindow,
+                                     nullptr,
                                      [&bench] { return bench.TakeDevicesChanged(); }};
         CrenovixDlg window(devices, services);
         mainWindow = &window;
