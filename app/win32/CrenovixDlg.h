@@ -2,7 +2,8 @@
 // (app/DialogTemplate.cpp). It carries out what CMainWindowLogic asks of the view through the
 // controls' ids and forwards the controls' notifications to it: path edits (EN_CHANGE of 1002, not
 // for the program's own texts), Open, the serial-ports box, Update, Download, device changes
-// (WM_DEVICECHANGE), and the close guard for Exit, Escape and the close box.
+// (WM_DEVICECHANGE), and the close guard for Exit, Escape and the close box. An update run goes on
+// a worker thread; its events come back to the window's thread as kRunEvents.
 //
 // The window registers for arrivals and removals of HID and COM-port interfaces, so those reach
 // it besides the node changes the system sends every window. Simulated chargers send nothing:
