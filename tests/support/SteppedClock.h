@@ -1,9 +1,6 @@
-// A virtual clock stepped with a window's event loop, for update runs on their worker thread: a
-// wait of the run goes on only after the window's loop has turned once more (Turn), so the window
-// sees every stage of the run as a person would, however fast virtual time goes. Waits on the
-// window's own thread never wait. Bounded: a loop that stops turning holds a wait for one real
-// second at most, and after Release no wait waits for the loop at all (a test ending with a run
-// still under way).
+// A virtual clock in step with a window's event loop: a wait of a run on its worker thread goes
+// on only once the loop has turned again (Turn), so the window sees every stage of the run. Waits
+// are bounded (one real second each; none after Release) and never wait on the window's thread.
 #pragma once
 
 #include "base/Clock.h"
@@ -39,11 +36,8 @@ public:
         turned_.notify_all();
     }
     void Release() {
-        {
-            const std::lock_guard lock(mutex_);
-            released_ = true;
-        }
-        turned_.notify_all();
+        released_ = true;
+        Turn();
     }
     std::uint64_t Now() const { return clock_.Now(); }
     void Advance(std::uint64_t ms) { clock_.Advance(ms); }
