@@ -2,6 +2,8 @@
 
 #include "platform/DemoDesk.h"
 
+#include <utility>
+
 namespace crenovix {
 
 CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
@@ -14,6 +16,19 @@ std::function<bool()> CProgramServices::DevicesChangedPoll() {
     }
     devices_->TakeDevicesChanged(); // the window's first listing sees the devices as they are now
     return [this] { return devices_->TakeDevicesChanged(); };
+}
+
+SMainWindowServices CProgramServices::WindowServices(
+    std::function<std::optional<std::string>(const CCancelToken&)> checkForNewRelease,
+    std::function<void()> openDownloadWindow, ISleepInhibitor* sleepInhibitor) {
+    return {Enumerator(),
+            Ports(),
+            Clock(),
+            Nonces(),
+            std::move(checkForNewRelease),
+            std::move(openDownloadWindow),
+            sleepInhibitor,
+            DevicesChangedPoll()};
 }
 
 std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,

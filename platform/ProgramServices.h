@@ -11,11 +11,13 @@
 #include "platform/Platform.h"
 #include "protocol/UpdateRun.h"
 
+#include "app/MainWindowLogic.h"
 #include "app/StartUp.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -40,6 +42,11 @@ public:
     // them this answers whether devices came or went since it was last asked, and the window
     // asks every kDemoPollMs. Empty for the system's devices, whose changes the system reports.
     std::function<bool()> DevicesChangedPoll();
+    // What the main window runs on: these devices, clock and nonces, the demo poll, and the
+    // front end's own version check, download window and sleep inhibitor.
+    SMainWindowServices WindowServices(
+        std::function<std::optional<std::string>(const CCancelToken&)> checkForNewRelease,
+        std::function<void()> openDownloadWindow, ISleepInhibitor* sleepInhibitor);
 
     void SeedNonces(std::uint32_t seed) { nonces_ = CNonceGenerator(seed); }
 

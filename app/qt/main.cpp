@@ -78,14 +78,8 @@ public:
 
         crenovix::qt::CLogindInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
-        crenovix::SMainWindowServices windowServices{services->Enumerator(),
-                                                     services->Ports(),
-                                                     services->Clock(),
-                                                     services->Nonces(),
-                                                     checkForNewRelease,
-                                                     openDownloadWindow,
-                                                     &inhibitor,
-                                                     services->DevicesChangedPoll()};
+        const crenovix::SMainWindowServices windowServices =
+            services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);
         crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
         window.SetLinkShell(*shell);

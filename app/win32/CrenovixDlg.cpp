@@ -30,6 +30,26 @@ constexpr GUID kComPortInterface = {
 // Enough for any path the file dialog can give back.
 constexpr DWORD kPathBufferChars = 32768;
 
+// The notice up on this thread, and whether its filter is handling a message now.
+thread_local HWND t_notice = nullptr;
+thread_local bool t_inNoticeKeys = false;
+
+// The notice is a modeless dialog beside the main window, and the loop that serves the window
+// (the dialog manager's modal loop, or the pump) passes keyboard messages only to the main
+// window's IsDialogMessage. That call asks the thread's message filters first: this one hands
+// the notice its Enter, Esc and Tab. IsDialogMessage asks the filters again, hence the guard.
+LRESULT CALLBACK NoticeKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && t_notice != nullptr && !t_inNoticeKeys) {
+        t_inNoticeKeys = true;
+        const BOOL handled = IsDialogMessageA(t_notice, reinterpret_cast<MSG*>(lParam));
+        t_inNoticeKeys = false;
+        if (handled) {
+            return TRUE;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
 
 std::string ProgramName() {
@@ -106,6 +126,8 @@ BOOL CrenovixDlg::OnInitDialog() {
     SetWindowTextA(hwnd_, kWindowTitle);
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
+    noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
+    runTarget_ = hwnd_;
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -130,8 +152,13 @@ void CrenovixDlg::RegisterForDeviceChanges() {
 }
 
 void CrenovixDlg::OnDestroy() {
+    runTarget_ = nullptr; // a run still under way queues its events unannounced
     if (notice_ != nullptr) {
         DestroyWindow(notice_);
+    }
+    if (noticeKeys_ != nullptr) {
+        UnhookWindowsHookEx(noticeKeys_);
+        noticeKeys_ = nullptr;
     }
     background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
@@ -293,6 +320,7 @@ void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) 
         if (notice_ == nullptr) {
             return; // the run goes on; the refusal itself stands
         }
+        t_notice = notice_;
     }
     SetWindowTextA(notice_, title.c_str());
     SetDlgItemTextA(notice_, notice_ctl::kText, text.c_str());
@@ -322,6 +350,9 @@ INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam,
     }
     if (message == WM_DESTROY && owner != nullptr) {
         owner->notice_ = nullptr;
+        if (t_notice == hwnd) {
+            t_notice = nullptr;
+        }
     }
     return FALSE;
 }
@@ -355,9 +386,7 @@ bool CrenovixDlg::PumpEvents() {
             PostQuitMessage(static_cast<int>(message.wParam));
             return false;
         }
-        if (notice_ != nullptr && IsDialogMessageA(notice_, &message)) {
-            continue;
-        }
+        // As the dialog manager's loop does; the notice's keys go through its filter.
         if (hwnd_ == nullptr || !IsDialogMessageA(hwnd_, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);

@@ -2,7 +2,8 @@
 // (app/DialogTemplate.cpp). It carries out what CMainWindowLogic asks of the view through the
 // controls' ids and forwards the controls' notifications to it: path edits (EN_CHANGE of 1002, not
 // for the program's own texts), Open, the serial-ports box, Update, Download, device changes
-// (WM_DEVICECHANGE), and the close guard for Exit, Escape and the close box.
+// (WM_DEVICECHANGE), and the close guard for Exit, Escape and the close box. An update run goes on
+// a worker thread; its events come back to the window's thread as kRunEvents.
 //
 // The window registers for arrivals and removals of HID and COM-port interfaces, so those reach
 // it besides the node changes the system sends every window. Simulated chargers send nothing:
@@ -24,6 +25,7 @@
 // this front end name MessageBoxA themselves.
 #undef MessageBox
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -96,8 +98,15 @@ private:
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The run's events; before the logic, whose end waits for a run that may still post.
-    CWindowQueue runEvents_{[this] { PostMessageA(hwnd_, kRunEvents, 0, 0); }};
+    // Where the run's events are announced, from the worker thread: the window while it exists
+    // (hwnd_ belongs to the window's thread). Both before the logic, whose end waits for a run
+    // that may still post.
+    std::atomic<HWND> runTarget_{nullptr};
+    CWindowQueue runEvents_{[this] {
+        if (const HWND target = runTarget_.load()) {
+            PostMessageA(target, kRunEvents, 0, 0);
+        }
+    }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
     bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
@@ -105,6 +114,7 @@ private:
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
     HWND notice_ = nullptr;
+    HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the window exists
     // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
     // destroyed.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};

@@ -111,14 +111,8 @@ public:
 
         crenovix::win32::CExecutionStateInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
-        crenovix::SMainWindowServices windowServices{services->Enumerator(),
-                                                     services->Ports(),
-                                                     services->Clock(),
-                                                     services->Nonces(),
-                                                     checkForNewRelease,
-                                                     openDownloadWindow,
-                                                     &inhibitor,
-                                                     services->DevicesChangedPoll()};
+        const crenovix::SMainWindowServices windowServices =
+            services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);
         crenovix::win32::CrenovixDlg window(devices, windowServices, *shell);
         mainWindow = &window;
         window.devicesChangedPoll = services->DevicesChangedPoll();

@@ -17,6 +17,7 @@
 #include "support/FakeShell.h"
 #include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
+#include "support/SteppedClock.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
@@ -36,7 +37,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace crenovix::win32 {
@@ -46,6 +49,7 @@ using testsupport::CFakeDownloader;
 using testsupport::CFakeShell;
 using testsupport::CFakeTempFiles;
 using testsupport::CFixedNonces;
+using testsupport::CSteppedClock;
 using testsupport::CTempDir;
 using testsupport::SMessageBoxCall;
 
@@ -266,24 +270,25 @@ private:
     bool ran_ = false;
 };
 
-// The run's clock: virtual time for the desk, and after each wait the device-change notification
-// the system would post to the window when chargers came or went meanwhile.
+// The run's clock: virtual time in step with the window's loop, and after each wait the
+// device-change notification the system would post to the window when chargers came or went
+// meanwhile. The run calls it on its worker thread.
 class CNotifyingClock final : public IClock {
 public:
-    CNotifyingClock(CVirtualClock& clock, sim::CSimBench& bench, CrenovixDlg*& window)
-        : clock_(clock), bench_(bench), window_(window) {}
+    CNotifyingClock(CSteppedClock& clock, sim::CSimBench& bench) : clock_(clock), bench_(bench) {}
     std::uint32_t TickCount() override { return clock_.TickCount(); }
     void Sleep(std::uint32_t ms) override {
         clock_.Sleep(ms);
-        if (window_ != nullptr && window_->Handle() != nullptr && bench_.TakeDevicesChanged()) {
-            PostMessageA(window_->Handle(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        const HWND target = window.load();
+        if (target != nullptr && bench_.TakeDevicesChanged()) {
+            PostMessageA(target, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
         }
     }
+    std::atomic<HWND> window{nullptr};
 
 private:
-    CVirtualClock& clock_;
+    CSteppedClock& clock_;
     sim::CSimBench& bench_;
-    CrenovixDlg*& window_;
 };
 
 // The main window on a desk of simulated chargers whose clock moves only when the run waits.
@@ -296,8 +301,8 @@ protected:
             boxes_.push_back({text, title, icon, 0});
         };
         window_.fileDialogHandler = [] { return std::nullopt; };
-        notified_ = &window_;
     }
+    void TearDown() override { clock_.Release(); } // a run still under way ends without the loop
 
     HWND Control(int id) { return window_.Control(id); }
     bool Enabled(int id) { return IsWindowEnabled(Control(id)) != FALSE; }
@@ -318,7 +323,26 @@ protected:
     LRESULT DeviceChange(WPARAM eventCode) {
         return SendMessageA(window_.Handle(), WM_DEVICECHANGE, eventCode, 0);
     }
-
+    // Serves the thread's messages as the dialog manager's modal loop does, the run's clock one
+    // step further each turn, until `done`; false after `limitMs`.
+    bool PumpUntil(const std::function<bool()>& done, ULONGLONG limitMs = 20000) {
+        const ULONGLONG deadline = GetTickCount64() + limitMs;
+        while (!done()) {
+            if (GetTickCount64() > deadline) {
+                return false;
+            }
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!IsDialogMessageA(window_.Handle(), &message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageA(&message);
+                }
+            }
+            clock_.Turn();
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
+        return true;
+    }
     std::string ValidFile() {
         testsupport::SHeaderFields fields;
         fields.version = "V1.05";
@@ -332,14 +356,14 @@ protected:
     }
 
     CTempDir dir_;
-    CVirtualClock clock_;
+    CSteppedClock clock_;
     sim::CSimBench bench_{clock_};
-    CrenovixDlg* notified_ = nullptr;
-    CNotifyingClock runClock_{clock_, bench_, notified_};
+    CNotifyingClock runClock_{clock_, bench_};
     CDeviceEnumerator enumerator_{bench_, bench_};
     CFixedNonces nonces_{{0x1234, 0x0042, 0x7FFF}};
     SDeviceListState devices_;
     CFakeShell shell_;
+    // No poll: the run learns of device changes through the window's WM_DEVICECHANGE.
     CrenovixDlg window_{
         devices_, {enumerator_, bench_, runClock_, nonces_, {}, {}, nullptr, {}}, shell_};
     std::vector<SMessageBoxCall> boxes_;
@@ -400,13 +424,14 @@ TEST(WinDeviceChange, OnlyNodeArrivalAndRemovalEventsAreDeviceChanges) {
     }
 }
 
-// Also: what closing the window, logging off and a device change do in the middle of a run,
-// which reach the window through its nested message loop. The refusal is a notice that stays up
-// while the run goes on.
+// Also: what closing the window, logging off and a device change do in the middle of a run on
+// its worker thread, while the window goes on serving its messages. The refusal is a notice that
+// stays up until the run ends, and its keys work under the dialog manager's loop.
 TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
     sim::AddDemoChargers(bench_, "hid");
     bench_.TakeDevicesChanged();
     ASSERT_TRUE(Made(window_.Create()));
+    runClock_.window = window_.Handle();
     SetWindowTextA(Control(ctl::kPath), ValidFile().c_str());
     ASSERT_TRUE(Enabled(ctl::kUpdate));
     const std::vector<std::string> before = Lines();
@@ -433,6 +458,7 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
             problems.push_back("Update enabled");
         }
         SendMessageA(window_.Handle(), WM_CLOSE, 0, 0);
+        const HWND first = window_.Notice();
         SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
         if (window_.Handle() == nullptr) {
             problems.push_back("closed");
@@ -442,44 +468,49 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
         if (GetWindowLongPtrA(window_.Handle(), DWLP_MSGRESULT) != FALSE) {
             problems.push_back("log-off allowed");
         }
+        const HWND notice = window_.Notice();
+        if (notice == nullptr || notice != first || !Shown(notice) || TextOf(notice) != "Info" ||
+            TextOf(GetDlgItem(notice, IDC_NOTICE_TEXT)) != kCloseDuringRunText) {
+            problems.push_back("not one notice, as it should be, for three refusals");
+        }
         positionAtNotice = SendMessageA(Control(ctl::kProgress), PBM_GETPOS, 0, 0);
+        // A charger arriving meanwhile: the run's own table takes it in; the window's table and
+        // the list stay as the run found them.
         sim::SSimHidConfig other;
         other.identity.strSerial = "SIM9009";
         other.identity.nHidPosition = 5;
         bench_.AddHidCharger(other);
         DeviceChange(DBT_DEVICEARRIVAL);
         const auto& rows = devices_.rows;
-        if (std::none_of(rows.begin(), rows.begin() + devices_.nDeviceCount,
-                         [](const SDeviceEntry& row) { return row.strSerial == "SIM9009"; })) {
-            problems.push_back("table not refreshed");
+        if (std::any_of(rows.begin(), rows.begin() + devices_.nDeviceCount,
+                        [](const SDeviceEntry& row) { return row.strSerial == "SIM9009"; })) {
+            problems.push_back("window's table refilled under the run");
         }
         if (Lines() != before) {
             problems.push_back("list box changed");
         }
     });
     SendMessageA(Control(ctl::kUpdate), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window_.Logic().IsRunning()); // the button's handler returned at once
+    ASSERT_TRUE(PumpUntil([&] { return !window_.Logic().IsRunning(); }));
 
     EXPECT_TRUE(duringRun.Ran());
     EXPECT_EQ(problems, std::vector<std::string>{});
     ASSERT_NE(window_.Handle(), nullptr);
-    EXPECT_FALSE(window_.Logic().IsRunning());
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text.rfind("Upgrade completion!", 0), 0u) << boxes_[0].text;
     EXPECT_EQ(boxes_[0].title, "Success");
-    // One notice for the three refusals, still up, and the run went on past it.
-    const HWND notice = window_.Notice();
-    ASSERT_NE(notice, nullptr);
-    EXPECT_TRUE(Shown(notice));
-    EXPECT_EQ(TextOf(notice), "Info");
-    EXPECT_EQ(TextOf(GetDlgItem(notice, IDC_NOTICE_TEXT)), kCloseDuringRunText);
-    EXPECT_LT(positionAtNotice, 9);
-    SendMessageA(GetDlgItem(notice, IDOK), BM_CLICK, 0, 0);
-    EXPECT_EQ(window_.Notice(), nullptr);
+    EXPECT_EQ(window_.Notice(), nullptr); // the run it warned about is over
 
-    // 640 bytes in 64-byte blocks; block k sets position k before it goes.
+    // 640 bytes in 64-byte blocks; block k sets position k before it goes, and the blocks after
+    // the notice went on.
     EXPECT_EQ(SendMessageA(Control(ctl::kProgress), PBM_GETRANGE, FALSE, 0), 10);
     EXPECT_EQ(SendMessageA(Control(ctl::kProgress), PBM_GETPOS, 0, 0), 9);
-    EXPECT_FALSE(Visible(ctl::kStatus));
+    EXPECT_LT(positionAtNotice, 9);
+    const std::string status = Text(ctl::kStatus);
+    EXPECT_TRUE(Visible(ctl::kStatus));
+    EXPECT_EQ(status.rfind("Updated Kelvorin K4, S/N:SIM1001, on HID", 0), 0u) << status;
+    EXPECT_TRUE(status.ends_with(" to V1.05")) << status;
     EXPECT_FALSE(Visible(ctl::kProgress));
     for (const int id : kRunLocked) {
         EXPECT_TRUE(Enabled(id)) << id;
@@ -487,6 +518,31 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
     EXPECT_TRUE(Enabled(ctl::kUpdate));
     const std::vector<std::string> after = Lines();
     EXPECT_NE(std::find(after.begin(), after.end(), "Type: Kelvorin K4, S/N:SIM9009"), after.end());
+
+    // Enter closes the notice under the main window's loop, which serves only the main window.
+    window_.ShowNotice(kCloseDuringRunText, "Info");
+    ASSERT_NE(window_.Notice(), nullptr);
+    PostMessageA(GetDlgItem(window_.Notice(), IDOK), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(PumpUntil([&] { return window_.Notice() == nullptr; }, 2000));
+}
+
+// The run's events reach the window as kRunEvents: on the window's thread, in the order the run
+// posted them, however many it posts before the window comes round.
+TEST_F(WinMainWindowTest, RunEventsArriveOnTheWindowsThreadInOrder) {
+    ASSERT_TRUE(Made(window_.Create()));
+    std::vector<int> order; // -1: delivered on another thread
+    std::thread run([this, &order, windowThread = GetCurrentThreadId()] {
+        for (int i = 0; i < 200; ++i) {
+            window_.PostToWindow([&order, windowThread, i] {
+                order.push_back(GetCurrentThreadId() == windowThread ? i : -1);
+            });
+        }
+    });
+    EXPECT_TRUE(PumpUntil([&] { return order.size() == 200; }, 5000));
+    run.join();
+    std::vector<int> expected(200);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 // The download window over a scripted catalogue and downloader.
