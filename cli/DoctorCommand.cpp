@@ -1,12 +1,12 @@
 #include "cli/Commands.h"
-#include "cli/PortReport.h"
-#include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
+#include "doctor/PortReport.h"
 #include "platform/Platform.h"
+#include "text/PrintableText.h"
 
 #if !defined(_WIN32)
-#include "cli/linux/DoctorSystem.h"
 #include "crenovix/UdevRules.h"
+#include "doctor/linux/DoctorSystem.h"
 #endif
 
 namespace crenovix::cli {
@@ -31,24 +31,25 @@ int RunDoctor(Args args, std::ostream& out, std::ostream& err) {
     }
     const auto platform = CreateSystemPlatform()->OpenDevices();
     try {
-        return cli::PrintPortAccess(cli::ListPortAccess(platform->HidInterfaces(),
-                                                        platform->SerialPorts(), platform->Ports()),
-                                    json, out);
+        return doctor::PrintPortAccess(doctor::ListPortAccess(platform->HidInterfaces(),
+                                                              platform->SerialPorts(),
+                                                              platform->Ports()),
+                                       json, out);
     } catch (const CEnumerationError& error) {
         err << Printable(error.what()) << "\n";
         return 2;
     }
 #else
     if (rules) {
-        out << cli::kUdevRules;
+        out << doctor::kUdevRules;
         return 0;
     }
-    const auto system = cli::CreateLinuxDoctorSystem();
-    const cli::SDoctorReport report = cli::RunDoctorChecks(*system);
+    const auto system = doctor::CreateLinuxDoctorSystem();
+    const doctor::SDoctorReport report = doctor::RunDoctorChecks(*system);
     if (json) {
-        cli::PrintReportJson(report, out);
+        doctor::PrintReportJson(report, out);
     } else {
-        cli::PrintReport(report, out);
+        doctor::PrintReport(report, out);
     }
     return report.HasProblems() ? 1 : 0;
 #endif
