@@ -3,10 +3,10 @@
 // CRENOVIX_PRIMARY_SERVER / CRENOVIX_SECOND_SERVER environment variables).
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
-#include "cli/PrintableText.h"
 #include "online/Catalogue.h"
 #include "online/DownloadWindow.h"
 #include "platform/Platform.h"
+#include "text/PrintableText.h"
 
 #include <atomic>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
-#include "cli/Json.h"
-#include "cli/PrintableText.h"
+#include "text/Json.h"
+#include "text/PrintableText.h"
 
 #include "updatefile/UpdateFile.h"
 

@@ -1,8 +1,8 @@
 #include "cli/Commands.h"
-#include "cli/Json.h"
 #include "cli/Platform.h"
-#include "cli/PrintableText.h"
 #include "device/SerialEnumeration.h"
+#include "text/Json.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 

@@ -2,10 +2,10 @@
 // runs on a virtual clock against a charger that answers every read with the next recorded read
 // and checks every write against the next recorded write, in strict order.
 #include "cli/Commands.h"
-#include "cli/PrintableText.h"
 #include "cli/RunReport.h"
 #include "cli/Trace.h"
 #include "protocol/UpdateRun.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 #include <iostream>

@@ -1,7 +1,7 @@
 #include "cli/RunReport.h"
 
-#include "cli/Json.h"
-#include "cli/PrintableText.h"
+#include "text/Json.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "cli/Trace.h"
 
 #include "cli/InputFile.h"
-#include "cli/Json.h"
+#include "text/Json.h"
 
 #include <charconv>
 #include <sstream>

@@ -6,7 +6,6 @@
 #include "cli/InputFile.h"
 #include "cli/Interrupts.h"
 #include "cli/Platform.h"
-#include "cli/PrintableText.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
 #include "cli/Sha256.h"
@@ -16,6 +15,7 @@
 #include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 #include <chrono>

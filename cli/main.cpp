@@ -1,8 +1,8 @@
 // crenovix-cli: the updater's functions from a terminal, for scripts, tests and people without a
 // desktop.
 #include "cli/Commands.h"
-#include "cli/PrintableText.h"
 #include "crenovix/Version.h"
+#include "text/PrintableText.h"
 
 #include <exception>
 #include <iostream>
@@ -71,7 +71,7 @@ int Dispatch(const std::vector<std::string>& args) {
     if (command == "doctor") {
         return crenovix::cli::RunDoctor(rest, std::cout, std::cerr);
     }
-    std::cerr << "crenovix-cli: unknown command '" << crenovix::cli::Printable(command) << "'\n";
+    std::cerr << "crenovix-cli: unknown command '" << crenovix::Printable(command) << "'\n";
     PrintUsage(std::cerr);
     return crenovix::cli::kExitUsage;
 }
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     try {
         return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& error) {
-        std::cerr << "crenovix-cli: " << crenovix::cli::Printable(error.what()) << "\n";
+        std::cerr << "crenovix-cli: " << crenovix::Printable(error.what()) << "\n";
     } catch (...) {
         std::cerr << "crenovix-cli: unexpected error\n";
     }

@@ -1,13 +1,13 @@
 #include "app/qt/AccessHint.h"
 
-#include "cli/linux/DoctorSystem.h"
+#include "doctor/linux/DoctorSystem.h"
 
 #include <QMessageBox>
 
 namespace crenovix::qt {
 
 CAccessHintBox::CAccessHintBox(QWidget* parent, const SDeviceListState& devices)
-    : parent_(parent), devices_(devices), system_(cli::CreateLinuxDoctorSystem()) {}
+    : parent_(parent), devices_(devices), system_(doctor::CreateLinuxDoctorSystem()) {}
 
 CAccessHintBox::~CAccessHintBox() = default;
 
@@ -16,7 +16,7 @@ void CAccessHintBox::Check() {
     if (!devices_.bListRefreshEnabled) {
         return;
     }
-    const auto text = hint_.Next(cli::RunDoctorChecks(*system_), false);
+    const auto text = hint_.Next(doctor::RunDoctorChecks(*system_), false);
     if (!text) {
         return;
     }

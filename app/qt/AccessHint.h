@@ -4,8 +4,8 @@
 // never a second box over one still open.
 #pragma once
 
-#include "cli/Doctor.h"
 #include "device/DeviceTable.h"
+#include "doctor/Doctor.h"
 
 #include <QWidget>
 
@@ -25,8 +25,8 @@ public:
 private:
     QWidget* parent_;
     const SDeviceListState& devices_;
-    std::unique_ptr<cli::IDoctorSystem> system_;
-    cli::CAccessHint hint_;
+    std::unique_ptr<doctor::IDoctorSystem> system_;
+    doctor::CAccessHint hint_;
 };
 
 } // namespace crenovix::qt

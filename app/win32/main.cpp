@@ -7,7 +7,7 @@
 #include "app/win32/CDownLoad.h"
 #include "app/win32/CrenovixDlg.h"
 #include "app/win32/ExecutionStateInhibitor.h"
-#include "cli/PortReport.h"
+#include "doctor/PortReport.h"
 #include "platform/Platform.h"
 #include "platform/ProgramServices.h"
 
@@ -119,14 +119,14 @@ public:
         // A HID charger present that does not open is told about once per plug, with the
         // doctor's words (the machine's chargers only: simulated ones always open).
         std::unique_ptr<crenovix::IDevices> hintDevices;
-        crenovix::cli::CAccessHint accessHint;
+        crenovix::doctor::CAccessHint accessHint;
         if (!services->Simulated()) {
             hintDevices = services->Platform().OpenDevices();
             window.afterDeviceChange = [&] {
-                const auto text =
-                    accessHint.Next(crenovix::cli::PortAccessReport(crenovix::cli::ListHidAccess(
-                                        hintDevices->HidInterfaces(), hintDevices->Ports())),
-                                    false);
+                const auto text = accessHint.Next(
+                    crenovix::doctor::PortAccessReport(crenovix::doctor::ListHidAccess(
+                        hintDevices->HidInterfaces(), hintDevices->Ports())),
+                    false);
                 if (text) {
                     MessageBoxA(window.Handle(), text->c_str(), "Info", MB_OK);
                     accessHint.Closed();

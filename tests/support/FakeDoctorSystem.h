@@ -4,7 +4,7 @@
 // something lies under them.
 #pragma once
 
-#include "cli/Doctor.h"
+#include "doctor/Doctor.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +14,10 @@
 
 namespace crenovix::testsupport {
 
-class CFakeDoctorSystem final : public cli::IDoctorSystem {
+class CFakeDoctorSystem final : public doctor::IDoctorSystem {
 public:
     struct SNode {
-        cli::ENodeOpen open = cli::ENodeOpen::Opened;
+        doctor::ENodeOpen open = doctor::ENodeOpen::Opened;
         std::string group = "root";
     };
 
@@ -25,7 +25,7 @@ public:
     std::map<std::string, std::string> links;
     std::map<std::string, std::string> resolved;
     std::map<std::string, SNode> nodes;
-    std::map<std::string, cli::SUdevRecord> udev; // by class-device path
+    std::map<std::string, doctor::SUdevRecord> udev; // by class-device path
     std::string user = "ada";
     bool superUser = false;
     std::vector<std::string> groups{"ada", "plugdev"};
@@ -49,7 +49,7 @@ public:
         links[link + "/device"] = "../../../1-1:1.0";
         resolved[link] = real;
         if (!database.empty()) {
-            cli::SUdevRecord& record = udev[link];
+            doctor::SUdevRecord& record = udev[link];
             for (const std::string& entry : database) {
                 const auto equals = entry.find('=');
                 if (equals == std::string::npos) {
@@ -105,13 +105,13 @@ public:
         return files.contains(path) || links.contains(path) || nodes.contains(path) ||
                !ListDirectory(path).empty();
     }
-    std::optional<cli::SUdevRecord> UdevRecord(const std::string& syspath) override {
+    std::optional<doctor::SUdevRecord> UdevRecord(const std::string& syspath) override {
         const auto found = udev.find(syspath);
         return found == udev.end() ? std::nullopt : std::optional(found->second);
     }
-    cli::ENodeOpen TryOpen(const std::string& node) override {
+    doctor::ENodeOpen TryOpen(const std::string& node) override {
         const auto found = nodes.find(node);
-        return found == nodes.end() ? cli::ENodeOpen::Missing : found->second.open;
+        return found == nodes.end() ? doctor::ENodeOpen::Missing : found->second.open;
     }
     std::optional<std::string> NodeGroup(const std::string& node) override {
         const auto found = nodes.find(node);

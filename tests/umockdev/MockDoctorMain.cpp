@@ -2,7 +2,7 @@
 // with the machine's configuration (udev's rule directories and /run/udev, /etc, installed
 // programs) read under ROOT and the devices from the kernel, mocked under crenovix-mock-kernel.
 // Exits 0 when nothing is wrong, 1 otherwise, 2 for a usage error.
-#include "cli/linux/DoctorSystem.h"
+#include "doctor/linux/DoctorSystem.h"
 
 #include <iostream>
 
@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: crenovix-mock-doctor ROOT\n";
         return 2;
     }
-    const auto system = crenovix::cli::CreateLinuxDoctorSystem(argv[1]);
-    const crenovix::cli::SDoctorReport report = crenovix::cli::RunDoctorChecks(*system);
-    crenovix::cli::PrintReport(report, std::cout);
+    const auto system = crenovix::doctor::CreateLinuxDoctorSystem(argv[1]);
+    const crenovix::doctor::SDoctorReport report = crenovix::doctor::RunDoctorChecks(*system);
+    crenovix::doctor::PrintReport(report, std::cout);
     return report.HasProblems() ? 1 : 0;
 }

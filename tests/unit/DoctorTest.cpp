@@ -1,9 +1,9 @@
 // The doctor's checks on made-up machines: each cause of a charger that is not found or does not
 // open, with the remedy the rules call for; the window's hint; the report on Windows over the
 // simulated desk.
-#include "cli/Doctor.h"
+#include "doctor/Doctor.h"
 #include "base/Clock.h"
-#include "cli/PortReport.h"
+#include "doctor/PortReport.h"
 #include "sim/SimBench.h"
 #include "support/FakeDoctorSystem.h"
 
@@ -14,8 +14,8 @@
 namespace crenovix {
 namespace {
 
-using cli::ENodeOpen;
-using cli::ESeverity;
+using doctor::ENodeOpen;
+using doctor::ESeverity;
 using Node = testsupport::CFakeDoctorSystem::SNode;
 
 constexpr const char* kRules = "/usr/lib/udev/rules.d/70-crenovix.rules";
@@ -30,12 +30,12 @@ protected:
         system_.files["/etc/group"] = "root:x:0:\ndialout:x:20:\nplugdev:x:46:ada\n";
     }
 
-    cli::SDoctorReport Run() { return cli::RunDoctorChecks(system_); }
+    doctor::SDoctorReport Run() { return doctor::RunDoctorChecks(system_); }
 
     // The findings as "check node -> fix", in order.
     std::vector<std::string> Findings(ESeverity severity = ESeverity::Problem) {
         std::vector<std::string> lines;
-        for (const cli::SFinding& finding : Run().findings) {
+        for (const doctor::SFinding& finding : Run().findings) {
             if (finding.severity == severity) {
                 lines.push_back(finding.check + " " + finding.node + " -> " + finding.fix);
             }
@@ -60,12 +60,13 @@ TEST_F(DoctorTest, AMachineReadyForChargersHasNothingToReport) {
 
 TEST_F(DoctorTest, RulesMissingOrMaskedAreInstalledByTheCommand) {
     system_.files.erase(kRules);
-    EXPECT_EQ(Findings(), std::vector<std::string>{"udev-rules  -> " + cli::InstallRulesCommand()});
+    EXPECT_EQ(Findings(),
+              std::vector<std::string>{"udev-rules  -> " + doctor::InstallRulesCommand()});
     system_.files["/etc/udev/rules.d/70-crenovix.rules"] = ""; // a link to /dev/null reads empty
     system_.files[kRules] = "SUBSYSTEM==\"hidraw\"\n";
     EXPECT_EQ(Findings(), std::vector<std::string>{"udev-rules  -> sudo rm "
                                                    "/etc/udev/rules.d/70-crenovix.rules && " +
-                                                   cli::InstallRulesCommand()});
+                                                   doctor::InstallRulesCommand()});
 }
 
 // Which devices count as chargers: the HID ids on both subsystems, the product-string rule only
@@ -102,7 +103,7 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
     };
     const std::vector<std::string> tagged{"uaccess", "ID_MM_DEVICE_IGNORE=1"};
     const std::string acl = "sudo setfacl -m u:ada:rw /dev/";
-    const std::string install = cli::InstallRulesCommand();
+    const std::string install = doctor::InstallRulesCommand();
     const Node denied{ENodeOpen::Denied};
     // clang-format off
     const std::vector<SCase> cases{
@@ -133,7 +134,7 @@ TEST_F(DoctorTest, EachReasonACannotOpenHasItsRemedy) {
         const std::string name = std::string(c.subsystem) == "tty" ? "ttyACM0" : "hidraw0";
         system_.AddUsbDevice(c.subsystem, name, 0x0483, 0x5750, "K4", c.node, c.database);
         const auto report = Run();
-        const cli::SFinding* about = nullptr;
+        const doctor::SFinding* about = nullptr;
         for (const auto& finding : report.findings) {
             if (finding.node == "/dev/" + name) {
                 about = &finding;
@@ -172,7 +173,7 @@ TEST_F(DoctorTest, ModemManagerMattersOnlyWithoutOurRuleApplied) {
     system_.files.erase(kRules);
     const auto findings = Findings();
     ASSERT_EQ(findings.size(), 2u);
-    EXPECT_EQ(findings[1], "modemmanager  -> " + cli::InstallRulesCommand());
+    EXPECT_EQ(findings[1], "modemmanager  -> " + doctor::InstallRulesCommand());
 }
 
 TEST_F(DoctorTest, BrlttyRulesThatClaimSerialAdaptersAreTurnedOff) {
@@ -221,7 +222,7 @@ TEST_F(DoctorTest, ASlowSerialAdapterGetsTheRuleThatLowersItsTimer) {
     system_.files["/sys/devices/pci0/usb1/1-2/1-1:1.0/latency_timer"] = "16\n";
     system_.files["/sys/devices/pci0/usb1/1-3/1-1:1.0/latency_timer"] = "1\n";
     EXPECT_EQ(Findings(ESeverity::Note), std::vector<std::string>{"latency-timer /dev/ttyUSB0 -> " +
-                                                                  cli::InstallRulesCommand()})
+                                                                  doctor::InstallRulesCommand()})
         << "rules from before the timer rule";
     system_.files[kRules] = "ATTR{device/latency_timer}=\"1\"\n";
     EXPECT_EQ(Findings(ESeverity::Note),
@@ -229,7 +230,7 @@ TEST_F(DoctorTest, ASlowSerialAdapterGetsTheRuleThatLowersItsTimer) {
     const auto report = Run();
     EXPECT_FALSE(report.HasProblems());
     std::ostringstream out;
-    cli::PrintReportJson(report, out);
+    doctor::PrintReportJson(report, out);
     EXPECT_NE(out.str().find("\"latency_timer_ms\":16}"), std::string::npos);
     system_.files["/sys/devices/pci0/usb1/1-1/1-1:1.0/latency_timer"] = "x16\n";
     EXPECT_FALSE(Run().chargers[0].latencyTimerMs);
@@ -240,9 +241,9 @@ TEST_F(DoctorTest, ASlowSerialAdapterGetsTheRuleThatLowersItsTimer) {
 TEST_F(DoctorTest, DeviceTextsAreEscapedForJsonTerminalAndBox) {
     system_.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4 \"Pro\" \\ \x1b[2J\xc2\x9b\xff",
                          {ENodeOpen::Denied});
-    const cli::SDoctorReport report = Run();
+    const doctor::SDoctorReport report = Run();
     std::ostringstream json;
-    cli::PrintReportJson(report, json);
+    doctor::PrintReportJson(report, json);
     EXPECT_EQ(json.str().rfind("{\"ok\":false,\"udev_rules\":\"" + std::string(kRules) + "\"", 0),
               0u);
     EXPECT_NE(json.str().find("\"product\":\"K4 \\\"Pro\\\" \\\\ \\u001b[2J\\u009b\xc3\xbf\""),
@@ -250,7 +251,7 @@ TEST_F(DoctorTest, DeviceTextsAreEscapedForJsonTerminalAndBox) {
         << json.str();
     EXPECT_NE(json.str().find("\"problems\":[{\"check\":\"charger-access\""), std::string::npos);
     std::ostringstream plain;
-    cli::PrintReport(report, plain);
+    doctor::PrintReport(report, plain);
     const std::string shown = "K4 \"Pro\" \\\\ \\x1B[2J\\u009B\\xFF";
     EXPECT_NE(plain.str().find("Charger: /dev/hidraw0 (hidraw, 0483:5750 " + shown + "): "),
               std::string::npos)
@@ -259,7 +260,7 @@ TEST_F(DoctorTest, DeviceTextsAreEscapedForJsonTerminalAndBox) {
               std::string::npos)
         << plain.str();
     EXPECT_EQ(plain.str().find('\x1b'), std::string::npos);
-    const auto box = cli::CAccessHint().Next(report, false);
+    const auto box = doctor::CAccessHint().Next(report, false);
     ASSERT_TRUE(box);
     EXPECT_EQ(box->find('\x1b'), std::string::npos) << *box;
 }
@@ -269,9 +270,9 @@ TEST(AccessHintTest, TellsOncePerPlugNeverDuringARunNorOverItsOwnBox) {
     system.files["/usr/lib/udev/rules.d/70-crenovix.rules"] = "x";
     system.files["/run/udev/control"] = "";
     system.AddUsbDevice("hidraw", "hidraw0", 0x0483, 0x5750, "K4", {ENodeOpen::Denied});
-    const auto plugged = cli::RunDoctorChecks(system);
-    const cli::SDoctorReport unplugged;
-    cli::CAccessHint hint;
+    const auto plugged = doctor::RunDoctorChecks(system);
+    const doctor::SDoctorReport unplugged;
+    doctor::CAccessHint hint;
 
     EXPECT_FALSE(hint.Next(plugged, true)) << "never during a run";
     const auto text = hint.Next(plugged, false);
@@ -279,9 +280,9 @@ TEST(AccessHintTest, TellsOncePerPlugNeverDuringARunNorOverItsOwnBox) {
     EXPECT_NE(text->find(plugged.findings[0].what), std::string::npos);
     EXPECT_NE(text->find(plugged.findings[0].fix), std::string::npos);
     system.AddUsbDevice("hidraw", "hidraw1", 0x0483, 0x5751, "K6", {ENodeOpen::Denied});
-    EXPECT_FALSE(hint.Next(cli::RunDoctorChecks(system), false)) << "its box is still open";
+    EXPECT_FALSE(hint.Next(doctor::RunDoctorChecks(system), false)) << "its box is still open";
     hint.Closed();
-    EXPECT_TRUE(hint.Next(cli::RunDoctorChecks(system), false)) << "the second charger";
+    EXPECT_TRUE(hint.Next(doctor::RunDoctorChecks(system), false)) << "the second charger";
     hint.Closed();
     EXPECT_FALSE(hint.Next(plugged, false)) << "told already for this plug";
     EXPECT_FALSE(hint.Next(unplugged, false));
@@ -301,12 +302,12 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     serialCharger.identity.strType = "Kavro K4";
     bench.AddSerialCharger(serialCharger);
     bench.SetSerialAdapter("simtty1", {16, 62, 1000});
-    std::vector<cli::SPortLine> lines = cli::ListPortAccess(bench, bench, bench);
+    std::vector<doctor::SPortLine> lines = doctor::ListPortAccess(bench, bench, bench);
     ASSERT_EQ(lines.size(), 4u);
     // A slow adapter is a note: the charger works, and the exit code says nothing is wrong.
     EXPECT_EQ(lines[3].latencyTimerMs, 16u);
     EXPECT_FALSE(lines[2].latencyTimerMs);
-    const auto notes = cli::PortAccessReport(lines).findings;
+    const auto notes = doctor::PortAccessReport(lines).findings;
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].fix.rfind("In Device Manager, open the Properties of simtty1", 0), 0u);
     lines.pop_back();
@@ -316,18 +317,18 @@ TEST(PortReportTest, EveryInterfaceAndPortWithWhetherItOpens) {
     EXPECT_FALSE(lines[2].charger);
     EXPECT_TRUE(lines[2].opens) << lines[2].port;
     std::ostringstream out;
-    EXPECT_EQ(cli::PrintPortAccess(lines, false, out), 0);
-    EXPECT_EQ(cli::PrintPortAccess(cli::ListPortAccess(bench, bench, bench), false, out), 0);
+    EXPECT_EQ(doctor::PrintPortAccess(lines, false, out), 0);
+    EXPECT_EQ(doctor::PrintPortAccess(doctor::ListPortAccess(bench, bench, bench), false, out), 0);
     EXPECT_NE(out.str().find("  latency timer: 16 ms\n"), std::string::npos);
     lines[1].opens = false;
-    EXPECT_EQ(cli::PrintPortAccess(lines, true, out), 1);
+    EXPECT_EQ(doctor::PrintPortAccess(lines, true, out), 1);
     // The window on Windows tells the same problem once.
-    cli::CAccessHint hint;
-    const auto text = hint.Next(cli::PortAccessReport(lines), false);
+    doctor::CAccessHint hint;
+    const auto text = hint.Next(doctor::PortAccessReport(lines), false);
     ASSERT_TRUE(text);
     EXPECT_EQ(text->rfind("The charger at HID1 (0483:5750", 0), 0u) << *text;
     hint.Closed();
-    EXPECT_FALSE(hint.Next(cli::PortAccessReport(lines), false));
+    EXPECT_FALSE(hint.Next(doctor::PortAccessReport(lines), false));
     EXPECT_NE(out.str().find("{\"ok\":false,\"ports\":[{\"port\":\"HID0\""), std::string::npos);
 }
 

@@ -1,12 +1,12 @@
-// The few JSON texts the command line writes (JSON Lines on standard output, traces): one object
-// per line, built field by field.
+// The few JSON texts the command line and the doctor write (JSON Lines on standard output,
+// traces, the doctor's report): one object per line, built field by field.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 // `text` as a JSON string, quotes included. Control characters (C0, DEL, C1) are escaped, so the
 // line is safe on a terminal too; bytes that are not
@@ -29,4 +29,4 @@ private:
     std::string text_ = "{";
 };
 
-} // namespace crenovix::cli
+} // namespace crenovix

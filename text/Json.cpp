@@ -1,10 +1,10 @@
-#include "cli/Json.h"
+#include "text/Json.h"
 
-#include "cli/PrintableText.h"
+#include "text/PrintableText.h"
 
 #include <cstdio>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 namespace {} // namespace
 
@@ -68,4 +68,4 @@ CJsonObject& CJsonObject::Add(std::string_view name, bool flag) {
     return AddRaw(name, flag ? "true" : "false");
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix

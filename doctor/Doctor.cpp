@@ -1,8 +1,8 @@
-#include "cli/Doctor.h"
+#include "doctor/Doctor.h"
 
-#include "cli/Json.h"
-#include "cli/PrintableText.h"
 #include "device/ChargerIdentity.h"
+#include "text/Json.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,9 +10,7 @@
 #include <sstream>
 #include <string_view>
 
-namespace crenovix::cli {
-
-using cli::JsonString;
+namespace crenovix::doctor {
 
 namespace {
 
@@ -711,4 +709,4 @@ std::optional<std::string> CAccessHint::Next(const SDoctorReport& report, bool r
     return text;
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix::doctor

@@ -1,18 +1,16 @@
-#include "cli/PortReport.h"
+#include "doctor/PortReport.h"
 
-#include "cli/Doctor.h"
-#include "cli/Json.h"
-#include "cli/PrintableText.h"
 #include "device/ChargerIdentity.h"
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
+#include "doctor/Doctor.h"
+#include "text/Json.h"
+#include "text/PrintableText.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace crenovix::cli {
-
-using cli::JsonString;
+namespace crenovix::doctor {
 
 namespace {
 
@@ -145,4 +143,4 @@ int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream
     return problems == 0 ? 0 : 1;
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix::doctor

@@ -1,4 +1,4 @@
-#include "cli/linux/DoctorSystem.h"
+#include "doctor/linux/DoctorSystem.h"
 #include "device/linux/UdevHandles.h"
 
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace crenovix::cli {
+namespace crenovix::doctor {
 
 namespace {
 
@@ -186,4 +186,4 @@ std::unique_ptr<IDoctorSystem> CreateLinuxDoctorSystem(std::string configRoot) {
     return std::make_unique<CLinuxDoctorSystem>(std::move(configRoot));
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix::doctor

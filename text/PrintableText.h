@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 // Every control character escaped.
 std::string Printable(std::string_view text);
@@ -25,4 +25,4 @@ std::string Printable(std::string_view text);
 // where the program's own lines start; everything else as Printable.
 std::string PrintableLines(std::string_view text, std::string_view indent);
 
-} // namespace crenovix::cli
+} // namespace crenovix

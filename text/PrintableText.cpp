@@ -1,10 +1,10 @@
-#include "cli/PrintableText.h"
+#include "text/PrintableText.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 namespace {
 
@@ -70,4 +70,4 @@ std::string PrintableLines(std::string_view text, std::string_view indent) {
     return Render(text, &indent);
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix

@@ -3,17 +3,17 @@
 // desk can stand in for the system in tests.
 #pragma once
 
-#include "cli/Doctor.h"
 #include "device/DevicePort.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialPlatform.h"
+#include "doctor/Doctor.h"
 
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-namespace crenovix::cli {
+namespace crenovix::doctor {
 
 struct SPortLine {
     std::string port;        // "HID3", "COM4"
@@ -39,4 +39,4 @@ SDoctorReport PortAccessReport(const std::vector<SPortLine>& lines);
 // every charger opens, 1 otherwise.
 int PrintPortAccess(const std::vector<SPortLine>& lines, bool json, std::ostream& out);
 
-} // namespace crenovix::cli
+} // namespace crenovix::doctor

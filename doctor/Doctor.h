@@ -1,6 +1,6 @@
 // The machine check behind `crenovix-cli doctor` and the window's access hint: why a charger is
 // not found or cannot be opened, each problem with the command that fixes it. Portable: all it
-// knows of the system comes through IDoctorSystem (cli/linux/DoctorSystem.cpp on Linux; fakes
+// knows of the system comes through IDoctorSystem (doctor/linux/DoctorSystem.cpp on Linux; fakes
 // in tests), so the rules run the same against a real machine and a made-up one.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace crenovix::cli {
+namespace crenovix::doctor {
 
 // What happened when a device node was opened for reading and writing, as the updater opens it.
 enum class ENodeOpen {
@@ -145,4 +145,4 @@ private:
     bool showing_ = false;
 };
 
-} // namespace crenovix::cli
+} // namespace crenovix::doctor
