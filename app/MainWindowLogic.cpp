@@ -218,6 +218,7 @@ void CMainWindowLogic::OnUpdateClicked() {
     }
     running_ = true;
     runEnded_ = false;
+    workerDone_ = false;
     if (services_.sleepInhibitor != nullptr) {
         services_.sleepInhibitor->Acquire();
     }
@@ -240,6 +241,7 @@ void CMainWindowLogic::OnUpdateClicked() {
     worker_ = std::thread([this, job]() mutable {
         const SRunResult result = RunUpdate(job);
         view_.PostToWindow([this, result] { OnRunEnded(result); });
+        workerDone_ = true;
     });
 }
 
@@ -265,8 +267,14 @@ void CMainWindowLogic::OnRunEnded(const SRunResult& result) {
 }
 
 void CMainWindowLogic::WaitForRun(const std::function<void()>& deliver) {
+    // As long as the run itself (its waits are bounded), and one delivery after it posted its
+    // last call: a `deliver` that runs nothing cannot hold this loop.
     while (running_ && !runEnded_) {
+        const bool posted = workerDone_;
         deliver();
+        if (posted) {
+            return;
+        }
         std::this_thread::yield();
     }
 }

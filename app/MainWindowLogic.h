@@ -81,9 +81,8 @@ public:
     // answering. The run's events come back through the view's PostToWindow, its result in
     // OnRunEnded.
     void OnUpdateClicked();
-    // Blocks until a run under way has ended and its result has been shown (for the program's
-    // end, and for tests that drive the logic without an event loop: `deliver` runs what the run
-    // posted to the window).
+    // Blocks until a run under way has ended and its result has been shown, for tests that drive
+    // the logic without an event loop: `deliver` runs what the run posted to the window.
     void WaitForRun(const std::function<void()>& deliver);
     // A version check still under way goes on beside the download window: each fetch has a
     // temporary file of its own, and its answer still shows the release link.
@@ -145,7 +144,8 @@ private:
     SDeviceListState runDevices_;
     std::optional<SDeviceEntry> runChosen_;
     std::unique_ptr<CRunObserver> runObserver_;
-    std::atomic<bool> runEnded_{false}; // the result has been shown
+    std::atomic<bool> runEnded_{false};   // the result has been shown
+    std::atomic<bool> workerDone_{false}; // the run has posted its last call
 };
 
 } // namespace crenovix

@@ -1,6 +1,7 @@
 #include "protocol/UpdateRun.h"
 
 #include <cstdio>
+#include <string>
 
 namespace crenovix {
 
@@ -51,16 +52,13 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
         box(kDeviceNotFound, kInfoTitle, EMessageIcon::None);
         break;
     case ERunOutcome::KnockRefused:
-        box("Error communication.\n0", kErrorTitle, EMessageIcon::Error);
-        break;
     case ERunOutcome::LengthRefused:
-        box("Error communication.\n1", kErrorTitle, EMessageIcon::Error);
-        break;
     case ERunOutcome::FrameRefused:
-        box("Error communication.\n2", kErrorTitle, EMessageIcon::Error);
-        break;
     case ERunOutcome::LastFrameRefused:
-        box("Error communication.\n3", kErrorTitle, EMessageIcon::Error);
+        // The serial steps in their order: "\n0" for the knock to "\n3" for the last frame.
+        box("Error communication.\n" + std::to_string(static_cast<int>(outcome) -
+                                                      static_cast<int>(ERunOutcome::KnockRefused)),
+            kErrorTitle, EMessageIcon::Error);
         break;
     }
     return result;

@@ -30,6 +30,7 @@ enum class ERunOutcome {
     Inconformity,     // the charger refused the file at the boot request
     HidCommunication, // "<code>: Error communication.\n", code 1001 to 1009 in hidError
     DeviceNotFound,   // serial: no boot loader answered the knock, seven times
+    // The serial steps' refusals, in this order (their box texts count on it).
     KnockRefused,     // serial "Error communication.\n0"
     LengthRefused,    // serial "Error communication.\n1"
     FrameRefused,     // serial "Error communication.\n2"
