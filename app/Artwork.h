@@ -1,8 +1,8 @@
 // The program's own pictures as data: the application icon (a battery with a charging bolt), the
 // main window's side picture and the download window's, each a list of shapes in pixels for the
 // size asked for. One description, so both front ends show the same motifs, colours and
-// proportions; each has a small painter that walks the list (app/qt/Artwork.cpp with QPainter,
-// app/win32/Artwork.cpp with GDI) and chooses only what its toolkit does differently: the font
+// proportions; each has a small painter that walks the list (gui/qt/Artwork.cpp with QPainter,
+// gui/win32/Artwork.cpp with GDI) and chooses only what its toolkit does differently: the font
 // family and how a gradient or an edge is rasterised.
 #pragma once
 

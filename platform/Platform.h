@@ -2,8 +2,8 @@
 // HID interfaces, the port opener, news of devices that came or went), the online services
 // (downloaders, INI reader, server addresses) and the link's shell. Each system has one factory,
 // CreateSystemPlatform (platform/linux/SystemPlatform.cpp, platform/win32/SystemPlatform.cpp),
-// where every adapter of these interfaces is wired; the programs (app/qt/main.cpp,
-// app/win32/main.cpp, the command line's commands) only call it. The demo desk
+// where every adapter of these interfaces is wired; the programs (gui/qt/main.cpp,
+// gui/win32/main.cpp, the command line's commands) only call it. The demo desk
 // (platform/DemoDesk.h) stands in for the devices of any of them. Two pieces of the window
 // programs are not here: the sleep inhibitor (CLogindInhibitor, CExecutionStateInhibitor), which
 // each window program's main makes for its window, and the single-instance lock

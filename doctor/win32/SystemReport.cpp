@@ -1,8 +1,10 @@
 #include "doctor/SystemReport.h"
 
 #include "device/SerialEnumeration.h"
+#include "device/win32/Win32HidInterfaceSet.h"
+#include "device/win32/Win32PortOpener.h"
+#include "device/win32/Win32SerialPlatform.h"
 #include "doctor/PortReport.h"
-#include "platform/Platform.h"
 #include "text/PrintableText.h"
 
 namespace crenovix::doctor {
@@ -12,11 +14,11 @@ int RunDoctorReport(bool json, bool udevRules, std::ostream& out, std::ostream& 
         err << "crenovix-cli: udev rules are for Linux\n";
         return 2;
     }
-    const auto platform = CreateSystemPlatform()->OpenDevices();
+    CWin32HidInterfaceSet hid;
+    CWin32SerialPlatform serial;
+    CWin32PortOpener opener;
     try {
-        return PrintPortAccess(
-            ListPortAccess(platform->HidInterfaces(), platform->SerialPorts(), platform->Ports()),
-            json, out);
+        return PrintPortAccess(ListPortAccess(hid, serial, opener), json, out);
     } catch (const CEnumerationError& error) {
         err << Printable(error.what()) << "\n";
         return 2;

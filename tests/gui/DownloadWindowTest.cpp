@@ -3,9 +3,9 @@
 // link opens through a fake shell. The last case runs the whole Download command from the main
 // window: catalogue fetch, the modal download window, the file landing in the main window. One
 // downloads from a slow loopback server and measures the window's heartbeat meanwhile.
-#include "app/qt/CDownLoad.h"
-#include "app/qt/CHyperLink.h"
-#include "app/qt/CMyListCtrl.h"
+#include "gui/qt/CDownLoad.h"
+#include "gui/qt/CHyperLink.h"
+#include "gui/qt/CMyListCtrl.h"
 #include "device/SerialEnumeration.h"
 #include "net/LoopbackHttpServer.h"
 #include "net/ScopedEnvironment.h"

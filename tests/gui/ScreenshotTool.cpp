@@ -3,10 +3,10 @@
 // crenovix-screenshot --icon OUT.png SIZE: writes the application icon at SIZE x SIZE pixels.
 // crenovix-screenshot --download OUT.png: renders the download window filled from a made-up
 // catalogue, served by a downloader that only writes its text; nothing goes to the network.
-#include "app/qt/Artwork.h"
-#include "app/qt/CDownLoad.h"
-#include "app/qt/CrenovixDlg.h"
-#include "app/qt/ProgramServices.h"
+#include "gui/qt/Artwork.h"
+#include "gui/qt/CDownLoad.h"
+#include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/ProgramServices.h"
 #include "online/Catalogue.h"
 #include "online/linux/PosixTempFiles.h"
 

@@ -1,7 +1,7 @@
 // The Qt window's device list on the Linux adapters, refilled by udev's notifications while
 // chargers are plugged in and out of the mocked kernel.
-#include "app/qt/CrenovixDlg.h"
-#include "app/qt/ProgramServices.h"
+#include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/ProgramServices.h"
 #include "umockdev/MockKernel.h"
 
 #include <QListWidget>

@@ -21,11 +21,11 @@
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
-#include "app/win32/CDownLoad.h"
-#include "app/win32/CrenovixDlg.h"
-#include "app/win32/DeviceChangeMessage.h"
-#include "app/win32/DialogTemplateBuilder.h"
-#include "app/win32/resource.h"
+#include "gui/win32/CDownLoad.h"
+#include "gui/win32/CrenovixDlg.h"
+#include "gui/win32/DeviceChangeMessage.h"
+#include "gui/win32/DialogTemplateBuilder.h"
+#include "gui/win32/resource.h"
 
 #include <commctrl.h>
 #include <dbt.h>

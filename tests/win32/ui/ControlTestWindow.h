@@ -6,7 +6,7 @@
 // desktop process included); without one no window can be created and the tests say so.
 #pragma once
 
-#include "app/win32/CHyperLink.h"
+#include "gui/win32/CHyperLink.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The link on real static controls under wine: the colour it asks for when the static paints,
 // the pointer's hover with mouse capture, a click reported by the static and reflected by the
 // parent, a failed click, and the fit to the text.
-#include "app/win32/CHyperLink.h"
+#include "gui/win32/CHyperLink.h"
 
 #include "support/FakeShell.h"
 #include "win32/ui/ControlTestWindow.h"

@@ -1,7 +1,7 @@
 // The report list on a real list view under wine: the last column reaching the right edge after
 // a resize and after a divider drag in the header, and the item-changed notification that
 // SelectAndFocusRow owes the parent before it returns.
-#include "app/win32/CMyListCtrl.h"
+#include "gui/win32/CMyListCtrl.h"
 
 #include "win32/ui/ControlTestWindow.h"
 

@@ -1,7 +1,7 @@
-#include "app/qt/TemplateWidgets.h"
+#include "gui/qt/TemplateWidgets.h"
 
-#include "app/qt/CHyperLink.h"
-#include "app/qt/CMyListCtrl.h"
+#include "gui/qt/CHyperLink.h"
+#include "gui/qt/CMyListCtrl.h"
 
 #include <QCheckBox>
 #include <QDialog>

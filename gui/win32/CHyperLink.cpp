@@ -1,4 +1,4 @@
-#include "app/win32/CHyperLink.h"
+#include "gui/win32/CHyperLink.h"
 
 #include "app/StartUp.h"
 

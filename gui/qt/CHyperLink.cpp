@@ -1,4 +1,4 @@
-#include "app/qt/CHyperLink.h"
+#include "gui/qt/CHyperLink.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>

@@ -17,8 +17,8 @@
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
 
-#include "app/win32/CHyperLink.h"
-#include "app/win32/DialogWindow.h"
+#include "gui/win32/CHyperLink.h"
+#include "gui/win32/DialogWindow.h"
 
 #include <windows.h>
 // The views' MessageBox is a member name; windows.h makes it MessageBoxA. The Win32 calls in

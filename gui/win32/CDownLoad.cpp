@@ -1,7 +1,7 @@
-#include "app/win32/CDownLoad.h"
+#include "gui/win32/CDownLoad.h"
 
 #include "app/DialogTemplate.h"
-#include "app/win32/Artwork.h"
+#include "gui/win32/Artwork.h"
 
 #include <cderr.h>
 #include <commctrl.h>

@@ -1,4 +1,4 @@
-#include "app/qt/AccessHint.h"
+#include "gui/qt/AccessHint.h"
 
 #include "doctor/linux/DoctorSystem.h"
 

@@ -1,13 +1,13 @@
 // CDialogWindow: what both windows of the front end share. The window is made from its template,
-// built in memory from the window's table (app/win32/DialogTemplateBuilder.h), modally or (for
+// built in memory from the window's table (gui/win32/DialogTemplateBuilder.h), modally or (for
 // tests that drive it with messages) without a modal loop; the dialog procedure finds the object,
 // passes the children's reflected notifications back to them first (CHyperLink) and hands every
 // other message to OnMessage; the program icon and the side picture are made at initialisation and
 // freed with the object.
 #pragma once
 
-#include "app/win32/Artwork.h"
-#include "app/win32/DialogTemplateBuilder.h"
+#include "gui/win32/Artwork.h"
+#include "gui/win32/DialogTemplateBuilder.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/qt/CMyListCtrl.h"
+#include "gui/qt/CMyListCtrl.h"
 
 #include <QHeaderView>
 

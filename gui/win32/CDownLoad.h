@@ -17,12 +17,12 @@
 #pragma once
 
 // The views' headers before windows.h, whose MessageBox macro would rename their member.
-#include "app/win32/CrenovixDlg.h"
+#include "gui/win32/CrenovixDlg.h"
 #include "online/DownloadWindow.h"
 
-#include "app/win32/CHyperLink.h"
-#include "app/win32/CMyListCtrl.h"
-#include "app/win32/DialogWindow.h"
+#include "gui/win32/CHyperLink.h"
+#include "gui/win32/CMyListCtrl.h"
+#include "gui/win32/DialogWindow.h"
 
 #include <windows.h>
 #undef MessageBox // a member name of the views; see CrenovixDlg.h

@@ -1,4 +1,4 @@
-#include "app/win32/CMyListCtrl.h"
+#include "gui/win32/CMyListCtrl.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "app/qt/ProgramServices.h"
+#include "gui/qt/ProgramServices.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,7 +1,7 @@
-#include "app/win32/DialogWindow.h"
+#include "gui/win32/DialogWindow.h"
 
-#include "app/win32/CHyperLink.h"
-#include "app/win32/resource.h"
+#include "gui/win32/CHyperLink.h"
+#include "gui/win32/resource.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
-#include "app/qt/CDownLoad.h"
+#include "gui/qt/CDownLoad.h"
 
 #include "app/DialogTemplate.h"
-#include "app/qt/Artwork.h"
-#include "app/qt/CHyperLink.h"
-#include "app/qt/CMyListCtrl.h"
-#include "app/qt/TemplateWidgets.h"
+#include "gui/qt/Artwork.h"
+#include "gui/qt/CHyperLink.h"
+#include "gui/qt/CMyListCtrl.h"
+#include "gui/qt/TemplateWidgets.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>

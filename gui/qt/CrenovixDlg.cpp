@@ -1,10 +1,10 @@
-#include "app/qt/CrenovixDlg.h"
+#include "gui/qt/CrenovixDlg.h"
 
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
-#include "app/qt/Artwork.h"
-#include "app/qt/CHyperLink.h"
-#include "app/qt/TemplateWidgets.h"
+#include "gui/qt/Artwork.h"
+#include "gui/qt/CHyperLink.h"
+#include "gui/qt/TemplateWidgets.h"
 #include "updatefile/UpdateFile.h"
 
 #include <QApplication>

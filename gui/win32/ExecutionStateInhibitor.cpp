@@ -1,4 +1,4 @@
-#include "app/win32/ExecutionStateInhibitor.h"
+#include "gui/win32/ExecutionStateInhibitor.h"
 
 #include <windows.h>
 

@@ -16,7 +16,7 @@
 // program: the download window opens at once and fetches its catalogue itself.
 #pragma once
 
-#include "app/qt/CrenovixDlg.h"
+#include "gui/qt/CrenovixDlg.h"
 #include "online/DownloadWindow.h"
 
 #include <QDialog>

@@ -3,11 +3,11 @@
 // time, the online services (catalogue check, download window), then the main window, run
 // modally; the program ends when it closes.
 #include "app/StartUp.h"
-#include "app/qt/AccessHint.h"
-#include "app/qt/CDownLoad.h"
-#include "app/qt/CrenovixDlg.h"
-#include "app/qt/LogindInhibitor.h"
-#include "app/qt/ProgramServices.h"
+#include "gui/qt/AccessHint.h"
+#include "gui/qt/CDownLoad.h"
+#include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/LogindInhibitor.h"
+#include "gui/qt/ProgramServices.h"
 #include "platform/Platform.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
-#include "app/win32/CrenovixDlg.h"
+#include "gui/win32/CrenovixDlg.h"
 
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
-#include "app/win32/Artwork.h"
-#include "app/win32/DeviceChangeMessage.h"
-#include "app/win32/resource.h"
+#include "gui/win32/Artwork.h"
+#include "gui/win32/DeviceChangeMessage.h"
+#include "gui/win32/resource.h"
 #include "platform/ProgramServices.h"
 
 #include <commctrl.h>

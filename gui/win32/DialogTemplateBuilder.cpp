@@ -1,4 +1,4 @@
-#include "app/win32/DialogTemplateBuilder.h"
+#include "gui/win32/DialogTemplateBuilder.h"
 
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"

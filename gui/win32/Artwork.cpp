@@ -1,4 +1,4 @@
-#include "app/win32/Artwork.h"
+#include "gui/win32/Artwork.h"
 
 #include <algorithm>
 #include <cmath>

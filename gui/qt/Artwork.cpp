@@ -1,4 +1,4 @@
-#include "app/qt/Artwork.h"
+#include "gui/qt/Artwork.h"
 
 #include "app/Artwork.h"
 

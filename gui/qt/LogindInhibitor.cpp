@@ -1,4 +1,4 @@
-#include "app/qt/LogindInhibitor.h"
+#include "gui/qt/LogindInhibitor.h"
 
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusInterface>
