@@ -4,10 +4,10 @@
 // (or the demo desk of CRENOVIX_SIMULATE), the online services and the link's shell, then the
 // main window, run modally; the program ends when it closes.
 #include "app/StartUp.h"
+#include "doctor/PortReport.h"
 #include "gui/win32/CDownLoad.h"
 #include "gui/win32/CrenovixDlg.h"
 #include "gui/win32/ExecutionStateInhibitor.h"
-#include "doctor/PortReport.h"
 #include "platform/Platform.h"
 #include "platform/ProgramServices.h"
 

@@ -3,10 +3,10 @@
 // link opens through a fake shell. The last case runs the whole Download command from the main
 // window: catalogue fetch, the modal download window, the file landing in the main window. One
 // downloads from a slow loopback server and measures the window's heartbeat meanwhile.
+#include "device/SerialEnumeration.h"
 #include "gui/qt/CDownLoad.h"
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
-#include "device/SerialEnumeration.h"
 #include "net/LoopbackHttpServer.h"
 #include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"

@@ -2,12 +2,12 @@
 // chargers on a virtual clock, with message boxes and the file dialog answered by the test.
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
+#include "device/SerialEnumeration.h"
 #include "gui/qt/CDownLoad.h"
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/ProgramServices.h"
 #include "gui/qt/TemplateWidgets.h"
-#include "device/SerialEnumeration.h"
 #include "net/LoopbackHttpServer.h"
 #include "net/ScopedEnvironment.h"
 #include "online/Catalogue.h"
