@@ -77,9 +77,22 @@ CrenovixDlg::~CrenovixDlg() {
 }
 
 INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    static const UINT showInstance = RegisterWindowMessageA(kShowInstanceMessage);
+    if (message == showInstance && showInstance != 0) {
+        BringToFront();
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
+    case WM_CHANGEUISTATE:
+        // The system hides focus marks until a key is pressed (after a click, at the start);
+        // a user who tabs here must see at once where the focus is, so they stay.
+        if (LOWORD(wParam) != UIS_CLEAR && (HIWORD(wParam) & UISF_HIDEFOCUS) != 0) {
+            ShowFocusMarks();
+            return TRUE;
+        }
+        return FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
@@ -124,6 +137,8 @@ void CrenovixDlg::RunInBackground(BackgroundWork work) {
 BOOL CrenovixDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);
+    SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
+    ShowFocusMarks();
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
@@ -153,6 +168,7 @@ void CrenovixDlg::RegisterForDeviceChanges() {
 
 void CrenovixDlg::OnDestroy() {
     runTarget_ = nullptr; // a run still under way queues its events unannounced
+    RemovePropA(hwnd_, kInstanceWindowProperty);
     if (notice_ != nullptr) {
         DestroyWindow(notice_);
     }
@@ -230,6 +246,17 @@ void CrenovixDlg::RequestClose() {
         return;
     }
     EndWindow(IDCANCEL);
+}
+
+void CrenovixDlg::ShowFocusMarks() {
+    SendMessageA(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+}
+
+void CrenovixDlg::BringToFront() {
+    if (IsIconic(hwnd_)) {
+        ShowWindow(hwnd_, SW_RESTORE);
+    }
+    SetForegroundWindow(GetLastActivePopup(hwnd_));
 }
 
 void CrenovixDlg::SetVisible(int id, bool visible) {
