@@ -85,14 +85,6 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
-    case WM_CHANGEUISTATE:
-        // The system hides focus marks until a key is pressed (after a click, at the start);
-        // a user who tabs here must see at once where the focus is, so they stay.
-        if (LOWORD(wParam) != UIS_CLEAR && (HIWORD(wParam) & UISF_HIDEFOCUS) != 0) {
-            ShowFocusMarks();
-            return TRUE;
-        }
-        return FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
@@ -138,7 +130,6 @@ BOOL CrenovixDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);
     SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
-    ShowFocusMarks();
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
@@ -246,10 +237,6 @@ void CrenovixDlg::RequestClose() {
         return;
     }
     EndWindow(IDCANCEL);
-}
-
-void CrenovixDlg::ShowFocusMarks() {
-    SendMessageA(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
 void CrenovixDlg::BringToFront() {

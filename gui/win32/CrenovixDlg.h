@@ -97,7 +97,6 @@ private:
     // A second start asked for this window (kShowInstanceMessage): restored when minimised, and
     // it or the box it has open comes to the front.
     void BringToFront();
-    void ShowFocusMarks();
     void RegisterForDeviceChanges();
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -481,17 +481,23 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     EXPECT_EQ(window_.Handle(), nullptr);
 }
 
-// The keyboard on the window itself: focus marks stay shown on every control Tab reaches (also
-// when the system would hide them), Alt with a label's letter moves the focus to the control it
-// names and with any other letter types nothing; a second start restores the minimised window.
+// The keyboard on the window itself: focus marks show on every control Tab reaches, Alt with a
+// label's letter moves the focus to the control it names and with any other letter types nothing; a
+// second start restores the minimised window.
 TEST_F(WinMainWindowTest, KeyboardAndASecondStartReachTheWindow) {
     ASSERT_TRUE(Made(window_.Create()));
     const HWND dialog = window_.Handle();
+    // Started by the mouse, the window hides focus marks; Tab shows them on each control.
     SendMessageA(dialog, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
-    for (const int id :
-         {ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kExit}) {
-        EXPECT_EQ(SendMessageA(Control(id), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0) << id;
+    std::vector<int> reached;
+    for (int i = 0; i < 6; ++i) {
+        MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+        IsDialogMessageA(dialog, &tab);
+        reached.push_back(GetDlgCtrlID(GetFocus()));
+        EXPECT_EQ(SendMessageA(GetFocus(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0);
     }
+    EXPECT_EQ(reached, (std::vector<int>{ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload,
+                                         ctl::kExit, ctl::kComPorts}));
     const auto alt = [&](char letter) {
         MSG message{GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(letter), LPARAM{1} << 29, 0, {}};
         if (!IsDialogMessageA(dialog, &message)) {
