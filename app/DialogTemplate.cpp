@@ -10,15 +10,18 @@ namespace {
 using K = EControlKind;
 
 // Positions in dialog units, in tab order, which is the order a reader meets the controls: rows
-// from the top, left to right. Ids follow the window's control ids; captions are the window's own
-// texts, with "&" before a label's mnemonic, which moves the focus to the control after it.
-// The error line spans the File Information box, so its longest message fits.
+// from the top, left to right, except that a label with a mnemonic comes right before the control
+// it names. Ids follow the window's control ids; captions are the window's own texts, with "&"
+// before a label's (or group box's) mnemonic, which moves the focus to the control after it.
+// Widths leave room for the widest dialog font the texts meet (wine's Tahoma is wider than the
+// MS Sans Serif of Windows). The error line spans the File Information box, so its longest
+// message fits.
 constexpr std::array<SControlTemplate, 23> kMainControls = {{
     {0, K::Picture, "", 7, 7, 81, 150},
-    {0, K::Label, "Device List", 97, 7, 35, 8},
     {ctl::kComPorts, K::CheckBox, "Include &COMx Port", 152, 7, 76, 10},
+    {0, K::Label, "Device &List", 97, 7, 50, 8},
     {ctl::kDeviceList, K::ListBox, "", 96, 17, 201, 30},
-    {0, K::GroupBox, "Select Update File", 96, 51, 201, 105},
+    {0, K::GroupBox, "Select Update &File", 96, 51, 201, 105},
     {ctl::kPath, K::Edit, "", 102, 65, 157, 13},
     {ctl::kOpen, K::Button, "&Open...", 261, 65, 29, 14},
     {ctl::kDownload, K::Button, "&Download...", 102, 81, 54, 14},
@@ -30,7 +33,7 @@ constexpr std::array<SControlTemplate, 23> kMainControls = {{
     {ctl::kMemoLabel, K::Label, "Memo:", 119, 124, 22, 8},
     {ctl::kMemoText, K::Text, "", 149, 124, 137, 22},
     {ctl::kErrorLine, K::Text, "", 119, 113, 167, 8},
-    {ctl::kReleaseLink, K::Link, "Please download the newly released version", 152, 156, 142, 8},
+    {ctl::kReleaseLink, K::Link, "Please download the newly released version", 150, 156, 147, 8},
     {ctl::kStatus, K::CenteredText, "Updating...", 7, 158, 141, 8},
     {ctl::kProgress, K::ProgressBar, "", 6, 168, 140, 16},
     {ctl::kUpdate, K::DefaultButton, "&Update...", 171, 168, 50, 16},
@@ -47,10 +50,10 @@ namespace dl = download_ctl;
 // The progress bar and Cancel (our own caption) show only while a file downloads.
 constexpr std::array<SControlTemplate, 12> kDownloadControls = {{
     {0, K::Picture, "", 7, 16, 41, 133},
-    {0, K::Label, "Updates &List", 62, 7, 40, 8},
+    {0, K::Label, "Updates &List", 62, 7, 48, 8},
     {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
     {dl::kUpdatesList, K::ReportList, "", 61, 16, 230, 93},
-    {0, K::Label, "&Save as", 62, 111, 26, 8},
+    {0, K::Label, "&Save as", 62, 111, 34, 8},
     {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
     {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
     {dl::kStatus, K::Text, "Downloading: ", 62, 135, 200, 8, true},

@@ -172,11 +172,12 @@ void CMainWindowLogic::ShowPanel(bool valid, const std::string& errorText) {
 }
 
 void CMainWindowLogic::LoadHeader() {
-    const ELoadOutcome outcome = LoadUpdateHeader(view_.GetText(ctl::kPath), image_).outcome;
+    const std::string path = view_.GetText(ctl::kPath);
+    const ELoadOutcome outcome = LoadUpdateHeader(path, image_).outcome;
     const bool valid = outcome == ELoadOutcome::Loaded;
-    // An unreadable path is what a half-typed one gives: an empty panel, no text.
-    const std::string_view errorText =
-        outcome == ELoadOutcome::CannotOpen ? std::string_view{} : LoadOutcomeText(outcome);
+    // An empty field names no file yet; any other path that cannot be opened (a typo, a folder)
+    // says so, or the user would not know why the panel stays empty.
+    const std::string_view errorText = path.empty() ? std::string_view{} : LoadOutcomeText(outcome);
     ShowPanel(valid, std::string(errorText));
     devices_.bFileValid = valid;
     view_.SetEnabled(ctl::kUpdate, valid && devices_.nDeviceCount != 0);

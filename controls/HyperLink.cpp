@@ -190,4 +190,12 @@ std::string OpenErrorText(std::int32_t code) {
     return text + unknown;
 }
 
+std::string LinkErrorText(std::int32_t code, std::string_view target) {
+    std::string text = OpenErrorText(code);
+    if (const std::optional<std::string> address = LinkWebAddress(target)) {
+        text += "\n\n" + *address;
+    }
+    return text;
+}
+
 } // namespace crenovix

@@ -150,11 +150,16 @@ std::int32_t OpenTarget(IShell& shell, const std::string& url);
 
 // A click: opens strTarget and sets bOpened to (code > 32, compared signed), so a failed click
 // clears an earlier success. Returns the code; when bOpened is false afterwards the control beeps
-// and shows OpenErrorText(code) with the exclamation icon.
+// and shows LinkErrorText(code, strTarget) with the exclamation icon.
 std::int32_t ClickLink(SHyperLinkState& state, IShell& shell);
 
 // "Unable to open hyperlink:\n\n" and the reason for `code`; codes above 32 (compared unsigned)
 // and codes the table does not list give "Unknown Error (<code as signed decimal>) occurred.".
 std::string OpenErrorText(std::int32_t code);
+
+// What a failed click shows: OpenErrorText(code), then, after a blank line, the web address the
+// link would have opened, so that the user can copy it into a browser by hand. A target that
+// LinkWebAddress refuses is not repeated.
+std::string LinkErrorText(std::int32_t code, std::string_view target);
 
 } // namespace crenovix

@@ -81,7 +81,8 @@ struct SProgramStart {
 // second start shows kAlreadyRunningText and ends), the registration switches end at once, then
 // the services (`simulate`: the value of CRENOVIX_SIMULATE; a list that is not understood shows
 // "CRENOVIX_SIMULATE: " and the reason, and ends with 1). `warn(title, text)` shows a warning box
-// titled with the application name.
+// titled with the product name (kProductName); after the second start's box the running copy is
+// asked to come to the front.
 SProgramStart StartProgram(const std::string& name, std::span<const std::string> arguments,
                            const char* simulate, std::uint32_t seed,
                            const ProgramServicesFactory& createServices,

@@ -11,7 +11,10 @@ StartProgram(const std::string& name, std::span<const std::string> arguments, co
     SProgramStart start;
     start.lock = AcquireSingleInstanceLock(name);
     if (start.lock == nullptr) {
-        warn(name, kAlreadyRunningText);
+        warn(kProductName, kAlreadyRunningText);
+        // Once the box is answered, the copy that runs comes to the front: that is the window
+        // the user was looking for.
+        ShowRunningInstance(name);
         return start;
     }
     if (StartupActionFor(arguments) == EStartupAction::EndAtOnce) {
@@ -20,7 +23,7 @@ StartProgram(const std::string& name, std::span<const std::string> arguments, co
     std::string error;
     start.services = createServices(simulate, error, seed);
     if (start.services == nullptr) {
-        warn(name, "CRENOVIX_SIMULATE: " + error);
+        warn(kProductName, "CRENOVIX_SIMULATE: " + error);
         start.exitCode = 1;
     }
     return start;

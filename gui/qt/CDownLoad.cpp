@@ -1,6 +1,7 @@
 #include "gui/qt/CDownLoad.h"
 
 #include "app/DialogTemplate.h"
+#include "app/StartUp.h"
 #include "gui/qt/Artwork.h"
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
@@ -163,8 +164,8 @@ void CDownLoad::MessageBox(const std::string& text) {
         messageBoxHandler(MessageText(text));
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                    FromUtf8(MessageText(text)), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QString(kProductName), FromUtf8(MessageText(text)),
+                    QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -198,8 +199,7 @@ void CDownLoad::EndDialogOk() {
 }
 
 void CDownloadWindowHost::MessageBox(const std::string& text) {
-    mainWindow_.MessageBox(MessageText(text), ToUtf8(QGuiApplication::applicationDisplayName()),
-                           EMessageIcon::None);
+    mainWindow_.MessageBox(MessageText(text), kProductName, EMessageIcon::None);
 }
 
 void CDownloadWindowHost::RunDownloadWindow(const std::string& cataloguePath) {

@@ -1,11 +1,15 @@
 #include "gui/qt/CHyperLink.h"
 
+#include "app/StartUp.h"
+
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -192,6 +196,19 @@ void CHyperLink::keyPressEvent(QKeyEvent* event) {
     QLabel::keyPressEvent(event);
 }
 
+void CHyperLink::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) {
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.state |= QStyle::State_KeyboardFocusChange; // some styles draw it only after a key
+    option.backgroundColor = palette().color(QPalette::Window);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
 void CHyperLink::Click() {
     if (shell_ == nullptr) {
         return;
@@ -207,13 +224,15 @@ void CHyperLink::Click() {
     } else {
         QApplication::beep();
     }
-    const std::string text = OpenErrorText(code);
+    const std::string text = LinkErrorText(code, state_.strTarget);
     if (messageBoxHandler) {
         messageBoxHandler(text);
         return;
     }
-    QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(text), QMessageBox::Ok, window());
+    QMessageBox box(QMessageBox::Warning, kProductName, QString::fromStdString(text),
+                    QMessageBox::Ok, window());
+    // The address in it can be copied into a browser by hand.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 

@@ -70,6 +70,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The text, and the style's focus frame while the link has the focus.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void PointerAt(bool inside);

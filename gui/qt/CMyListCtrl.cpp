@@ -1,11 +1,24 @@
 #include "gui/qt/CMyListCtrl.h"
 
 #include <QHeaderView>
+#include <QPainter>
 
 #include <algorithm>
 #include <vector>
 
 namespace crenovix::qt {
+
+void PaintListFocusMark(QAbstractScrollArea& list) {
+    if (!list.hasFocus()) {
+        return;
+    }
+    QPainter painter(list.viewport());
+    QPen pen(list.palette().color(QPalette::Active, QPalette::Highlight));
+    pen.setWidth(2);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.drawRect(QRectF(list.viewport()->rect()).adjusted(1, 1, -1, -1));
+}
 
 CMyListCtrl::CMyListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setColumnCount(0);
@@ -51,6 +64,11 @@ void CMyListCtrl::StretchLastColumn() {
 void CMyListCtrl::resizeEvent(QResizeEvent* event) {
     QTreeWidget::resizeEvent(event);
     StretchLastColumn();
+}
+
+void CMyListCtrl::paintEvent(QPaintEvent* event) {
+    QTreeWidget::paintEvent(event);
+    PaintListFocusMark(*this);
 }
 
 void CMyListCtrl::OnSelectionOrCurrentChanged() {

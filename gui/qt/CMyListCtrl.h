@@ -19,7 +19,14 @@
 #include <functional>
 #include <string>
 
+class QAbstractScrollArea;
+
 namespace crenovix::qt {
+
+// While `list` has the focus, a frame in the highlight colour inside its edge: the style's own
+// mark (a dotted line around the current row) is too faint to find at a glance. Call after the
+// list has painted its viewport.
+void PaintListFocusMark(QAbstractScrollArea& list);
 
 class CMyListCtrl final : public QTreeWidget, public IReportListView {
     Q_OBJECT
@@ -44,6 +51,7 @@ public:
 protected:
     // Also receives the viewport's size changes (QAbstractScrollArea forwards them).
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void OnSelectionOrCurrentChanged();

@@ -75,6 +75,13 @@ void CrenovixDlg::Initialize() {
     }
 }
 
+void CrenovixDlg::BringToFront() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 QWidget* CrenovixDlg::Control(int id) const {
     const auto found = controls_.find(id);
     return found == controls_.end() ? nullptr : found->second;

@@ -31,6 +31,8 @@ public:
 
     // Runs the window's initialisation (device list, version check); call before showing.
     void Initialize();
+    // A second start asked for this window: restored when minimised, raised and activated.
+    void BringToFront();
 
     CMainWindowLogic& Logic() { return logic_; }
     QWidget* Control(int id) const;

@@ -5,8 +5,10 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -76,6 +78,56 @@ namespace {
 // The space, in dialog units, that dialogs keep free along their edges.
 constexpr int kDialogMargin = 7;
 
+// The list box: the focus drawn as a clear frame, not only as the current line's faint mark.
+class CListBox final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QListWidget::paintEvent(event);
+        PaintListFocusMark(*this);
+    }
+};
+
+// A single-line field that takes no Alt+letter: such a key is a mnemonic or nothing, as in a
+// Windows dialog, never a letter typed into the field.
+class CEdit final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const Qt::KeyboardModifiers modifiers = event->modifiers();
+        if ((modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier) &&
+            !event->text().isEmpty()) {
+            event->ignore();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
+// A group box whose mnemonic moves the focus to the control after it, as a label's does (the
+// controls it frames are the dialog's, not its children, so Qt's own handling finds none).
+class CGroupBox final : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+    void SetBuddy(QWidget* buddy) { buddy_ = buddy; }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::Shortcut && buddy_ != nullptr) {
+            buddy_->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+        return QGroupBox::event(event);
+    }
+
+private:
+    QWidget* buddy_ = nullptr;
+};
+
 QLabel* MakeLabel(const QString& caption, Qt::Alignment alignment, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
     // Texts come from update files and catalogues: never let Qt read them as markup.
@@ -107,7 +159,7 @@ QWidget* MakeWidget(const SControlTemplate& control, const QSize& size, QDialog&
     case EControlKind::CheckBox:
         return new QCheckBox(caption, &dialog);
     case EControlKind::ListBox: {
-        auto* list = new QListWidget(&dialog);
+        auto* list = new CListBox(&dialog);
         // As the platform's list box does: the bar shows only when the lines overflow.
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         return list;
@@ -115,9 +167,9 @@ QWidget* MakeWidget(const SControlTemplate& control, const QSize& size, QDialog&
     case EControlKind::ReportList:
         return new CMyListCtrl(&dialog);
     case EControlKind::GroupBox:
-        return new QGroupBox(caption, &dialog);
+        return new CGroupBox(caption, &dialog);
     case EControlKind::Edit:
-        return new QLineEdit(&dialog);
+        return new CEdit(&dialog);
     case EControlKind::Button:
     case EControlKind::DefaultButton: {
         auto* button = new QPushButton(caption, &dialog);
@@ -146,7 +198,7 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
 
     std::map<int, QWidget*> controls;
     std::vector<QWidget*> groupBoxes;
-    QLabel* wantsBuddy = nullptr; // a mnemonic label waiting for the next control that takes focus
+    QWidget* wantsBuddy = nullptr; // a mnemonic label or group box waiting for the next control
     for (const SControlTemplate& control : layout.controls) {
         QRect place(units.X(control.x), units.Y(control.y), units.X(control.w), units.Y(control.h));
         QWidget* widget = MakeWidget(control, place.size(), dialog, picture);
@@ -168,11 +220,16 @@ std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate
         }
         if (wantsBuddy != nullptr && widget->focusPolicy() != Qt::NoFocus &&
             control.kind != EControlKind::Link) {
-            wantsBuddy->setBuddy(widget);
+            if (auto* label = qobject_cast<QLabel*>(wantsBuddy)) {
+                label->setBuddy(widget);
+            } else {
+                static_cast<CGroupBox*>(wantsBuddy)->SetBuddy(widget);
+            }
             wantsBuddy = nullptr;
         }
-        if (staticText && control.caption.find('&') != std::string::npos) {
-            wantsBuddy = qobject_cast<QLabel*>(widget);
+        if ((staticText || control.kind == EControlKind::GroupBox) &&
+            control.caption.find('&') != std::string::npos) {
+            wantsBuddy = widget;
         }
         if (control.id != 0) {
             widget->setObjectName(QString("ctl%1").arg(control.id));

@@ -42,8 +42,9 @@ void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
                         std::initializer_list<SAccessibleText> texts);
 
 // Fixes `dialog`'s size from the template and creates its controls; `picture` draws the side
-// picture at the size it is given. Links are attached once placed. A label whose caption has a
-// mnemonic ("&") hands the focus to the next control that takes it. Returns the controls by id.
+// picture at the size it is given. Links are attached once placed. A label or group box whose
+// caption has a mnemonic ("&") hands the focus to the next control that takes it; Alt with any
+// other letter types nothing into a field. Returns the controls by id.
 std::map<int, QWidget*> BuildFromTemplate(QDialog& dialog, const SDialogTemplate& layout,
                                           const std::function<QPixmap(QSize)>& picture);
 

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdlib>
@@ -95,6 +96,21 @@ public:
                 accessHint->Check();
             }
         });
+        // A second start asks this copy to come to the front through the lock.
+        std::optional<QSocketNotifier> showRequests;
+        if (const int requests = start.lock->ShowRequests(); requests >= 0) {
+            showRequests.emplace(requests, QSocketNotifier::Read);
+            QObject::connect(&*showRequests, &QSocketNotifier::activated, &window,
+                             [&start, &window] {
+                                 bool asked = false;
+                                 while (start.lock->TakeShowRequest()) {
+                                     asked = true;
+                                 }
+                                 if (asked) {
+                                     window.BringToFront();
+                                 }
+                             });
+        }
         window.Initialize();
         window.exec();
         return 0;

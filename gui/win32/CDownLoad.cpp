@@ -1,6 +1,7 @@
 #include "gui/win32/CDownLoad.h"
 
 #include "app/DialogTemplate.h"
+#include "app/StartUp.h"
 #include "gui/win32/Artwork.h"
 
 #include <cderr.h>
@@ -224,7 +225,7 @@ void CDownLoad::MessageBox(const std::string& text) {
         messageBoxHandler(text);
         return;
     }
-    MessageBoxA(hwnd_, text.c_str(), ProgramName().c_str(), MB_OK);
+    MessageBoxA(hwnd_, text.c_str(), kProductName, MB_OK);
 }
 
 std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& request) {
@@ -272,7 +273,7 @@ void CDownLoad::EndDialogOk() {
 }
 
 void CDownloadWindowHost::MessageBox(const std::string& text) {
-    mainWindow_.MessageBox(text, ProgramName(), EMessageIcon::None);
+    mainWindow_.MessageBox(text, kProductName, EMessageIcon::None);
 }
 
 void CDownloadWindowHost::RunDownloadWindow(const std::string& cataloguePath) {

@@ -273,17 +273,13 @@ void CHyperLink::Click() {
     } else {
         MessageBeep(MB_ICONEXCLAMATION);
     }
-    const std::string text = OpenErrorText(code);
+    const std::string text = LinkErrorText(code, state_.strTarget);
     if (messageBoxHandler) {
         messageBoxHandler(text);
         return;
     }
-    std::array<char, MAX_PATH> program{};
-    const DWORD length = GetModuleFileNameA(nullptr, program.data(), MAX_PATH);
-    const std::string caption =
-        ApplicationName(std::string_view(program.data(), length < MAX_PATH ? length : 0));
     MessageBoxA(hwnd_ != nullptr ? GetAncestor(hwnd_, GA_ROOT) : nullptr, text.c_str(),
-                caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+                kProductName, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CHyperLink::PointerMoved(LPARAM position) {

@@ -77,6 +77,11 @@ CrenovixDlg::~CrenovixDlg() {
 }
 
 INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    static const UINT showInstance = RegisterWindowMessageA(kShowInstanceMessage);
+    if (message == showInstance && showInstance != 0) {
+        BringToFront();
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
@@ -124,6 +129,7 @@ void CrenovixDlg::RunInBackground(BackgroundWork work) {
 BOOL CrenovixDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);
+    SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     RegisterForDeviceChanges();
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
@@ -153,6 +159,7 @@ void CrenovixDlg::RegisterForDeviceChanges() {
 
 void CrenovixDlg::OnDestroy() {
     runTarget_ = nullptr; // a run still under way queues its events unannounced
+    RemovePropA(hwnd_, kInstanceWindowProperty);
     if (notice_ != nullptr) {
         DestroyWindow(notice_);
     }
@@ -230,6 +237,13 @@ void CrenovixDlg::RequestClose() {
         return;
     }
     EndWindow(IDCANCEL);
+}
+
+void CrenovixDlg::BringToFront() {
+    if (IsIconic(hwnd_)) {
+        ShowWindow(hwnd_, SW_RESTORE);
+    }
+    SetForegroundWindow(GetLastActivePopup(hwnd_));
 }
 
 void CrenovixDlg::SetVisible(int id, bool visible) {

@@ -33,8 +33,8 @@
 
 namespace crenovix::win32 {
 
-// The application's name: the executable's file name without its extension. Titles the
-// program's own message boxes and names the single-instance lock.
+// The application's name: the executable's file name without its extension. Names the
+// single-instance lock.
 std::string ProgramName();
 
 // Posted by a window's background job when its answer waits (see online/Background.h).
@@ -94,6 +94,9 @@ private:
     void OnCommand(int id, int code);
     void OnDeviceChange(std::optional<EDeviceChange> change); // nothing: no device changed
     void RequestClose();
+    // A second start asked for this window (kShowInstanceMessage): restored when minimised, and
+    // it or the box it has open comes to the front.
+    void BringToFront();
     void RegisterForDeviceChanges();
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

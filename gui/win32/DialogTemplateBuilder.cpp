@@ -23,7 +23,9 @@ struct SWindowClass {
 };
 
 // What each kind of control is on Windows. Texts set at run time are SS_NOPREFIX, so a "&" in
-// them is shown, not taken for a mnemonic; links are static texts that report clicks.
+// them is shown, not taken for a mnemonic; links are static texts that report clicks. The
+// centred status line names the update file: a path too long for it loses its middle to "...",
+// so that its start ("Open file:") and the file's name stay.
 SWindowClass ClassOf(EControlKind kind) {
     switch (kind) {
     case EControlKind::Picture:
@@ -33,7 +35,7 @@ SWindowClass ClassOf(EControlKind kind) {
     case EControlKind::Text:
         return {"STATIC", SS_LEFT | SS_NOPREFIX};
     case EControlKind::CenteredText:
-        return {"STATIC", SS_CENTER | SS_NOPREFIX};
+        return {"STATIC", SS_CENTER | SS_NOPREFIX | SS_PATHELLIPSIS};
     case EControlKind::Link:
         return {"STATIC", SS_LEFT | SS_NOTIFY | SS_NOPREFIX};
     case EControlKind::CheckBox:

@@ -72,13 +72,14 @@ public:
         WSADATA winsock{};
         support.sockets = WSAStartup(MAKEWORD(1, 1), &winsock) == 0;
         if (!support.sockets) {
-            Warn(name, "Windows sockets initialization failed.");
+            Warn(crenovix::kProductName, "Windows sockets initialization failed.");
             return 0;
         }
         support.ole = SUCCEEDED(OleInitialize(nullptr));
         if (!support.ole) {
-            Warn(name, "OLE initialization failed.  Make sure that the OLE libraries are the "
-                       "correct version.");
+            Warn(crenovix::kProductName,
+                 "OLE initialization failed.  Make sure that the OLE libraries are the "
+                 "correct version.");
             return 0;
         }
         // The settings root ("Dalvenor Kavro Kelvorin") would only name a registry key, and the
@@ -134,8 +135,8 @@ public:
             };
         }
         if (window.DoModal() == -1) {
-            Warn(name, "The main window cannot be created (error " +
-                           std::to_string(GetLastError()) + ").");
+            Warn(crenovix::kProductName, "The main window cannot be created (error " +
+                                             std::to_string(GetLastError()) + ").");
             return 1;
         }
         return 0;

@@ -392,7 +392,8 @@ private slots:
         QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
         QCOMPARE(beeps, 1);
         QCOMPARE(boxes, std::vector<std::string>{
-                            "Unable to open hyperlink:\n\nThe specified file was not found."});
+                            "Unable to open hyperlink:\n\nThe specified file was not found."
+                            "\n\nhttp://notes.test/"});
         leave();
         QCOMPARE(colour(), kNormal);
     }

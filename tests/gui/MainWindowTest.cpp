@@ -314,9 +314,11 @@ private slots:
         const std::string path = ValidFile("typed.bin");
         QTest::keyClicks(w.Get<QLineEdit>(ctl::kPath), Q(path).chopped(4));
         QCOMPARE(w.Text(ctl::kVersionText), "");
-        QVERIFY(!w.Shown(ctl::kErrorLine)); // half-typed: no error shown, no box
+        QCOMPARE(w.Text(ctl::kErrorLine), "Error open file"); // no such file yet: said, no box
+        QVERIFY(w.Shown(ctl::kErrorLine));
         QTest::keyClicks(w.Get<QLineEdit>(ctl::kPath), ".bin");
         QCOMPARE(w.Text(ctl::kVersionText), "V1.05");
+        QVERIFY(!w.Shown(ctl::kErrorLine));
         QVERIFY(w.Enabled(ctl::kUpdate));
         QVERIFY(w.boxes.empty());
     }
@@ -631,6 +633,27 @@ private slots:
         }
         QCOMPARE(order, (QList<int>{ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen,
                                     ctl::kDownload, ctl::kExit})); // Update waits for a file
+        // Each control Tab reaches looks otherwise with the focus than without it.
+        w.window.SetVisible(ctl::kReleaseLink, true);
+        const auto focused = [&w](int id) {
+            return QAccessible::queryAccessibleInterface(w.Get(id))->state().focused;
+        };
+        for (const int id : {ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen,
+                             ctl::kDownload, ctl::kReleaseLink, ctl::kExit}) {
+            w.Get(id == ctl::kExit ? ctl::kOpen : ctl::kExit)->setFocus(Qt::TabFocusReason);
+            const QImage without = w.Get(id)->grab().toImage();
+            w.Get(id)->setFocus(Qt::TabFocusReason);
+            QVERIFY2(focused(id) && w.Get(id)->grab().toImage() != without,
+                     qPrintable(QString::number(id)));
+        }
+        // Alt with a label's letter goes to the control it names; another letter types nothing.
+        QTest::keyClick(&w.window, Qt::Key_L, Qt::AltModifier);
+        QVERIFY(focused(ctl::kDeviceList));
+        QTest::keyClick(&w.window, Qt::Key_F, Qt::AltModifier);
+        QVERIFY(focused(ctl::kPath));
+        QTest::keyClick(w.Get(ctl::kPath), Qt::Key_Q, Qt::AltModifier);
+        QCOMPARE(w.Get<QLineEdit>(ctl::kPath)->text(), "");
+        w.Get(ctl::kComPorts)->setFocus(Qt::TabFocusReason);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), w.Get(ctl::kPath));
@@ -653,8 +676,12 @@ private slots:
     void secondInstanceIsRefused() {
         const std::string name = "crenovix-gui-test-" + std::to_string(::getpid());
         auto first = AcquireSingleInstanceLock(name);
-        QVERIFY(first != nullptr);
+        QVERIFY(first != nullptr && first->ShowRequests() >= 0);
         QVERIFY(AcquireSingleInstanceLock(name) == nullptr);
+        QVERIFY(!first->TakeShowRequest());
+        ShowRunningInstance(name); // a second start asks the first to come to the front
+        QVERIFY(first->TakeShowRequest());
+        QVERIFY(!first->TakeShowRequest());
         QVERIFY(AcquireSingleInstanceLock(name + "-renamed") != nullptr);
         first.reset();
         QVERIFY(AcquireSingleInstanceLock(name) != nullptr);
@@ -680,7 +707,8 @@ private slots:
         auto held = AcquireSingleInstanceLock(name);
         auto start = StartProgram(name, none, "hid", 1, create, warn);
         QVERIFY(start.services == nullptr && start.exitCode == 0 && made == 0);
-        QCOMPARE(boxes, std::vector<std::string>{name + ": " + kAlreadyRunningText});
+        QCOMPARE(boxes, std::vector<std::string>{std::string("Crenovix: ") + kAlreadyRunningText});
+        QVERIFY(held->TakeShowRequest()); // the running copy was asked to come forward
         held.reset();
 
         start = {}; // its lock is let go before the next start
@@ -690,7 +718,7 @@ private slots:
         start = StartProgram(name, none, "hid,usb", 1, create, warn);
         QVERIFY(start.services == nullptr && start.exitCode == 1 && made == 1);
         QCOMPARE(boxes.size(), std::size_t{2});
-        QVERIFY(boxes[1].starts_with(name + ": CRENOVIX_SIMULATE: "));
+        QVERIFY(boxes[1].starts_with("Crenovix: CRENOVIX_SIMULATE: "));
         start = {};
         start = StartProgram(name, none, "hid", 1, create, warn);
         QVERIFY(start.services != nullptr && start.lock != nullptr && boxes.size() == 2);

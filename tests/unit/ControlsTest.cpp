@@ -191,6 +191,9 @@ TEST(HyperLinkErrors, TextsComeFromTheTableAndOthersAreUnknown) {
     EXPECT_EQ(OpenErrorText(32), prefix + "The specified dynamic-link library was not found.");
     EXPECT_EQ(OpenErrorText(33), prefix + "Unknown Error (33) occurred.");
     EXPECT_EQ(OpenErrorText(-2), prefix + "Unknown Error (-2) occurred.");
+    // A failed click names the address to copy; a refused target is not repeated.
+    EXPECT_EQ(LinkErrorText(2, "www.a.test/x"), OpenErrorText(2) + "\n\nhttp://www.a.test/x");
+    EXPECT_EQ(LinkErrorText(kLinkRefused, "file:///x"), OpenErrorText(kLinkRefused));
 }
 
 TEST(ReportListStretch, TheLastColumnFillsTheRestButKeepsItsHeading) {

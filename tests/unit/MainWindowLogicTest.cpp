@@ -126,7 +126,9 @@ TEST_F(MainWindowLogicTest, FileInformationPanelFollowsEachLoadOutcome) {
         {File("big.bin", std::vector<std::uint8_t>(kUpdateImageSize + 1)), "The file is big!",
          false},
         {ValidFile(), "", true},
-        {dir_.File("missing.bin"), "", false}, // also what a half-typed path gives
+        {dir_.File("missing.bin"), "Error open file", false}, // a typo
+        {dir_.Path().string(), "Error open file", false},     // a folder
+        {"", "", false},                                      // nothing typed yet
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.path);

@@ -129,8 +129,10 @@ void ExpectKind(HWND control, EControlKind kind, const std::string& where) {
         EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT && (style & SS_NOPREFIX) != 0)
             << where;
         break;
-    case EControlKind::CenteredText:
-        EXPECT_TRUE(isClass("Static") && staticType == SS_CENTER) << where;
+    case EControlKind::CenteredText: // one line; a long path loses its middle
+        EXPECT_TRUE(isClass("Static") && staticType == SS_CENTER &&
+                    (style & SS_ELLIPSISMASK) == SS_PATHELLIPSIS)
+            << where;
         break;
     case EControlKind::Link:
         EXPECT_TRUE(isClass("Static") && staticType == SS_LEFT) << where;
@@ -222,6 +224,69 @@ TEST(WinDialogs, BuiltTemplatesFollowTheTables) {
                       Describe(DialogRect(dialog, control.x, control.y, control.w, control.h)))
                 << where;
             EXPECT_EQ(Shown(child), !control.hidden) << where;
+        }
+        DestroyWindow(dialog);
+    }
+}
+
+// The static texts of `dialog` (hidden ones too) that the dialog font does not fit into the
+// control's client area: one line measured with GetTextExtentPoint32W, a control of several lines
+// by its wrapped height.
+std::vector<std::string> CutStatics(HWND dialog) {
+    std::vector<std::string> cut;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(child)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextW(child, text.data(), text.size())));
+        if (lstrcmpiA(ClassOf(child).c_str(), "Static") != 0 ||
+            (style & SS_TYPEMASK) == SS_BITMAP || text.empty()) {
+            continue;
+        }
+        if ((style & SS_NOPREFIX) == 0) {
+            std::erase(text, L'&'); // the mnemonic's mark is not drawn
+        }
+        const HDC dc = GetDC(child);
+        const HGDIOBJ font =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT client{};
+        GetClientRect(child, &client);
+        SIZE line{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &line);
+        RECT wrapped{0, 0, client.right, 0};
+        DrawTextW(dc, text.c_str(), -1, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, font);
+        ReleaseDC(child, dc);
+        const bool oneLine = client.bottom < 2 * line.cy;
+        if (oneLine ? line.cx > client.right || line.cy > client.bottom
+                    : wrapped.bottom > client.bottom) {
+            cut.push_back(TextOf(child) + " (" + std::to_string(line.cx) + " px in " +
+                          std::to_string(client.right) + ")");
+        }
+    }
+    return cut;
+}
+
+// Every label, link and message of the windows shows whole in the dialog font wine gives them
+// (wider than the one of Windows), each message label with every message it can show.
+TEST(WinDialogs, EveryStaticTextFitsItsControl) {
+    EnsureCommonControls();
+    for (const EDialog which : {EDialog::Main, EDialog::Download, EDialog::Notice}) {
+        const HWND dialog = MakePlainDialog(which);
+        ASSERT_TRUE(Made(dialog));
+        EXPECT_EQ(CutStatics(dialog), std::vector<std::string>{}) << static_cast<int>(which);
+        const auto fits = [&](int id, std::initializer_list<const char*> texts) {
+            for (const char* text : texts) {
+                SetDlgItemTextA(dialog, id, text);
+                EXPECT_EQ(CutStatics(dialog), std::vector<std::string>{}) << text;
+            }
+        };
+        if (which == EDialog::Main) { // the status line's path, too long, loses its middle
+
+            fits(ctl::kErrorLine, {"Error open file", "The file is big!", "File format error!"});
+            fits(ctl::kStatus,
+                 {run_text::kConnecting, run_text::kConnectingAgain, run_text::kUpgrading});
+        } else if (which == EDialog::Notice) {
+            fits(notice_ctl::kText, {kCloseDuringRunText});
         }
         DestroyWindow(dialog);
     }
@@ -394,9 +459,11 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
 
     // Typing (here: setting the field's text from outside) loads the header.
     SetWindowTextA(Control(ctl::kPath), dir_.File("f").c_str());
-    EXPECT_FALSE(Visible(ctl::kErrorLine)); // half-typed: no error
+    EXPECT_EQ(Text(ctl::kErrorLine), "Error open file"); // no such file
+    EXPECT_TRUE(Visible(ctl::kErrorLine));
     SetWindowTextA(Control(ctl::kPath), ValidFile().c_str());
     EXPECT_EQ(Text(ctl::kVersionText), "V1.05");
+    EXPECT_FALSE(Visible(ctl::kErrorLine));
     EXPECT_TRUE(Visible(ctl::kVersionLabel));
     EXPECT_FALSE(Enabled(ctl::kUpdate)); // no charger yet
 
@@ -412,6 +479,47 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     // Exit closes the window when nothing runs.
     SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
     EXPECT_EQ(window_.Handle(), nullptr);
+}
+
+// The keyboard on the window itself: focus marks show on every control Tab reaches, Alt with a
+// label's letter moves the focus to the control it names and with any other letter types nothing; a
+// second start restores the minimised window.
+TEST_F(WinMainWindowTest, KeyboardAndASecondStartReachTheWindow) {
+    ASSERT_TRUE(Made(window_.Create()));
+    const HWND dialog = window_.Handle();
+    // Started by the mouse, the window hides focus marks; Tab shows them on each control.
+    SendMessageA(dialog, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+    std::vector<int> reached;
+    for (int i = 0; i < 6; ++i) {
+        MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+        IsDialogMessageA(dialog, &tab);
+        reached.push_back(GetDlgCtrlID(GetFocus()));
+        EXPECT_EQ(SendMessageA(GetFocus(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0);
+    }
+    EXPECT_EQ(reached, (std::vector<int>{ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload,
+                                         ctl::kExit, ctl::kComPorts}));
+    const auto alt = [&](char letter) {
+        MSG message{GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(letter), LPARAM{1} << 29, 0, {}};
+        if (!IsDialogMessageA(dialog, &message)) {
+            DispatchMessageA(&message);
+        }
+    };
+    SetFocus(Control(ctl::kExit));
+    alt('l');
+    EXPECT_EQ(GetFocus(), Control(ctl::kDeviceList));
+    alt('f');
+    EXPECT_EQ(GetFocus(), Control(ctl::kPath));
+    alt('q');
+    EXPECT_EQ(GetFocus(), Control(ctl::kPath));
+    EXPECT_EQ(Text(ctl::kPath), "");
+
+    ShowWindow(dialog, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(dialog));
+    ShowRunningInstance(ProgramName() + "-other"); // another program's copy: not this window
+    window_.PumpEvents();
+    EXPECT_TRUE(IsIconic(dialog));
+    ShowRunningInstance(ProgramName());
+    EXPECT_TRUE(PumpUntil([&] { return IsIconic(dialog) == FALSE; }, 5000));
 }
 
 // Only node changes, arrivals and completed removals change the devices present.

@@ -119,7 +119,8 @@ TEST_F(HyperLinkTest, FailedClickBeepsShowsTheReasonAndDropsTheVisitedColour) {
     shell_.openCode = 2; // file not found, and no browser command to fall back on
     ClickAt(control, 2, 2);
     EXPECT_EQ(beeps, 1);
-    EXPECT_EQ(boxes, std::vector<std::string>{OpenErrorText(2)});
+    EXPECT_EQ(boxes,
+              std::vector<std::string>{OpenErrorText(2) + "\n\nhttps://example.invalid/release"});
     EXPECT_EQ(Painted(control).textColour, kLinkNormalColour);
     EXPECT_EQ(shell_.log,
               (std::vector<std::string>{"open https://example.invalid/release",
