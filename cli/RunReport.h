@@ -12,6 +12,7 @@
 //    texts for people all go to standard error as plain lines.
 #pragma once
 
+#include "protocol/UpdateLog.h"
 #include "protocol/UpdateRun.h"
 
 #include <chrono>
@@ -43,7 +44,6 @@ struct SRunRecord {
 // empty file.
 SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs);
 
-inline constexpr const char* kFileEmptyText = "The file is empty.";
 
 class CRunReporter {
 public:

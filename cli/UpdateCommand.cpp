@@ -8,13 +8,13 @@
 #include "cli/Platform.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
-#include "cli/Sha256.h"
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
 #include "device/SerialEnumeration.h"
 #include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "updatefile/Sha256.h"
 #include "text/PrintableText.h"
 
 #include <algorithm>
