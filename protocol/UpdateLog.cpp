@@ -48,6 +48,14 @@ std::string UpdateLogLine(const SUpdateRecord& record) {
         .Text();
 }
 
+std::string UpdateLogAppendText(SUpdateRecord record, const SLogStamp& stamp,
+                                bool fileEndsInsideALine) {
+    record.time = IsoUtcTime(stamp.unixMs ? stamp.unixMs() : 0);
+    record.host = stamp.host;
+    record.programVersion = stamp.programVersion;
+    return (fileEndsInsideALine ? "\n" : "") + UpdateLogLine(record) + "\n";
+}
+
 std::string IsoUtcTime(std::int64_t unixMs) {
     // Days to a civil date in the proleptic Gregorian calendar (H. Hinnant's algorithm).
     const std::int64_t ms = ((unixMs % 86'400'000) + 86'400'000) % 86'400'000;

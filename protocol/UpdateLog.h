@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace crenovix {
@@ -48,6 +49,20 @@ public:
     // line. Returns once the line is on the disk, or with the reason it is not; never throws.
     virtual SLogAppend Append(SUpdateRecord record) = 0;
 };
+
+// What an adapter stamps each record with: the computer's name, the program's version and the
+// wall clock (milliseconds since 1970-01-01 UTC). Tests give fixed ones.
+struct SLogStamp {
+    std::string host;
+    std::string programVersion;
+    std::function<std::int64_t()> unixMs;
+};
+
+// The bytes one append writes: the record stamped and as a line, after a line end of its own when
+// the file so far does not end with one (a record a power cut cut short), so that one damaged
+// line never swallows the next.
+std::string UpdateLogAppendText(SUpdateRecord record, const SLogStamp& stamp,
+                                bool fileEndsInsideALine);
 
 // The record of a run's result (port, type, serial number, file version, SHA-256, ok, code,
 // message) for the job's file, `elapsedMs` long; time, host and version are left to the log.
