@@ -29,6 +29,7 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
     case ERunOutcome::NothingSelected:
     case ERunOutcome::FileEmpty: // the run ended quietly: Update enabled again, status hidden
     case ERunOutcome::Aborted:
+    case ERunOutcome::PayloadDiffers:
         result.bRestore = false;
         break;
     case ERunOutcome::FileCannotOpen:
@@ -68,16 +69,16 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
 
 SRunResult RunUpdate(SRunJob& job) {
     const SDeviceEntry* selected = SelectedDevice(job);
-    if (selected == nullptr) {
-        return RunEnding(ERunOutcome::NothingSelected, false);
-    }
     const std::uint32_t started = job.clock.TickCount();
-    SRunResult result = selected->strPort.starts_with("HID") ? RunHid(job) : RunSerial(job);
+    SRunResult result = selected == nullptr ? RunEnding(ERunOutcome::NothingSelected, false)
+                        : selected->strPort.starts_with("HID") ? RunHid(job)
+                                                               : RunSerial(job);
     if (job.conclude) {
         job.conclude(result);
     }
-    // The port is closed: the record is on the disk before anyone shows the result as final.
-    if (job.log != nullptr) {
+    // The port is closed: the record is on the disk before anyone shows the result as final. A
+    // selection that named no row started nothing and leaves nothing to record.
+    if (job.log != nullptr && selected != nullptr) {
         const SLogAppend appended =
             job.log->Append(UpdateRecordOf(job, result, job.clock.TickCount() - started));
         if (!appended.ok) {

@@ -35,7 +35,9 @@ enum class ERunOutcome {
     LengthRefused,    // serial "Error communication.\n1"
     FrameRefused,     // serial "Error communication.\n2"
     LastFrameRefused, // serial "Error communication.\n3"
-    Aborted           // ended on the user's demand (set by the front end that aborted it)
+    Aborted,          // ended on the user's demand (set by the front end that aborted it)
+    PayloadDiffers    // "Upgrade completion!", but a simulated charger stored something else
+                      // (set by the front end that asked it)
 };
 
 // A run's ending as a value: what happened, and what the user is to see of it.
