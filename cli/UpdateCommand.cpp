@@ -14,8 +14,8 @@
 #include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
-#include "updatefile/Sha256.h"
 #include "text/PrintableText.h"
+#include "updatefile/Sha256.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,7 +50,7 @@ struct SUpdateArgs {
     std::optional<std::string> simulate;
     bool json = false;
     std::string record;
-    std::string log;  // empty: the user's data folder
+    std::string log; // empty: the user's data folder
     bool noLog = false;
     std::string file;
 };
@@ -227,7 +227,7 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     }
     CNonceGenerator nonces(seed);
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
+    SRunJob job{observer,         clock, *ports,          devices,   nonces, *image,
                 shared.args.file, row,   chosen.bySerial, shared.log};
     bool aborted = false;
     // What only the command line knows is settled before the engine records the run.

@@ -82,7 +82,7 @@ private:
         result_ = RunEnding(outcome, false);
         result_.target = target_;
         result_.strVersion = header_.szVersion;
-    result_.fileSha256 = fileSha256_;
+        result_.fileSha256 = fileSha256_;
     }
 
     SRunJob& job_;

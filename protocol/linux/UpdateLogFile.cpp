@@ -88,9 +88,8 @@ SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
         std::filesystem::create_directories(file.parent_path(), ignored);
     }
     // O_NONBLOCK: a FIFO put there meanwhile must not hold the run; it is refused below.
-    const CDescriptor log(::open(path_.c_str(),
-                                 O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                                 0600));
+    const CDescriptor log(::open(
+        path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600));
     if (log.Fd() < 0) {
         return Failed("cannot open '" + path_ + "'", errno);
     }

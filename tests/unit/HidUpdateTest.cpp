@@ -1,8 +1,8 @@
 #include "protocol/Frames.h"
-#include "updatefile/Sha256.h"
 #include "support/FakePort.h"
 #include "support/FakeUpdateLog.h"
 #include "support/RunFixture.h"
+#include "updatefile/Sha256.h"
 
 #include <array>
 #include <span>
