@@ -436,8 +436,9 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         // Without a data folder the updates still go on; only the record is missing.
         err << "crenovix-cli: " << Printable(LogFailureText(problem)) << "\n";
     }
+    CSteadyClock traceClock; // a trace's times count from its making
     std::unique_ptr<CTraceFile> trace;
-    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record))) {
+    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record, traceClock))) {
         err << "crenovix-cli: cannot create the trace file '" << Printable(parsed->record) << "'\n";
         return kExitUsage;
     }
