@@ -89,7 +89,11 @@ std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SL
     if (!error.empty()) {
         return nullptr;
     }
-    return std::unique_ptr<CUpdateLogFile>(new CUpdateLogFile(path, std::move(stamp)));
+    // A relative path means the folder the program was started in, wherever it moves later.
+    std::error_code unknown;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
+    return std::unique_ptr<CUpdateLogFile>(
+        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
