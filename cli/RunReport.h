@@ -44,7 +44,6 @@ struct SRunRecord {
 // empty file.
 SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs);
 
-
 class CRunReporter {
 public:
     enum class EForm { Terminal, Lines, Json };

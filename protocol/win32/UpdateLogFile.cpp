@@ -1,4 +1,4 @@
-#include "protocol/win32/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 
 #include "crenovix/Version.h"
 
@@ -79,21 +79,8 @@ bool LockBounded(HANDLE file) {
 
 } // namespace
 
-std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
-                                                     std::string& error) {
-    if (path.empty()) {
-        error = "no folder for the update log is known (set LOCALAPPDATA)";
-        return nullptr;
-    }
-    error = NotALogFile(path);
-    if (!error.empty()) {
-        return nullptr;
-    }
-    // A relative path means the folder the program was started in, wherever it moves later.
-    std::error_code unknown;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
-    return std::unique_ptr<CUpdateLogFile>(
-        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
+std::string CUpdateLogFile::Refusal(const std::string& path) {
+    return NotALogFile(path);
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {

@@ -1,7 +1,7 @@
 // The update log's Linux file: records from several processes never interleave, a process killed
 // while appending leaves every earlier record whole, and paths that are no file are refused
 // without blocking.
-#include "protocol/linux/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +103,9 @@ TEST(UpdateLogFileTest, AProcessKilledWhileAppendingDamagesNoEarlierRecord) {
     // Killed once a few records are in, most likely in the middle of the next.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     struct stat status {};
-    while ((::stat(path.c_str(), &status) != 0 || status.st_size < 3 * std::int64_t(kSize)) &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (
+        (::stat(path.c_str(), &status) != 0 || status.st_size < 3 * std::int64_t(whole.size())) &&
+        std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ::kill(child, SIGKILL);

@@ -1,7 +1,7 @@
 // The update log's Windows file under wine: appended records stay whole lines when several
 // handles append at once, a record cut short gets its own line end before the next, and paths
 // that are no file are refused.
-#include "protocol/win32/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
