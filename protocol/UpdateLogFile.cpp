@@ -1,7 +1,5 @@
 #include "protocol/UpdateLogFile.h"
 
-#include <filesystem>
-
 namespace crenovix {
 
 std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
@@ -10,15 +8,12 @@ std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SL
         error = "no data folder is known for the update log";
         return nullptr;
     }
-    error = Refusal(path);
-    if (!error.empty()) {
+    // A relative path means the folder the program was started in, wherever it moves later.
+    std::optional<std::string> absolute = Checked(path, error);
+    if (!absolute) {
         return nullptr;
     }
-    // A relative path means the folder the program was started in, wherever it moves later.
-    std::error_code unknown;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
-    return std::unique_ptr<CUpdateLogFile>(
-        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
+    return std::unique_ptr<CUpdateLogFile>(new CUpdateLogFile(*absolute, std::move(stamp)));
 }
 
 } // namespace crenovix

@@ -8,6 +8,7 @@
 #include "protocol/UpdateLog.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace crenovix {
@@ -27,9 +28,9 @@ public:
 private:
     CUpdateLogFile(std::string path, SLogStamp stamp)
         : path_(std::move(path)), stamp_(std::move(stamp)) {}
-    // Why the system's `path` cannot be the log ("the update log '<path>' is a directory"), or
-    // nothing when it is a regular file or does not exist yet.
-    static std::string Refusal(const std::string& path);
+    // `path` made absolute, or nothing with `error` set when the system says it cannot be the
+    // log ("the update log '<path>' is a directory").
+    static std::optional<std::string> Checked(const std::string& path, std::string& error);
 
     std::string path_;
     SLogStamp stamp_;

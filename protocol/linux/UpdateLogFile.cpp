@@ -65,9 +65,17 @@ bool LockBounded(int fd) {
 
 } // namespace
 
-std::string CUpdateLogFile::Refusal(const std::string& path) {
+std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std::string& error) {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? NotALogFile(path, status) : "";
+    if (::stat(path.c_str(), &status) == 0) {
+        error = NotALogFile(path, status);
+        if (!error.empty()) {
+            return std::nullopt;
+        }
+    }
+    std::error_code unknown;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
+    return unknown ? path : absolute.string();
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {

@@ -45,18 +45,12 @@ private:
     HANDLE handle_;
 };
 
-// Why `path` cannot be the log, or nothing: only a regular file (or none yet) can.
+// Why `path` cannot be the log, or nothing: a directory cannot; a device or a pipe is found out
+// when the append opens it (GetFileType).
 std::string NotALogFile(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(Wide(path), error);
-    if (error || !std::filesystem::exists(status)) {
-        return "";
-    }
-    if (std::filesystem::is_directory(status)) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return "the update log '" + path + "' is a directory";
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        return "the update log '" + path + "' is not a regular file";
     }
     return "";
 }
@@ -79,8 +73,24 @@ bool LockBounded(HANDLE file) {
 
 } // namespace
 
-std::string CUpdateLogFile::Refusal(const std::string& path) {
-    return NotALogFile(path);
+std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std::string& error) {
+    error = NotALogFile(path);
+    if (!error.empty()) {
+        return std::nullopt;
+    }
+    const std::wstring wide = Wide(path);
+    std::wstring full(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
+    if (full.empty() || GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                         nullptr) == 0) {
+        return path;
+    }
+    full.resize(full.find(L'\0'));
+    const int size = static_cast<int>(full.size());
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, full.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, full.data(), size, narrow.data(), bytes, nullptr, nullptr);
+    return narrow;
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
