@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 namespace crenovix {
@@ -55,6 +54,16 @@ std::string NotALogFile(const std::string& path) {
     return "";
 }
 
+// The folders above `file`, each made when missing; one that cannot be made fails the open that
+// follows, with its reason. (The library's create_directories crashes on device paths such as
+// \\.\NUL under this runtime.)
+void MakeFolders(const std::wstring& file) {
+    for (std::size_t at = file.find_first_of(L"\\/", 1); at != std::wstring::npos;
+         at = file.find_first_of(L"\\/", at + 1)) {
+        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
+    }
+}
+
 bool LockBounded(HANDLE file) {
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     for (;;) {
@@ -94,11 +103,8 @@ std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std:
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
-    const std::filesystem::path file(Wide(path_));
-    std::error_code ignored; // a folder that cannot be made fails the open below, with its reason
-    if (file.has_parent_path()) {
-        std::filesystem::create_directories(file.parent_path(), ignored);
-    }
+    const std::wstring file = Wide(path_);
+    MakeFolders(file);
     // Appending only: every write goes to the file's end, whatever another process wrote.
     const CHandle log(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
