@@ -7,7 +7,7 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "cli/PortDecorator.h"
+#include "protocol/PortDecorator.h"
 
 #include <atomic>
 #include <functional>

@@ -8,7 +8,6 @@
 #include "cli/Platform.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
-#include "cli/Sha256.h"
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
 #include "device/SerialEnumeration.h"
@@ -16,6 +15,7 @@
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
 #include "text/PrintableText.h"
+#include "updatefile/Sha256.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,7 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: crenovix-cli update [--com] (--port NAME | --serial SN | --all | --simulate LIST)\n"
-    "                           [--json] [--record FILE] FILE\n";
+    "                           [--json] [--record FILE] [--log FILE | --no-log] FILE\n";
 constexpr const char* kPortBusy = "The port is busy: another program holds it.";
 constexpr const char* kInterruptWarning =
     "Interrupting the update now can leave the charger without working firmware. Interrupt "
@@ -50,6 +50,8 @@ struct SUpdateArgs {
     std::optional<std::string> simulate;
     bool json = false;
     std::string record;
+    std::string log; // empty: the user's data folder
+    bool noLog = false;
     std::string file;
 };
 
@@ -70,6 +72,10 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
             parsed.serial = args[++i];
         } else if (arg == "--record" && hasValue) {
             parsed.record = args[++i];
+        } else if (arg == "--log" && hasValue) {
+            parsed.log = args[++i];
+        } else if (arg == "--no-log") {
+            parsed.noLog = true;
         } else if (arg == "--simulate" && hasValue) {
             parsed.simulate = args[++i];
         } else if (!arg.starts_with("--") && parsed.file.empty()) {
@@ -80,7 +86,8 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
     }
     // Simulated chargers are updated from the first unless a choice names others.
     const int choices = int{!parsed.port.empty()} + int{!parsed.serial.empty()} + int{parsed.all};
-    if (choices > 1 || (choices == 0 && !parsed.simulate) || parsed.file.empty()) {
+    if (choices > 1 || (choices == 0 && !parsed.simulate) || parsed.file.empty() ||
+        (parsed.noLog && !parsed.log.empty())) {
         return std::nullopt;
     }
     return parsed;
@@ -118,12 +125,13 @@ std::unique_ptr<IPlatform> ChoosePlatform(const SUpdateArgs& args, std::string& 
 }
 
 // What every run shares: read-only settings and the program-wide services that serialise
-// themselves (reporter, trace, abort).
+// themselves (reporter, trace, abort; the update log locks its file for each record).
 struct SShared {
     const SUpdateArgs& args;
     CRunReporter& reporter;
     CTraceFile* trace;
     CRunAbort& abort;
+    IUpdateLog* log;
 };
 
 // A charger chosen for a run, and whether its run finds it again by type and serial number
@@ -219,30 +227,38 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     }
     CNonceGenerator nonces(seed);
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
-                shared.args.file, row,   chosen.bySerial};
-    crenovix::SRunResult result = crenovix::RunUpdate(job);
-    observer.End(result);
-    // A run the second interrupt ended failed on the user's demand, whatever the dialogue made
-    // of its refused ports; one that finished first keeps its success.
-    const bool aborted = shared.abort.Aborted();
-    if (aborted && !result.Ok()) {
-        result.outcome = ERunOutcome::Aborted;
-    }
+    SRunJob job{observer,         clock, *ports,          devices,   nonces, *image,
+                shared.args.file, row,   chosen.bySerial, shared.log};
+    bool aborted = false;
+    // What only the command line knows is settled before the engine records the run.
+    job.conclude = [&](crenovix::SRunResult& result) {
+        observer.End(result);
+        // A run the second interrupt ended failed on the user's demand, whatever the dialogue
+        // made of its refused ports; one that finished first keeps its success.
+        aborted = shared.abort.Aborted();
+        if (aborted && !result.Ok()) {
+            result.outcome = ERunOutcome::Aborted;
+        }
+        if (platform->Simulated() && result.Ok()) {
+            // A simulated charger can be asked what it stored: a success is one only when it
+            // holds exactly the file's payload.
+            const bool stored = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
+            shared.reporter.Line(index, stored ? kVerified : kNotVerified, stored);
+            if (!stored) {
+                result.outcome = ERunOutcome::PayloadDiffers;
+                result.bBox = false;
+                result.errorLine = kNotVerified;
+            }
+        }
+    };
+    const crenovix::SRunResult result = crenovix::RunUpdate(job);
     const auto elapsedMs =
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - started)
                                        .count());
-    SRunRecord record = RunRecordOf(result, elapsedMs);
-    if (platform->Simulated() && record.ok) {
-        // A simulated charger can be asked what it stored: a success is one only when it holds
-        // exactly the file's payload.
-        record.ok = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
-        shared.reporter.Line(index, record.ok ? kVerified : kNotVerified, record.ok);
-        if (!record.ok) {
-            record.code = -1;
-            record.message = kNotVerified;
-        }
+    const SRunRecord record = RunRecordOf(result, elapsedMs);
+    if (!result.logError.empty()) {
+        shared.reporter.Line(index, result.logError);
     }
     if (result.outcome == ERunOutcome::FileEmpty) {
         // The dialogue ends quietly on an empty file (the window keeps its file information).
@@ -329,6 +345,27 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+// The update log the arguments name (the user's data folder unless --log names a file), or
+// nothing for --no-log. False, with `error` set, when the named place is no file to append to:
+// the update file itself, the trace, a directory, a FIFO, a device.
+bool OpenLog(const SUpdateArgs& args, IPlatform& platform, std::unique_ptr<IUpdateLog>& log,
+             std::string& error) {
+    if (args.noLog) {
+        return true;
+    }
+    if (!args.log.empty() && (SameFile(args.log, args.file) || args.log == args.file)) {
+        error = "the update log '" + args.log + "' is the update file";
+        return false;
+    }
+    if (!args.log.empty() && !args.record.empty() &&
+        (SameFile(args.log, args.record) || args.log == args.record)) {
+        error = "the update log '" + args.log + "' is the trace file";
+        return false;
+    }
+    log = platform.OpenUpdateLog(args.log, error);
+    return log != nullptr || args.log.empty();
+}
+
 } // namespace
 
 int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
@@ -390,8 +427,18 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         err << problem << "\n";
         return exitCode;
     }
+    std::unique_ptr<IUpdateLog> log;
+    if (!OpenLog(*parsed, *platform, log, problem)) {
+        err << "crenovix-cli: " << Printable(problem) << "\n" << kUsage;
+        return kExitUsage;
+    }
+    if (log == nullptr && !parsed->noLog) {
+        // Without a data folder the updates still go on; only the record is missing.
+        err << "crenovix-cli: " << Printable(LogFailureText(problem)) << "\n";
+    }
+    CSteadyClock traceClock; // a trace's times count from its making
     std::unique_ptr<CTraceFile> trace;
-    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record))) {
+    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record, traceClock))) {
         err << "crenovix-cli: cannot create the trace file '" << Printable(parsed->record) << "'\n";
         return kExitUsage;
     }
@@ -407,7 +454,7 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     for (const STarget& target : targets) {
         reporter.AddRun({target.entry.strPort, target.entry.strSerial, target.entry.strType});
     }
-    const SShared shared{*parsed, reporter, trace.get(), abort};
+    const SShared shared{*parsed, reporter, trace.get(), abort, log.get()};
     std::vector<SRunOutcome> outcomes(targets.size());
     const std::uint32_t seed = TimeSeed();
     // A run that throws (out of memory, say) is a failed run, never the end of the others.

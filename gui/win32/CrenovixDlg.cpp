@@ -14,6 +14,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -76,7 +77,7 @@ CrenovixDlg::~CrenovixDlg() {
     DestroyModeless();
 }
 
-INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     static const UINT showInstance = RegisterWindowMessageA(kShowInstanceMessage);
     if (message == showInstance && showInstance != 0) {
         BringToFront();
@@ -85,6 +86,18 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != kSaveDiagnosticCommand) {
+            return FALSE; // the system's own commands
+        }
+        logic_.OnSaveDiagnosticClicked();
+        return TRUE;
+    case WM_INITMENUPOPUP:
+        if (HIWORD(lParam) != 0) { // the system menu: the entry is usable once a run has ended
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kSaveDiagnosticCommand,
+                           MF_BYCOMMAND | (logic_.HasDiagnostic() ? MF_ENABLED : MF_GRAYED));
+        }
+        return FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
@@ -134,6 +147,10 @@ BOOL CrenovixDlg::OnInitDialog() {
     RegisterForDeviceChanges();
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
     runTarget_ = hwnd_;
+    if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
+    }
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -371,25 +388,46 @@ INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam,
     return FALSE;
 }
 
-std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
-    if (fileDialogHandler) {
-        return fileDialogHandler();
-    }
-    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
+namespace {
+
+// The system's file dialog for one kind of file: open (an existing one) or save (asking before
+// replacing one), with `suggested` as the name it starts with.
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save) {
     std::string path(kPathBufferChars, '\0');
+    std::copy(suggested.begin(), suggested.end(), path.begin());
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "bin";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&dialog)) {
+    dialog.lpstrDefExt = extension;
+    dialog.lpstrTitle = title;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
+    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         return std::nullopt; // cancelled
     }
     path.resize(path.find('\0'));
     return path;
+}
+
+} // namespace
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
+    if (fileDialogHandler) {
+        return fileDialogHandler();
+    }
+    return AskForFile(hwnd_, "Kelvorin Update File(*.bin)\0*.bin\0", "bin", nullptr, "", false);
+}
+
+std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
+    if (diagnosticDialogHandler) {
+        return diagnosticDialogHandler();
+    }
+    return AskForFile(hwnd_, "Diagnostic trace(*.trace)\0*.trace\0", "trace", "Save diagnostic",
+                      "crenovix-diagnostic.trace", true);
 }
 
 bool CrenovixDlg::PumpEvents() {
