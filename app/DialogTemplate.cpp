@@ -76,6 +76,24 @@ const SDialogTemplate& DownloadWindowTemplate() {
     return kDownloadTemplate;
 }
 
+SControlBox GrownDownloadControl(const SControlTemplate& control, SControlBox box, int dx, int dy) {
+    const SControlTemplate& list = kDownloadControls[3];
+    static_assert(kDownloadControls[3].id == dl::kUpdatesList);
+    if (control.id == dl::kUpdatesList) {
+        return {box.x, box.y, box.w + dx, box.h + dy};
+    }
+    if (control.y < list.y + list.h) {
+        return box;
+    }
+    box.y += dy;
+    if (control.kind == K::Button || control.kind == K::DefaultButton) {
+        box.x += dx;
+    } else {
+        box.w += dx;
+    }
+    return box;
+}
+
 const SDialogTemplate& NoticeTemplate() {
     return kNoticeTemplate;
 }
