@@ -50,10 +50,10 @@ namespace dl = download_ctl;
 // The progress bar and Cancel (our own caption) show only while a file downloads.
 constexpr std::array<SControlTemplate, 12> kDownloadControls = {{
     {0, K::Picture, "", 7, 16, 41, 133},
-    {0, K::Label, "Updates &List", 62, 7, 48, 8},
+    {0, K::Label, "Updates &List", 62, 7, 80, 8}, // room for wider fonts: a cut caption wraps
     {dl::kReleaseNotesLink, K::Link, "Kelvorin Release Notes", 156, 7, 79, 10},
     {dl::kUpdatesList, K::ReportList, "", 61, 16, 230, 93},
-    {0, K::Label, "&Save as", 62, 111, 34, 8},
+    {0, K::Label, "&Save as", 62, 111, 60, 8},
     {dl::kSaveAs, K::Edit, "", 62, 119, 208, 15},
     {dl::kBrowse, K::Button, "...", 271, 119, 20, 14},
     {dl::kStatus, K::Text, "Downloading: ", 62, 135, 200, 8, true},
@@ -77,6 +77,24 @@ const SDialogTemplate& MainWindowTemplate() {
 
 const SDialogTemplate& DownloadWindowTemplate() {
     return kDownloadTemplate;
+}
+
+SControlBox GrownDownloadControl(const SControlTemplate& control, SControlBox box, int dx, int dy) {
+    const SControlTemplate& list = kDownloadControls[3];
+    static_assert(kDownloadControls[3].id == dl::kUpdatesList);
+    if (control.id == dl::kUpdatesList) {
+        return {box.x, box.y, box.w + dx, box.h + dy};
+    }
+    if (control.y < list.y + list.h) {
+        return box;
+    }
+    box.y += dy;
+    if (control.kind == K::Button || control.kind == K::DefaultButton) {
+        box.x += dx;
+    } else {
+        box.w += dx;
+    }
+    return box;
 }
 
 const SDialogTemplate& NoticeTemplate() {

@@ -58,6 +58,17 @@ inline constexpr int kCancel = 1026;
 // Download window ("Download Updates").
 const SDialogTemplate& DownloadWindowTemplate();
 
+// A control's place in a front end's own units (pixels).
+struct SControlBox {
+    int x, y, w, h;
+};
+// Where a control of the download window goes when the window is (dx, dy) larger than its
+// template: the list takes the growth; what lies below it moves down, its buttons to the right
+// and its other controls (save-as box, status line, progress bar) widen; what lies above or
+// beside the list (picture, heading, link) stays. `box` is the control's place at the
+// template's size.
+SControlBox GrownDownloadControl(const SControlTemplate& control, SControlBox box, int dx, int dy);
+
 // Control ids of the notice: a box like a message box that does not stop the window while a run
 // goes on (the Windows front end's ShowNotice; the Qt one uses its own message box).
 namespace notice_ctl {

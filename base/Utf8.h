@@ -72,4 +72,16 @@ inline void AppendUtf8(std::string& out, char32_t codePoint) {
     }
 }
 
+// The longest length of at most `maxBytes` that does not end inside a character of the UTF-8
+// `text`: where a cut of `text` to `maxBytes` may fall.
+inline std::size_t Utf8Boundary(std::string_view text, std::size_t maxBytes) {
+    if (maxBytes >= text.size()) {
+        return text.size();
+    }
+    while (maxBytes > 0 && (static_cast<std::uint8_t>(text[maxBytes]) & 0xC0) == 0x80) {
+        --maxBytes;
+    }
+    return maxBytes;
+}
+
 } // namespace crenovix

@@ -159,7 +159,7 @@ int RunCatalogue(Args args, std::ostream& out, std::ostream& err) {
         return InterruptedOnline(err);
     }
     if (fetched.status.Failed()) {
-        err << PrintableLines(FailureMessage(kConnectingFailed, fetched.status), "") << "\n";
+        err << PrintableLines(CatalogueFailureMessage(fetched.status), "") << "\n";
         return kExitFailed;
     }
     SReleaseCheck release;

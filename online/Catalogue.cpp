@@ -1,5 +1,7 @@
 #include "online/Catalogue.h"
 
+#include "base/Utf8.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -12,9 +14,18 @@ namespace {
 constexpr const char* kFileList = "File List";
 constexpr const char* kSoftware = "Software";
 
-// The six list columns in order, each from its per-entry key.
-constexpr std::array<const char*, 6> kColumnKeys{"Type",    "FileName", "Ver",
-                                                 "Updated", "URL",      "Note"};
+// The six list columns in order, each from its per-entry key, and whether it is only read.
+struct SColumnKey {
+    const char* key;
+    bool shown;
+};
+constexpr std::array<SColumnKey, 6> kColumnKeys{{{"Type", true},
+                                                 {"FileName", false},
+                                                 {"Ver", true},
+                                                 {"Updated", true},
+                                                 {"URL", false},
+                                                 {"Note", true}}};
+constexpr std::string_view kCutMark = "\xE2\x80\xA6"; // "…"
 
 std::string EntryKey(const char* name, int entry) {
     return name + std::to_string(entry);
@@ -94,10 +105,27 @@ std::string FailureMessage(const std::string& heading, const SDownloadStatus& st
            (status.text ? *status.text : std::string("No message available."));
 }
 
+std::string CatalogueFailureMessage(const SDownloadStatus& status) {
+    return FailureMessage(status.status == download_status::kTooLarge ? kCatalogueTooLarge
+                                                                      : kConnectingFailed,
+                          status);
+}
+
+std::string ShownText(IIniSource& catalogue, const std::string& key) {
+    constexpr std::size_t kShownBytes = kIniValueBufferBytes - 1;
+    // Room for one more character of any length tells whether the value goes on.
+    std::string text = catalogue.GetString(kFileList, key, "", kShownBytes + 5);
+    if (text.size() > kShownBytes) {
+        text.resize(Utf8Boundary(text, kShownBytes - kCutMark.size()));
+        text += kCutMark;
+    }
+    return text;
+}
+
 bool OpenDownloadWindow(const SOnlineContext& context, IDownloadWindowHost& host) {
     const SCatalogueFetch fetched = FetchCatalogue(context);
     if (fetched.status.Failed()) {
-        host.MessageBox(FailureMessage(kConnectingFailed, fetched.status));
+        host.MessageBox(CatalogueFailureMessage(fetched.status));
         return false;
     }
     host.RunDownloadWindow(fetched.file->Path());
@@ -111,18 +139,21 @@ bool LoadCatalogue(IReportListView& updatesList, const SOnlineContext& context,
         const int count = catalogue->GetInt(kFileList, "CountEx", 0);
         if (count >= 1 && count <= kMaxCatalogueEntries) {
             for (int entry = 0; entry < count; ++entry) {
-                updatesList.InsertRow(entry,
-                                      catalogue->GetString(kFileList, EntryKey("Type", entry), ""));
-                for (int column = 1; column < static_cast<int>(kColumnKeys.size()); ++column) {
-                    updatesList.SetItemText(
-                        entry, column,
-                        catalogue->GetString(
-                            kFileList,
-                            EntryKey(kColumnKeys[static_cast<std::size_t>(column)], entry), ""));
+                for (int column = 0; column < static_cast<int>(kColumnKeys.size()); ++column) {
+                    const SColumnKey& entryKey = kColumnKeys[static_cast<std::size_t>(column)];
+                    const std::string key = EntryKey(entryKey.key, entry);
+                    const std::string text = entryKey.shown
+                                                 ? ShownText(*catalogue, key)
+                                                 : catalogue->GetString(kFileList, key, "");
+                    if (column == 0) {
+                        updatesList.InsertRow(entry, text);
+                    } else {
+                        updatesList.SetItemText(entry, column, text);
+                    }
                 }
                 if (static_cast<std::size_t>(entry) < context.links.size()) {
                     ReleaseLink& link = context.links[static_cast<std::size_t>(entry)];
-                    link.strText = catalogue->GetString(kFileList, EntryKey("Release", entry), "");
+                    link.strText = ShownText(*catalogue, EntryKey("Release", entry));
                     link.strUrl =
                         catalogue->GetString(kFileList, EntryKey("ReleaseURL", entry), "");
                 }

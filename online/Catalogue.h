@@ -111,6 +111,17 @@ std::optional<std::string> NewReleaseAddress(const SOnlineContext& context,
 std::string FailureMessage(const std::string& heading, const SDownloadStatus& status);
 
 inline constexpr const char* kConnectingFailed = "Connecting server failed.";
+// The server answered, with more than a catalogue can be (kMaxCatalogueBytes).
+inline constexpr const char* kCatalogueTooLarge =
+    "The server's list of updates is too large to be read.";
+
+// FailureMessage for a failed catalogue fetch: under kCatalogueTooLarge for an answer over the
+// limit, else under kConnectingFailed.
+std::string CatalogueFailureMessage(const SDownloadStatus& status);
+
+// A catalogue text for showing, at most kIniValueBufferBytes - 1 bytes: a longer one is cut
+// between characters and ends with "…", so the reader sees that more was there.
+std::string ShownText(IIniSource& catalogue, const std::string& key);
 
 // What OpenDownloadWindow needs of the main window.
 class IDownloadWindowHost {
@@ -130,8 +141,9 @@ bool OpenDownloadWindow(const SOnlineContext& context, IDownloadWindowHost& host
 
 // Lists the catalogue fetched into `cataloguePath`: reads "File List" "CountEx"; when it is 1 to
 // 124, inserts one row per entry (columns Type, FileName, Ver, Updated, URL, Note) and stores the
-// release links of entries 0 to 19 in context.links. Then selects and focuses row 0 (which
-// raises the window's OnEntryChanged when the row exists). Always returns true.
+// release links of entries 0 to 19 in context.links. The texts the user only reads (all but
+// FileName, URL and ReleaseURL, which are used) come through ShownText. Then selects and focuses
+// row 0 (which raises the window's OnEntryChanged when the row exists). Always returns true.
 bool LoadCatalogue(IReportListView& updatesList, const SOnlineContext& context,
                    const std::string& cataloguePath);
 

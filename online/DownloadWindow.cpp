@@ -1,5 +1,6 @@
 #include "online/DownloadWindow.h"
 
+#include "base/Utf8.h"
 #include "updatefile/UpdateFile.h"
 
 #include <algorithm>
@@ -19,9 +20,29 @@ void AddColumns(IReportListView& list) {
     }
 }
 
-bool IsSafeNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '-' || c == '_' || c == '+' || c == '(' || c == ')' || c == ' ';
+bool IsSafeNameCharacter(char32_t c) {
+    if (c < 0x80) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '-' || c == '_' || c == '+' || c == '(' || c == ')' || c == ' ';
+    }
+    // Letters of other scripts (with their combining marks); not the Latin-1 symbols, "×", "÷",
+    // the spaces, invisible and direction marks of General Punctuation, the operators (with the
+    // division slash, a "/" look-alike), the ideographic space, private use, the full-width
+    // punctuation ("／", "：") and the specials (byte-order mark, replacement character).
+    const auto in = [c](char32_t first, char32_t last) { return c >= first && c <= last; };
+    return c >= 0xC0 && c != 0xD7 && c != 0xF7 && !in(0x2000, 0x206F) && !in(0x2190, 0x2BFF) &&
+           c != 0x3000 && !in(0xE000, 0xF8FF) && !in(0xFE00, 0xFE0F) && c != 0xFEFF &&
+           !in(0xFF00, 0xFF20) && !in(0xFFF0, 0xFFFF) && c < 0xF0000;
+}
+
+bool IsWindowsDeviceName(const std::string& name) {
+    // Windows takes these names, with any extension, for devices ("COM1.bin" is a serial port).
+    std::string stem = name.substr(0, name.find('.'));
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+           ((stem.starts_with("COM") || stem.starts_with("LPT")) && stem.size() == 4 &&
+            stem[3] >= '1' && stem[3] <= '9');
 }
 
 } // namespace
@@ -33,27 +54,31 @@ std::string SafeSaveName(std::string_view suggested) {
         suggested.remove_prefix(slash + 1);
     }
     std::string name;
-    for (const char c : suggested) {
-        name += IsSafeNameCharacter(c) ? c : '_';
+    while (!suggested.empty()) {
+        char32_t c = 0;
+        const std::size_t length = Utf8Sequence(suggested, c).value_or(0);
+        if (length > 0 && IsSafeNameCharacter(c)) {
+            name.append(suggested.substr(0, length));
+        } else {
+            name += '_';
+        }
+        suggested.remove_prefix(std::max<std::size_t>(length, 1));
     }
     const std::size_t first = name.find_first_not_of(". ");
     if (first == std::string::npos) {
         return {};
     }
     name = name.substr(first, name.find_last_not_of(". ") - first + 1);
-    // Windows takes these names, with any extension, for devices ("COM1.bin" is a serial port).
-    std::string stem = name.substr(0, name.find('.'));
-    std::transform(stem.begin(), stem.end(), stem.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    const bool device = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
-                        ((stem.starts_with("COM") || stem.starts_with("LPT")) && stem.size() == 4 &&
-                         stem[3] >= '1' && stem[3] <= '9');
-    if (device) {
+    if (IsWindowsDeviceName(name)) {
         std::string prefixed(1, '_'); // not insert(): g++ 12 at -O3 warns falsely (-Wrestrict)
         prefixed += name;
         name = std::move(prefixed);
     }
-    return name.substr(0, kMaxNameBytes);
+    return name.substr(0, Utf8Boundary(name, kMaxNameBytes));
+}
+
+std::string SuggestedSavePath(const std::optional<std::string>& folder, const std::string& name) {
+    return name.empty() || !folder ? name : *folder + name;
 }
 
 std::optional<std::string> CheckDownloadedUpdateFile(const std::string& path) {
@@ -75,10 +100,24 @@ bool CDownloadWindow::OnInitDialog(const std::string& cataloguePath) {
 }
 
 void CDownloadWindow::ListCatalogue(const std::string& cataloguePath) {
-    LoadCatalogue(view_.UpdatesList(), context_, cataloguePath);
+    IReportListView& list = view_.UpdatesList();
+    LoadCatalogue(list, context_, cataloguePath);
+    view_.FitListColumns();
     view_.SetLinkTarget(context_.servers.ReleaseNotesUrl());
     view_.DropLinkUnderline();
     view_.ShowLink(true);
+    // LoadCatalogue selects the first row: none means an empty list.
+    if (list.GetFirstSelectedRow() < 0) {
+        view_.ShowStatusLine(true);
+        view_.SetStatusText(download_text::kNoUpdateFiles);
+    }
+    UpdateDownloadEnabled();
+}
+
+void CDownloadWindow::UpdateDownloadEnabled() {
+    if (!fetching_ && !downloading_) {
+        view_.SetDownloadEnabled(view_.UpdatesList().GetFirstSelectedRow() >= 0);
+    }
 }
 
 bool CDownloadWindow::OnInitDialogFetching() {
@@ -98,9 +137,8 @@ bool CDownloadWindow::OnInitDialogFetching() {
 void CDownloadWindow::OnCatalogueFetched(const SCatalogueFetch& fetched) {
     fetching_ = false;
     view_.ShowStatusLine(false);
-    view_.SetDownloadEnabled(true);
     if (fetched.status.Failed()) {
-        view_.MessageBox(FailureMessage(kConnectingFailed, fetched.status));
+        view_.MessageBox(CatalogueFailureMessage(fetched.status));
         view_.EndDialogCancel();
         return;
     }
@@ -115,16 +153,17 @@ ReleaseLink CDownloadWindow::ReleaseLinkForRow(int row) const {
 }
 
 void CDownloadWindow::OnEntryChanged(unsigned newState) {
+    UpdateDownloadEnabled();
     if (newState != kItemSelectedFocused) {
         return;
     }
     IReportListView& list = view_.UpdatesList();
     const int row = list.GetFirstSelectedRow();
-    std::string saveAs = SafeSaveName(list.GetItemText(row, kColumnFileName));
-    if (!saveAs.empty()) {
-        saveAs += ".bin";
+    std::string name = SafeSaveName(list.GetItemText(row, kColumnFileName));
+    if (!name.empty()) {
+        name += ".bin";
     }
-    view_.SetSaveAsText(saveAs);
+    view_.SetSaveAsText(SuggestedSavePath(view_.DownloadsFolder(), name));
 
     const ReleaseLink link = ReleaseLinkForRow(row);
     view_.ShowLink(false);
@@ -137,19 +176,21 @@ void CDownloadWindow::OnEntryChanged(unsigned newState) {
 void CDownloadWindow::OnBrowse() {
     IReportListView& list = view_.UpdatesList();
     SSaveDialogRequest request;
-    request.initialName =
-        SafeSaveName(list.GetItemText(list.GetFirstSelectedRow(), kColumnFileName));
+    request.initialName = SuggestedSavePath(
+        view_.DownloadsFolder(),
+        SafeSaveName(list.GetItemText(list.GetFirstSelectedRow(), kColumnFileName)));
     if (const std::optional<std::string> path = view_.RunSaveDialog(request)) {
         view_.SetSaveAsText(*path);
     }
 }
 
 void CDownloadWindow::OnDownload() {
-    if (fetching_ || downloading_) {
+    IReportListView& list = view_.UpdatesList();
+    const int row = list.GetFirstSelectedRow();
+    if (fetching_ || downloading_ || row < 0) {
         return;
     }
-    IReportListView& list = view_.UpdatesList();
-    const std::string url = list.GetItemText(list.GetFirstSelectedRow(), kColumnUrl);
+    const std::string url = list.GetItemText(row, kColumnUrl);
     const std::string path = view_.GetSaveAsText();
     downloading_ = true;
     LockForDownload(true);
@@ -205,7 +246,11 @@ void CDownloadWindow::OnDownloaded(const SDownloadStatus& status, const std::str
 }
 
 void CDownloadWindow::LockForDownload(bool locked) {
-    view_.SetDownloadEnabled(!locked);
+    if (locked) {
+        view_.SetDownloadEnabled(false);
+    } else {
+        UpdateDownloadEnabled();
+    }
     view_.SetInputsEnabled(!locked);
     view_.SetProgress(0);
     view_.ShowProgress(locked);

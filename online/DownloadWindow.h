@@ -43,7 +43,7 @@ inline constexpr const char* kReleaseNotesCaption = "Kelvorin Release Notes";
 
 // The save-file dialog of "...".
 struct SSaveDialogRequest {
-    std::string initialName;              // the selected entry's file name, maybe empty
+    std::string initialName;              // the selected entry's suggested path, maybe empty
     std::string defaultExtension = "bin"; // appended when the user types none (no dot)
     std::string filterLabel = "Kelvorin Update File(*.bin)";
     std::string filterPattern = "*.bin";
@@ -55,13 +55,21 @@ namespace download_text {
 inline constexpr const char* kDownloadPrefix = "Download:"; // followed directly by the URL
 inline constexpr const char* kDownloadFailed = "Download failed.";
 inline constexpr const char* kLoadingList = "Loading the list of updates...";
+inline constexpr const char* kNoUpdateFiles = "The server offers no update files.";
 } // namespace download_text
 
 // The file name a catalogue's "FileName" suggests, safe to offer for saving: only its last
-// component (after the last "/" or "\\"), every character other than ASCII letters, digits,
-// ".", "-", "_", "+", "(", ")" and blanks turned into "_", leading and trailing dots and blanks
-// removed (so "." and ".." give nothing), at most 120 bytes. Empty when nothing is left.
+// component (after the last "/" or "\\"); letters of any script (UTF-8), digits, ".", "-", "_",
+// "+", "(", ")" and blanks are kept, every other character (controls, punctuation, symbols,
+// invisible and look-alike characters, each byte of invalid UTF-8) becomes "_"; leading and
+// trailing dots and blanks removed (so "." and ".." give nothing); a Windows device name (CON,
+// NUL, COM1...) gets a leading "_"; at most 120 bytes, never cut inside a character. Empty when
+// nothing is left.
 std::string SafeSaveName(std::string_view suggested);
+
+// Where "Download" saves an entry's file unless the user says otherwise: `name` (SafeSaveName)
+// in the user's downloads folder (which ends with its separator), or the bare name without one.
+std::string SuggestedSavePath(const std::optional<std::string>& folder, const std::string& name);
 
 // The check a downloaded update file passes before it replaces the target: it loads as an
 // update file (LoadUpdateHeader), or the refusal says why not.
@@ -95,6 +103,13 @@ public:
     virtual void MessageBox(const std::string& text) = 0;
     // The save-file dialog; the chosen full path, or nothing when the user cancelled.
     virtual std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) = 0;
+
+    // The user's downloads folder, ending with the system's separator, when it exists (Linux:
+    // the XDG user directory; Windows: the Downloads known folder); nothing: save-as names stay
+    // bare, relative to the current folder (the command line).
+    virtual std::optional<std::string> DownloadsFolder() { return std::nullopt; }
+    // After the list is filled: columns as wide as their texts, each cell's whole text on hover.
+    virtual void FitListColumns() {}
 
     // Sets the main window's path field (its control 1002), which makes it load that file.
     virtual void SetMainWindowPath(const std::string& path) = 0;
@@ -147,18 +162,20 @@ public:
     bool OnInitDialogFetching();
     // The fetch's answer, on the window's thread. A failure shows the "Connecting server
     // failed." box and closes the window with the cancel result; a catalogue is listed and the
-    // link set as OnInitDialog does, the status line hidden and Download enabled. The answer
+    // link set as OnInitDialog does, the status line hidden. The answer
     // holds the fetched file: it is deleted when the answer has run, or is dropped because the
     // window closed first.
     void OnCatalogueFetched(const SCatalogueFetch& fetched);
 
-    // The list's item-changed notification with the item's new state. Acts only on exactly
-    // kItemSelectedFocused: the save-as box gets the selected entry's file name plus ".bin"
-    // (empty for an empty name) and the link the entry's release text and address.
+    // The list's item-changed notification with the item's new state. Download is enabled while
+    // a row is selected (and neither the catalogue nor a file is on its way). Exactly
+    // kItemSelectedFocused also fills the save-as box with SuggestedSavePath of the entry's file
+    // name plus ".bin" (empty for an empty name) and the link with the entry's release text and
+    // address.
     void OnEntryChanged(unsigned newState);
 
-    // "...": the save dialog starts with the selected entry's file name; a confirmed path goes
-    // into the save-as box.
+    // "...": the save dialog starts with the suggested path of the selected entry; a confirmed
+    // path goes into the save-as box.
     void OnBrowse();
 
     // "&Download": downloads the selected entry's URL to the save-as path in the background
@@ -166,7 +183,7 @@ public:
     // loads as an update file replaces the file there (CheckDownloadedUpdateFile). Meanwhile the
     // status line shows the URL, the progress bar the bytes so far (of the announced size, else
     // of the largest update file) and Cancel replaces Download; the inputs are locked. Does
-    // nothing while the catalogue or a download is under way.
+    // nothing while the catalogue or a download is under way, or while no row is selected.
     void OnDownload();
     // Cancel: asks the download to end; OnDownloaded restores the window when it has.
     void OnCancelDownload();
@@ -186,6 +203,7 @@ public:
 
 private:
     void ListCatalogue(const std::string& cataloguePath);
+    void UpdateDownloadEnabled();
 
     void LockForDownload(bool locked);
 

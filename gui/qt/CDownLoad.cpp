@@ -7,13 +7,20 @@
 #include "gui/qt/CMyListCtrl.h"
 #include "gui/qt/TemplateWidgets.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <span>
 
 namespace crenovix::qt {
 
@@ -38,6 +45,15 @@ CDownLoad::CDownLoad(SOnlineContext& context,
 
 void CDownLoad::BuildControls() {
     controls_ = BuildFromTemplate(*this, DownloadWindowTemplate(), DownloadSidePicture);
+    // BuildFromTemplate made one widget per control, in order, and fixed the window's size.
+    for (QWidget* widget : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        templatePlaces_.emplace_back(widget, widget->geometry());
+    }
+    templateSize_ = size();
+    if (templatePlaces_.size() == DownloadWindowTemplate().controls.size()) {
+        setMinimumSize(templateSize_);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
     list_ = qobject_cast<CMyListCtrl*>(Control(download_ctl::kUpdatesList));
     link_ = qobject_cast<CHyperLink*>(Control(download_ctl::kReleaseNotesLink));
     saveAs_ = static_cast<QLineEdit*>(Control(download_ctl::kSaveAs));
@@ -58,6 +74,25 @@ void CDownLoad::BuildControls() {
          {dl::kDownload, "Download", "Downloads the selected update file"},
          {dl::kCancel, "Cancel", "Stops the download; the file there stays as it was"},
          {dl::kExit, "Exit", "Closes this window"}});
+}
+
+void CDownLoad::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const std::span<const SControlTemplate> layout = DownloadWindowTemplate().controls;
+    if (templatePlaces_.size() != layout.size()) {
+        return; // the window kept its template's size
+    }
+    const int dx = std::max(0, width() - templateSize_.width());
+    const int dy = std::max(0, height() - templateSize_.height());
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const QRect at = templatePlaces_[i].second;
+        const SControlBox box =
+            GrownDownloadControl(layout[i], {at.x(), at.y(), at.width(), at.height()}, dx, dy);
+        const QRect place(box.x, box.y, box.w, box.h);
+        if (place != at) { // what stays keeps its own fit (the link fits its text)
+            templatePlaces_[i].first->setGeometry(place);
+        }
+    }
 }
 
 CDownLoad::~CDownLoad() {
@@ -186,6 +221,22 @@ std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& re
         return std::nullopt;
     }
     return ToUtf8(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> CDownLoad::DownloadsFolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        return std::nullopt;
+    }
+    QString path = QDir::cleanPath(folder);
+    if (!path.endsWith('/')) {
+        path += '/';
+    }
+    return ToUtf8(path);
+}
+
+void CDownLoad::FitListColumns() {
+    list_->FitColumnsToContent();
 }
 
 void CDownLoad::SetMainWindowPath(const std::string& path) {

@@ -4,6 +4,9 @@
 // catalogue, link), "..." is OnBrowse, "&Download" and Enter are OnDownload, the list's
 // item-changed notification is OnEntryChanged; "&Exit", Escape and the close box reject.
 //
+// The window can be made larger than its template (the list grows) and suggests saving into the
+// user's downloads folder, as Qt's standard locations name it (the XDG user directory).
+//
 // The catalogue arrives in the background (CDownloadWindow::OnInitDialogFetching), and so does an
 // update file: its progress comes through queued calls, Cancel ends it, and closing the window
 // (done()) stops it and waits the downloader's cancel poll. A finished download's path goes to
@@ -25,6 +28,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -77,6 +82,8 @@ public:
     void ShowLink(bool shown) override;
     void MessageBox(const std::string& text) override;
     std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
+    std::optional<std::string> DownloadsFolder() override;
+    void FitListColumns() override;
     void SetMainWindowPath(const std::string& path) override;
     void EndDialogOk() override;
     void RunInBackground(BackgroundWork work) override;
@@ -92,12 +99,20 @@ public:
     // answer.
     void done(int result) override;
 
+protected:
+    // The window may grow beyond its template's size: the list takes the room
+    // (GrownDownloadControl).
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void BuildControls();
 
     CDownloadWindow logic_;
     std::function<void(const std::string&)> setMainWindowPath_;
     std::map<int, QWidget*> controls_;
+    // Every control with its place at the template's size, in the template's order.
+    std::vector<std::pair<QWidget*, QRect>> templatePlaces_;
+    QSize templateSize_;
     CMyListCtrl* list_ = nullptr;
     CHyperLink* link_ = nullptr;
     QLineEdit* saveAs_ = nullptr;

@@ -61,6 +61,13 @@ void CMyListCtrl::StretchLastColumn() {
     ownResize_ = false;
 }
 
+void CMyListCtrl::FitColumnsToContent() {
+    for (int column = 0; column + 1 < columnCount(); ++column) {
+        resizeColumnToContents(column); // the heading's width at least
+    }
+    StretchLastColumn();
+}
+
 void CMyListCtrl::resizeEvent(QResizeEvent* event) {
     QTreeWidget::resizeEvent(event);
     StretchLastColumn();
@@ -80,8 +87,8 @@ void CMyListCtrl::OnSelectionOrCurrentChanged() {
         return;
     }
     selectedCurrentRow_ = row;
-    if (row >= 0 && onItemChanged) {
-        onItemChanged(kItemSelectedFocused);
+    if (onItemChanged) {
+        onItemChanged(row >= 0 ? kItemSelectedFocused : 0u);
     }
 }
 
@@ -104,6 +111,7 @@ int CMyListCtrl::InsertRow(int index, const std::string& column0) {
     const int at = std::clamp(index, 0, topLevelItemCount());
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(column0));
+    item->setToolTip(0, item->text(0));
     insertTopLevelItem(at, item);
     return at;
 }
@@ -112,6 +120,7 @@ void CMyListCtrl::SetItemText(int row, int column, const std::string& text) {
     if (QTreeWidgetItem* item = topLevelItem(row);
         item != nullptr && column >= 0 && column < columnCount()) {
         item->setText(column, QString::fromStdString(text));
+        item->setToolTip(column, item->text(column));
     }
 }
 

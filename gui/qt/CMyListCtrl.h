@@ -7,9 +7,11 @@
 // divider moves, the last column gets the width the other columns leave, but never less than its
 // heading needs. It is renewed while a divider is dragged, so it holds when the drag ends.
 //
+// Each cell's tooltip is its whole text, for a text wider than its column.
+//
 // The item-changed notification of IReportListView: onItemChanged(kItemSelectedFocused) is raised
 // once each time a row becomes the selected and current row, by the user (mouse, keys) or by
-// SelectAndFocusRow, before that call returns.
+// SelectAndFocusRow, before that call returns; onItemChanged(0) when no row is selected any more.
 #pragma once
 
 #include "controls/ReportList.h"
@@ -38,6 +40,8 @@ public:
 
     // Gives the last column the width left by the others, at least its heading's width.
     void StretchLastColumn();
+    // Every column but the last as wide as its widest text or its heading, then the stretch.
+    void FitColumnsToContent();
 
     // IReportListView.
     void EnableFullRowSelect() override;

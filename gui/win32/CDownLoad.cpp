@@ -7,9 +7,12 @@
 #include <cderr.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <array>
+#include <span>
 
 namespace crenovix::win32 {
 
@@ -68,6 +71,10 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return OnInitDialog();
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom == dl::kUpdatesList && header->code == LVN_GETINFOTIPW) {
+            list_.CellTipAt(*reinterpret_cast<NMLVGETINFOTIPW*>(lParam));
+            return TRUE;
+        }
         if (header->idFrom != dl::kUpdatesList || header->code != LVN_ITEMCHANGED) {
             return FALSE;
         }
@@ -102,6 +109,15 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         End(IDCANCEL);
         return TRUE;
+    case WM_SIZE:
+        PlaceControls();
+        return TRUE;
+    case WM_GETMINMAXINFO:
+        if (leastWindow_.cx > 0) {
+            auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+            limits->ptMinTrackSize = {leastWindow_.cx, leastWindow_.cy};
+        }
+        return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
         return TRUE;
@@ -128,10 +144,58 @@ BOOL CDownLoad::OnInitDialog() {
     list_.Attach(Control(dl::kUpdatesList));
     link_.Attach(Control(dl::kReleaseNotesLink));
     ShowIconsAndPicture(ESidePicture::Download);
+    MakeResizable();
     CentreOver(hwnd_, GetWindow(hwnd_, GW_OWNER));
     const bool focus =
         fetchedCatalogue ? logic_.OnInitDialog(*fetchedCatalogue) : logic_.OnInitDialogFetching();
     return focus ? TRUE : FALSE;
+}
+
+void CDownLoad::MakeResizable() {
+    // The dialog made one child per template control, in order.
+    for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT place{};
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&place), 2);
+        templatePlaces_.emplace_back(child, place);
+    }
+    if (templatePlaces_.size() != DownloadWindowTemplate().controls.size()) {
+        templatePlaces_.clear();
+        return; // not the template's window: it keeps its size
+    }
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    templateClient_ = {client.right, client.bottom};
+    const auto style = static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)) | WS_THICKFRAME;
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE));
+    SetWindowLongPtrA(hwnd_, GWL_STYLE, static_cast<LONG_PTR>(style));
+    RECT frame = client;
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    leastWindow_ = {frame.right - frame.left, frame.bottom - frame.top};
+    SetWindowPos(hwnd_, nullptr, 0, 0, leastWindow_.cx, leastWindow_.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void CDownLoad::PlaceControls() {
+    const std::span<const SControlTemplate> layout = DownloadWindowTemplate().controls;
+    RECT client{};
+    if (templatePlaces_.size() != layout.size() || !GetClientRect(hwnd_, &client)) {
+        return;
+    }
+    const int dx = std::max<LONG>(0, client.right - templateClient_.cx);
+    const int dy = std::max<LONG>(0, client.bottom - templateClient_.cy);
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const RECT& at = templatePlaces_[i].second;
+        const SControlBox before{at.left, at.top, at.right - at.left, at.bottom - at.top};
+        const SControlBox box = GrownDownloadControl(layout[i], before, dx, dy);
+        if (box.x != before.x || box.y != before.y || box.w != before.w || box.h != before.h) {
+            // What stays keeps its own fit (the link fits its text).
+            SetWindowPos(templatePlaces_[i].first, nullptr, box.x, box.y, box.w, box.h,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void CDownLoad::End(INT_PTR result) {
@@ -260,6 +324,32 @@ std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& re
     }
     path.resize(path.find('\0'));
     return path;
+}
+
+std::optional<std::string> CDownLoad::DownloadsFolder() {
+    PWSTR folder = nullptr;
+    std::optional<std::string> answer;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &folder))) {
+        const DWORD attributes = GetFileAttributesW(folder);
+        // In the front end's code page, unless it lacks one of the folder's characters.
+        BOOL lost = FALSE;
+        BOOL* const lossCheck = GetACP() == CP_UTF8 ? nullptr : &lost;
+        const int bytes =
+            WideCharToMultiByte(CP_ACP, 0, folder, -1, nullptr, 0, nullptr, lossCheck);
+        std::string text(static_cast<std::size_t>(std::max(bytes, 1)), '\0');
+        WideCharToMultiByte(CP_ACP, 0, folder, -1, text.data(), bytes, nullptr, lossCheck);
+        text.resize(text.size() - 1);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            bytes > 1 && !lost) {
+            answer = text.back() == '\\' ? text : text + '\\';
+        }
+    }
+    CoTaskMemFree(folder);
+    return answer;
+}
+
+void CDownLoad::FitListColumns() {
+    list_.FitColumnsToContent();
 }
 
 void CDownLoad::SetMainWindowPath(const std::string& path) {

@@ -12,6 +12,9 @@
 // program binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
 // replaceable functions, so tests never block on a modal box.
 //
+// The window can be made larger than its template (the list grows), the list's cells show their
+// whole text as a tip, and saving is suggested in the user's Downloads known folder.
+//
 // CDownloadWindowHost is the main window's side of the Download command (IDownloadWindowHost):
 // the "Connecting server failed." box and the download window run modally over the main window.
 #pragma once
@@ -30,6 +33,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace crenovix::win32 {
 
@@ -73,6 +78,8 @@ public:
     void ShowLink(bool shown) override;
     void MessageBox(const std::string& text) override;
     std::optional<std::string> RunSaveDialog(const SSaveDialogRequest& request) override;
+    std::optional<std::string> DownloadsFolder() override;
+    void FitListColumns() override;
     void SetMainWindowPath(const std::string& path) override;
     void EndDialogOk() override;
     void RunInBackground(BackgroundWork work) override;
@@ -88,12 +95,19 @@ private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     BOOL OnInitDialog();
     void End(INT_PTR result);
+    // The window gets a sizing border; its template's size is the least (GrownDownloadControl).
+    void MakeResizable();
+    void PlaceControls();
 
     CDownloadWindow logic_;
     std::function<void(const std::string&)> setMainWindowPath_;
     CMyListCtrl list_;
     CHyperLink link_;
     INT_PTR result_ = IDCANCEL;
+    // Every control with its place at the template's size (client pixels), in template order.
+    std::vector<std::pair<HWND, RECT>> templatePlaces_;
+    SIZE templateClient_{};
+    SIZE leastWindow_{};
     // A download's progress reports; before the job, whose stop waits for a download that may
     // still post.
     CWindowQueue progress_{[this] { PostMessageA(hwnd_, kDownloadProgress, 0, 0); }};

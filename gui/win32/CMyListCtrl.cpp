@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace crenovix::win32 {
 
@@ -21,6 +22,43 @@ int ColumnCount(HWND list) {
 
 bool HasCell(HWND list, int row, int column) {
     return row >= 0 && row < RowCount(list) && column >= 0 && column < ColumnCount(list);
+}
+
+// The front end's texts are in the process's ANSI code page (UTF-8 by the manifest); the list
+// is driven with the wide messages, whose texts no code page of the list's own can narrow.
+std::wstring Widen(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, result.data(), wide);
+    return result;
+}
+
+std::string Narrow(std::wstring_view text) {
+    const int size = static_cast<int>(text.size());
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, result.data(), bytes, nullptr, nullptr);
+    return result;
+}
+
+// A cell's whole text, asked again with a larger buffer while the list may have cut it.
+std::wstring CellText(HWND list, int row, int column) {
+    std::wstring text(256, L'\0');
+    for (;;) {
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.pszText = text.data();
+        item.cchTextMax = static_cast<int>(text.size());
+        const auto copied = static_cast<std::size_t>(SendMessageW(
+            list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
+        if (copied + 1 < text.size()) {
+            text.resize(copied);
+            return text;
+        }
+        text.assign(text.size() * 2, L'\0');
+    }
 }
 
 } // namespace
@@ -55,37 +93,72 @@ void CMyListCtrl::StretchLastColumn() {
     ListView_SetColumnWidth(hwnd_, columns - 1, LVSCW_AUTOSIZE_USEHEADER);
 }
 
+void CMyListCtrl::FitColumnsToContent() {
+    const int columns = ColumnCount(hwnd_);
+    for (int column = 0; column + 1 < columns; ++column) {
+        ListView_SetColumnWidth(hwnd_, column, LVSCW_AUTOSIZE);
+        const int content = ListView_GetColumnWidth(hwnd_, column);
+        ListView_SetColumnWidth(hwnd_, column, LVSCW_AUTOSIZE_USEHEADER);
+        if (ListView_GetColumnWidth(hwnd_, column) < content) {
+            ListView_SetColumnWidth(hwnd_, column, content);
+        }
+    }
+    StretchLastColumn();
+}
+
+bool CMyListCtrl::CellTipAt(NMLVGETINFOTIPW& tip) const {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    ScreenToClient(hwnd_, &cursor);
+    LVHITTESTINFO hit{};
+    hit.pt = cursor;
+    if (ListView_SubItemHitTest(hwnd_, &hit) < 0 || hit.iItem != tip.iItem ||
+        tip.pszText == nullptr || tip.cchTextMax <= 0) {
+        return false;
+    }
+    const std::wstring text = CellText(hwnd_, hit.iItem, hit.iSubItem);
+    const std::size_t fits = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
+    std::copy_n(text.begin(), fits, tip.pszText);
+    tip.pszText[fits] = L'\0';
+    return true;
+}
+
 void CMyListCtrl::EnableFullRowSelect() {
-    ListView_SetExtendedListViewStyleEx(hwnd_, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The info tip shows the whole text of the cell under the pointer (CellTipAt).
+    constexpr DWORD kStyles = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
+    ListView_SetExtendedListViewStyleEx(hwnd_, kStyles, kStyles);
 }
 
 void CMyListCtrl::InsertColumn(int index, const std::string& heading, int widthPx) {
-    LVCOLUMNA column{};
+    std::wstring text = Widen(heading);
+    LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = LVCFMT_LEFT;
     column.cx = widthPx;
-    column.pszText = const_cast<char*>(heading.c_str());
-    SendMessageA(hwnd_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(std::max(index, 0)),
+    column.pszText = text.data();
+    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(std::max(index, 0)),
                  reinterpret_cast<LPARAM>(&column));
 }
 
 int CMyListCtrl::InsertRow(int index, const std::string& column0) {
-    LVITEMA item{};
+    std::wstring text = Widen(column0);
+    LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = std::clamp(index, 0, RowCount(hwnd_));
-    item.pszText = const_cast<char*>(column0.c_str());
+    item.pszText = text.data();
     return static_cast<int>(
-        SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
 void CMyListCtrl::SetItemText(int row, int column, const std::string& text) {
     if (!HasCell(hwnd_, row, column)) {
         return;
     }
-    LVITEMA item{};
+    std::wstring wide = Widen(text);
+    LVITEMW item{};
     item.iSubItem = column;
-    item.pszText = const_cast<char*>(text.c_str());
-    SendMessageA(hwnd_, LVM_SETITEMTEXTA, static_cast<WPARAM>(row),
+    item.pszText = wide.data();
+    SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(row),
                  reinterpret_cast<LPARAM>(&item));
 }
 
@@ -93,22 +166,7 @@ std::string CMyListCtrl::GetItemText(int row, int column) {
     if (!HasCell(hwnd_, row, column)) {
         return {};
     }
-    // The list copies at most the buffer less its terminating zero: a text that fills it may
-    // have been cut, so ask again with a larger one.
-    std::string text(256, '\0');
-    for (;;) {
-        LVITEMA item{};
-        item.iSubItem = column;
-        item.pszText = text.data();
-        item.cchTextMax = static_cast<int>(text.size());
-        const auto copied = static_cast<std::size_t>(SendMessageA(
-            hwnd_, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-        if (copied + 1 < text.size()) {
-            text.resize(copied);
-            return text;
-        }
-        text.assign(text.size() * 2, '\0');
-    }
+    return Narrow(CellText(hwnd_, row, column));
 }
 
 int CMyListCtrl::GetFirstSelectedRow() {

@@ -7,11 +7,14 @@
 // stretch itself is
 // ListView_SetColumnWidth(last, LVSCW_AUTOSIZE_USEHEADER). Item-changed notifications
 // (LVN_ITEMCHANGED) go to the parent dialog as usual; SelectAndFocusRow raises one synchronously.
+// Texts go to the list through the wide messages, converted from the front end's code page.
 #pragma once
 
 #include "controls/ReportList.h"
 
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <string>
 
@@ -31,6 +34,11 @@ public:
     HWND Handle() const { return hwnd_; }
 
     void StretchLastColumn();
+    // Every column but the last as wide as its widest text or its heading, then the stretch.
+    void FitColumnsToContent();
+    // LVN_GETINFOTIPW for the list (sent to its parent): the whole text of the cell under the
+    // pointer. False when the pointer is over no cell of that row.
+    bool CellTipAt(NMLVGETINFOTIPW& tip) const;
 
     // IReportListView.
     void EnableFullRowSelect() override;

@@ -69,11 +69,17 @@ struct COnline {
     SOnlineContext context{catalogues, files, ini, kServers, links, tempFiles};
 };
 
-// The download window opened on kCatalogue, with boxes and the save dialog recorded.
+// The download window opened on kCatalogue, with boxes and the save dialog recorded, and the
+// user's downloads folder (XDG user directory) in the test's folder.
 class CWindowBench {
 public:
-    CWindowBench() {
-        std::ofstream(online.dir.File("fetched.ini")) << kCatalogue;
+    explicit CWindowBench(const std::string& catalogue = kCatalogue) {
+        std::filesystem::create_directories(online.dir.File("config"));
+        std::filesystem::create_directories(online.dir.File("Downloads"));
+        std::ofstream(online.dir.File("config/user-dirs.dirs"))
+            << "XDG_DOWNLOAD_DIR=\"" << online.dir.File("Downloads") << "\"\n";
+        environment.Set("XDG_CONFIG_HOME", online.dir.File("config"));
+        std::ofstream(online.dir.File("fetched.ini")) << catalogue;
         window.messageBoxHandler = [this](const std::string& text) { boxes.push_back(text); };
         window.saveDialogHandler = [this](const SSaveDialogRequest& request) {
             requests.push_back(request);
@@ -85,6 +91,9 @@ public:
     QLineEdit* SaveAs() { return window.findChild<QLineEdit*>("ctl1002"); }
     QPushButton* Button(int id) { return window.findChild<QPushButton*>(QString("ctl%1").arg(id)); }
     QLabel* Status() { return window.findChild<QLabel*>("ctl1022"); }
+    QString InDownloads(const std::string& name) {
+        return QString::fromStdString(online.dir.File("Downloads") + "/" + name);
+    }
     void ClickRow(int row) {
         CMyListCtrl& list = window.List();
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
@@ -92,6 +101,7 @@ public:
     }
 
     COnline online;
+    nettest::CScopedEnvironment environment;
     std::vector<std::string> mainWindowPaths;
     CDownLoad window{online.context,
                      [this](const std::string& path) { mainWindowPaths.push_back(path); }};
@@ -139,7 +149,7 @@ private slots:
         QCOMPARE(list.topLevelItem(2)->text(4), "http://files.test/f2.bin");
         QCOMPARE(list.currentIndex().row(), 0);
         QCOMPARE(list.GetFirstSelectedRow(), 0);
-        QCOMPARE(w.SaveAs()->text(), "fw-k6.bin");
+        QCOMPARE(w.SaveAs()->text(), w.InDownloads("fw-k6.bin"));
         QCOMPARE(link.text(), "K6 notes");
         QCOMPARE(link.toolTip(), kNotesUrl);
         QVERIFY(link.isVisible());
@@ -149,7 +159,7 @@ private slots:
 
         // Selected by the mouse: entry 0 now opens its own release address.
         w.ClickRow(2);
-        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+        QCOMPARE(w.SaveAs()->text(), w.InDownloads("fw-k8.bin"));
         QCOMPARE(link.width(), 0); // an empty release text: nothing visible
         w.ClickRow(0);
         QCOMPARE(link.State().strTarget, "http://notes.test/0");
@@ -165,14 +175,14 @@ private slots:
         w.saveAnswer = "/home/user/chosen.bin";
         QTest::mouseClick(w.Button(1016), Qt::LeftButton);
         QCOMPARE(w.requests.size(), 1u);
-        QCOMPARE(w.requests[0].initialName, "fw-k6");
+        QCOMPARE(QString::fromStdString(w.requests[0].initialName), w.InDownloads("fw-k6"));
         QCOMPARE(w.SaveAs()->text(), "/home/user/chosen.bin");
 
         w.ClickRow(2);
-        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+        QCOMPARE(w.SaveAs()->text(), w.InDownloads("fw-k8.bin"));
         w.saveAnswer.reset(); // cancelled: nothing changes
         QTest::mouseClick(w.Button(1016), Qt::LeftButton);
-        QCOMPARE(w.SaveAs()->text(), "fw-k8.bin");
+        QCOMPARE(w.SaveAs()->text(), w.InDownloads("fw-k8.bin"));
     }
 
     void aFailedDownloadKeepsTheWindowOpen() {
@@ -396,6 +406,37 @@ private slots:
                             "\n\nhttp://notes.test/"});
         leave();
         QCOMPARE(colour(), kNormal);
+    }
+
+    // Columns as wide as their texts, each cell's text as its tooltip, names of any script; a
+    // window larger than its template gives the list the room. An empty catalogue says so.
+    void theListFitsItsTextsAndGrowsWithTheWindow() {
+        const std::string name = "K4_\xC3\x9Cn\xC3\xAF"
+                                 "c\xC3\xB8"
+                                 "d\xC3\xA9_\xE5\x85\x85\xE7\x94\xB5\xE5\x99\xA8";
+        CWindowBench w("[File List]\nCountEx=1\nType0=Kelvorin K4 charger family\nUpdated0="
+                       "2026-11-30 14:05\nFileName0=" +
+                       name + "\n");
+        CMyListCtrl& list = w.window.List();
+        QHeaderView* header = list.header();
+        for (const int column : {0, 3}) {
+            const QString text = list.topLevelItem(0)->text(column);
+            QVERIFY(header->sectionSize(column) > TextWidth(list, text));
+            QCOMPARE(list.topLevelItem(0)->toolTip(column), text);
+        }
+        QCOMPARE(w.SaveAs()->text(), w.InDownloads(name + ".bin"));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const QSize least = w.window.size();
+        const QRect listAt = list.geometry();
+        const QRect exitAt = w.Button(2)->geometry();
+        w.window.resize(least + QSize(200, 100));
+        QTRY_COMPARE(list.geometry(), listAt.adjusted(0, 0, 200, 100));
+        QCOMPARE(w.Button(2)->geometry(), exitAt.translated(200, 100));
+        QCOMPARE(w.window.minimumSize(), least);
+
+        CWindowBench empty("");
+        QCOMPARE(empty.Status()->text(), "The server offers no update files.");
+        QVERIFY(empty.Status()->isVisible() && !empty.Button(1)->isEnabled());
     }
 
     void theListsLastColumnReachesTheRightEdge() {

@@ -38,6 +38,8 @@ public:
     std::vector<int> progress;                 // every position set
     std::vector<std::function<void()>> posted; // run by RunBackground, before the answer
     std::optional<CCancelToken> backgroundToken;
+    std::optional<std::string> downloadsFolder; // nothing: no downloads folder
+    int columnFits = 0;
 
     // Routes the list's notification to `window`, as the toolkit's signal would.
     void Attach(CDownloadWindow& window) {
@@ -62,6 +64,8 @@ public:
         saveDialogs.push_back(request);
         return saveDialogAnswer;
     }
+    std::optional<std::string> DownloadsFolder() override { return downloadsFolder; }
+    void FitListColumns() override { ++columnFits; }
     void SetMainWindowPath(const std::string& path) override { mainWindowPath = path; }
     void EndDialogOk() override { closedOk = true; }
     void RunInBackground(BackgroundWork work) override { background = std::move(work); }

@@ -234,8 +234,8 @@ TEST_F(CatalogueTest, LongValuesAreCutInTheList) {
     const CMemoryReportList list =
         LoadedList("[File List]\nCountEx=1\nNote0=" + note + "\nRelease0=\"" + note + "\"\n");
     ASSERT_EQ(list.rows.size(), 1u);
-    EXPECT_EQ(list.rows[0][5], note.substr(0, 124));
-    EXPECT_EQ(links_[0].strText, note.substr(0, 124));
+    EXPECT_EQ(list.rows[0][5], note.substr(0, 121) + "\xE2\x80\xA6"); // "…": there is more
+    EXPECT_EQ(links_[0].strText, note.substr(0, 121) + "\xE2\x80\xA6");
 }
 
 TEST_F(CatalogueTest, TheTemporaryFileIsGoneOnceTheWindowHasOpened) {

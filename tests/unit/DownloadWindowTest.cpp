@@ -72,6 +72,8 @@ TEST_F(DownloadWindowTest, OpeningSelectsRowZeroAndTheLinkOpensTheReleaseNotes) 
     EXPECT_FALSE(view_.linkUnderlined);
     EXPECT_TRUE(view_.linkShown);
     EXPECT_FALSE(view_.statusShown);
+    EXPECT_TRUE(view_.downloadEnabled);
+    EXPECT_EQ(view_.columnFits, 1);
 
     UserSelects(2);
     UserSelects(0);
@@ -79,13 +81,25 @@ TEST_F(DownloadWindowTest, OpeningSelectsRowZeroAndTheLinkOpensTheReleaseNotes) 
     EXPECT_EQ(view_.linkText, "K6 notes");
 }
 
-TEST_F(DownloadWindowTest, AnEmptyCatalogueKeepsTheCaptionAndTheReleaseNotes) {
-    Open("[File List]\nCountEx=0\n");
-    EXPECT_TRUE(view_.list.rows.empty());
-    EXPECT_EQ(view_.saveAs, "");
-    EXPECT_EQ(view_.linkText, kReleaseNotesCaption);
-    EXPECT_EQ(view_.linkTarget, kNotesUrl);
-    EXPECT_TRUE(view_.linkShown);
+// No entries, or a file of zero bytes: the window says so and has nothing to download.
+TEST_F(DownloadWindowTest, AnEmptyCatalogueSaysSoAndDisablesDownload) {
+    for (const std::string catalogue : {"[File List]\nCountEx=0\n", ""}) {
+        std::ofstream(dir_.File("empty.ini")) << catalogue;
+        CFakeDownloadWindowView view;
+        CDownloadWindow window(view, context_);
+        view.Attach(window);
+        window.OnInitDialog(dir_.File("empty.ini"));
+        EXPECT_TRUE(view.list.rows.empty());
+        EXPECT_EQ(view.saveAs, "");
+        EXPECT_EQ(view.linkText, kReleaseNotesCaption);
+        EXPECT_EQ(view.linkTarget, kNotesUrl);
+        EXPECT_TRUE(view.linkShown);
+        EXPECT_TRUE(view.statusShown);
+        EXPECT_EQ(view.statusText, "The server offers no update files.");
+        EXPECT_FALSE(view.downloadEnabled);
+        window.OnDownload(); // Enter
+        EXPECT_FALSE(view.background);
+    }
 }
 
 TEST_F(DownloadWindowTest, SelectingAnEntryWithoutNamesEmptiesSaveAsAndLinkText) {
@@ -134,10 +148,11 @@ TEST_F(DownloadWindowTest, RowsWithoutAReleaseSlotOpenTheReleaseNotes) {
 
 TEST_F(DownloadWindowTest, BrowseOffersTheEntrysNameAndALaterSelectionReplacesThePath) {
     Open();
+    view_.downloadsFolder = "/home/user/Downloads/"; // the suggestions go there from now on
     view_.saveDialogAnswer = "/home/user/chosen.bin";
     window_.OnBrowse();
     ASSERT_EQ(view_.saveDialogs.size(), 1u);
-    EXPECT_EQ(view_.saveDialogs[0].initialName, "fw-k6");
+    EXPECT_EQ(view_.saveDialogs[0].initialName, "/home/user/Downloads/fw-k6");
     EXPECT_EQ(view_.saveDialogs[0].defaultExtension, "bin");
     EXPECT_EQ(view_.saveDialogs[0].filterLabel, "Kelvorin Update File(*.bin)");
     EXPECT_EQ(view_.saveDialogs[0].filterPattern, "*.bin");
@@ -145,11 +160,14 @@ TEST_F(DownloadWindowTest, BrowseOffersTheEntrysNameAndALaterSelectionReplacesTh
     EXPECT_EQ(view_.saveAs, "/home/user/chosen.bin");
 
     UserSelects(2);
-    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+    EXPECT_EQ(view_.saveAs, "/home/user/Downloads/fw-k8.bin");
+    UserSelects(1);
+    EXPECT_EQ(view_.saveAs, ""); // no name: no folder alone either
+    UserSelects(2);
 
     view_.saveDialogAnswer.reset(); // cancelled: nothing changes
     window_.OnBrowse();
-    EXPECT_EQ(view_.saveAs, "fw-k8.bin");
+    EXPECT_EQ(view_.saveAs, "/home/user/Downloads/fw-k8.bin");
 
     view_.list.ClearSelection();
     window_.OnBrowse();
@@ -248,6 +266,27 @@ TEST_F(DownloadWindowTest, SuggestedNamesKeepOnlyASafeLastComponent) {
         {"COM1", "_COM1.bin"},
         {"nul.txt", "_nul.txt.bin"},
         {"com10", "com10.bin"},
+        {"K4_Fran\xC3\xA7"
+         "ais",
+         "K4_Fran\xC3\xA7"
+         "ais.bin"},
+        {"K4_\xC3\x9Cn\xC3\xAF"
+         "c\xC3\xB8"
+         "d\xC3\xA9_\xE5\x85\x85\xE7\x94\xB5\xE5\x99\xA8",
+         "K4_\xC3\x9Cn\xC3\xAF"
+         "c\xC3\xB8"
+         "d\xC3\xA9_\xE5\x85\x85\xE7\x94\xB5\xE5\x99\xA8.bin"},
+        // Controls, Latin-1 symbols and spaces, look-alikes of "/" and ":", invisible marks.
+        {"a\tb\x7F"
+         "c\xC2\x85",
+         "a_b_c_.bin"},
+        {"v\xC2\xA0"
+         "1\xC2\xA7",
+         "v_1_.bin"},
+        {"x\xE2\x88\x95y\xEF\xBC\x8Fz\xEF\xBC\x9Aw", "x_y_z_w.bin"},
+        {"r\xE2\x80\xAEnib.exe\xE2\x80\x8B", "r_nib.exe_.bin"},
+        {"\xC3\xA9" + std::string(117, 'e') + "\xC3\xA9",
+         "\xC3\xA9" + std::string(117, 'e') + ".bin"},
     };
     constexpr int kCases = static_cast<int>(std::size(cases));
     std::string catalogue = "[File List]\nCountEx=" + std::to_string(kCases) + "\n";
@@ -302,20 +341,50 @@ TEST_F(DownloadWindowTest, OpeningAtOnceFetchesTheCatalogueInTheBackground) {
     EXPECT_EQ(failing.boxes[0].rfind("Connecting server failed.\n\nError = 0x800C0004", 0), 0u);
     EXPECT_TRUE(failing.closedCancel);
     EXPECT_TRUE(tempFiles_.Live().empty());
+
+    // The server answered, with more than a catalogue can be: said as such.
+    CFakeDownloadWindowView tooLarge;
+    CDownloadWindow large(tooLarge, context_);
+    downloader_.failures[kServers.SecondCatalogueUrl()] = {static_cast<std::int32_t>(0x800700DFu),
+                                                           "The download is too large."};
+    large.OnInitDialogFetching();
+    tooLarge.RunBackground();
+    EXPECT_EQ(tooLarge.boxes, std::vector<std::string>{"The server's list of updates is too large "
+                                                       "to be read.\n\nError = 0x800700DF\n\n"
+                                                       "The download is too large."});
 }
 
-TEST_F(DownloadWindowTest, WithoutASelectionTheEmptyAddressFails) {
+TEST_F(DownloadWindowTest, WithoutASelectionDownloadIsDisabledAndDoesNothing) {
     Open();
     view_.list.ClearSelection();
-    downloader_.failures[""] = {static_cast<std::int32_t>(0x800C0002u), std::nullopt};
-    window_.OnDownload();
-    view_.RunBackground();
-    ASSERT_EQ(downloader_.calls.size(), 1u);
-    EXPECT_EQ(downloader_.calls[0].url, "");
-    EXPECT_EQ(view_.statusTexts.front(), "Download:");
-    ASSERT_EQ(view_.boxes.size(), 1u);
-    EXPECT_EQ(view_.boxes[0], "Download failed.\n\nError = 0x800C0002\n\nNo message available.");
-    EXPECT_FALSE(view_.closedOk);
+    window_.OnEntryChanged(0); // the row's notification of losing its selection
+    EXPECT_FALSE(view_.downloadEnabled);
+    window_.OnDownload(); // Enter
+    EXPECT_FALSE(view_.background);
+    EXPECT_TRUE(view_.boxes.empty());
+    UserSelects(2);
+    EXPECT_TRUE(view_.downloadEnabled);
+}
+
+// Texts for reading end with "…" where the catalogue's value is longer than the 124 bytes
+// shown, cut between characters; names and addresses stay as read.
+TEST_F(DownloadWindowTest, LongTextsEndWithAMark) {
+    std::string twoByteNote;
+    for (int n = 0; n < 70; ++n) {
+        twoByteNote += "\xC3\xA9";
+    }
+    const std::string fits(124, 'n');
+    Open("[File List]\nCountEx=2\n" + Entry(0, std::string(124, 'f'), "x" + twoByteNote) +
+         "Note0=x" + twoByteNote + "\nVer0=" + fits + "\nUpdated0=" + fits + "u\n" +
+         Entry(1, "fw", fits));
+    const std::string cut = "x" + twoByteNote.substr(0, 120) + "\xE2\x80\xA6";
+    EXPECT_EQ(view_.list.rows[0][5], cut);
+    EXPECT_EQ(view_.linkText, cut);
+    EXPECT_EQ(view_.list.rows[0][2], fits);
+    EXPECT_EQ(view_.list.rows[0][3], std::string(121, 'n') + "\xE2\x80\xA6");
+    EXPECT_EQ(view_.list.rows[0][1], std::string(124, 'f'));
+    UserSelects(1);
+    EXPECT_EQ(view_.linkText, fits);
 }
 
 } // namespace

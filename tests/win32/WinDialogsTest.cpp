@@ -725,13 +725,17 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     ASSERT_TRUE(Made(window_.Create(nullptr)));
     EXPECT_EQ(SendMessageA(Control(download_ctl::kUpdatesList), LVM_GETITEMCOUNT, 0, 0), 3);
     EXPECT_EQ(SelectedRow(), 0);
-    EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), "fw-k6.bin");
+    // Suggested in the user's Downloads known folder, which exists.
+    const std::string suggested = TextOf(Control(download_ctl::kSaveAs));
+    const std::size_t name = suggested.rfind("\\fw-k6.bin");
+    ASSERT_TRUE(name != std::string::npos && name + 10 == suggested.size()) << suggested;
+    EXPECT_TRUE(std::filesystem::is_directory(suggested.substr(0, name))) << suggested;
     EXPECT_EQ(TextOf(Control(download_ctl::kReleaseNotesLink)), "K6 notes");
     EXPECT_FALSE(Shown(Control(download_ctl::kStatus)));
 
     UserSelects(2);
     EXPECT_EQ(SelectedRow(), 2);
-    EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), "fw-k8.bin");
+    EXPECT_EQ(TextOf(Control(download_ctl::kSaveAs)), suggested.substr(0, name) + "\\fw-k8.bin");
     EXPECT_EQ(TextOf(Control(download_ctl::kReleaseNotesLink)), "K8 notes");
 
     // The server does not hold it: the window stays, ready to try again.
@@ -779,6 +783,47 @@ TEST_F(WinDownloadWindowTest, SelectionAndDownloadThroughTheWindowsMessages) {
     EXPECT_TRUE(std::filesystem::exists(target));
     ASSERT_EQ(downloader_.calls.size(), 3u);
     EXPECT_EQ(downloader_.calls[2].path, target);
+}
+
+// Catalogue text of any script reaches the list and the save-as box unchanged (the front end's
+// code page is UTF-8 by the manifest, the list takes wide texts); the window grows.
+TEST_F(WinDownloadWindowTest, TextsOfAnyScriptAndAWindowThatGrows) {
+    const std::string name = "K4_\xC3\x9Cn\xC3\xAF"
+                             "c\xC3\xB8"
+                             "d\xC3\xA9_\xE5\x85\x85\xE7\x94\xB5\xE5\x99\xA8";
+    std::ofstream(dir_.File("fetched.ini"))
+        << "[File List]\nCountEx=1\nType0=" << name << "\nFileName0=" << name << "\n";
+    ASSERT_TRUE(Made(window_.Create(nullptr)));
+    const std::wstring wide = L"K4_\u00DCn\u00EFc\u00F8d\u00E9_\u5145\u7535\u5668";
+    wchar_t cell[64] = {};
+    LVITEMW item{};
+    item.pszText = cell;
+    item.cchTextMax = 64;
+    SendMessageW(Control(download_ctl::kUpdatesList), LVM_GETITEMTEXTW, 0,
+                 reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(std::wstring(cell), wide);
+    EXPECT_EQ(window_.List().GetItemText(0, 0), name);
+    wchar_t saveAs[MAX_PATH] = {};
+    GetWindowTextW(Control(download_ctl::kSaveAs), saveAs, MAX_PATH);
+    EXPECT_TRUE(std::wstring(saveAs).ends_with(L"\\" + wide + L".bin"));
+
+    const auto place = [this](int id) {
+        RECT at{};
+        GetWindowRect(Control(id), &at);
+        return at;
+    };
+    const RECT list = place(download_ctl::kUpdatesList);
+    const RECT exit = place(download_ctl::kExit);
+    RECT frame{};
+    GetWindowRect(window_.Handle(), &frame);
+    SetWindowPos(window_.Handle(), nullptr, 0, 0, frame.right - frame.left + 120,
+                 frame.bottom - frame.top + 60, SWP_NOMOVE | SWP_NOZORDER);
+    const RECT grownList = place(download_ctl::kUpdatesList);
+    const RECT movedExit = place(download_ctl::kExit);
+    EXPECT_EQ(grownList.right - list.right, 120);
+    EXPECT_EQ(grownList.bottom - list.bottom, 60);
+    EXPECT_EQ(movedExit.left - exit.left, 120);
+    EXPECT_EQ(movedExit.top - exit.top, 60);
 }
 
 // Tab reaches the controls in reading order, and the labels' mnemonics lead to the controls
