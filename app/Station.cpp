@@ -77,6 +77,7 @@ struct CStation::SImpl {
         bool handled = false;    // Automatic has started its run
         bool queued = false;     // to run once no other run of its serial number is under way
         bool restarting = false; // away in its restart after a success
+        bool finishing = false;  // its run has ended and is being told
         std::optional<std::uint32_t> successAt;
         std::uint32_t leftAt = 0;
         std::uint32_t runStart = 0;
@@ -112,7 +113,8 @@ struct CStation::SImpl {
 
     // Starts the unit's run (the lock held), or queues it behind its lane.
     bool StartLocked(SUnit& unit) {
-        if (stopping || !file.bValid || !unit.present || unit.row.state == EStationState::Updating ||
+        if (stopping || !file.bValid || !unit.present || unit.finishing ||
+            unit.row.state == EStationState::Updating ||
             unit.row.state == EStationState::Unplugged) {
             return false;
         }
@@ -345,6 +347,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
             unit.leftAt = now;
             unit.successAt.reset();
         }
+        unit.finishing = true;
         endedRow = row;
     }
     Notify();
@@ -353,6 +356,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
     }
     {
         const std::lock_guard lock(mutex);
+        Find(id)->finishing = false;
         StartQueuedLocked();
         --running;
         ended.push_back(key);
