@@ -45,15 +45,27 @@ void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool 
 }
 
 int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
-                 const SDeviceEntry& target, bool comPorts) {
+                 const SDeviceEntry& target, bool bySerial, bool comPorts) {
     RefillTable(devices, enumerator, comPorts);
-    int row = 0;
-    while (row < devices.nDeviceCount &&
-           devices.rows[static_cast<std::size_t>(row)].strPort != target.strPort) {
-        ++row;
+    const auto find = [&](auto&& matches) {
+        for (int row = 0; row < devices.nDeviceCount; ++row) {
+            if (matches(devices.rows[static_cast<std::size_t>(row)])) {
+                return row;
+            }
+        }
+        return -1;
+    };
+    const auto sameCharger = [&](const SDeviceEntry& row) {
+        return row.strType == target.strType && row.strSerial == target.strSerial;
+    };
+    int row = find([&](const SDeviceEntry& at) {
+        return at.strPort == target.strPort && sameCharger(at);
+    });
+    if (row < 0 && bySerial && !target.strSerial.empty()) {
+        row = find(sameCharger);
     }
-    if (row == devices.nDeviceCount) {
-        row = std::min(row, kDeviceTableRows - 1);
+    if (row < 0 && target.strType == "COMx" && target.strSerial.empty()) {
+        row = std::min(devices.nDeviceCount, kDeviceTableRows - 1);
         devices.rows[static_cast<std::size_t>(row)] = target;
         devices.nDeviceCount = row + 1;
     }

@@ -23,6 +23,10 @@ constexpr const char* kAbortedText =
     "again to recover it.";
 constexpr const char* kFileEmptyText = "The file is empty.";
 
+bool IsHid(const SDeviceEntry& row) {
+    return row.strPort.starts_with("HID");
+}
+
 bool IsCharger(const SDeviceEntry& row) {
     return !(row.strType == "COMx" && row.strSerial.empty());
 }
@@ -289,7 +293,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         const std::unique_ptr<IStationRunDevices> devices = services.openRunDevices();
         SDeviceListState table;
         CTargetFirst enumerator(devices->Enumerator(), target, bySerial);
-        const int row = FillRunTable(table, enumerator, target, false);
+        const int row = FillRunTable(table, enumerator, target, bySerial, false);
         devices->TakeDevicesChanged(); // the table was just filled
         CRunObserver observer(*this, id, extra, [&] {
             if (devices->TakeDevicesChanged()) {
@@ -301,7 +305,8 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         CNonceGenerator nonces(seed);
         auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
         SRunJob job{observer, clock, ports, table, nonces, *image, path, row, bySerial};
-        result = RunUpdate(job);
+        // A charger no longer listed where it was (another took its position) is not written.
+        result = row < 0 ? RunEnding(ERunOutcome::DeviceNotFound, IsHid(target)) : RunUpdate(job);
         if (abort.Aborted() && !result.Ok()) {
             result.outcome = ERunOutcome::Aborted;
         }

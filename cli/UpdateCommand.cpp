@@ -158,7 +158,7 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     SDeviceListState devices;
     CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
     CTargetFirst enumerator(system, target, chosen.bySerial);
-    const int row = FillRunTable(devices, enumerator, target, shared.args.com);
+    const int row = FillRunTable(devices, enumerator, target, chosen.bySerial, shared.args.com);
     CDeviceNews news(*platform);
     news.Take(); // the table was just filled
     CReportingObserver observer(shared.reporter, index, [&] {
@@ -181,7 +181,11 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
     SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
                 shared.args.file, row,   chosen.bySerial};
-    crenovix::SRunResult result = crenovix::RunUpdate(job);
+    // A charger no longer listed where it was (another took its position) is not written.
+    crenovix::SRunResult result =
+        row < 0 ? RunEnding(ERunOutcome::DeviceNotFound,
+                            HidPositionFromPortName(target.strPort).has_value())
+                : crenovix::RunUpdate(job);
     observer.End(result);
     // A run the second interrupt ended failed on the user's demand, whatever the dialogue made
     // of its refused ports; one that finished first keeps its success.
