@@ -146,6 +146,12 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     watch.reporter.Note(kWatching);
     station.SetAutomatic(true);
     std::string lastError;
+    // The chargers plugged in before the watch began: news tells only of changes.
+    news.Take();
+    if (const std::optional<std::string> error = station.OnDevicesChanged()) {
+        watch.reporter.Note(Printable(*error));
+        lastError = *error;
+    }
     // Until the first interrupt; then until the runs under way have ended.
     while (CInterruptCounter::Count() == 0 || station.Busy()) {
         if (CInterruptCounter::Count() > 0) {
