@@ -4,6 +4,7 @@
 #include "cli/Interrupts.h"
 #include "cli/Platform.h"
 #include "device/SerialEnumeration.h"
+#include "platform/StationDevices.h"
 #include "text/PrintableText.h"
 
 #include <map>
@@ -22,30 +23,6 @@ constexpr std::uint32_t kAbortWaitMs = 60'000;
 constexpr const char* kVerified = "Verified: payload matches";
 constexpr const char* kWatching =
     "Watching for chargers: each one plugged in is updated once. Press Ctrl+C to stop.";
-
-// A run's own set of the platform's devices.
-class CRunDevices final : public IStationRunDevices {
-public:
-    explicit CRunDevices(std::unique_ptr<IDevices> devices)
-        : devices_(std::move(devices)),
-          enumerator_(devices_->SerialPorts(), devices_->HidInterfaces()), news_(*devices_) {}
-
-    IDeviceEnumerator& Enumerator() override { return enumerator_; }
-    IPortOpener& Ports() override { return devices_->Ports(); }
-    bool TakeDevicesChanged() override { return news_.Take(); }
-    std::optional<bool> StoredPayloadIs(const std::string& port,
-                                        std::span<const std::uint8_t> payload) override {
-        if (!devices_->Simulated()) {
-            return std::nullopt;
-        }
-        return devices_->StoredPayloadIs(port, payload);
-    }
-
-private:
-    std::unique_ptr<IDevices> devices_;
-    CDeviceEnumerator enumerator_;
-    CDeviceNews news_;
-};
 
 // Each run's events to the reporter under a run index of its own, and its result printed.
 class CWatchReport final : public IStationObserver {
@@ -125,7 +102,7 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     std::uint32_t runs = 0;
     SStationServices services{
         enumerator,
-        [&watch] { return std::make_unique<CRunDevices>(watch.platform.OpenDevices()); },
+        [&watch] { return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices()); },
         clock,
         [&watch, &runs] { return watch.seed + runs++; },
         &report,
