@@ -58,9 +58,8 @@ int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
     const auto sameCharger = [&](const SDeviceEntry& row) {
         return row.strType == target.strType && row.strSerial == target.strSerial;
     };
-    int row = find([&](const SDeviceEntry& at) {
-        return at.strPort == target.strPort && sameCharger(at);
-    });
+    int row = find(
+        [&](const SDeviceEntry& at) { return at.strPort == target.strPort && sameCharger(at); });
     if (row < 0 && bySerial && !target.strSerial.empty()) {
         row = find(sameCharger);
     }

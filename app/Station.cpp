@@ -34,8 +34,8 @@ bool IsCharger(const SDeviceEntry& row) {
 // The payload an update file's image carries (after its header), as a charger is to store it.
 std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
     const SUpdateHeader header = ReadUpdateHeader(image);
-    return image.subspan(kHeaderSize, std::min<std::size_t>(header.dwPayloadLength,
-                                                            image.size() - kHeaderSize));
+    return image.subspan(kHeaderSize,
+                         std::min<std::size_t>(header.dwPayloadLength, image.size() - kHeaderSize));
 }
 
 // What the row says of a run's ending: the box's text, else the error line's.
@@ -139,8 +139,8 @@ struct CStation::SImpl {
         ++running;
         const std::uint64_t id = unit.row.id;
         const std::uint64_t key = ++runsStarted;
-        const std::uint32_t seed = (services.nonceSeed ? services.nonceSeed() : 1u) +
-                                   static_cast<std::uint32_t>(key);
+        const std::uint32_t seed =
+            (services.nonceSeed ? services.nonceSeed() : 1u) + static_cast<std::uint32_t>(key);
         workers.emplace(key, std::thread([this, id, seed, key] { Run(id, seed, key); }));
         return true;
     }
@@ -260,7 +260,7 @@ struct CStation::SImpl {
     std::uint64_t nextId = 1;
     SStationCounters counters;
     std::map<std::uint64_t, std::thread> workers; // by run number
-    std::vector<std::uint64_t> ended;              // runs that have ended, to be joined
+    std::vector<std::uint64_t> ended;             // runs that have ended, to be joined
     int running = 0;
     std::uint64_t runsStarted = 0;
 };

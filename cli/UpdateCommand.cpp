@@ -85,13 +85,13 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
     }
     // Simulated chargers are updated from the first unless a choice names others.
     const int choices = int{!parsed.port.empty()} + int{!parsed.serial.empty()} + int{parsed.all};
-    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) ||
-        parsed.file.empty()) {
+    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) || parsed.file.empty()) {
         return std::nullopt;
     }
     // --watch chooses its chargers as they come; --serial only filters them. A trace holds the
     // runs of one command, not of a station's day.
-    if (parsed.watch && (parsed.all || !parsed.port.empty() || parsed.com || !parsed.record.empty())) {
+    if (parsed.watch &&
+        (parsed.all || !parsed.port.empty() || parsed.com || !parsed.record.empty())) {
         return std::nullopt;
     }
     return parsed;

@@ -33,8 +33,8 @@ public:
     void OnStationChanged() override {}
 
     IRunObserver* OnRunStarted(const SStationRow& row) override {
-        const int index = reporter_.AddRun(
-            {row.device.strPort, row.device.strSerial, row.device.strType});
+        const int index =
+            reporter_.AddRun({row.device.strPort, row.device.strSerial, row.device.strType});
         // Between blocks: where the first interrupt's warning is given.
         auto observer =
             std::make_unique<CReportingObserver>(reporter_, index, [this] { abort_.Aborted(); });
@@ -100,13 +100,12 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     CSteadyClock clock;
     CWatchReport report(watch.reporter, watch.abort, listing->Simulated());
     std::uint32_t runs = 0;
-    SStationServices services{
-        enumerator,
-        [&watch] { return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices()); },
-        clock,
-        [&watch, &runs] { return watch.seed + runs++; },
-        &report,
-        {}};
+    SStationServices services{enumerator,
+                              [&watch] { return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices()); },
+                              clock,
+                              [&watch, &runs] { return watch.seed + runs++; },
+                              &report,
+                              {}};
     if (!watch.serial.empty()) {
         services.accepts = [&watch](const SDeviceEntry& row) {
             return row.strSerial == watch.serial;

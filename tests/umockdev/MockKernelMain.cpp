@@ -30,7 +30,8 @@
 // follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
 // line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1")
 // and one per change a driver was asked for ("ttyUSB0: low latency on, latency_timer 1"), and
-// after steps with --later "status N" with PROGRAM's exit status; exits with PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
+// after steps with --later "status N" with PROGRAM's exit status; exits with PROGRAM's status, 77
+// when umockdev is not preloaded, 2 for a usage error.
 #include "sim/SimCharger.h"
 #include "umockdev/MockKernel.h"
 #include "updatefile/UpdateFile.h"
@@ -44,9 +45,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -227,7 +228,8 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     bool ended = false;
     for (const auto& [atMs, step] : later) {
-        while (!ended && std::chrono::steady_clock::now() - started < std::chrono::milliseconds(atMs)) {
+        while (!ended &&
+               std::chrono::steady_clock::now() - started < std::chrono::milliseconds(atMs)) {
             ended = ::waitpid(child, &status, WNOHANG) == child;
             ::usleep(10'000);
         }

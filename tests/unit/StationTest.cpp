@@ -1,6 +1,6 @@
 #include "app/Station.h"
-#include "sim/DemoChargers.h"
 #include "device/SerialEnumeration.h"
+#include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
 #include "support/SteppedClock.h"
 #include "support/TempDir.h"
@@ -38,7 +38,8 @@ struct SRunDevices final : IStationRunDevices {
     IDeviceEnumerator& Enumerator() override { return enumerator_; }
     IPortOpener& Ports() override { return bench_; }
     bool TakeDevicesChanged() override { return true; }
-    std::optional<bool> StoredPayloadIs(const std::string&, std::span<const std::uint8_t>) override {
+    std::optional<bool> StoredPayloadIs(const std::string&,
+                                        std::span<const std::uint8_t>) override {
         return stored_;
     }
     sim::CSimBench& bench_;
@@ -76,12 +77,15 @@ protected:
         SHeaderFields fields;
         fields.version = "V2.07";
         fields.type = "Kelvorin K4";
-        WriteBytes(dir_.File("fw.bin"), Pack(EPackVariant::TripleDes, fields,
-                                             PatternPayload(640, 5)).bytes);
+        WriteBytes(dir_.File("fw.bin"),
+                   Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 5)).bytes);
         station_ = std::make_unique<CStation>(SStationServices{
             *listing_,
-            [this, stored] { return std::make_unique<SRunDevices>(*bench_, stored); }, *clock_,
-            [] { return 7u; }, &observer_, {}});
+            [this, stored] { return std::make_unique<SRunDevices>(*bench_, stored); },
+            *clock_,
+            [] { return 7u; },
+            &observer_,
+            {}});
         ASSERT_TRUE(station_->ChooseFile(dir_.File("fw.bin")));
     }
     // Until the runs under way have ended (a real-time bound: the runs go on other threads).
@@ -146,8 +150,7 @@ TEST_F(StationTest, AutomaticUpdatesEachUnitOnceAndAReplugAgain) {
     Make("serial,serial,hid");
     station_->SetAutomatic(true);
     Look();
-    EXPECT_EQ(States(),
-              (std::vector<std::string>{"SIM2001 done", "SIM2002 done", "SIM1001 done"}));
+    EXPECT_EQ(States(), (std::vector<std::string>{"SIM2001 done", "SIM2002 done", "SIM1001 done"}));
     for (const std::uint32_t later : {0u, 2'000u, 20'000u, 60'000u}) {
         Look(later);
     }
