@@ -175,29 +175,19 @@ struct CStation::SImpl {
             : impl_(impl), id_(id), extra_(extra), onDispatch_(std::move(onDispatch)) {}
 
         void SetUpdateEnabled(bool enabled) override {
-            if (extra_ != nullptr) {
-                extra_->SetUpdateEnabled(enabled);
-            }
+            Pass(&IRunObserver::SetUpdateEnabled, enabled);
         }
         void SetStatusText(const std::string& text) override {
             Change([&](SStationRow& row) {
                 row.status = text;
                 return true;
             });
-            if (extra_ != nullptr) {
-                extra_->SetStatusText(text);
-            }
+            Pass(&IRunObserver::SetStatusText, text);
         }
-        void ShowStatus(bool shown) override {
-            if (extra_ != nullptr) {
-                extra_->ShowStatus(shown);
-            }
-        }
+        void ShowStatus(bool shown) override { Pass(&IRunObserver::ShowStatus, shown); }
         void SetProgressRange(std::uint16_t upper) override {
             upper_ = upper;
-            if (extra_ != nullptr) {
-                extra_->SetProgressRange(upper);
-            }
+            Pass(&IRunObserver::SetProgressRange, upper);
         }
         void SetProgressPos(int position) override {
             const int percent =
@@ -207,19 +197,11 @@ struct CStation::SImpl {
                 row.percent = percent;
                 return changed;
             });
-            if (extra_ != nullptr) {
-                extra_->SetProgressPos(position);
-            }
+            Pass(&IRunObserver::SetProgressPos, position);
         }
-        void ShowProgress(bool shown) override {
-            if (extra_ != nullptr) {
-                extra_->ShowProgress(shown);
-            }
-        }
+        void ShowProgress(bool shown) override { Pass(&IRunObserver::ShowProgress, shown); }
         void ResetFileInfo(const std::string& errorText) override {
-            if (extra_ != nullptr) {
-                extra_->ResetFileInfo(errorText);
-            }
+            Pass(&IRunObserver::ResetFileInfo, errorText);
         }
         bool DispatchPendingMessages() override {
             if (onDispatch_) {
@@ -229,6 +211,13 @@ struct CStation::SImpl {
         }
 
     private:
+        // The event to the front end's own observer too.
+        template <typename Event, typename... Args>
+        void Pass(Event event, const Args&... args) {
+            if (extra_ != nullptr) {
+                (extra_->*event)(args...);
+            }
+        }
         template <typename Edit>
         void Change(Edit edit) {
             bool changed = false;
