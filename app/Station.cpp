@@ -267,7 +267,6 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
     }
     SRunResult result;
     result.target = target;
-    std::optional<bool> stored;
     IRunObserver* extra = nullptr;
     if (services.observer != nullptr) {
         SStationRow row;
@@ -293,16 +292,29 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         CAbortablePorts ports(devices->Ports(), abort);
         CNonceGenerator nonces(seed);
         auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-        SRunJob job{observer, clock, ports, table, nonces, *image, path, row, bySerial};
-        // A charger no longer listed where it was (another took its position) is not written.
-        result = row < 0 ? RunEnding(ERunOutcome::DeviceNotFound, IsHid(target)) : RunUpdate(job);
-        if (abort.Aborted() && !result.Ok()) {
-            result.outcome = ERunOutcome::Aborted;
-        }
-        if (result.Ok()) {
+        SRunJob job{observer, clock, ports, table,    nonces,
+                    *image,   path,  row,   bySerial, services.log};
+        // What only the station knows, settled before the run is recorded.
+        job.conclude = [&](SRunResult& ended) {
+            if (abort.Aborted() && !ended.Ok()) {
+                ended.outcome = ERunOutcome::Aborted;
+            }
             // Where the charger can be asked, a success is one only when it holds exactly the
             // file's payload (looked up by the port it was listed at, not by serial number).
-            stored = devices->StoredPayloadIs(target.strPort, PayloadOf(*image));
+            if (ended.Ok() &&
+                devices->StoredPayloadIs(target.strPort, PayloadOf(*image)) == false) {
+                ended.outcome = ERunOutcome::PayloadDiffers;
+                ended.bBox = false;
+                ended.errorLine = kNotVerified;
+            }
+        };
+        if (row < 0) {
+            // A charger no longer listed where it was (another took its position) is not
+            // written.
+            result = RunEnding(ERunOutcome::DeviceNotFound, IsHid(target));
+            job.conclude(result);
+        } else {
+            result = RunUpdate(job);
         }
     } catch (const std::exception& error) {
         result = RunEnding(ERunOutcome::FileCannotOpen, false);
@@ -320,7 +332,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         row.elapsedMs = now - unit.runStart;
         row.resultText = ResultTextOf(result);
         row.status.clear();
-        if (result.Ok() && stored != false) {
+        if (result.Ok()) {
             row.state = EStationState::Done;
             row.percent = 100;
             ++counters.updated;
@@ -329,9 +341,6 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         } else {
             row.state = result.outcome == ERunOutcome::Inconformity ? EStationState::Refused
                                                                     : EStationState::Failed;
-            if (result.Ok()) {
-                row.resultText = kNotVerified;
-            }
             ++counters.failed;
         }
         if (!unit.present) {

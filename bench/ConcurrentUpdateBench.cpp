@@ -49,7 +49,7 @@ double UpdateSeconds(int chargers) {
     for (int i = 1; i < chargers; ++i) {
         list += ",hid";
     }
-    const std::vector<std::string> args = {"--simulate", list, "--all",
+    const std::vector<std::string> args = {"--simulate", list, "--all", "--no-log",
                                            (Files().Path() / "largest.bin").string()};
     std::ostringstream out;
     std::ostringstream err;

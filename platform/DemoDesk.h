@@ -56,6 +56,10 @@ public:
     std::unique_ptr<IDevices> OpenDevices() override;
     std::unique_ptr<COnlineServices> CreateOnline() override { return system_->CreateOnline(); }
     std::unique_ptr<IShell> CreateShell() override { return system_->CreateShell(); }
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                              std::string& error) override {
+        return system_->OpenUpdateLog(path, error);
+    }
 
 private:
     CDemoDesk(std::unique_ptr<IPlatform> system, std::string names, std::uint8_t modelCode,

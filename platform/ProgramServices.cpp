@@ -2,6 +2,7 @@
 
 #include "platform/DemoDesk.h"
 
+#include <string_view>
 #include <utility>
 
 namespace crenovix {
@@ -28,7 +29,18 @@ SMainWindowServices CProgramServices::WindowServices(
             std::move(checkForNewRelease),
             std::move(openDownloadWindow),
             sleepInhibitor,
-            DevicesChangedPoll()};
+            DevicesChangedPoll(),
+            updateLog_.get()};
+}
+
+std::string CProgramServices::UseUpdateLog(const char* path, const char* off) {
+    updateLog_.reset();
+    if (off != nullptr && *off != '\0' && std::string_view(off) != "0") {
+        return "";
+    }
+    std::string error;
+    updateLog_ = platform_->OpenUpdateLog(path != nullptr ? path : "", error);
+    return updateLog_ != nullptr ? "" : LogFailureText(error);
 }
 
 std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,

@@ -7,6 +7,7 @@
 #include "gui/qt/TemplateWidgets.h"
 #include "updatefile/UpdateFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -66,6 +68,19 @@ void CrenovixDlg::ConnectEvents() {
             [this] { logic_.OnDownloadClicked(); });
     connect(static_cast<QPushButton*>(Control(ctl::kExit)), &QPushButton::clicked, this,
             [this] { reject(); });
+    saveDiagnostic_ = new QAction(QStringLiteral("Save &diagnostic..."), this);
+    saveDiagnostic_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    addAction(saveDiagnostic_); // the shortcut works wherever the focus is in the window
+    connect(saveDiagnostic_, &QAction::triggered, this,
+            [this] { logic_.OnSaveDiagnosticClicked(); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        saveDiagnostic_->setEnabled(logic_.HasDiagnostic());
+        QMenu menu(this);
+        menu.addAction(saveDiagnostic_);
+        menu.exec(mapToGlobal(at));
+        saveDiagnostic_->setEnabled(true); // the shortcut says so itself when there is none
+    });
 }
 
 void CrenovixDlg::Initialize() {
@@ -201,6 +216,21 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
     dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
+    if (diagnosticDialogHandler) {
+        return diagnosticDialogHandler();
+    }
+    QFileDialog dialog(this, QStringLiteral("Save diagnostic"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(NameFilter("Diagnostic trace(*.trace)", "*.trace"));
+    dialog.setDefaultSuffix("trace");
+    dialog.selectFile(QStringLiteral("crenovix-diagnostic.trace"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QListWidget;
 class QProgressBar;
 
@@ -43,6 +44,10 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    std::function<std::optional<std::string>()> diagnosticDialogHandler;
+    // "Save diagnostic...": in the window's context menu (the fixed layout has no place for a
+    // button) and on Ctrl+Shift+D; enabled once a run has ended.
+    QAction* SaveDiagnosticAction() const { return saveDiagnostic_; }
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -61,6 +66,7 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
+    std::optional<std::string> ChooseDiagnosticFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
@@ -79,6 +85,7 @@ private:
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;
+    QAction* saveDiagnostic_ = nullptr;
     // The version check; its answer comes back through the event loop. Stopped when the window
     // closes and, at the latest, before the window's members go.
     CBackgroundJob background_{[this] {

@@ -14,6 +14,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -76,10 +77,22 @@ CrenovixDlg::~CrenovixDlg() {
     DestroyModeless();
 }
 
-INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != kSaveDiagnosticCommand) {
+            return FALSE; // the system's own commands
+        }
+        logic_.OnSaveDiagnosticClicked();
+        return TRUE;
+    case WM_INITMENUPOPUP:
+        if (HIWORD(lParam) != 0) { // the system menu: the entry is usable once a run has ended
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kSaveDiagnosticCommand,
+                           MF_BYCOMMAND | (logic_.HasDiagnostic() ? MF_ENABLED : MF_GRAYED));
+        }
+        return FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
@@ -128,6 +141,10 @@ BOOL CrenovixDlg::OnInitDialog() {
     RegisterForDeviceChanges();
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
     runTarget_ = hwnd_;
+    if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
+    }
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -372,6 +389,30 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     dialog.lpstrDefExt = "bin";
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
     if (!GetOpenFileNameA(&dialog)) {
+        return std::nullopt; // cancelled
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
+    if (diagnosticDialogHandler) {
+        return diagnosticDialogHandler();
+    }
+    static constexpr char kFilter[] = "Diagnostic trace(*.trace)\0*.trace\0";
+    std::string path(kPathBufferChars, '\0');
+    const std::string suggested = "crenovix-diagnostic.trace";
+    std::copy(suggested.begin(), suggested.end(), path.begin());
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = "trace";
+    dialog.lpstrTitle = "Save diagnostic";
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    if (!GetSaveFileNameA(&dialog)) {
         return std::nullopt; // cancelled
     }
     path.resize(path.find('\0'));

@@ -41,6 +41,9 @@ std::string ProgramName();
 inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
 // Posted when an update run on its worker thread has events for the window (CWindowQueue).
 inline constexpr UINT kRunEvents = WM_APP + 2;
+// "Save diagnostic..." in the window's system menu (the fixed layout has no place for a button);
+// a system-menu command's low four bits are the system's.
+inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
 
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
@@ -65,6 +68,7 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    std::function<std::optional<std::string>()> diagnosticDialogHandler;
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -83,6 +87,7 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
+    std::optional<std::string> ChooseDiagnosticFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
