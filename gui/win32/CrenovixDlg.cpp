@@ -374,49 +374,46 @@ INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam,
     return FALSE;
 }
 
-std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
-    if (fileDialogHandler) {
-        return fileDialogHandler();
-    }
-    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
+namespace {
+
+// The system's file dialog for one kind of file: open (an existing one) or save (asking before
+// replacing one), with `suggested` as the name it starts with.
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save) {
     std::string path(kPathBufferChars, '\0');
+    std::copy(suggested.begin(), suggested.end(), path.begin());
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "bin";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&dialog)) {
+    dialog.lpstrDefExt = extension;
+    dialog.lpstrTitle = title;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
+    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         return std::nullopt; // cancelled
     }
     path.resize(path.find('\0'));
     return path;
 }
 
+} // namespace
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
+    if (fileDialogHandler) {
+        return fileDialogHandler();
+    }
+    return AskForFile(hwnd_, "Kelvorin Update File(*.bin)\0*.bin\0", "bin", nullptr, "", false);
+}
+
 std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
     if (diagnosticDialogHandler) {
         return diagnosticDialogHandler();
     }
-    static constexpr char kFilter[] = "Diagnostic trace(*.trace)\0*.trace\0";
-    std::string path(kPathBufferChars, '\0');
-    const std::string suggested = "crenovix-diagnostic.trace";
-    std::copy(suggested.begin(), suggested.end(), path.begin());
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "trace";
-    dialog.lpstrTitle = "Save diagnostic";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    if (!GetSaveFileNameA(&dialog)) {
-        return std::nullopt; // cancelled
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return AskForFile(hwnd_, "Diagnostic trace(*.trace)\0*.trace\0", "trace", "Save diagnostic",
+                      "crenovix-diagnostic.trace", true);
 }
 
 bool CrenovixDlg::PumpEvents() {
