@@ -10,6 +10,7 @@
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
+#include "cli/UpdateWatch.h"
 #include "device/SerialEnumeration.h"
 #include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
@@ -30,7 +31,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: crenovix-cli update [--com] (--port NAME | --serial SN | --all | --simulate LIST)\n"
-    "                           [--json] [--record FILE] [--log FILE | --no-log] FILE\n";
+    "                           [--json] [--record FILE] [--log FILE | --no-log] FILE\n"
+    "       crenovix-cli update --watch [--serial SN] [--simulate LIST] [--json]\n"
+    "                           [--log FILE | --no-log] FILE\n";
 constexpr const char* kPortBusy = "The port is busy: another program holds it.";
 constexpr const char* kInterruptWarning =
     "Interrupting the update now can leave the charger without working firmware. Interrupt "
@@ -47,6 +50,7 @@ struct SUpdateArgs {
     std::string port;
     std::string serial;
     bool all = false;
+    bool watch = false;
     std::optional<std::string> simulate;
     bool json = false;
     std::string record;
@@ -64,6 +68,8 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
             parsed.com = true;
         } else if (arg == "--all") {
             parsed.all = true;
+        } else if (arg == "--watch") {
+            parsed.watch = true;
         } else if (arg == "--json") {
             parsed.json = true;
         } else if (arg == "--port" && hasValue) {
@@ -86,8 +92,14 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
     }
     // Simulated chargers are updated from the first unless a choice names others.
     const int choices = int{!parsed.port.empty()} + int{!parsed.serial.empty()} + int{parsed.all};
-    if (choices > 1 || (choices == 0 && !parsed.simulate) || parsed.file.empty() ||
+    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) || parsed.file.empty() ||
         (parsed.noLog && !parsed.log.empty())) {
+        return std::nullopt;
+    }
+    // --watch chooses its chargers as they come; --serial only filters them. A trace holds the
+    // runs of one command, not of a station's day.
+    if (parsed.watch &&
+        (parsed.all || !parsed.port.empty() || parsed.com || !parsed.record.empty())) {
         return std::nullopt;
     }
     return parsed;
@@ -142,51 +154,10 @@ struct STarget {
     std::size_t lane = 0; // runs of one lane follow each other; lanes run concurrently
 };
 
-// A run's enumeration with its own charger's records first, so that its device table (32 rows,
-// as the window's) holds that charger however many others the machine has. The dialogue finds
-// rows by what they hold, never by their order.
-class CTargetFirst final : public IDeviceEnumerator {
-public:
-    CTargetFirst(IDeviceEnumerator& inner, const STarget& target)
-        : inner_(inner), target_(target) {}
-
-    void ListDevices(SerInfoList& list, bool bProbePorts) override {
-        inner_.ListDevices(list, bProbePorts);
-        std::stable_partition(list.begin(), list.end(), [this](const SSerInfo& record) {
-            const SDeviceEntry& target = target_.entry;
-            if (PortNameFromFriendly(record.strFriendly) == target.strPort) {
-                return true;
-            }
-            return target_.bySerial && record.bCharger == 1 && !target.strSerial.empty() &&
-                   SerialFromPath(record.strPath) == target.strSerial &&
-                   record.strBusDesc == target.strType;
-        });
-    }
-
-private:
-    IDeviceEnumerator& inner_;
-    const STarget& target_;
-};
-
 struct SRunOutcome {
     bool ok = false;
     bool aborted = false;
 };
-
-// The first 32 rows of the run's enumeration, as the window's table holds them. An enumeration
-// error leaves the table as it was; the run goes on with it.
-void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool comPorts) {
-    std::vector<SListedRow> rows;
-    try {
-        rows = ListRows(enumerator, comPorts);
-    } catch (const CEnumerationError&) {
-        return;
-    }
-    devices.nDeviceCount = static_cast<int>(std::min<std::size_t>(rows.size(), kDeviceTableRows));
-    for (int row = 0; row < devices.nDeviceCount; ++row) {
-        devices.rows[static_cast<std::size_t>(row)] = rows[static_cast<std::size_t>(row)].entry;
-    }
-}
 
 // One charger's run, start to end, on its own platform, clock, observer, table and image buffer.
 SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
@@ -195,20 +166,10 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     const auto started = std::chrono::steady_clock::now();
     SDeviceListState devices;
     CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
-    CTargetFirst enumerator(system, chosen);
-    RefillTable(devices, enumerator, shared.args.com);
+    CTargetFirst enumerator(system, target, chosen.bySerial);
+    const int row = FillRunTable(devices, enumerator, target, chosen.bySerial, shared.args.com);
     CDeviceNews news(*platform);
     news.Take(); // the table was just filled
-    int row = 0;
-    while (row < devices.nDeviceCount && devices.rows[row].strPort != target.strPort) {
-        ++row;
-    }
-    if (row == devices.nDeviceCount) {
-        // A plain serial port that is not listed: in the last row when the table is full.
-        row = std::min(row, kDeviceTableRows - 1);
-        devices.rows[row] = target;
-        devices.nDeviceCount = row + 1;
-    }
     CReportingObserver observer(shared.reporter, index, [&] {
         shared.abort.Aborted(); // warns at the first interrupt
         if (news.Take()) {
@@ -251,7 +212,15 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
             }
         }
     };
-    const crenovix::SRunResult result = crenovix::RunUpdate(job);
+    // A charger no longer listed where it was (another took its position) is not written.
+    crenovix::SRunResult result;
+    if (row < 0) {
+        result = RunEnding(ERunOutcome::DeviceNotFound,
+                           HidPositionFromPortName(target.strPort).has_value());
+        job.conclude(result);
+    } else {
+        result = crenovix::RunUpdate(job);
+    }
     const auto elapsedMs =
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - started)
@@ -366,6 +335,45 @@ bool OpenLog(const SUpdateArgs& args, IPlatform& platform, std::unique_ptr<IUpda
     return log != nullptr || args.log.empty();
 }
 
+// The command's end after its runs: the file and the trace checked, the exit code.
+int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes,
+                 CRunReporter& reporter, CTraceFile* trace, bool aborted, bool allOk) {
+    // The dialogues load the file again by its path: had it changed since it was hashed, the
+    // results would name bytes no charger received.
+    const bool fileKept = ReadInputFile(args.file, kUpdateImageSize).bytes == bytes;
+    if (!fileKept) {
+        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
+                      "not name what the chargers received");
+    }
+    // A trace that lost lines would replay as a different dialogue: the command failed.
+    const bool traceComplete = trace == nullptr || trace->Close();
+    if (!traceComplete) {
+        reporter.Note("crenovix-cli: the trace file '" + Printable(args.record) +
+                      "' could not be written completely");
+    }
+    if (aborted) {
+        reporter.Note(kAborted);
+        return kExitInterrupted;
+    }
+    return allOk && traceComplete && fileKept ? kExitSuccess : kExitFailed;
+}
+
+// The update log of the arguments, or the exit code when it cannot be the one they name; a
+// missing data folder only costs the record, with a note.
+std::optional<int> OpenLogOrFail(const SUpdateArgs& args, IPlatform& platform,
+                                 std::unique_ptr<IUpdateLog>& log, std::ostream& err) {
+    std::string problem;
+    if (!OpenLog(args, platform, log, problem)) {
+        err << "crenovix-cli: " << Printable(problem) << "\n" << kUsage;
+        return kExitUsage;
+    }
+    if (log == nullptr && !args.noLog) {
+        // Without a data folder the updates still go on; only the record is missing.
+        err << "crenovix-cli: " << Printable(LogFailureText(problem)) << "\n";
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
@@ -405,6 +413,21 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     CRunReporter reporter(out, err, form, fileSha256);
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });
+    if (parsed->watch) {
+        std::unique_ptr<IUpdateLog> log;
+        if (const std::optional<int> exit = OpenLogOrFail(*parsed, *platform, log, err)) {
+            return *exit;
+        }
+        const SWatchOutcome watched = WatchAndUpdate(
+            {*platform, parsed->file, parsed->serial, reporter, abort, log.get(), TimeSeed()});
+        if (!watched.fileError.empty()) {
+            err << watched.fileError << "\n";
+            return kExitFailed;
+        }
+        reporter.Finish(watched.ok, watched.failed);
+        return FinishUpdate(*parsed, file.bytes, reporter, nullptr, watched.aborted,
+                            watched.failed == 0);
+    }
 
     // Every row the enumeration gives, as the window would make them, to choose the chargers
     // from: the window's table ends at 32 rows, a box of chargers need not.
@@ -428,13 +451,8 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         return exitCode;
     }
     std::unique_ptr<IUpdateLog> log;
-    if (!OpenLog(*parsed, *platform, log, problem)) {
-        err << "crenovix-cli: " << Printable(problem) << "\n" << kUsage;
-        return kExitUsage;
-    }
-    if (log == nullptr && !parsed->noLog) {
-        // Without a data folder the updates still go on; only the record is missing.
-        err << "crenovix-cli: " << Printable(LogFailureText(problem)) << "\n";
+    if (const std::optional<int> exit = OpenLogOrFail(*parsed, *platform, log, err)) {
+        return *exit;
     }
     CSteadyClock traceClock; // a trace's times count from its making
     std::unique_ptr<CTraceFile> trace;
@@ -495,25 +513,9 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                                   [](const SRunOutcome& outcome) { return outcome.ok; });
     const auto failed = static_cast<std::int64_t>(outcomes.size()) - ok;
     reporter.Finish(static_cast<int>(ok), static_cast<int>(failed));
-    // The dialogues load the file again by its path: had it changed since it was hashed, the
-    // results would name bytes no charger received.
-    const bool fileKept = ReadInputFile(parsed->file, kUpdateImageSize).bytes == file.bytes;
-    if (!fileKept) {
-        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
-                      "not name what the chargers received");
-    }
-    // A trace that lost lines would replay as a different dialogue: the command failed.
-    const bool traceComplete = trace == nullptr || trace->Close();
-    if (!traceComplete) {
-        reporter.Note("crenovix-cli: the trace file '" + Printable(parsed->record) +
-                      "' could not be written completely");
-    }
-    if (std::any_of(outcomes.begin(), outcomes.end(),
-                    [](const SRunOutcome& outcome) { return outcome.aborted; })) {
-        reporter.Note(kAborted);
-        return kExitInterrupted;
-    }
-    return failed == 0 && traceComplete && fileKept ? kExitSuccess : kExitFailed;
+    const bool aborted = std::any_of(outcomes.begin(), outcomes.end(),
+                                     [](const SRunOutcome& outcome) { return outcome.aborted; });
+    return FinishUpdate(*parsed, file.bytes, reporter, trace.get(), aborted, failed == 0);
 }
 
 } // namespace crenovix::cli

@@ -95,6 +95,8 @@ TEST(DemoDeskTest, AListNotUnderstoodMakesNoDesk) {
     EXPECT_EQ(CreateProgramServices(std::make_unique<CQuietSystem>(), "serial:moved", error, 1),
               nullptr);
     EXPECT_EQ(error, "unknown fault 'moved' for a serial charger");
+    EXPECT_EQ(CDemoDesk::Create(std::make_unique<CQuietSystem>(), "hid@500-200", error), nullptr);
+    EXPECT_EQ(error, "bad times '500-200' (use @PLUG or @PLUG-UNPLUG, in milliseconds)");
 }
 
 // The window polls the demo desk, whose first answer is taken before the window's first listing;

@@ -1,19 +1,6 @@
-#include "cli/Platform.h"
+#include "platform/DeviceNews.h"
 
-namespace crenovix::cli {
-
-std::vector<SListedRow> ListRows(IDeviceEnumerator& enumerator, bool comPorts) {
-    SerInfoList records;
-    enumerator.ListDevices(records, comPorts);
-    std::vector<SListedRow> rows;
-    for (const SSerInfo& record : records) {
-        if (auto entry = DeviceEntryFor(record, comPorts)) {
-            std::string line = DeviceLineFor(record, *entry);
-            rows.push_back({std::move(*entry), std::move(line)});
-        }
-    }
-    return rows;
-}
+namespace crenovix {
 
 bool CRescanTimer::Due() {
     const std::uint32_t now = clock_.TickCount();
@@ -37,4 +24,4 @@ bool CDeviceNews::Take() {
     return rescan_.Due();
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix
