@@ -285,6 +285,13 @@ void CMainWindowLogic::OnDownloadClicked() {
     }
 }
 
+void CMainWindowLogic::OnStationClicked(const std::function<void()>& open) {
+    if (open && !running_) {
+        open();
+        RefreshDevices();
+    }
+}
+
 bool CMainWindowLogic::OnCloseRequested() {
     if (running_) {
         // A modal box would stop the run until it is answered; the charger's boot loader may

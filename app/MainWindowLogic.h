@@ -87,6 +87,10 @@ public:
     // A version check still under way goes on beside the download window: each fetch has a
     // temporary file of its own, and its answer still shows the release link.
     void OnDownloadClicked();
+    // The menu's "Station view...": `open` runs the station window over this one, not during a
+    // run (the station would take the run's charger for one of its own); the list is refilled
+    // afterwards, as the station's chargers restarted.
+    void OnStationClicked(const std::function<void()>& open);
     // False: refused, a charger is being written; a notice says why and the run goes on.
     bool OnCloseRequested();
     // Puts a path into the path field and loads it, as the Open button and a finished download

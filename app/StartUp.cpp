@@ -31,6 +31,10 @@ EStartupAction StartupActionFor(std::span<const std::string> arguments) {
     return EStartupAction::Run;
 }
 
+bool WantsStationWindow(std::span<const std::string> arguments) {
+    return std::find(arguments.begin(), arguments.end(), "--station") != arguments.end();
+}
+
 std::string ApplicationName(std::string_view executablePath) {
     const std::size_t slash = executablePath.find_last_of("/\\");
     std::string_view name =

@@ -20,6 +20,10 @@ enum class EStartupAction {
 // "/Embedding" and "/Automation" go on; anything else is ignored.
 EStartupAction StartupActionFor(std::span<const std::string> arguments);
 
+// "--station": the program opens the station window (many chargers, one file) instead of the
+// main window.
+bool WantsStationWindow(std::span<const std::string> arguments);
+
 // The application name: the executable's file name without directory and extension.
 std::string ApplicationName(std::string_view executablePath);
 

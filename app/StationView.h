@@ -21,6 +21,7 @@ public:
     virtual void SetText(int id, const std::string& text) = 0;
     virtual std::string GetText(int id) = 0;
     virtual bool IsChecked(int id) = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
 
     // The chargers' list (station_ctl::kUnits): one row per charger, the columns of
     // StationColumns().

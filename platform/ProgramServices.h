@@ -13,10 +13,13 @@
 
 #include "app/MainWindowLogic.h"
 #include "app/StartUp.h"
+#include "app/Station.h"
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,21 +44,44 @@ public:
     // Simulated chargers change with time (restarting into the boot loader) and tell no one: for
     // them this answers whether devices came or went since it was last asked, and the window
     // asks every kDemoPollMs. Empty for the system's devices, whose changes the system reports.
+    // Each call is a reader of its own: every reader hears of every change once, so the
+    // window's poll and the runs that read these devices do not take each other's news.
     std::function<bool()> DevicesChangedPoll();
+    // The window was told that devices came or went (a udev notice, WM_DEVICECHANGE): the
+    // station's runs hear of it when they next look (their own devices may not tell them, as on
+    // Windows, where only the window hears of changes).
+    void NoteDevicesChanged() { ++news_; }
     // What the main window runs on: these devices, clock and nonces, the demo poll, and the
     // front end's own version check, download window and sleep inhibitor.
     SMainWindowServices WindowServices(
         std::function<std::optional<std::string>(const CCancelToken&)> checkForNewRelease,
         std::function<void()> openDownloadWindow, ISleepInhibitor* sleepInhibitor);
 
-    void SeedNonces(std::uint32_t seed) { nonces_ = CNonceGenerator(seed); }
+    // What the station window runs on: the window's listing, and for each run devices of its
+    // own (the system's: a set per run; the demo desk's: the window's desk, which every run
+    // shares, as it holds the chargers the window lists).
+    SStationServices StationServices();
+
+    void SeedNonces(std::uint32_t seed) {
+        nonces_ = CNonceGenerator(seed);
+        seed_ = seed;
+    }
 
 private:
+    // The news generation as it stands, after looking at polled devices.
+    std::uint64_t News();
+    // True once for each news generation after the one it was made at.
+    std::function<bool()> NewsReader();
+
     std::unique_ptr<IPlatform> platform_;
     std::unique_ptr<IDevices> devices_;
     CDeviceEnumerator enumerator_;
     CSteadyClock clock_;
     CNonceGenerator nonces_{0};
+    std::uint32_t seed_ = 0;
+    std::atomic<std::uint32_t> runSeeds_{0};
+    std::mutex pollMutex_;
+    std::atomic<std::uint64_t> news_{0};
 };
 
 inline constexpr int kDemoPollMs = 100;

@@ -10,10 +10,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -232,6 +234,15 @@ void CrenovixDlg::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
     } else {
         event->ignore();
+    }
+}
+
+void CrenovixDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* station = menu.addAction(QStringLiteral("&Station view..."));
+    station->setEnabled(!logic_.IsRunning());
+    if (menu.exec(event->globalPos()) == station) {
+        logic_.OnStationClicked(openStationWindow);
     }
 }
 

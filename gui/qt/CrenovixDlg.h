@@ -43,6 +43,8 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    // The menu's "Station view..." command: runs the station window over this one.
+    std::function<void()> openStationWindow;
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -69,6 +71,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+    // The window's menu (right button, the menu key, Shift+F10): "Station view...", which
+    // leaves the window's fixed layout as it is.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void BuildControls();

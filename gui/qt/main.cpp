@@ -5,6 +5,7 @@
 #include "app/StartUp.h"
 #include "gui/qt/AccessHint.h"
 #include "gui/qt/CDownLoad.h"
+#include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/LogindInhibitor.h"
 #include "gui/qt/ProgramServices.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
@@ -77,11 +79,32 @@ public:
         };
 
         crenovix::qt::CLogindInhibitor inhibitor;
+        // The station window while it is open: device changes are its then.
+        QPointer<crenovix::qt::CStationView> station;
+        const auto runStation = [&services, &station](QWidget* parent, const std::string& path) {
+            crenovix::qt::CStationView view(services->StationServices(), parent);
+            station = &view;
+            view.Initialize(path);
+            view.exec();
+        };
+        if (crenovix::WantsStationWindow(arguments)) {
+            crenovix::qt::WatchDeviceChanges(*services, qApp, [&services, &station] {
+                services->NoteDevicesChanged();
+                if (station) {
+                    station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
+                }
+            });
+            runStation(nullptr, "");
+            return 0;
+        }
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         const crenovix::SMainWindowServices windowServices =
             services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);
         crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
+        window.openStationWindow = [&runStation, &window] {
+            runStation(&window, window.GetText(crenovix::ctl::kPath));
+        };
         window.SetLinkShell(*shell);
         // The machine's chargers only: simulated ones always open.
         std::optional<crenovix::qt::CAccessHintBox> accessHint;
@@ -89,7 +112,12 @@ public:
             accessHint.emplace(&window, devices);
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }
-        crenovix::qt::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
+        crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
+            services->NoteDevicesChanged();
+            if (station) {
+                station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
+                return;
+            }
             window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
             if (accessHint) {
                 accessHint->Check();
