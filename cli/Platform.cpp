@@ -2,19 +2,6 @@
 
 namespace crenovix::cli {
 
-std::vector<SListedRow> ListRows(IDeviceEnumerator& enumerator, bool comPorts) {
-    SerInfoList records;
-    enumerator.ListDevices(records, comPorts);
-    std::vector<SListedRow> rows;
-    for (const SSerInfo& record : records) {
-        if (auto entry = DeviceEntryFor(record, comPorts)) {
-            std::string line = DeviceLineFor(record, *entry);
-            rows.push_back({std::move(*entry), std::move(line)});
-        }
-    }
-    return rows;
-}
-
 bool CRescanTimer::Due() {
     const std::uint32_t now = clock_.TickCount();
     if (started_ && now - last_ < kRescanIntervalMs) {

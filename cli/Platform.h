@@ -1,8 +1,9 @@
-// What the command line takes from the system is the platform's (platform/Platform.h); here is
-// how it lists the devices, and how a run learns of devices that came or went while it waits or
-// writes.
+// What the command line takes from the system is the platform's (platform/Platform.h), and it
+// lists devices as app/RunTable.h does; here is how a run learns of devices that came or went
+// while it waits or writes.
 #pragma once
 
+#include "app/RunTable.h"
 #include "base/Clock.h"
 #include "device/DeviceTable.h"
 #include "platform/Platform.h"
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace crenovix::cli {
-
-// A row of the enumeration as the window's table would hold it, and the list box's line for it.
-struct SListedRow {
-    SDeviceEntry entry;
-    std::string line;
-};
-
-// Every row the enumeration gives (not only the first 32 a window's table holds): chargers, and
-// plain serial ports with `comPorts`. Throws CEnumerationError.
-std::vector<SListedRow> ListRows(IDeviceEnumerator& enumerator, bool comPorts);
 
 // Where nothing tells of device changes, the device list is looked at again at most this often
 // while a run waits or writes (a run asks after every block).

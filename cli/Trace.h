@@ -13,7 +13,7 @@
 // dropped nothing are not recorded.
 #pragma once
 
-#include "cli/PortDecorator.h"
+#include "app/PortDecorator.h"
 
 #include <chrono>
 #include <cstddef>

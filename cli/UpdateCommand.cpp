@@ -134,51 +134,10 @@ struct STarget {
     std::size_t lane = 0; // runs of one lane follow each other; lanes run concurrently
 };
 
-// A run's enumeration with its own charger's records first, so that its device table (32 rows,
-// as the window's) holds that charger however many others the machine has. The dialogue finds
-// rows by what they hold, never by their order.
-class CTargetFirst final : public IDeviceEnumerator {
-public:
-    CTargetFirst(IDeviceEnumerator& inner, const STarget& target)
-        : inner_(inner), target_(target) {}
-
-    void ListDevices(SerInfoList& list, bool bProbePorts) override {
-        inner_.ListDevices(list, bProbePorts);
-        std::stable_partition(list.begin(), list.end(), [this](const SSerInfo& record) {
-            const SDeviceEntry& target = target_.entry;
-            if (PortNameFromFriendly(record.strFriendly) == target.strPort) {
-                return true;
-            }
-            return target_.bySerial && record.bCharger == 1 && !target.strSerial.empty() &&
-                   SerialFromPath(record.strPath) == target.strSerial &&
-                   record.strBusDesc == target.strType;
-        });
-    }
-
-private:
-    IDeviceEnumerator& inner_;
-    const STarget& target_;
-};
-
 struct SRunOutcome {
     bool ok = false;
     bool aborted = false;
 };
-
-// The first 32 rows of the run's enumeration, as the window's table holds them. An enumeration
-// error leaves the table as it was; the run goes on with it.
-void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool comPorts) {
-    std::vector<SListedRow> rows;
-    try {
-        rows = ListRows(enumerator, comPorts);
-    } catch (const CEnumerationError&) {
-        return;
-    }
-    devices.nDeviceCount = static_cast<int>(std::min<std::size_t>(rows.size(), kDeviceTableRows));
-    for (int row = 0; row < devices.nDeviceCount; ++row) {
-        devices.rows[static_cast<std::size_t>(row)] = rows[static_cast<std::size_t>(row)].entry;
-    }
-}
 
 // One charger's run, start to end, on its own platform, clock, observer, table and image buffer.
 SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
@@ -187,20 +146,10 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     const auto started = std::chrono::steady_clock::now();
     SDeviceListState devices;
     CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
-    CTargetFirst enumerator(system, chosen);
-    RefillTable(devices, enumerator, shared.args.com);
+    CTargetFirst enumerator(system, target, chosen.bySerial);
+    const int row = FillRunTable(devices, enumerator, target, shared.args.com);
     CDeviceNews news(*platform);
     news.Take(); // the table was just filled
-    int row = 0;
-    while (row < devices.nDeviceCount && devices.rows[row].strPort != target.strPort) {
-        ++row;
-    }
-    if (row == devices.nDeviceCount) {
-        // A plain serial port that is not listed: in the last row when the table is full.
-        row = std::min(row, kDeviceTableRows - 1);
-        devices.rows[row] = target;
-        devices.nDeviceCount = row + 1;
-    }
     CReportingObserver observer(shared.reporter, index, [&] {
         shared.abort.Aborted(); // warns at the first interrupt
         if (news.Take()) {

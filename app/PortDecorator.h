@@ -1,5 +1,5 @@
-// An opener that hands out another opener's channels, each wrapped: how the command line adds
-// to a run's ports (abort, recording) without touching the dialogues or the platforms.
+// An opener that hands out another opener's channels, each wrapped: how the command line and the
+// station add to a run's ports (abort, recording) without touching the dialogues or the platforms.
 #pragma once
 
 #include "device/DevicePort.h"
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 class CPortDecorator : public IPortOpener {
 public:
@@ -38,4 +38,4 @@ private:
     IPortOpener& inner_;
 };
 
-} // namespace crenovix::cli
+} // namespace crenovix
