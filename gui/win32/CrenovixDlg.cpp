@@ -10,9 +10,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <dbt.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <array>
 #include <utility>
@@ -21,11 +18,6 @@ namespace crenovix::win32 {
 
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
-
-// Interface class of COM ports ({86E0D1E0-8089-11D0-9CE4-08003E301F73}): USB serial adapters
-// announce their ports under it.
-constexpr GUID kComPortInterface = {
-    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 // Enough for any path the file dialog can give back.
 constexpr DWORD kPathBufferChars = 32768;
@@ -76,7 +68,7 @@ CrenovixDlg::~CrenovixDlg() {
     DestroyModeless();
 }
 
-INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
@@ -85,6 +77,9 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         return TRUE;
     case WM_CLOSE:
         RequestClose();
+        return TRUE;
+    case WM_CONTEXTMENU:
+        OnContextMenu(lParam);
         return TRUE;
     case WM_DEVICECHANGE:
         OnDeviceChange(DeviceChangeFromMessage(wParam));
@@ -125,7 +120,7 @@ BOOL CrenovixDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     SetWindowTextA(hwnd_, kWindowTitle);
     releaseLink_.Attach(Control(ctl::kReleaseLink));
-    RegisterForDeviceChanges();
+    notifications_ = RegisterForChargerChanges(hwnd_);
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
     runTarget_ = hwnd_;
     if (devicesChangedPoll) {
@@ -133,22 +128,6 @@ BOOL CrenovixDlg::OnInitDialog() {
     }
     logic_.OnInitDialog();
     return TRUE; // the focus goes to the first control
-}
-
-void CrenovixDlg::RegisterForDeviceChanges() {
-    GUID hid{};
-    HidD_GetHidGuid(&hid);
-    for (const GUID& interfaceClass : {hid, kComPortInterface}) {
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = interfaceClass;
-        // Without it only node changes arrive, which still refresh the list.
-        if (const HDEVNOTIFY notification =
-                RegisterDeviceNotificationA(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
-            notifications_.push_back(notification);
-        }
-    }
 }
 
 void CrenovixDlg::OnDestroy() {
@@ -162,10 +141,7 @@ void CrenovixDlg::OnDestroy() {
     }
     background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
-    for (const HDEVNOTIFY notification : notifications_) {
-        UnregisterDeviceNotification(notification);
-    }
-    notifications_.clear();
+    UnregisterChargerChanges(notifications_);
     hwnd_ = nullptr;
 }
 
@@ -222,6 +198,24 @@ void CrenovixDlg::OnDeviceChange(std::optional<EDeviceChange> change) {
     inDeviceChange_ = false;
     if (afterDeviceChange && !logic_.IsRunning()) {
         afterDeviceChange();
+    }
+}
+
+void CrenovixDlg::OnContextMenu(LPARAM where) {
+    constexpr UINT kStationCommand = 1;
+    POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+    if (where == static_cast<LPARAM>(-1)) { // from the keyboard: at the window's corner
+        at = {0, 0};
+        ClientToScreen(hwnd_, &at);
+    }
+    const HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING | (logic_.IsRunning() ? MF_GRAYED : 0), kStationCommand,
+                "&Station view...");
+    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON,
+                                       at.x, at.y, 0, hwnd_, nullptr);
+    DestroyMenu(menu);
+    if (chosen == kStationCommand) {
+        logic_.OnStationClicked(openStationWindow);
     }
 }
 

@@ -65,6 +65,8 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    // The context menu's "Station view..." command: runs the station window over this one.
+    std::function<void()> openStationWindow;
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -94,7 +96,9 @@ private:
     void OnCommand(int id, int code);
     void OnDeviceChange(std::optional<EDeviceChange> change); // nothing: no device changed
     void RequestClose();
-    void RegisterForDeviceChanges();
+    // The window's menu (right button, the menu key, Shift+F10): "Station view...", which
+    // leaves the window's fixed layout as it is.
+    void OnContextMenu(LPARAM where);
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

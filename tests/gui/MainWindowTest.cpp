@@ -5,6 +5,8 @@
 #include "device/SerialEnumeration.h"
 #include "gui/qt/CDownLoad.h"
 #include "gui/qt/CHyperLink.h"
+#include "gui/qt/CMyListCtrl.h"
+#include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/ProgramServices.h"
 #include "gui/qt/TemplateWidgets.h"
@@ -133,6 +135,77 @@ public:
     std::vector<SMessageBoxCall> boxes;
     std::deque<std::string> picks;
     std::function<void()> duringRun;
+};
+
+// A station run's devices: the bench the window lists, looked at anew whenever the run looks.
+class CBenchRunDevices final : public IStationRunDevices {
+public:
+    explicit CBenchRunDevices(sim::CSimBench& bench) : bench_(bench) {}
+    IDeviceEnumerator& Enumerator() override { return enumerator_; }
+    IPortOpener& Ports() override { return bench_; }
+    bool TakeDevicesChanged() override { return true; }
+
+private:
+    sim::CSimBench& bench_;
+    CDeviceEnumerator enumerator_{bench_, bench_};
+};
+
+// The station window on a desk of simulated chargers, in step with the window's loop as
+// CWindowBench is; the zero timer stands in for the device notices.
+class CStationBench {
+public:
+    explicit CStationBench(const char* chargers, const std::string& path) {
+        sim::AddDemoChargers(bench, chargers);
+        bench.TakeDevicesChanged();
+        auto* timer = new QTimer(&view);
+        QObject::connect(timer, &QTimer::timeout, &view, [this] {
+            clock.Turn();
+            if (duringRun) {
+                duringRun();
+            }
+            if (bench.TakeDevicesChanged()) {
+                view.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
+            }
+        });
+        timer->start(0);
+        view.Initialize(path);
+        view.show();
+    }
+    ~CStationBench() { clock.Release(); }
+
+    // The list's rows, each as its cells joined by "|" (the progress column as its bar says).
+    QStringList Rows() {
+        QStringList rows;
+        qt::CMyListCtrl& list = view.List();
+        for (int row = 0; row < list.topLevelItemCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < list.columnCount(); ++column) {
+                auto* bar = qobject_cast<QProgressBar*>(
+                    list.itemWidget(list.topLevelItem(row), column));
+                cells << (bar != nullptr ? bar->text() : list.topLevelItem(row)->text(column));
+            }
+            rows << cells.join('|');
+        }
+        return rows;
+    }
+    QString State(int row) { return view.List().topLevelItem(row)->text(kColState); }
+    void Click(int id) {
+        QTest::mouseClick(static_cast<QAbstractButton*>(view.Control(id)), Qt::LeftButton);
+    }
+    std::vector<std::uint8_t> Stored(bool hid, std::size_t index) {
+        const sim::CSimChargerBase& charger =
+            hid ? static_cast<sim::CSimChargerBase&>(bench.HidCharger(index))
+                : bench.SerialCharger(index);
+        return charger.Results().payload;
+    }
+
+    std::function<void()> duringRun;
+    CSteppedClock clock;
+    sim::CSimBench bench{clock};
+    CDeviceEnumerator enumerator{bench, bench};
+    qt::CStationView view{SStationServices{
+        enumerator, [this] { return std::make_unique<CBenchRunDevices>(bench); }, clock,
+        [] { return 7u; }, nullptr, {}}};
 };
 
 // The visible labels, buttons and links of `window` whose text does not fit their size, or that
@@ -494,6 +567,119 @@ private slots:
             QCOMPARE(titles, std::vector<std::string>{"Success"});
             QVERIFY(longest < std::chrono::milliseconds(100));
         }
+
+        // The station on the demo desk as the program makes it, both chargers at once: its
+        // runs share the desk the window lists, whose news reaches the window and the runs.
+        std::string error;
+        const auto services =
+            CreateProgramServices(CreateSystemPlatform(), "hid,serial", error, 1);
+        QVERIFY2(services != nullptr, error.c_str());
+        qt::CStationView station(services->StationServices());
+        qt::WatchDeviceChanges(*services, &station, [&] {
+            services->NoteDevicesChanged();
+            station.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
+        });
+        station.Initialize(dir_.File("beat.bin"));
+        station.show();
+        Clock::time_point last = Clock::now();
+        Clock::duration longest{};
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longest = std::max(longest, Clock::now() - last);
+            last = Clock::now();
+        });
+        heartbeat.start(10);
+        const Clock::time_point start = Clock::now();
+        QTest::mouseClick(station.Control(station_ctl::kUpdateAll), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.Logic().Station().Busy(), 30000);
+        heartbeat.stop();
+        qInfo("station update of %.0f ms: longest heartbeat gap %.1f ms",
+              Ms(Clock::now() - start).count(), Ms(longest).count());
+        station.Logic().Refresh();
+        for (const SStationRow& row : station.Logic().Station().Rows()) {
+            QVERIFY2(row.state == EStationState::Done, row.resultText.c_str());
+        }
+        QCOMPARE(station.Logic().Station().Rows().size(), 2u);
+        QVERIFY(longest < std::chrono::milliseconds(100));
+    }
+
+    // The station: a row per charger with every column, "Update all" writes them at once (each
+    // in a run of its own), every row ends with its state, result and time, and what each
+    // charger stored is the file's payload. A charger that refuses the file shows "refused"
+    // with the dialogue's message, and nothing of the payload reached it.
+    void stationUpdatesEveryChargerAtOnce() {
+        SHeaderFields fields;
+        fields.version = "V1.05";
+        const std::vector<std::uint8_t> payload =
+            Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 7)).loadedPayload;
+        CStationBench s("hid,serial,hid:refuse", ValidFile("station.bin"));
+        QStringList headings;
+        for (int column = 0; column < s.view.List().columnCount(); ++column) {
+            headings << s.view.List().headerItem()->text(column);
+        }
+        QCOMPARE(headings, (QStringList{"Port", "Type", "S/N", "State", "Progress", "Result",
+                                        "Time"}));
+        QCOMPARE(s.Rows(), (QStringList{"simtty0|Kavro Kelvorin K4|SIM2001|waiting|0 %||",
+                                        "HID1|Kelvorin K4|SIM1001|waiting|0 %||",
+                                        "HID2|Kelvorin K4|SIM1002|waiting|0 %||"}));
+        const auto label = [&s](int id) { return static_cast<QLabel*>(s.view.Control(id)); };
+        QCOMPARE(label(station_ctl::kVersionText)->text(), "V1.05");
+        QCOMPARE(label(station_ctl::kTypeText)->text(), "Kelvorin Test");
+        QCOMPARE(label(station_ctl::kCodeText)->text(), "0x0A");
+        QCOMPARE(label(station_ctl::kCounters)->text(), "Updated: 0    Failed: 0");
+
+        int mostAtOnce = 0;
+        s.duringRun = [&] {
+            int updating = 0;
+            for (int row = 0; row < 3; ++row) {
+                updating += s.State(row) == "updating" ? 1 : 0;
+            }
+            mostAtOnce = std::max(mostAtOnce, updating);
+        };
+        s.Click(station_ctl::kUpdateAll);
+        QVERIFY(s.view.Logic().Station().Busy()); // the button's handler returned at once
+        QVERIFY(!s.view.Control(station_ctl::kOpen)->isEnabled()); // the file is the runs'
+        QTRY_VERIFY_WITH_TIMEOUT(!s.view.Logic().Station().Busy(), 20000);
+        s.view.Logic().Refresh();
+        QVERIFY2(mostAtOnce >= 2, qPrintable(QString::number(mostAtOnce)));
+
+        const QStringList rows = s.Rows();
+        const QRegularExpression done(
+            R"(^(HID1|simtty0)\|[^|]+\|SIM\d+\|done\|100 %\|Upgrade completion!( \(\d+\.\d\d Sec\))?\|\d+:\d\d$)");
+        QVERIFY2(done.match(rows[0]).hasMatch(), qPrintable(rows[0]));
+        QVERIFY2(done.match(rows[1]).hasMatch(), qPrintable(rows[1]));
+        QCOMPARE(rows[2].section('|', 3, 3), "refused");
+        QCOMPARE(rows[2].section('|', 5, 5), run_text::kInconformity);
+        QCOMPARE(s.Stored(true, 0), payload);
+        QCOMPARE(s.Stored(false, 0), payload);
+        QCOMPARE(s.bench.HidCharger(1).Results().nCompleted, 0);
+        QCOMPARE(label(station_ctl::kCounters)->text(), "Updated: 2    Failed: 1");
+        QVERIFY(s.view.Control(station_ctl::kOpen)->isEnabled());
+    }
+
+    // Automatic: every charger that appears is written once, without a click; one that stays
+    // plugged (through its restart into the new firmware too) is not written again.
+    void stationAutomaticUpdatesEachNewChargerOnce() {
+        CStationBench s("hid", ValidFile("automatic.bin"));
+        s.Click(station_ctl::kAutomatic);
+        QTRY_COMPARE_WITH_TIMEOUT(s.bench.HidCharger(0).Results().nCompleted, 1, 20000);
+        sim::SSimHidConfig other;
+        other.identity.byModelCode = sim::kDemoModelCode;
+        other.identity.strType = sim::kDemoType;
+        other.identity.strSerial = "SIM9009";
+        other.identity.nHidPosition = 5;
+        s.bench.AddHidCharger(other);
+        QTRY_COMPARE_WITH_TIMEOUT(s.bench.HidCharger(1).Results().nCompleted, 1, 20000);
+        QTRY_VERIFY(!s.view.Logic().Station().Busy());
+        s.clock.Advance(5000); // both restart into their new firmware and are back
+        QTest::qWait(300);
+        QCOMPARE(s.bench.HidCharger(0).Results().nCompleted, 1);
+        QCOMPARE(s.bench.HidCharger(1).Results().nCompleted, 1);
+        s.view.Logic().Refresh();
+        QCOMPARE(s.Rows().size(), 2);
+        QCOMPARE(s.State(0), "done");
+        QCOMPARE(s.State(1), "done");
+        QCOMPARE(s.view.List().topLevelItem(1)->text(kColSerial), "SIM9009");
     }
 
     // Two chargers, the second chosen: the run writes it, the list selects it again afterwards

@@ -1,0 +1,227 @@
+#include "gui/win32/CStationDlg.h"
+
+#include "app/DialogTemplate.h"
+#include "gui/win32/CrenovixDlg.h"
+#include "gui/win32/DeviceChangeMessage.h"
+#include "platform/ProgramServices.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <utility>
+
+namespace crenovix::win32 {
+
+namespace st = station_ctl;
+
+namespace {
+constexpr UINT_PTR kDevicePollTimer = 1;
+constexpr UINT_PTR kTickTimer = 2;
+// How often the rows' times move on while runs go on.
+constexpr UINT kTickMs = 500;
+constexpr DWORD kPathBufferChars = 32768;
+} // namespace
+
+CStationDlg::CStationDlg(SStationServices services, std::string path)
+    : CDialogWindow(EDialog::Station), path_(std::move(path)),
+      runEvents_([this] {
+          if (const HWND target = runTarget_.load()) {
+              PostMessageA(target, kRunEvents, 0, 0);
+          }
+      }),
+      logic_(*this, std::move(services)) {}
+
+CStationDlg::~CStationDlg() {
+    DestroyModeless();
+}
+
+INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_CLOSE:
+        if (logic_.OnCloseRequested()) {
+            EndWindow(IDCANCEL);
+        }
+        return TRUE;
+    case WM_DEVICECHANGE:
+        if (const auto change = DeviceChangeFromMessage(wParam)) {
+            if (onDeviceNews) {
+                onDeviceNews();
+            }
+            logic_.OnDeviceChange(*change);
+        }
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kDevicePollTimer && devicesChangedPoll && devicesChangedPoll()) {
+            logic_.OnDeviceChange(EDeviceChange::NodesChanged);
+        } else if (wParam == kTickTimer) {
+            logic_.OnTimer();
+        }
+        return TRUE;
+    case WM_QUERYENDSESSION: {
+        // Logging off while chargers are written would leave them without firmware.
+        const bool busy = logic_.Station().Busy();
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, busy ? FALSE : TRUE);
+        return TRUE;
+    }
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    case kRunEvents:
+        runEvents_.Deliver();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL CStationDlg::OnInitDialog() {
+    ShowIconsAndPicture(ESidePicture::Main);
+    list_.Attach(Control(st::kUnits));
+    notifications_ = RegisterForChargerChanges(hwnd_);
+    runTarget_ = hwnd_;
+    if (devicesChangedPoll) {
+        SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
+    }
+    SetTimer(hwnd_, kTickTimer, kTickMs, nullptr);
+    const HWND list = Control(st::kUnits);
+    logic_.OnInitDialog(
+        [list](int units) {
+            RECT rect{0, 0, units, 0};
+            MapDialogRect(GetParent(list), &rect);
+            return static_cast<int>(rect.right);
+        },
+        path_);
+    return TRUE;
+}
+
+void CStationDlg::OnDestroy() {
+    runTarget_ = nullptr; // runs still under way queue their changes unannounced
+    KillTimer(hwnd_, kDevicePollTimer);
+    KillTimer(hwnd_, kTickTimer);
+    UnregisterChargerChanges(notifications_);
+    hwnd_ = nullptr;
+}
+
+void CStationDlg::OnCommand(int id, int code) {
+    switch (id) {
+    case st::kUpdateAll:
+        // Enter reaches here too; only a button that can be pressed starts runs.
+        if (code == BN_CLICKED && IsWindowEnabled(Control(st::kUpdateAll))) {
+            logic_.OnUpdateAllClicked();
+        }
+        break;
+    case st::kClose: // Close, Escape
+        if (logic_.OnCloseRequested()) {
+            EndWindow(IDCANCEL);
+        }
+        break;
+    case st::kOpen:
+        if (code == BN_CLICKED) {
+            logic_.OnOpenClicked();
+        }
+        break;
+    case st::kAutomatic:
+        if (code == BN_CLICKED) {
+            logic_.OnAutomaticClicked();
+        }
+        break;
+    case st::kPath:
+        if (code == EN_CHANGE && !settingText_) {
+            logic_.OnPathEdited();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CStationDlg::SetVisible(int id, bool visible) {
+    if (const HWND control = Control(id)) {
+        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void CStationDlg::SetEnabled(int id, bool enabled) {
+    const HWND control = Control(id);
+    if (control == nullptr) {
+        return;
+    }
+    // A disabled control keeps the focus otherwise, and the keyboard reaches nothing.
+    if (!enabled && GetFocus() == control) {
+        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, enabled);
+}
+
+void CStationDlg::SetText(int id, const std::string& text) {
+    const bool wasSetting = std::exchange(settingText_, true);
+    SetDlgItemTextA(hwnd_, id, text.c_str());
+    settingText_ = wasSetting;
+}
+
+std::string CStationDlg::GetText(int id) {
+    return WindowText(Control(id));
+}
+
+bool CStationDlg::IsChecked(int id) {
+    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void CStationDlg::SetChecked(int id, bool checked) {
+    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void CStationDlg::SetRowProgress(int row, int /*position*/, int /*upper*/,
+                                 const std::string& percent) {
+    list_.SetItemText(row, kColProgress, percent);
+}
+
+std::optional<std::string> CStationDlg::ChooseUpdateFile() {
+    if (fileDialogHandler) {
+        return fileDialogHandler();
+    }
+    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
+    std::string path(kPathBufferChars, '\0');
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = "bin";
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameA(&dialog)) {
+        return std::nullopt;
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+void CStationDlg::PostToWindow(std::function<void()> call) {
+    runEvents_.Post(std::move(call));
+}
+
+// A message box's own loop goes on serving this window (the runs' changes are posted
+// messages), so the box stops nothing.
+void CStationDlg::ShowNotice(const std::string& text, const std::string& title) {
+    MessageBeep(MB_OK);
+    if (noticeHandler) {
+        noticeHandler(text, title);
+        return;
+    }
+    if (std::exchange(noticeUp_, true)) {
+        return; // one box at a time: a second close request while it is up says nothing new
+    }
+    MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
+    noticeUp_ = false;
+}
+
+void CStationDlg::CloseNotice() {}
+
+} // namespace crenovix::win32
