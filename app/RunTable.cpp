@@ -47,11 +47,23 @@ void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool 
 int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
                  const SDeviceEntry& target, bool comPorts) {
     RefillTable(devices, enumerator, comPorts);
-    int row = 0;
-    while (row < devices.nDeviceCount &&
-           devices.rows[static_cast<std::size_t>(row)].strPort != target.strPort) {
-        ++row;
+    const auto begin = devices.rows.begin();
+    const auto end = begin + devices.nDeviceCount;
+    // The charger itself, never another one that took its port since it was listed (a charger
+    // of a run beside this one restarting moves the HID positions behind it): where it was, or
+    // where it went when its serial number names it alone.
+    auto found = std::find_if(begin, end, [&](const SDeviceEntry& row) {
+        return row.strPort == target.strPort && row.strType == target.strType &&
+               row.strSerial == target.strSerial;
+    });
+    const auto sameSerial = [&](const SDeviceEntry& row) {
+        return !target.strSerial.empty() && row.strType == target.strType &&
+               row.strSerial == target.strSerial;
+    };
+    if (found == end && std::count_if(begin, end, sameSerial) == 1) {
+        found = std::find_if(begin, end, sameSerial);
     }
+    int row = static_cast<int>(found - begin);
     if (row == devices.nDeviceCount) {
         row = std::min(row, kDeviceTableRows - 1);
         devices.rows[static_cast<std::size_t>(row)] = target;

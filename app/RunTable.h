@@ -41,8 +41,10 @@ private:
 // error leaves the table as it was; the run goes on with it.
 void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool comPorts);
 
-// Fills a run's table and returns the row of `target` in it (by port). A target the enumeration
-// does not list (a plain serial port named by the user) takes the last row when the table is full.
+// Fills a run's table and returns the row of `target` in it: the row with its port, type and
+// serial number, else the one row with its type and serial number (it moved). A target the
+// enumeration does not list (a plain serial port named by the user) takes the last row when the
+// table is full.
 int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
                  const SDeviceEntry& target, bool comPorts);
 
