@@ -1,7 +1,6 @@
 #include "gui/win32/CStationDlg.h"
 
 #include "app/DialogTemplate.h"
-#include "gui/win32/CrenovixDlg.h"
 #include "gui/win32/DeviceChangeMessage.h"
 #include "platform/ProgramServices.h"
 

@@ -10,9 +10,12 @@
 // window ("crenovix --station").
 #pragma once
 
-// The views' headers before windows.h, whose MessageBox macro would rename their member.
+// The views' headers before windows.h, whose MessageBox macro would rename their member (the
+// main window's header brings kRunEvents, and undoes the macro).
 #include "app/StationView.h"
 #include "app/StationWindow.h"
+#include "gui/win32/CrenovixDlg.h"
+#include "online/Background.h"
 
 #include "gui/win32/CMyListCtrl.h"
 #include "gui/win32/DialogWindow.h"

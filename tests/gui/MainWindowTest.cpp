@@ -17,6 +17,7 @@
 #include "online/linux/PosixTempFiles.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "support/BenchRunDevices.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
@@ -135,19 +136,6 @@ public:
     std::vector<SMessageBoxCall> boxes;
     std::deque<std::string> picks;
     std::function<void()> duringRun;
-};
-
-// A station run's devices: the bench the window lists, looked at anew whenever the run looks.
-class CBenchRunDevices final : public IStationRunDevices {
-public:
-    explicit CBenchRunDevices(sim::CSimBench& bench) : bench_(bench) {}
-    IDeviceEnumerator& Enumerator() override { return enumerator_; }
-    IPortOpener& Ports() override { return bench_; }
-    bool TakeDevicesChanged() override { return true; }
-
-private:
-    sim::CSimBench& bench_;
-    CDeviceEnumerator enumerator_{bench_, bench_};
 };
 
 // The station window on a desk of simulated chargers, in step with the window's loop as
@@ -525,7 +513,8 @@ private slots:
 
     // The demo desk's chargers in real time, as CRENOVIX_SIMULATE makes them: at every moment of
     // a whole update (boot request, restart wait, finding the charger again, blocks, box) the
-    // window's event loop answers a 10 ms heartbeat within 100 ms.
+    // window's event loop answers a 10 ms heartbeat within 100 ms; the station window's too,
+    // while it writes two chargers at once.
     void windowAnswersThroughARealTimeUpdate() {
         using Clock = std::chrono::steady_clock;
         using Ms = std::chrono::duration<double, std::milli>;
@@ -568,11 +557,13 @@ private slots:
             QVERIFY(longest < std::chrono::milliseconds(100));
         }
 
-        // The station on the demo desk as the program makes it, both chargers at once: its
-        // runs share the desk the window lists, whose news reaches the window and the runs.
+        // The station on the demo desk as the program makes it, every charger at once: its
+        // runs share the desk the window lists, whose news reaches the window and the runs. The
+        // HID chargers' restarts move the others' positions meanwhile; each run still writes its
+        // own charger, and the refusing one is the one refused.
         std::string error;
         const auto services =
-            CreateProgramServices(CreateSystemPlatform(), "hid,serial", error, 1);
+            CreateProgramServices(CreateSystemPlatform(), "hid,hid,serial,hid:refuse", error, 1);
         QVERIFY2(services != nullptr, error.c_str());
         qt::CStationView station(services->StationServices());
         qt::WatchDeviceChanges(*services, &station, [&] {
@@ -595,11 +586,13 @@ private slots:
         heartbeat.stop();
         qInfo("station update of %.0f ms: longest heartbeat gap %.1f ms",
               Ms(Clock::now() - start).count(), Ms(longest).count());
-        station.Logic().Refresh();
-        for (const SStationRow& row : station.Logic().Station().Rows()) {
-            QVERIFY2(row.state == EStationState::Done, row.resultText.c_str());
+        const std::vector<SStationRow> rows = station.Logic().Station().Rows();
+        QCOMPARE(rows.size(), 4u);
+        for (const SStationRow& row : rows) {
+            const bool refuses = row.device.strSerial == "SIM1003";
+            QVERIFY2(row.state == (refuses ? EStationState::Refused : EStationState::Done),
+                     (row.device.strSerial + ": " + row.resultText).c_str());
         }
-        QCOMPARE(station.Logic().Station().Rows().size(), 2u);
         QVERIFY(longest < std::chrono::milliseconds(100));
     }
 
@@ -731,6 +724,15 @@ private slots:
             w.window.Logic().ResetFileInfo(std::string(LoadOutcomeText(outcome)));
             QCOMPARE(CutTexts(w.window), QStringList());
         }
+
+        // The station window with a file's fields, and with the longest error line.
+        CStationBench station("hid", ValidFile("fits.bin"));
+        QCOMPARE(CutTexts(station.view), QStringList());
+        WriteBytes(dir_.File("bad.bin"), std::vector<std::uint8_t>(600, 0x55));
+        station.view.SetText(station_ctl::kPath, dir_.File("bad.bin"));
+        station.view.Logic().OnPathEdited();
+        QVERIFY(station.view.Control(station_ctl::kErrorLine)->isVisible());
+        QCOMPARE(CutTexts(station.view), QStringList());
 
         CTempDir dir;
         CFakeDownloader downloader;
