@@ -45,27 +45,26 @@ void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool 
 }
 
 int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
-                 const SDeviceEntry& target, bool comPorts) {
+                 const SDeviceEntry& target, bool bySerial, bool comPorts) {
     RefillTable(devices, enumerator, comPorts);
-    const auto begin = devices.rows.begin();
-    const auto end = begin + devices.nDeviceCount;
-    // The charger itself, never another one that took its port since it was listed (a charger
-    // of a run beside this one restarting moves the HID positions behind it): where it was, or
-    // where it went when its serial number names it alone.
-    auto found = std::find_if(begin, end, [&](const SDeviceEntry& row) {
-        return row.strPort == target.strPort && row.strType == target.strType &&
-               row.strSerial == target.strSerial;
-    });
-    const auto sameSerial = [&](const SDeviceEntry& row) {
-        return !target.strSerial.empty() && row.strType == target.strType &&
-               row.strSerial == target.strSerial;
+    const auto find = [&](auto&& matches) {
+        for (int row = 0; row < devices.nDeviceCount; ++row) {
+            if (matches(devices.rows[static_cast<std::size_t>(row)])) {
+                return row;
+            }
+        }
+        return -1;
     };
-    if (found == end && std::count_if(begin, end, sameSerial) == 1) {
-        found = std::find_if(begin, end, sameSerial);
+    const auto sameCharger = [&](const SDeviceEntry& row) {
+        return row.strType == target.strType && row.strSerial == target.strSerial;
+    };
+    int row = find(
+        [&](const SDeviceEntry& at) { return at.strPort == target.strPort && sameCharger(at); });
+    if (row < 0 && bySerial && !target.strSerial.empty()) {
+        row = find(sameCharger);
     }
-    int row = static_cast<int>(found - begin);
-    if (row == devices.nDeviceCount) {
-        row = std::min(row, kDeviceTableRows - 1);
+    if (row < 0 && target.strType == "COMx" && target.strSerial.empty()) {
+        row = std::min(devices.nDeviceCount, kDeviceTableRows - 1);
         devices.rows[static_cast<std::size_t>(row)] = target;
         devices.nDeviceCount = row + 1;
     }

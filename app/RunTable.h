@@ -41,11 +41,12 @@ private:
 // error leaves the table as it was; the run goes on with it.
 void RefillTable(SDeviceListState& devices, IDeviceEnumerator& enumerator, bool comPorts);
 
-// Fills a run's table and returns the row of `target` in it: the row with its port, type and
-// serial number, else the one row with its type and serial number (it moved). A target the
-// enumeration does not list (a plain serial port named by the user) takes the last row when the
-// table is full.
+// Fills a run's table and returns the row of `target` in it: the row at its port that holds the
+// same charger (type and serial number), or with `bySerial` the charger's row wherever it now
+// sits. Positions move while other chargers restart, so a row is never taken by its port alone:
+// it could hold another charger. A plain serial port the enumeration does not list (named by the
+// user) takes the last row when the table is full; a charger that is not listed gives -1.
 int FillRunTable(SDeviceListState& devices, IDeviceEnumerator& enumerator,
-                 const SDeviceEntry& target, bool comPorts);
+                 const SDeviceEntry& target, bool bySerial, bool comPorts);
 
 } // namespace crenovix

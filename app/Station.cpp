@@ -23,6 +23,10 @@ constexpr const char* kAbortedText =
     "again to recover it.";
 constexpr const char* kFileEmptyText = "The file is empty.";
 
+bool IsHid(const SDeviceEntry& row) {
+    return row.strPort.starts_with("HID");
+}
+
 bool IsCharger(const SDeviceEntry& row) {
     return !(row.strType == "COMx" && row.strSerial.empty());
 }
@@ -30,8 +34,8 @@ bool IsCharger(const SDeviceEntry& row) {
 // The payload an update file's image carries (after its header), as a charger is to store it.
 std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
     const SUpdateHeader header = ReadUpdateHeader(image);
-    return image.subspan(kHeaderSize, std::min<std::size_t>(header.dwPayloadLength,
-                                                            image.size() - kHeaderSize));
+    return image.subspan(kHeaderSize,
+                         std::min<std::size_t>(header.dwPayloadLength, image.size() - kHeaderSize));
 }
 
 // What the row says of a run's ending: the box's text, else the error line's.
@@ -77,6 +81,7 @@ struct CStation::SImpl {
         bool handled = false;    // Automatic has started its run
         bool queued = false;     // to run once no other run of its serial number is under way
         bool restarting = false; // away in its restart after a success
+        bool finishing = false;  // its run has ended and is being told
         std::optional<std::uint32_t> successAt;
         std::uint32_t leftAt = 0;
         std::uint32_t runStart = 0;
@@ -112,7 +117,8 @@ struct CStation::SImpl {
 
     // Starts the unit's run (the lock held), or queues it behind its lane.
     bool StartLocked(SUnit& unit) {
-        if (stopping || !file.bValid || !unit.present || unit.row.state == EStationState::Updating ||
+        if (stopping || !file.bValid || !unit.present || unit.finishing ||
+            unit.row.state == EStationState::Updating ||
             unit.row.state == EStationState::Unplugged) {
             return false;
         }
@@ -133,8 +139,8 @@ struct CStation::SImpl {
         ++running;
         const std::uint64_t id = unit.row.id;
         const std::uint64_t key = ++runsStarted;
-        const std::uint32_t seed = (services.nonceSeed ? services.nonceSeed() : 1u) +
-                                   static_cast<std::uint32_t>(key);
+        const std::uint32_t seed =
+            (services.nonceSeed ? services.nonceSeed() : 1u) + static_cast<std::uint32_t>(key);
         workers.emplace(key, std::thread([this, id, seed, key] { Run(id, seed, key); }));
         return true;
     }
@@ -254,7 +260,7 @@ struct CStation::SImpl {
     std::uint64_t nextId = 1;
     SStationCounters counters;
     std::map<std::uint64_t, std::thread> workers; // by run number
-    std::vector<std::uint64_t> ended;              // runs that have ended, to be joined
+    std::vector<std::uint64_t> ended;             // runs that have ended, to be joined
     int running = 0;
     std::uint64_t runsStarted = 0;
 };
@@ -290,7 +296,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         // News taken before the table is filled, never after: a change between the two (another
         // run's charger restarting) must reach this run's next look.
         devices->TakeDevicesChanged();
-        const int row = FillRunTable(table, enumerator, target, false);
+        const int row = FillRunTable(table, enumerator, target, bySerial, false);
         CRunObserver observer(*this, id, extra, [&] {
             if (devices->TakeDevicesChanged()) {
                 RefillTable(table, enumerator, false);
@@ -301,7 +307,8 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         CNonceGenerator nonces(seed);
         auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
         SRunJob job{observer, clock, ports, table, nonces, *image, path, row, bySerial};
-        result = RunUpdate(job);
+        // A charger no longer listed where it was (another took its position) is not written.
+        result = row < 0 ? RunEnding(ERunOutcome::DeviceNotFound, IsHid(target)) : RunUpdate(job);
         if (abort.Aborted() && !result.Ok()) {
             result.outcome = ERunOutcome::Aborted;
         }
@@ -347,6 +354,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
             unit.leftAt = now;
             unit.successAt.reset();
         }
+        unit.finishing = true;
         endedRow = row;
     }
     Notify();
@@ -355,6 +363,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
     }
     {
         const std::lock_guard lock(mutex);
+        Find(id)->finishing = false;
         StartQueuedLocked();
         --running;
         ended.push_back(key);

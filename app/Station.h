@@ -67,11 +67,11 @@ struct SStationRow {
     std::uint64_t id = 0; // the row's key for views; a unit plugged back gets a new one
     SDeviceEntry device;  // type, serial number and the port it was listed at last
     EStationState state = EStationState::Waiting;
-    int percent = 0;          // of the current or last run, 0..100
-    std::string status;       // the run's status line while it runs ("Connecting...")
-    std::string resultText;   // the last run's box text, else its error line
+    int percent = 0;             // of the current or last run, 0..100
+    std::string status;          // the run's status line while it runs ("Connecting...")
+    std::string resultText;      // the last run's box text, else its error line
     std::uint32_t elapsedMs = 0; // of the current run so far, or of the last run
-    int runs = 0;             // runs this unit has had
+    int runs = 0;                // runs this unit has had
 };
 
 // The station's file, as a view shows it.

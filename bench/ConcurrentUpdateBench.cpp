@@ -4,7 +4,14 @@
 // should scale with the chargers' own waits, not with the host: `ratio_to_one` is the wall time
 // against the same update of one charger alone, measured in the same program, and `limit` the
 // most it may be (1.25 for four chargers, 1.5 for sixteen).
+//
+// The station (app/Station.h) the same way: 32 simulated HID chargers, each in a run of its own
+// through the station's "Update all", against one charger alone through the same station code;
+// at most 1.25 times.
+#include "app/Station.h"
 #include "cli/Commands.h"
+#include "platform/DemoDesk.h"
+#include "platform/StationDevices.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 #include "updatefile/UpdateFile.h"
@@ -54,6 +61,59 @@ double UpdateSeconds(int chargers) {
     }
     return seconds.count();
 }
+
+// The station over a demo desk of `chargers` HID chargers: every run a desk of its own (as the
+// command line's), "Update all", and the wait for the last run.
+double StationSeconds(int chargers) {
+    std::string list = "hid";
+    for (int i = 1; i < chargers; ++i) {
+        list += ",hid";
+    }
+    std::string error;
+    const std::unique_ptr<IPlatform> desk = CDemoDesk::Create(CreateSystemPlatform(), list, error);
+    if (!desk) {
+        throw std::runtime_error(error);
+    }
+    const std::unique_ptr<IDevices> listing = desk->OpenDevices();
+    CDeviceEnumerator enumerator(listing->SerialPorts(), listing->HidInterfaces());
+    CSteadyClock clock;
+    CStation station({enumerator,
+                      [&desk] { return std::make_unique<CStationRunDevices>(desk->OpenDevices()); },
+                      clock,
+                      [] { return 1u; },
+                      nullptr,
+                      {}});
+    station.ChooseFile((Files().Path() / "largest.bin").string());
+    if (station.OnDevicesChanged()) {
+        throw std::runtime_error("the desk could not be listed");
+    }
+    const auto start = Stopwatch::now();
+    station.UpdateAll();
+    station.Wait(600'000);
+    const std::chrono::duration<double> seconds = Stopwatch::now() - start;
+    if (station.Counters().updated != chargers) {
+        throw std::runtime_error("a station run failed");
+    }
+    return seconds.count();
+}
+
+void BM_StationHidUpdates(benchmark::State& state) {
+    const int chargers = static_cast<int>(state.range(0));
+    double ratioSum = 0;
+    for (auto _ : state) {
+        const double alone = StationSeconds(1);
+        const double together = StationSeconds(chargers);
+        state.SetIterationTime(together);
+        ratioSum += together / alone;
+    }
+    state.counters["ratio_to_one"] = ratioSum / static_cast<double>(state.iterations());
+    state.counters["limit"] = 1.25;
+}
+BENCHMARK(BM_StationHidUpdates)
+    ->Arg(32)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ConcurrentHidUpdates(benchmark::State& state) {
     const int chargers = static_cast<int>(state.range(0));

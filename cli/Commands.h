@@ -28,6 +28,8 @@ int RunList(Args args, std::ostream& out, std::ostream& err);
 // update [--com] (--port NAME | --serial SN | --all | --simulate LIST) [--json] [--record FILE]
 // FILE: update runs with the console as their window, one per charger, concurrently. Exit 0
 // only when every run ended with "Upgrade completion!" (and, simulated, a matching payload).
+// update --watch [--serial SN] [--simulate LIST] [--json] FILE: the station (app/Station.h) in
+// Automatic until an interrupt; each charger is updated once as it appears. Exit as above.
 int RunUpdate(Args args, std::ostream& out, std::ostream& err);
 
 // replay TRACE FILE: the dialogue of the trace's first run against a charger that answers from

@@ -60,7 +60,9 @@ int CRunReporter::AddRun(SRunLabel label) {
 }
 
 std::string CRunReporter::Prefix(const SRun& run) const {
-    return runs_.size() > 1 || form_ == EForm::Terminal ? Printable(run.label.port) + ": " : "";
+    return runs_.size() > 1 || several_ || form_ == EForm::Terminal
+               ? Printable(run.label.port) + ": "
+               : "";
 }
 
 void CRunReporter::EmitLocked(SRun& run, const std::string& text, bool toOut, bool box) {
@@ -197,7 +199,8 @@ void CRunReporter::Finish(int ok, int failed) {
         RedrawLocked(true);
         for (const SRun& run : runs_) {
             for (const std::string& box : run.boxes) {
-                const std::string prefix = runs_.size() > 1 ? Printable(run.label.port) + ": " : "";
+                const std::string prefix =
+                    runs_.size() > 1 || several_ ? Printable(run.label.port) + ": " : "";
                 out_ << prefix << PrintableLines(box, prefix) << "\n";
             }
         }
@@ -209,7 +212,7 @@ void CRunReporter::Finish(int ok, int failed) {
                     .Add("failed", std::int64_t{failed})
                     .Text()
              << "\n";
-    } else if (runs_.size() > 1) {
+    } else if (runs_.size() > 1 || several_) {
         out_ << "Summary: " << ok << " updated, " << failed << " failed\n";
     }
     out_ << std::flush;

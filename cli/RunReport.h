@@ -52,8 +52,11 @@ public:
     CRunReporter(std::ostream& out, std::ostream& err, EForm form, std::string fileSha256)
         : out_(out), err_(err), form_(form), fileSha256_(std::move(fileSha256)) {}
 
-    // Before the runs start. Returns the run's index.
+    // Before the run starts. Returns the run's index.
     int AddRun(SRunLabel label);
+    // Runs will come one after another (--watch): lines name their run's port from the first
+    // run on, and a summary ends the output.
+    void ExpectSeveralRuns() { several_ = true; }
 
     void Status(int run, const std::string& text);
     void ProgressRange(int run, int upper);
@@ -91,6 +94,7 @@ private:
     std::string fileSha256_;
     std::vector<SRun> runs_;
     std::size_t drawnLines_ = 0;
+    bool several_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -11,6 +11,7 @@
 #include "cli/Sha256.h"
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
+#include "cli/UpdateWatch.h"
 #include "device/SerialEnumeration.h"
 #include "platform/DemoDesk.h"
 #include "protocol/UpdateRun.h"
@@ -30,7 +31,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: crenovix-cli update [--com] (--port NAME | --serial SN | --all | --simulate LIST)\n"
-    "                           [--json] [--record FILE] FILE\n";
+    "                           [--json] [--record FILE] FILE\n"
+    "       crenovix-cli update --watch [--serial SN] [--simulate LIST] [--json] FILE\n";
 constexpr const char* kPortBusy = "The port is busy: another program holds it.";
 constexpr const char* kInterruptWarning =
     "Interrupting the update now can leave the charger without working firmware. Interrupt "
@@ -47,6 +49,7 @@ struct SUpdateArgs {
     std::string port;
     std::string serial;
     bool all = false;
+    bool watch = false;
     std::optional<std::string> simulate;
     bool json = false;
     std::string record;
@@ -62,6 +65,8 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
             parsed.com = true;
         } else if (arg == "--all") {
             parsed.all = true;
+        } else if (arg == "--watch") {
+            parsed.watch = true;
         } else if (arg == "--json") {
             parsed.json = true;
         } else if (arg == "--port" && hasValue) {
@@ -80,7 +85,13 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
     }
     // Simulated chargers are updated from the first unless a choice names others.
     const int choices = int{!parsed.port.empty()} + int{!parsed.serial.empty()} + int{parsed.all};
-    if (choices > 1 || (choices == 0 && !parsed.simulate) || parsed.file.empty()) {
+    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) || parsed.file.empty()) {
+        return std::nullopt;
+    }
+    // --watch chooses its chargers as they come; --serial only filters them. A trace holds the
+    // runs of one command, not of a station's day.
+    if (parsed.watch &&
+        (parsed.all || !parsed.port.empty() || parsed.com || !parsed.record.empty())) {
         return std::nullopt;
     }
     return parsed;
@@ -147,7 +158,7 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     SDeviceListState devices;
     CDeviceEnumerator system(platform->SerialPorts(), platform->HidInterfaces());
     CTargetFirst enumerator(system, target, chosen.bySerial);
-    const int row = FillRunTable(devices, enumerator, target, shared.args.com);
+    const int row = FillRunTable(devices, enumerator, target, chosen.bySerial, shared.args.com);
     CDeviceNews news(*platform);
     news.Take(); // the table was just filled
     CReportingObserver observer(shared.reporter, index, [&] {
@@ -170,7 +181,11 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
     SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
                 shared.args.file, row,   chosen.bySerial};
-    crenovix::SRunResult result = crenovix::RunUpdate(job);
+    // A charger no longer listed where it was (another took its position) is not written.
+    crenovix::SRunResult result =
+        row < 0 ? RunEnding(ERunOutcome::DeviceNotFound,
+                            HidPositionFromPortName(target.strPort).has_value())
+                : crenovix::RunUpdate(job);
     observer.End(result);
     // A run the second interrupt ended failed on the user's demand, whatever the dialogue made
     // of its refused ports; one that finished first keeps its success.
@@ -278,6 +293,29 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+// The command's end after its runs: the file and the trace checked, the exit code.
+int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes,
+                 CRunReporter& reporter, CTraceFile* trace, bool aborted, bool allOk) {
+    // The dialogues load the file again by its path: had it changed since it was hashed, the
+    // results would name bytes no charger received.
+    const bool fileKept = ReadInputFile(args.file, kUpdateImageSize).bytes == bytes;
+    if (!fileKept) {
+        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
+                      "not name what the chargers received");
+    }
+    // A trace that lost lines would replay as a different dialogue: the command failed.
+    const bool traceComplete = trace == nullptr || trace->Close();
+    if (!traceComplete) {
+        reporter.Note("crenovix-cli: the trace file '" + Printable(args.record) +
+                      "' could not be written completely");
+    }
+    if (aborted) {
+        reporter.Note(kAborted);
+        return kExitInterrupted;
+    }
+    return allOk && traceComplete && fileKept ? kExitSuccess : kExitFailed;
+}
+
 } // namespace
 
 int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
@@ -317,6 +355,17 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     CRunReporter reporter(out, err, form, fileSha256);
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });
+    if (parsed->watch) {
+        const SWatchOutcome watched =
+            WatchAndUpdate({*platform, parsed->file, parsed->serial, reporter, abort, TimeSeed()});
+        if (!watched.fileError.empty()) {
+            err << watched.fileError << "\n";
+            return kExitFailed;
+        }
+        reporter.Finish(watched.ok, watched.failed);
+        return FinishUpdate(*parsed, file.bytes, reporter, nullptr, watched.aborted,
+                            watched.failed == 0);
+    }
 
     // Every row the enumeration gives, as the window would make them, to choose the chargers
     // from: the window's table ends at 32 rows, a box of chargers need not.
@@ -397,25 +446,9 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
                                   [](const SRunOutcome& outcome) { return outcome.ok; });
     const auto failed = static_cast<std::int64_t>(outcomes.size()) - ok;
     reporter.Finish(static_cast<int>(ok), static_cast<int>(failed));
-    // The dialogues load the file again by its path: had it changed since it was hashed, the
-    // results would name bytes no charger received.
-    const bool fileKept = ReadInputFile(parsed->file, kUpdateImageSize).bytes == file.bytes;
-    if (!fileKept) {
-        reporter.Note("crenovix-cli: the update file changed during the update; its SHA-256 may "
-                      "not name what the chargers received");
-    }
-    // A trace that lost lines would replay as a different dialogue: the command failed.
-    const bool traceComplete = trace == nullptr || trace->Close();
-    if (!traceComplete) {
-        reporter.Note("crenovix-cli: the trace file '" + Printable(parsed->record) +
-                      "' could not be written completely");
-    }
-    if (std::any_of(outcomes.begin(), outcomes.end(),
-                    [](const SRunOutcome& outcome) { return outcome.aborted; })) {
-        reporter.Note(kAborted);
-        return kExitInterrupted;
-    }
-    return failed == 0 && traceComplete && fileKept ? kExitSuccess : kExitFailed;
+    const bool aborted = std::any_of(outcomes.begin(), outcomes.end(),
+                                     [](const SRunOutcome& outcome) { return outcome.aborted; });
+    return FinishUpdate(*parsed, file.bytes, reporter, trace.get(), aborted, failed == 0);
 }
 
 } // namespace crenovix::cli

@@ -1,6 +1,7 @@
 #include "platform/ProgramServices.h"
 
 #include "platform/DemoDesk.h"
+#include "platform/StationDevices.h"
 
 #include <utility>
 
@@ -12,26 +13,9 @@ CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
 
 namespace {
 
-// A run of the station on devices of its own: the system's set, opened for it.
-class COwnRunDevices final : public IStationRunDevices {
-public:
-    COwnRunDevices(std::unique_ptr<IDevices> devices, std::function<bool()> windowNews)
-        : devices_(std::move(devices)), windowNews_(std::move(windowNews)) {}
-    IDeviceEnumerator& Enumerator() override { return enumerator_; }
-    IPortOpener& Ports() override { return devices_->Ports(); }
-    bool TakeDevicesChanged() override {
-        const bool own = devices_->TakeDevicesChanged();
-        return windowNews_() || own;
-    }
-
-private:
-    std::unique_ptr<IDevices> devices_;
-    CDeviceEnumerator enumerator_{devices_->SerialPorts(), devices_->HidInterfaces()};
-    std::function<bool()> windowNews_;
-};
-
 // A run of the station on the demo desk the window lists: its chargers are the ones the rows
-// show, and what they stored can be checked.
+// show (a desk of the run's own would hold copies the window never sees restart), and what
+// they stored can be checked. The desk's entry points lock, so runs and the window share it.
 class CSharedRunDevices final : public IStationRunDevices {
 public:
     CSharedRunDevices(IDevices& devices, std::function<bool()> news)
@@ -81,12 +65,10 @@ SStationServices CProgramServices::StationServices() {
     const bool shared = devices_->Simulated();
     return {Enumerator(),
             [this, shared]() -> std::unique_ptr<IStationRunDevices> {
-                std::function<bool()> news = NewsReader();
                 if (shared) {
-                    return std::make_unique<CSharedRunDevices>(*devices_, std::move(news));
+                    return std::make_unique<CSharedRunDevices>(*devices_, NewsReader());
                 }
-                return std::make_unique<COwnRunDevices>(platform_->OpenDevices(),
-                                                        std::move(news));
+                return std::make_unique<CStationRunDevices>(platform_->OpenDevices());
             },
             Clock(),
             [this] { return seed_ + runSeeds_++; },

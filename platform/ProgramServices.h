@@ -47,10 +47,6 @@ public:
     // Each call is a reader of its own: every reader hears of every change once, so the
     // window's poll and the runs that read these devices do not take each other's news.
     std::function<bool()> DevicesChangedPoll();
-    // The window was told that devices came or went (a udev notice, WM_DEVICECHANGE): the
-    // station's runs hear of it when they next look (their own devices may not tell them, as on
-    // Windows, where only the window hears of changes).
-    void NoteDevicesChanged() { ++news_; }
     // What the main window runs on: these devices, clock and nonces, the demo poll, and the
     // front end's own version check, download window and sleep inhibitor.
     SMainWindowServices WindowServices(
@@ -58,8 +54,8 @@ public:
         std::function<void()> openDownloadWindow, ISleepInhibitor* sleepInhibitor);
 
     // What the station window runs on: the window's listing, and for each run devices of its
-    // own (the system's: a set per run; the demo desk's: the window's desk, which every run
-    // shares, as it holds the chargers the window lists).
+    // own (the system's: a set per run, CStationRunDevices; the demo desk's: the window's desk,
+    // which every run shares, as it holds the chargers the window lists).
     SStationServices StationServices();
 
     void SeedNonces(std::uint32_t seed) {

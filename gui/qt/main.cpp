@@ -88,8 +88,7 @@ public:
             view.exec();
         };
         if (crenovix::WantsStationWindow(arguments)) {
-            crenovix::qt::WatchDeviceChanges(*services, qApp, [&services, &station] {
-                services->NoteDevicesChanged();
+            crenovix::qt::WatchDeviceChanges(*services, qApp, [&station] {
                 if (station) {
                     station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
                 }
@@ -113,7 +112,6 @@ public:
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }
         crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
-            services->NoteDevicesChanged();
             if (station) {
                 station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
                 return;

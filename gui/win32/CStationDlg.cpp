@@ -48,9 +48,6 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         return TRUE;
     case WM_DEVICECHANGE:
         if (const auto change = DeviceChangeFromMessage(wParam)) {
-            if (onDeviceNews) {
-                onDeviceNews();
-            }
             logic_.OnDeviceChange(*change);
         }
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE);

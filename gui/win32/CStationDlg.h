@@ -41,8 +41,6 @@ public:
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
-    // Called for every device change the window hears of, before the station lists again.
-    std::function<void()> onDeviceNews;
     // Replace these to answer the file dialog and the close refusal without a person.
     std::function<std::optional<std::string>()> fileDialogHandler;
     std::function<void(const std::string& text, const std::string& title)> noticeHandler;

@@ -114,7 +114,6 @@ public:
         const auto runStation = [&services](HWND owner, const std::string& path) {
             crenovix::win32::CStationDlg station(services->StationServices(), path);
             station.devicesChangedPoll = services->DevicesChangedPoll();
-            station.onDeviceNews = [&services] { services->NoteDevicesChanged(); };
             return station.DoModal(owner);
         };
         if (crenovix::WantsStationWindow(arguments)) {

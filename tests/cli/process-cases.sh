@@ -1,6 +1,6 @@
 #!/bin/sh
-# Command-line behaviours that need a second process: interrupts during an update, a port
-# another program holds and an update file changed while it is written. Usage: process-cases.sh CLI FILE CASE
+# Command-line behaviours that need a second process: interrupts during an update and during
+# update --watch, a port another program holds and an update file changed while it is written. Usage: process-cases.sh CLI FILE CASE
 cli=$1 file=$2 case=$3
 out=$(mktemp -d) || exit 1
 trap 'rm -rf "$out"' EXIT
@@ -26,6 +26,27 @@ interrupt-once | interrupt-twice)
         [ $status = 130 ] || fail "exit $status after two interrupts"
         tail -n 1 "$out/stderr" | grep -q 'may be left in its boot loader: run the update again' ||
             fail "no last message"
+    fi
+    ;;
+watch-interrupt-once | watch-interrupt-twice)
+    # --watch updates both chargers at once; the interrupt comes while they restart: the first
+    # ends the watch once the runs have finished, a second aborts them.
+    "$cli" update --watch --simulate hid,serial --json "$file" >"$out/stdout" 2>"$out/stderr" &
+    pid=$!
+    sleep 0.4
+    kill -INT "$pid"
+    sleep 0.3
+    kill -0 "$pid" 2>/dev/null || fail "the first interrupt ended the runs"
+    [ "$case" = watch-interrupt-twice ] && kill -TERM "$pid"
+    wait "$pid"
+    status=$?
+    if [ "$case" = watch-interrupt-once ]; then
+        [ $status = 0 ] || fail "exit $status after one interrupt"
+        [ "$(grep -c '"event": "result".*"ok": true' "$out/stdout")" = 2 ] || fail "two results"
+        tail -n 1 "$out/stdout" | grep -q '"summary", "ok": 2, "failed": 0' || fail "summary"
+    else
+        [ $status = 130 ] || fail "exit $status after two interrupts"
+        tail -n 1 "$out/stderr" | grep -q 'may be left in its boot loader' || fail "no last message"
     fi
     ;;
 port-busy)

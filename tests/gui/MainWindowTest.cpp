@@ -567,7 +567,6 @@ private slots:
         QVERIFY2(services != nullptr, error.c_str());
         qt::CStationView station(services->StationServices());
         qt::WatchDeviceChanges(*services, &station, [&] {
-            services->NoteDevicesChanged();
             station.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
         });
         station.Initialize(dir_.File("beat.bin"));

@@ -116,7 +116,6 @@ int WriteStationWindow(const char* out, const char* file) {
         crenovix::CreateSystemPlatform(), "hid,hid,serial,hid:refuse", error, 1);
     crenovix::qt::CStationView window(services->StationServices());
     crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
-        services->NoteDevicesChanged();
         window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
     });
     window.Initialize(file);

@@ -389,9 +389,23 @@ CMockHidCharger::CMockHidCharger(CMockKernel& kernel, IClock& clock, sim::SSimHi
 }
 
 CMockHidCharger::~CMockHidCharger() {
+    Unplug();
+}
+
+void CMockHidCharger::Unplug() {
     bStop_ = true;
-    thread_.join();
-    ::close(hostSide_);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    const std::lock_guard lock(mutex_);
+    if (hostSide_ >= 0) {
+        ::close(hostSide_);
+        hostSide_ = -1;
+    }
+    if (!node_.empty()) {
+        kernel_.Unplug(node_);
+        node_.clear();
+    }
 }
 
 sim::SSimResults CMockHidCharger::Results() {

@@ -117,6 +117,8 @@ public:
     sim::SSimResults Results();
     // The node it is plugged in at now; empty while it is away.
     std::string Node();
+    // Pulled out of its USB port: it stops answering and its node goes ("remove").
+    void Unplug();
 
 private:
     void Run();

@@ -21,11 +21,17 @@
 //   --mode NODE=OCTAL           the mode bits of a node plugged before it ("hidraw0=0600")
 //   --expect FILE               after PROGRAM: "Verified: payload matches" when the first
 //                               charger stored exactly FILE's payload
+//   --later MS                  what follows happens MS after the step before it, PROGRAM
+//                               running (without it, before PROGRAM starts)
+//   --unplug SERIAL             the simulated charger plugged last with that serial number is
+//                               pulled out
+//   --signal INT|TERM           PROGRAM gets that signal
 // Devices are plugged in the order given, each at the next USB port ("1-<n>"), so HID positions
 // follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
 // line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1")
-// and one per change a driver was asked for ("ttyUSB0: low latency on, latency_timer 1");
-// exits with PROGRAM's status, 77 when umockdev is not preloaded, 2 for a usage error.
+// and one per change a driver was asked for ("ttyUSB0: low latency on, latency_timer 1"), and
+// after steps with --later "status N" with PROGRAM's exit status; exits with PROGRAM's status, 77
+// when umockdev is not preloaded, 2 for a usage error.
 #include "sim/SimCharger.h"
 #include "umockdev/MockKernel.h"
 #include "updatefile/UpdateFile.h"
@@ -37,8 +43,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -123,10 +132,12 @@ int main(int argc, char** argv) {
     mock::SProperties properties;
     int latencyTimerMs = 0;
     SSerialChargers serialChargers;
-    int i = 1;
-    for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
-        const std::string option = argv[i];
-        const std::string value = argv[i + 1];
+    pid_t child = -1;
+    // The steps after PROGRAM started, each at its time from the start.
+    std::vector<std::pair<int, std::function<void()>>> later;
+    int offsetMs = 0;
+    bool understood = true;
+    const auto apply = [&](const std::string& option, const std::string& value) {
         if (option.starts_with("--charger")) {
             sim::SSimHidConfig config;
             config.identity.strSerial = value;
@@ -176,17 +187,37 @@ int main(int argc, char** argv) {
             }
         } else if (option == "--expect") {
             expect = value;
+        } else if (option == "--unplug") {
+            for (std::size_t n = serials.size(); n-- > 0;) {
+                if (serials[n] == value) {
+                    chargers[n]->Unplug();
+                    break;
+                }
+            }
+        } else if (option == "--signal") {
+            ::kill(child, value == "TERM" ? SIGTERM : SIGINT);
         } else {
-            break;
+            understood = false;
+        }
+    };
+    int i = 1;
+    for (; understood && i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--later") {
+            offsetMs += std::atoi(value.c_str());
+        } else if (offsetMs > 0) {
+            later.emplace_back(offsetMs, [&apply, option, value] { apply(option, value); });
+        } else {
+            apply(option, value);
         }
     }
-    if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0) {
+    if (!understood || i + 1 >= argc || std::strcmp(argv[i], "--") != 0) {
         std::cerr
             << "usage: crenovix-mock-kernel [DEVICE | --expect FILE]... -- PROGRAM [ARG]...\n";
         return 2;
     }
     std::cout.flush();
-    pid_t child = -1;
     if (const int error =
             ::posix_spawnp(&child, argv[i + 1], nullptr, nullptr, argv + i + 1, environ);
         error != 0) {
@@ -194,7 +225,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    const auto started = std::chrono::steady_clock::now();
+    bool ended = false;
+    for (const auto& [atMs, step] : later) {
+        while (!ended &&
+               std::chrono::steady_clock::now() - started < std::chrono::milliseconds(atMs)) {
+            ended = ::waitpid(child, &status, WNOHANG) == child;
+            ::usleep(10'000);
+        }
+        if (ended) {
+            break;
+        }
+        step();
+    }
+    while (!ended && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     for (std::size_t n = 0; n < chargers.size(); ++n) {
         const sim::SSimResults results = chargers[n]->Results();
@@ -210,5 +254,9 @@ int main(int argc, char** argv) {
                           ? "Verified: payload matches\n"
                           : "The charger's stored payload differs from the file's\n");
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (!later.empty()) {
+        std::cout << "status " << code << "\n"; // a plug sequence's test judges it by its output
+    }
+    return code;
 }

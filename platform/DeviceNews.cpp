@@ -1,6 +1,6 @@
-#include "cli/Platform.h"
+#include "platform/DeviceNews.h"
 
-namespace crenovix::cli {
+namespace crenovix {
 
 bool CRescanTimer::Due() {
     const std::uint32_t now = clock_.TickCount();
@@ -24,4 +24,4 @@ bool CDeviceNews::Take() {
     return rescan_.Due();
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix
