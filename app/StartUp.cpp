@@ -31,8 +31,13 @@ EStartupAction StartupActionFor(std::span<const std::string> arguments) {
     return EStartupAction::Run;
 }
 
-bool WantsStationWindow(std::span<const std::string> arguments) {
-    return std::find(arguments.begin(), arguments.end(), "--station") != arguments.end();
+std::optional<std::string> StationWindowArgument(std::span<const std::string> arguments) {
+    const auto station = std::find(arguments.begin(), arguments.end(), "--station");
+    if (station == arguments.end()) {
+        return std::nullopt;
+    }
+    const auto file = station + 1;
+    return file != arguments.end() && !file->starts_with("-") ? *file : std::string();
 }
 
 std::string ApplicationName(std::string_view executablePath) {

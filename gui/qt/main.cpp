@@ -87,13 +87,13 @@ public:
             view.Initialize(path);
             view.exec();
         };
-        if (crenovix::WantsStationWindow(arguments)) {
+        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
             crenovix::qt::WatchDeviceChanges(*services, qApp, [&station] {
                 if (station) {
                     station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
                 }
             });
-            runStation(nullptr, "");
+            runStation(nullptr, *stationFile);
             return 0;
         }
         crenovix::SDeviceListState devices; // the program's device table, for its whole life

@@ -116,8 +116,8 @@ public:
             station.devicesChangedPoll = services->DevicesChangedPoll();
             return station.DoModal(owner);
         };
-        if (crenovix::WantsStationWindow(arguments)) {
-            if (runStation(nullptr, "") == -1) {
+        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
+            if (runStation(nullptr, *stationFile) == -1) {
                 Warn(name, "The station window cannot be created (error " +
                                std::to_string(GetLastError()) + ").");
                 return 1;
