@@ -13,18 +13,18 @@ namespace {
 constexpr std::array<int, 3> kFileLabels = {st::kVersionLabel, st::kTypeLabel, st::kCodeLabel};
 constexpr std::array<int, 3> kFileTexts = {st::kVersionText, st::kTypeText, st::kCodeText};
 
-// Widths fit the longest texts a column usually holds at the dialog font: "Kelvorin K6 Pro",
-// "unplugged", "Upgrade completion! (12.05 Sec)".
+// Widths fit the texts a column usually holds at the dialog font ("Kelvorin K6 Pro",
+// "unplugged", "Upgrade completion! (12.05 Sec)"); the result column is the widest, as its
+// texts are the longest.
 constexpr std::array<SStationColumn, 7> kColumns = {{
-    {"Port", 40},
-    {"Type", 62},
-    {"S/N", 50},
-    {"State", 40},
-    {"Progress", 52},
-    {"Result", 100},
-    {"Time", 30},
-}};
-} // namespace
+    {"Port", 36},
+    {"Type", 56},
+    {"S/N", 44},
+    {"State", 36},
+    {"Progress", 50},
+    {"Result", 132},
+    {"Time", 28},
+}};} // namespace
 
 const std::array<SStationColumn, 7>& StationColumns() {
     return kColumns;

@@ -105,6 +105,13 @@ void CStationView::resizeEvent(QResizeEvent* event) {
         }
         widget->setGeometry(place);
     }
+    // The result column takes the room the window gained: its texts are the longest.
+    if (list_->columnCount() > kColResult) {
+        if (resultWidth_ < 0) {
+            resultWidth_ = list_->columnWidth(kColResult);
+        }
+        list_->setColumnWidth(kColResult, resultWidth_ + std::max(dw, 0));
+    }
 }
 
 void CStationView::SetVisible(int id, bool visible) {

@@ -68,6 +68,7 @@ private:
     CMyListCtrl* list_ = nullptr;
     QSize built_; // the size the template gave
     std::map<int, QRect> placed_;
+    int resultWidth_ = -1; // the result column's width at the template's size
     QPointer<QMessageBox> notice_;
     QTimer* ticks_ = nullptr;
     CStationWindow logic_; // last: its end waits for runs that post to this window
