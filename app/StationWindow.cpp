@@ -24,7 +24,8 @@ constexpr std::array<SStationColumn, 7> kColumns = {{
     {"Progress", 50},
     {"Result", 132},
     {"Time", 28},
-}};} // namespace
+}};
+} // namespace
 
 const std::array<SStationColumn, 7>& StationColumns() {
     return kColumns;

@@ -22,7 +22,15 @@
 namespace crenovix {
 
 // The chargers' list's columns, in order, and the widths they start with (dialog units).
-enum EStationColumn { kColPort, kColType, kColSerial, kColState, kColProgress, kColResult, kColTime };
+enum EStationColumn {
+    kColPort,
+    kColType,
+    kColSerial,
+    kColState,
+    kColProgress,
+    kColResult,
+    kColTime
+};
 struct SStationColumn {
     const char* heading;
     int widthUnits;

@@ -15,8 +15,8 @@
 #include "app/StartUp.h"
 #include "app/Station.h"
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>

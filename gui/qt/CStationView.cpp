@@ -47,17 +47,17 @@ CStationView::CStationView(SStationServices services, QWidget* parent)
         placed_[id] = widget->geometry();
     }
     list_ = qobject_cast<CMyListCtrl*>(Control(st::kUnits));
-    SetAccessibleTexts(
-        controls_,
-        {{st::kPath, "Update file", "Path of the update file every charger gets"},
-         {st::kOpen, "Open...", "Chooses the station's update file"},
-         {st::kErrorLine, "", "Why the update file cannot be used"},
-         {st::kUnits, "Chargers", "One row per charger: port, type, serial number, state, "
-                                  "progress, result and time"},
-         {st::kCounters, "", "Chargers updated and failed"},
-         {st::kAutomatic, "Automatic", "Updates every charger plugged in, once"},
-         {st::kUpdateAll, "Update all", "Updates every charger listed at once"},
-         {st::kClose, "Close", "Closes the station"}});
+    SetAccessibleTexts(controls_,
+                       {{st::kPath, "Update file", "Path of the update file every charger gets"},
+                        {st::kOpen, "Open...", "Chooses the station's update file"},
+                        {st::kErrorLine, "", "Why the update file cannot be used"},
+                        {st::kUnits, "Chargers",
+                         "One row per charger: port, type, serial number, state, "
+                         "progress, result and time"},
+                        {st::kCounters, "", "Chargers updated and failed"},
+                        {st::kAutomatic, "Automatic", "Updates every charger plugged in, once"},
+                        {st::kUpdateAll, "Update all", "Updates every charger listed at once"},
+                        {st::kClose, "Close", "Closes the station"}});
 
     connect(static_cast<QLineEdit*>(Control(st::kPath)), &QLineEdit::textEdited, this,
             [this] { logic_.OnPathEdited(); });

@@ -22,8 +22,7 @@ constexpr DWORD kPathBufferChars = 32768;
 } // namespace
 
 CStationDlg::CStationDlg(SStationServices services, std::string path)
-    : CDialogWindow(EDialog::Station), path_(std::move(path)),
-      runEvents_([this] {
+    : CDialogWindow(EDialog::Station), path_(std::move(path)), runEvents_([this] {
           if (const HWND target = runTarget_.load()) {
               PostMessageA(target, kRunEvents, 0, 0);
           }

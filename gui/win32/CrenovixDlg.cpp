@@ -211,8 +211,8 @@ void CrenovixDlg::OnContextMenu(LPARAM where) {
     const HMENU menu = CreatePopupMenu();
     AppendMenuA(menu, MF_STRING | (logic_.IsRunning() ? MF_GRAYED : 0), kStationCommand,
                 "&Station view...");
-    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON,
-                                       at.x, at.y, 0, hwnd_, nullptr);
+    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x,
+                                       at.y, 0, hwnd_, nullptr);
     DestroyMenu(menu);
     if (chosen == kStationCommand) {
         logic_.OnStationClicked(openStationWindow);

@@ -168,8 +168,8 @@ public:
         for (int row = 0; row < list.topLevelItemCount(); ++row) {
             QStringList cells;
             for (int column = 0; column < list.columnCount(); ++column) {
-                auto* bar = qobject_cast<QProgressBar*>(
-                    list.itemWidget(list.topLevelItem(row), column));
+                auto* bar =
+                    qobject_cast<QProgressBar*>(list.itemWidget(list.topLevelItem(row), column));
                 cells << (bar != nullptr ? bar->text() : list.topLevelItem(row)->text(column));
             }
             rows << cells.join('|');
@@ -191,9 +191,13 @@ public:
     CSteppedClock clock;
     sim::CSimBench bench{clock};
     CDeviceEnumerator enumerator{bench, bench};
-    qt::CStationView view{SStationServices{
-        enumerator, [this] { return std::make_unique<CBenchRunDevices>(bench); }, clock,
-        [] { return 7u; }, nullptr, {}}};
+    qt::CStationView view{
+        SStationServices{enumerator,
+                         [this] { return std::make_unique<CBenchRunDevices>(bench); },
+                         clock,
+                         [] { return 7u; },
+                         nullptr,
+                         {}}};
 };
 
 // The visible labels, buttons and links of `window` whose text does not fit their size, or that
@@ -609,8 +613,8 @@ private slots:
         for (int column = 0; column < s.view.List().columnCount(); ++column) {
             headings << s.view.List().headerItem()->text(column);
         }
-        QCOMPARE(headings, (QStringList{"Port", "Type", "S/N", "State", "Progress", "Result",
-                                        "Time"}));
+        QCOMPARE(headings,
+                 (QStringList{"Port", "Type", "S/N", "State", "Progress", "Result", "Time"}));
         QCOMPARE(s.Rows(), (QStringList{"simtty0|Kavro Kelvorin K4|SIM2001|waiting|0 %||",
                                         "HID1|Kelvorin K4|SIM1001|waiting|0 %||",
                                         "HID2|Kelvorin K4|SIM1002|waiting|0 %||"}));

@@ -112,8 +112,8 @@ int WriteIcon(const char* out, const char* sizeText) {
 
 int WriteStationWindow(const char* out, const char* file) {
     std::string error;
-    const auto services = crenovix::CreateProgramServices(
-        crenovix::CreateSystemPlatform(), "hid,hid,serial,hid:refuse", error, 1);
+    const auto services = crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(),
+                                                          "hid,hid,serial,hid:refuse", error, 1);
     crenovix::qt::CStationView window(services->StationServices());
     crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
         window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);

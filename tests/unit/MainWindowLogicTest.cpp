@@ -1,7 +1,7 @@
 #include "app/MainWindowLogic.h"
-#include "app/StationWindow.h"
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
+#include "app/StationWindow.h"
 #include "sim/SimBench.h"
 #include "support/FakeDeviceList.h"
 #include "support/FakeMainWindowView.h"
@@ -290,9 +290,8 @@ TEST(StationTexts, RowsCountersAndTimes) {
     row.device = {"Kelvorin K4", "SIM0001", "HID1", 1};
     row.status = run_text::kConnecting;
     row.resultText = "earlier";
-    EXPECT_EQ(StationRowTexts(row),
-              (std::array<std::string, 7>{"HID1", "Kelvorin K4", "SIM0001", "waiting", "0 %",
-                                          "earlier", ""}));
+    EXPECT_EQ(StationRowTexts(row), (std::array<std::string, 7>{"HID1", "Kelvorin K4", "SIM0001",
+                                                                "waiting", "0 %", "earlier", ""}));
     row.state = EStationState::Updating;
     row.percent = 45;
     row.elapsedMs = 61'999;

@@ -360,12 +360,10 @@ protected:
 
     // The station's services on the same desk and clock.
     SStationServices StationServices() {
-        return {enumerator_,
-                [this] { return std::make_unique<testsupport::CBenchRunDevices>(bench_); },
-                runClock_,
-                [] { return 7u; },
-                nullptr,
-                {}};
+        return {
+            enumerator_, [this] { return std::make_unique<testsupport::CBenchRunDevices>(bench_); },
+            runClock_,   [] { return 7u; },
+            nullptr,     {}};
     }
 
     CTempDir dir_;
@@ -546,8 +544,8 @@ TEST_F(WinMainWindowTest, RunEventsArriveOnTheWindowsThreadInOrder) {
     ASSERT_TRUE(Made(window_.Create()));
     CStationDlg station(StationServices(), "");
     ASSERT_TRUE(Made(station.Create()));
-    for (IStationView* stationView : {static_cast<IStationView*>(nullptr),
-                                      static_cast<IStationView*>(&station)}) {
+    for (IStationView* stationView :
+         {static_cast<IStationView*>(nullptr), static_cast<IStationView*>(&station)}) {
         std::vector<int> order; // -1: delivered on another thread
         std::thread run([&, windowThread = GetCurrentThreadId()] {
             for (int i = 0; i < 200; ++i) {
@@ -613,12 +611,9 @@ TEST_F(WinMainWindowTest, StationListsEveryColumnAndUpdatesAll) {
         EXPECT_EQ(station.List().GetItemText(row, kColState), "done") << row;
         EXPECT_EQ(station.List().GetItemText(row, kColProgress), "100 %") << row;
     }
-    const auto payload = testsupport::Pack(testsupport::EPackVariant::TripleDes,
-                                           [] {
-                                               testsupport::SHeaderFields fields;
-                                               fields.version = "V1.05";
-                                               return fields;
-                                           }(),
+    testsupport::SHeaderFields fields;
+    fields.version = "V1.05";
+    const auto payload = testsupport::Pack(testsupport::EPackVariant::TripleDes, fields,
                                            testsupport::PatternPayload(640, 7))
                              .loadedPayload;
     EXPECT_EQ(bench_.HidCharger(0).Results().payload, payload);
