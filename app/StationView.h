@@ -4,6 +4,7 @@
 // implement it; every decision stays in CStationWindow (app/StationWindow.h).
 #pragma once
 
+#include "app/DialogControls.h"
 #include "controls/ReportList.h"
 
 #include <functional>
@@ -12,17 +13,8 @@
 
 namespace crenovix {
 
-class IStationView {
+class IStationView : public IDialogControls {
 public:
-    virtual ~IStationView() = default;
-
-    virtual void SetVisible(int id, bool visible) = 0;
-    virtual void SetEnabled(int id, bool enabled) = 0;
-    virtual void SetText(int id, const std::string& text) = 0;
-    virtual std::string GetText(int id) = 0;
-    virtual bool IsChecked(int id) = 0;
-    virtual void SetChecked(int id, bool checked) = 0;
-
     // The chargers' list (station_ctl::kUnits): one row per charger, the columns of
     // StationColumns().
     virtual IReportListView& Units() = 0;

@@ -127,34 +127,19 @@ void CStationView::SetEnabled(int id, bool enabled) {
 }
 
 void CStationView::SetText(int id, const std::string& text) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(FromUtf8(text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(FromUtf8(text));
-    }
+    SetControlText(Control(id), text);
 }
 
 std::string CStationView::GetText(int id) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        return ToUtf8(edit->text());
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return ToUtf8(label->text());
-    }
-    return {};
+    return ControlText(Control(id));
 }
 
 bool CStationView::IsChecked(int id) {
-    auto* box = qobject_cast<QAbstractButton*>(Control(id));
-    return box != nullptr && box->isChecked();
+    return ControlChecked(Control(id));
 }
 
 void CStationView::SetChecked(int id, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
-        box->setChecked(checked);
-    }
+    CheckControl(Control(id), checked);
 }
 
 IReportListView& CStationView::Units() {
@@ -183,14 +168,7 @@ std::optional<std::string> CStationView::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseUpdateFileName(this);
 }
 
 void CStationView::PostToWindow(std::function<void()> call) {
@@ -198,18 +176,7 @@ void CStationView::PostToWindow(std::function<void()> call) {
 }
 
 void CStationView::ShowNotice(const std::string& text, const std::string& title) {
-    QApplication::beep();
-    if (notice_ == nullptr) {
-        notice_ = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
-                                  QMessageBox::Ok, this);
-        notice_->setWindowModality(Qt::NonModal);
-        notice_->setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-        notice_->setWindowTitle(FromUtf8(title));
-        notice_->setText(FromUtf8(text));
-    }
-    notice_->show();
-    notice_->raise();
+    ShowNoticeBox(notice_, this, text, title);
 }
 
 void CStationView::CloseNotice() {

@@ -95,39 +95,19 @@ void CrenovixDlg::SetEnabled(int id, bool enabled) {
 }
 
 void CrenovixDlg::SetText(int id, const std::string& text) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(FromUtf8(text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(FromUtf8(text));
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(FromUtf8(text));
-    }
+    SetControlText(Control(id), text);
 }
 
 std::string CrenovixDlg::GetText(int id) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        return ToUtf8(edit->text());
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return ToUtf8(label->text());
-    }
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        return ToUtf8(button->text());
-    }
-    return {};
+    return ControlText(Control(id));
 }
 
 bool CrenovixDlg::IsChecked(int id) {
-    auto* box = qobject_cast<QAbstractButton*>(Control(id));
-    return box != nullptr && box->isChecked();
+    return ControlChecked(Control(id));
 }
 
 void CrenovixDlg::SetChecked(int id, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
-        box->setChecked(checked);
-    }
+    CheckControl(Control(id), checked);
 }
 
 void CrenovixDlg::ListClear() {
@@ -179,34 +159,14 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
 }
 
 void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
-    QApplication::beep();
-    if (notice_ == nullptr) {
-        notice_ = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
-                                  QMessageBox::Ok, this);
-        notice_->setWindowModality(Qt::NonModal);
-        notice_->setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-        notice_->setWindowTitle(FromUtf8(title));
-        notice_->setText(FromUtf8(text));
-    }
-    notice_->show();
-    notice_->raise();
-    notice_->activateWindow();
+    ShowNoticeBox(notice_, this, text, title);
 }
 
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
-    dialog.setDefaultSuffix("bin");
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseUpdateFileName(this);
 }
 
 bool CrenovixDlg::PumpEvents() {

@@ -3,13 +3,17 @@
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -69,6 +73,69 @@ void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
             found->second->setAccessibleDescription(QString::fromUtf8(text.description));
         }
     }
+}
+
+void SetControlText(QWidget* control, const std::string& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(FromUtf8(text));
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(FromUtf8(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(FromUtf8(text));
+    }
+}
+
+std::string ControlText(QWidget* control) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        return ToUtf8(edit->text());
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return ToUtf8(label->text());
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        return ToUtf8(button->text());
+    }
+    return {};
+}
+
+bool ControlChecked(QWidget* control) {
+    auto* box = qobject_cast<QAbstractButton*>(control);
+    return box != nullptr && box->isChecked();
+}
+
+void CheckControl(QWidget* control, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(control)) {
+        box->setChecked(checked);
+    }
+}
+
+std::optional<std::string> ChooseUpdateFileName(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
+    dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::string& text,
+                   const std::string& title) {
+    QApplication::beep();
+    if (notice == nullptr) {
+        notice = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
+                                 QMessageBox::Ok, parent);
+        notice->setWindowModality(Qt::NonModal);
+        notice->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        notice->setWindowTitle(FromUtf8(title));
+        notice->setText(FromUtf8(text));
+    }
+    notice->show();
+    notice->raise();
+    notice->activateWindow();
 }
 
 namespace {

@@ -12,11 +12,15 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
+template <typename T>
+class QPointer;
 
 namespace crenovix::qt {
 
@@ -40,6 +44,21 @@ struct SAccessibleText {
 };
 void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
                         std::initializer_list<SAccessibleText> texts);
+
+// The text of an edit, label or button, as both windows' views set and read it; nothing for
+// other controls. And the ticks of check boxes.
+void SetControlText(QWidget* control, const std::string& text);
+std::string ControlText(QWidget* control);
+bool ControlChecked(QWidget* control);
+void CheckControl(QWidget* control, bool checked);
+
+// The file-open dialog for update files over `parent`; nothing when the user cancels.
+std::optional<std::string> ChooseUpdateFileName(QWidget* parent);
+
+// A box beside the window that does not hold it up (the views' ShowNotice): made in `notice` the
+// first time, its texts replaced after, with a beep.
+void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::string& text,
+                   const std::string& title);
 
 // Fixes `dialog`'s size from the template and creates its controls; `picture` draws the side
 // picture at the size it is given. Links are attached once placed. A label whose caption has a

@@ -5,7 +5,6 @@
 #include "platform/ProgramServices.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <utility>
 
@@ -18,7 +17,6 @@ constexpr UINT_PTR kDevicePollTimer = 1;
 constexpr UINT_PTR kTickTimer = 2;
 // How often the rows' times move on while runs go on.
 constexpr UINT kTickMs = 500;
-constexpr DWORD kPathBufferChars = 32768;
 } // namespace
 
 CStationDlg::CStationDlg(SStationServices services, std::string path)
@@ -137,39 +135,27 @@ void CStationDlg::OnCommand(int id, int code) {
 }
 
 void CStationDlg::SetVisible(int id, bool visible) {
-    if (const HWND control = Control(id)) {
-        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
-    }
+    ShowControl(id, visible);
 }
 
 void CStationDlg::SetEnabled(int id, bool enabled) {
-    const HWND control = Control(id);
-    if (control == nullptr) {
-        return;
-    }
-    // A disabled control keeps the focus otherwise, and the keyboard reaches nothing.
-    if (!enabled && GetFocus() == control) {
-        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
-    }
-    EnableWindow(control, enabled);
+    EnableControl(id, enabled);
 }
 
 void CStationDlg::SetText(int id, const std::string& text) {
-    const bool wasSetting = std::exchange(settingText_, true);
-    SetDlgItemTextA(hwnd_, id, text.c_str());
-    settingText_ = wasSetting;
+    SetControlText(id, text);
 }
 
 std::string CStationDlg::GetText(int id) {
-    return WindowText(Control(id));
+    return ControlText(id);
 }
 
 bool CStationDlg::IsChecked(int id) {
-    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+    return ControlChecked(id);
 }
 
 void CStationDlg::SetChecked(int id, bool checked) {
-    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    CheckControl(id, checked);
 }
 
 void CStationDlg::SetRowProgress(int row, int /*position*/, int /*upper*/,
@@ -181,21 +167,7 @@ std::optional<std::string> CStationDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
-    std::string path(kPathBufferChars, '\0');
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "bin";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameA(&dialog)) {
-        return std::nullopt;
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return ChooseUpdateFileName(hwnd_);
 }
 
 void CStationDlg::PostToWindow(std::function<void()> call) {

@@ -71,7 +71,6 @@ private:
     std::atomic<HWND> runTarget_{nullptr};
     CWindowQueue runEvents_;
     CMyListCtrl list_;
-    bool settingText_ = false; // the program sets a text: its EN_CHANGE is not an edit
     bool noticeUp_ = false;
     std::vector<HDEVNOTIFY> notifications_;
     CStationWindow logic_;

@@ -19,9 +19,6 @@ namespace crenovix::win32 {
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
 
-// Enough for any path the file dialog can give back.
-constexpr DWORD kPathBufferChars = 32768;
-
 // The notice up on this thread, and whether its filter is handling a message now.
 thread_local HWND t_notice = nullptr;
 thread_local bool t_inNoticeKeys = false;
@@ -227,39 +224,27 @@ void CrenovixDlg::RequestClose() {
 }
 
 void CrenovixDlg::SetVisible(int id, bool visible) {
-    if (const HWND control = Control(id)) {
-        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
-    }
+    ShowControl(id, visible);
 }
 
 void CrenovixDlg::SetEnabled(int id, bool enabled) {
-    const HWND control = Control(id);
-    if (control == nullptr) {
-        return;
-    }
-    // A disabled control keeps the focus otherwise, and the keyboard reaches nothing.
-    if (!enabled && GetFocus() == control) {
-        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
-    }
-    EnableWindow(control, enabled);
+    EnableControl(id, enabled);
 }
 
 void CrenovixDlg::SetText(int id, const std::string& text) {
-    const bool wasSetting = std::exchange(settingText_, true);
-    SetDlgItemTextA(hwnd_, id, text.c_str());
-    settingText_ = wasSetting;
+    SetControlText(id, text);
 }
 
 std::string CrenovixDlg::GetText(int id) {
-    return WindowText(Control(id));
+    return ControlText(id);
 }
 
 bool CrenovixDlg::IsChecked(int id) {
-    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+    return ControlChecked(id);
 }
 
 void CrenovixDlg::SetChecked(int id, bool checked) {
-    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    CheckControl(id, checked);
 }
 
 void CrenovixDlg::ListClear() {
@@ -355,21 +340,7 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
-    std::string path(kPathBufferChars, '\0');
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "bin";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&dialog)) {
-        return std::nullopt; // cancelled
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return ChooseUpdateFileName(hwnd_);
 }
 
 bool CrenovixDlg::PumpEvents() {

@@ -113,7 +113,6 @@ private:
     }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
-    bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;

@@ -3,7 +3,10 @@
 #include "gui/win32/CHyperLink.h"
 #include "gui/win32/resource.h"
 
+#include <commdlg.h>
+
 #include <array>
+#include <utility>
 
 namespace crenovix::win32 {
 
@@ -64,6 +67,61 @@ HWND CDialogWindow::Create(HWND owner) {
 
 HWND CDialogWindow::Control(int id) const {
     return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
+}
+
+void CDialogWindow::ShowControl(int id, bool visible) {
+    if (const HWND control = Control(id)) {
+        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void CDialogWindow::EnableControl(int id, bool enabled) {
+    const HWND control = Control(id);
+    if (control == nullptr) {
+        return;
+    }
+    if (!enabled && GetFocus() == control) {
+        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, enabled);
+}
+
+void CDialogWindow::SetControlText(int id, const std::string& text) {
+    const bool wasSetting = std::exchange(settingText_, true);
+    SetDlgItemTextA(hwnd_, id, text.c_str());
+    settingText_ = wasSetting;
+}
+
+std::string CDialogWindow::ControlText(int id) const {
+    return WindowText(Control(id));
+}
+
+bool CDialogWindow::ControlChecked(int id) const {
+    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void CDialogWindow::CheckControl(int id, bool checked) {
+    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+std::optional<std::string> ChooseUpdateFileName(HWND owner) {
+    // Enough for any path the file dialog can give back.
+    constexpr DWORD kPathBufferChars = 32768;
+    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
+    std::string path(kPathBufferChars, '\0');
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = "bin";
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameA(&dialog)) {
+        return std::nullopt; // cancelled
+    }
+    path.resize(path.find('\0'));
+    return path;
 }
 
 void CDialogWindow::ShowIconsAndPicture(ESidePicture picture) {

@@ -11,6 +11,9 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
 namespace crenovix::win32 {
 
 class CDialogWindow {
@@ -37,6 +40,16 @@ protected:
 
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
+    // The controls by id, as both windows' views carry them out. A text the program sets raises
+    // EN_CHANGE like an edit; settingText_ says it is not the user's.
+    void ShowControl(int id, bool visible);
+    // A disabled control that has the focus hands it on first: the keyboard would reach nothing.
+    void EnableControl(int id, bool enabled);
+    void SetControlText(int id, const std::string& text);
+    std::string ControlText(int id) const;
+    bool ControlChecked(int id) const;
+    void CheckControl(int id, bool checked);
+
     // For WM_INITDIALOG: the program icon in both sizes and the side picture drawn at its
     // control's size.
     void ShowIconsAndPicture(ESidePicture picture);
@@ -44,7 +57,8 @@ protected:
     void EndWindow(INT_PTR result);
     void DestroyModeless();
 
-    HWND hwnd_ = nullptr; // cleared when the window is destroyed (WM_DESTROY)
+    HWND hwnd_ = nullptr;      // cleared when the window is destroyed (WM_DESTROY)
+    bool settingText_ = false; // the program sets a text: its EN_CHANGE is not an edit
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -55,5 +69,9 @@ private:
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
 };
+
+// The file-open dialog for update files ("Kelvorin Update File(*.bin)") over `owner`; nothing
+// when the user cancels.
+std::optional<std::string> ChooseUpdateFileName(HWND owner);
 
 } // namespace crenovix::win32
