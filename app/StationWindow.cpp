@@ -73,6 +73,9 @@ CStationWindow::CStationWindow(IStationView& view, SStationServices services) : 
 // The station goes first: its end waits for runs that may still tell this window of changes.
 CStationWindow::~CStationWindow() {
     station_.reset();
+    if (inhibiting_ && sleepInhibitor_ != nullptr) {
+        sleepInhibitor_->Release();
+    }
 }
 
 void CStationWindow::OnInitDialog(const std::function<int(int)>& columnWidthPx,
@@ -203,6 +206,10 @@ void CStationWindow::Refresh() {
     if (!busy) {
         view_.CloseNotice(); // the runs it warned about are over
     }
+    if (busy != inhibiting_ && sleepInhibitor_ != nullptr) {
+        busy ? sleepInhibitor_->Acquire() : sleepInhibitor_->Release();
+    }
+    inhibiting_ = busy;
 }
 
 } // namespace crenovix

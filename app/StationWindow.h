@@ -8,6 +8,7 @@
 // the rows once. The window never waits for a charger.
 #pragma once
 
+#include "app/MainWindowLogic.h"
 #include "app/Station.h"
 #include "app/StationView.h"
 #include "device/DeviceChange.h"
@@ -72,6 +73,9 @@ public:
     // False while chargers are written: a notice says why, the runs go on.
     bool OnCloseRequested();
 
+    // Held while chargers are written, as the main window's run holds it; may be nullptr.
+    void SetSleepInhibitor(ISleepInhibitor* inhibitor) { sleepInhibitor_ = inhibitor; }
+
     CStation& Station() { return *station_; }
     // On the window's thread: shows the station as it stands (what a posted change does).
     void Refresh();
@@ -86,6 +90,8 @@ private:
     std::atomic<bool> refreshPosted_{false};
     std::vector<std::array<std::string, 7>> shown_; // the list's texts, row by row
     std::vector<int> shownPercent_;
+    ISleepInhibitor* sleepInhibitor_ = nullptr;
+    bool inhibiting_ = false;
 };
 
 } // namespace crenovix

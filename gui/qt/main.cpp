@@ -81,8 +81,10 @@ public:
         crenovix::qt::CLogindInhibitor inhibitor;
         // The station window while it is open: device changes are its then.
         QPointer<crenovix::qt::CStationView> station;
-        const auto runStation = [&services, &station](QWidget* parent, const std::string& path) {
+        const auto runStation = [&services, &station, &inhibitor](QWidget* parent,
+                                                                  const std::string& path) {
             crenovix::qt::CStationView view(services->StationServices(), parent);
+            view.Logic().SetSleepInhibitor(&inhibitor);
             station = &view;
             view.Initialize(path);
             view.exec();

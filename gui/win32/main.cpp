@@ -110,10 +110,12 @@ public:
             host.OpenAtOnce();
         };
 
+        crenovix::win32::CExecutionStateInhibitor inhibitor;
         // The station window, modally over `owner` (none: the program's window).
-        const auto runStation = [&services](HWND owner, const std::string& path) {
+        const auto runStation = [&services, &inhibitor](HWND owner, const std::string& path) {
             crenovix::win32::CStationDlg station(services->StationServices(), path);
             station.devicesChangedPoll = services->DevicesChangedPoll();
+            station.Logic().SetSleepInhibitor(&inhibitor);
             return station.DoModal(owner);
         };
         if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
@@ -125,7 +127,6 @@ public:
             return 0;
         }
 
-        crenovix::win32::CExecutionStateInhibitor inhibitor;
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         const crenovix::SMainWindowServices windowServices =
             services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);

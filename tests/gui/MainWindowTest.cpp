@@ -142,7 +142,14 @@ public:
 // CWindowBench is; the zero timer stands in for the device notices.
 class CStationBench {
 public:
+    struct SInhibitor final : ISleepInhibitor {
+        void Acquire() override { ++held; }
+        void Release() override { --held; }
+        int held = 0;
+    };
+
     explicit CStationBench(const char* chargers, const std::string& path) {
+        view.Logic().SetSleepInhibitor(&inhibitor);
         sim::AddDemoChargers(bench, chargers);
         bench.TakeDevicesChanged();
         auto* timer = new QTimer(&view);
@@ -188,6 +195,7 @@ public:
     }
 
     std::function<void()> duringRun;
+    SInhibitor inhibitor;
     CSteppedClock clock;
     sim::CSimBench bench{clock};
     CDeviceEnumerator enumerator{bench, bench};
@@ -627,7 +635,9 @@ private slots:
         QCOMPARE(label(station_ctl::kCounters)->text(), "Updated: 0    Failed: 0");
 
         int mostAtOnce = 0;
+        int heldWhileRunning = 0;
         s.duringRun = [&] {
+            heldWhileRunning = std::max(heldWhileRunning, s.inhibitor.held);
             int updating = 0;
             for (int row = 0; row < 3; ++row) {
                 updating += s.State(row) == "updating" ? 1 : 0;
@@ -640,6 +650,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!s.view.Logic().Station().Busy(), 20000);
         s.view.Logic().Refresh();
         QVERIFY2(mostAtOnce >= 2, qPrintable(QString::number(mostAtOnce)));
+        QCOMPARE(heldWhileRunning, 1); // no sleep while chargers are written, once for all
+        QCOMPARE(s.inhibitor.held, 0);
 
         const QStringList rows = s.Rows();
         const QRegularExpression done(
