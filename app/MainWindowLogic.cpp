@@ -4,6 +4,7 @@
 #include "protocol/UpdateRun.h"
 
 #include <array>
+#include <fstream>
 
 namespace crenovix {
 
@@ -236,8 +237,18 @@ void CMainWindowLogic::OnUpdateClicked() {
     runDevices_ = devices_;
     devicesChanged_ = false;
     runObserver_ = std::make_unique<CRunObserver>(*this, view_.IsChecked(ctl::kComPorts));
-    SRunJob job{*runObserver_,    services_.clock, services_.ports, runDevices_,
-                services_.nonces, image_,          GetPathText(),   view_.ListSelection()};
+    // Each run draws its challenges from a generator of its own, seeded from the program's, so
+    // that its trace names the seed a replay needs.
+    const std::uint32_t seed =
+        std::uint32_t{services_.nonces.NextNonce()} << 15 | services_.nonces.NextNonce();
+    runNonces_ = std::make_unique<CNonceGenerator>(seed);
+    runTrace_ = std::make_unique<CTraceBuffer>(services_.clock);
+    const SDeviceEntry target = runChosen_.value_or(SDeviceEntry{});
+    runTrace_->Start(target.strPort, target.strType, target.strSerial, seed);
+    runPorts_ = std::make_unique<CRecordingPorts>(services_.ports, *runTrace_, target.strPort);
+    SRunJob job{
+        *runObserver_, services_.clock,       *runPorts_, runDevices_,        *runNonces_, image_,
+        GetPathText(), view_.ListSelection(), false,      services_.updateLog};
     worker_ = std::thread([this, job]() mutable {
         const SRunResult result = RunUpdate(job);
         view_.PostToWindow([this, result] { OnRunEnded(result); });
@@ -249,6 +260,8 @@ void CMainWindowLogic::OnRunEnded(const SRunResult& result) {
     if (worker_.joinable()) {
         worker_.join();
     }
+    runPorts_.reset();
+    lastTrace_ = std::move(runTrace_);
     view_.CloseNotice(); // the run it warned about is over
     ShowRunResult(*this, result);
     devices_.bListRefreshEnabled = true;
@@ -258,6 +271,11 @@ void CMainWindowLogic::OnRunEnded(const SRunResult& result) {
     if (result.Ok()) {
         // The box keeps its own text; the status line says which charger got what.
         view_.SetText(ctl::kStatus, RunSummaryText(result));
+        view_.SetVisible(ctl::kStatus, true);
+    }
+    if (!result.logError.empty()) {
+        // The box told the update's result; the status line tells what the record missed.
+        view_.SetText(ctl::kStatus, result.logError);
         view_.SetVisible(ctl::kStatus, true);
     }
     if (services_.sleepInhibitor != nullptr) {
@@ -290,6 +308,30 @@ void CMainWindowLogic::OnStationClicked(const std::function<void()>& open) {
         open();
         RefreshDevices();
     }
+}
+
+void CMainWindowLogic::OnSaveDiagnosticClicked() {
+    if (lastTrace_ == nullptr) {
+        view_.MessageBox(kNoDiagnosticText, "Info", EMessageIcon::None);
+        return;
+    }
+    const std::optional<std::string> path = view_.ChooseDiagnosticFile();
+    if (!path) {
+        return;
+    }
+    // A whole update's trace is about 10 MiB: written off the window's thread.
+    view_.RunInBackground([this, path = *path, text = lastTrace_->Text()](const CCancelToken&) {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(text.data(), static_cast<std::streamsize>(text.size()));
+        file.close();
+        const bool saved = !file.fail();
+        return std::function<void()>([this, path, saved] {
+            if (!saved) {
+                view_.MessageBox(kDiagnosticNotSavedText + path + ".", "Error",
+                                 EMessageIcon::Error);
+            }
+        });
+    });
 }
 
 bool CMainWindowLogic::OnCloseRequested() {

@@ -12,6 +12,8 @@
 #include "device/DeviceChange.h"
 #include "device/DevicePort.h"
 #include "device/DeviceTable.h"
+#include "protocol/Trace.h"
+#include "protocol/UpdateLog.h"
 #include "protocol/UpdateRun.h"
 #include "protocol/UpdateWindow.h"
 #include "updatefile/UpdateFile.h"
@@ -49,11 +51,16 @@ struct SMainWindowServices {
     // Where devices are polled for changes (the demo desk) rather than reported: asked by a run
     // on its own thread whenever it looks at the table. Empty for the system's devices.
     std::function<bool()> devicesChangedPoll;
+    // Where each run is recorded (the program's settings choose it); nothing without one.
+    IUpdateLog* updateLog = nullptr;
 };
 
 inline constexpr const char* kCloseDuringRunText =
     "A charger is being updated.\n\nClosing the program now can leave the charger without "
     "working firmware. Please wait until the update has ended.";
+inline constexpr const char* kNoDiagnosticText =
+    "No update has run yet: there is no diagnostic to save.";
+inline constexpr const char* kDiagnosticNotSavedText = "The diagnostic could not be saved to ";
 
 class CMainWindowLogic final : public IUpdateWindow, public IDeviceListView {
 public:
@@ -93,6 +100,11 @@ public:
     void OnStationClicked(const std::function<void()>& open);
     // False: refused, a charger is being written; a notice says why and the run goes on.
     bool OnCloseRequested();
+    // "Save diagnostic...": the last finished run's trace, in the command line's --record form,
+    // saved where the file dialog says (written off the window's thread). Says so when no run
+    // has finished yet.
+    void OnSaveDiagnosticClicked();
+    bool HasDiagnostic() const { return lastTrace_ != nullptr; }
     // Puts a path into the path field and loads it, as the Open button and a finished download
     // do (the file loads even when the field already held that path).
     void SetPathAndLoad(const std::string& path);
@@ -148,6 +160,12 @@ private:
     SDeviceListState runDevices_;
     std::optional<SDeviceEntry> runChosen_;
     std::unique_ptr<CRunObserver> runObserver_;
+    // The run's own nonces and its trace through recording ports; the last finished run's trace
+    // is kept for "Save diagnostic...".
+    std::unique_ptr<CNonceGenerator> runNonces_;
+    std::unique_ptr<CTraceBuffer> runTrace_;
+    std::unique_ptr<CRecordingPorts> runPorts_;
+    std::unique_ptr<CTraceBuffer> lastTrace_;
     std::atomic<bool> runEnded_{false};   // the result has been shown
     std::atomic<bool> workerDone_{false}; // the run has posted its last call
 };

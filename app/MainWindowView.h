@@ -62,6 +62,9 @@ public:
     virtual void ShowNotice(const std::string& text, const std::string& title) = 0;
     // The file-open dialog for update files; nothing when the user cancels.
     virtual std::optional<std::string> ChooseUpdateFile() = 0;
+    // The save dialog for a diagnostic (a trace); asks before replacing a file; nothing when the
+    // user cancels.
+    virtual std::optional<std::string> ChooseDiagnosticFile() = 0;
     // Handles the window's pending events; false when the program was asked to quit.
     virtual bool PumpEvents() = 0;
 

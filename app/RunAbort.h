@@ -4,8 +4,8 @@
 // dead cable. The command line's second interrupt and the station's Abort use it.
 #pragma once
 
-#include "app/PortDecorator.h"
 #include "base/Clock.h"
+#include "protocol/PortDecorator.h"
 
 #include <atomic>
 #include <memory>

@@ -175,29 +175,19 @@ struct CStation::SImpl {
             : impl_(impl), id_(id), extra_(extra), onDispatch_(std::move(onDispatch)) {}
 
         void SetUpdateEnabled(bool enabled) override {
-            if (extra_ != nullptr) {
-                extra_->SetUpdateEnabled(enabled);
-            }
+            Pass(&IRunObserver::SetUpdateEnabled, enabled);
         }
         void SetStatusText(const std::string& text) override {
             Change([&](SStationRow& row) {
                 row.status = text;
                 return true;
             });
-            if (extra_ != nullptr) {
-                extra_->SetStatusText(text);
-            }
+            Pass(&IRunObserver::SetStatusText, text);
         }
-        void ShowStatus(bool shown) override {
-            if (extra_ != nullptr) {
-                extra_->ShowStatus(shown);
-            }
-        }
+        void ShowStatus(bool shown) override { Pass(&IRunObserver::ShowStatus, shown); }
         void SetProgressRange(std::uint16_t upper) override {
             upper_ = upper;
-            if (extra_ != nullptr) {
-                extra_->SetProgressRange(upper);
-            }
+            Pass(&IRunObserver::SetProgressRange, upper);
         }
         void SetProgressPos(int position) override {
             const int percent =
@@ -207,19 +197,11 @@ struct CStation::SImpl {
                 row.percent = percent;
                 return changed;
             });
-            if (extra_ != nullptr) {
-                extra_->SetProgressPos(position);
-            }
+            Pass(&IRunObserver::SetProgressPos, position);
         }
-        void ShowProgress(bool shown) override {
-            if (extra_ != nullptr) {
-                extra_->ShowProgress(shown);
-            }
-        }
+        void ShowProgress(bool shown) override { Pass(&IRunObserver::ShowProgress, shown); }
         void ResetFileInfo(const std::string& errorText) override {
-            if (extra_ != nullptr) {
-                extra_->ResetFileInfo(errorText);
-            }
+            Pass(&IRunObserver::ResetFileInfo, errorText);
         }
         bool DispatchPendingMessages() override {
             if (onDispatch_) {
@@ -229,6 +211,13 @@ struct CStation::SImpl {
         }
 
     private:
+        // The event to the front end's own observer too.
+        template <typename Event, typename... Args>
+        void Pass(Event event, const Args&... args) {
+            if (extra_ != nullptr) {
+                (extra_->*event)(args...);
+            }
+        }
         template <typename Edit>
         void Change(Edit edit) {
             bool changed = false;
@@ -278,7 +267,6 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
     }
     SRunResult result;
     result.target = target;
-    std::optional<bool> stored;
     IRunObserver* extra = nullptr;
     if (services.observer != nullptr) {
         SStationRow row;
@@ -306,16 +294,29 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         CAbortablePorts ports(devices->Ports(), abort);
         CNonceGenerator nonces(seed);
         auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-        SRunJob job{observer, clock, ports, table, nonces, *image, path, row, bySerial};
-        // A charger no longer listed where it was (another took its position) is not written.
-        result = row < 0 ? RunEnding(ERunOutcome::DeviceNotFound, IsHid(target)) : RunUpdate(job);
-        if (abort.Aborted() && !result.Ok()) {
-            result.outcome = ERunOutcome::Aborted;
-        }
-        if (result.Ok()) {
+        SRunJob job{observer, clock, ports, table,    nonces,
+                    *image,   path,  row,   bySerial, services.log};
+        // What only the station knows, settled before the run is recorded.
+        job.conclude = [&](SRunResult& ended) {
+            if (abort.Aborted() && !ended.Ok()) {
+                ended.outcome = ERunOutcome::Aborted;
+            }
             // Where the charger can be asked, a success is one only when it holds exactly the
             // file's payload (looked up by the port it was listed at, not by serial number).
-            stored = devices->StoredPayloadIs(target.strPort, PayloadOf(*image));
+            if (ended.Ok() &&
+                devices->StoredPayloadIs(target.strPort, PayloadOf(*image)) == false) {
+                ended.outcome = ERunOutcome::PayloadDiffers;
+                ended.bBox = false;
+                ended.errorLine = kNotVerified;
+            }
+        };
+        if (row < 0) {
+            // A charger no longer listed where it was (another took its position) is not
+            // written.
+            result = RunEnding(ERunOutcome::DeviceNotFound, IsHid(target));
+            job.conclude(result);
+        } else {
+            result = RunUpdate(job);
         }
     } catch (const std::exception& error) {
         result = RunEnding(ERunOutcome::FileCannotOpen, false);
@@ -333,7 +334,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         row.elapsedMs = now - unit.runStart;
         row.resultText = ResultTextOf(result);
         row.status.clear();
-        if (result.Ok() && stored != false) {
+        if (result.Ok()) {
             row.state = EStationState::Done;
             row.percent = 100;
             ++counters.updated;
@@ -342,9 +343,6 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         } else {
             row.state = result.outcome == ERunOutcome::Inconformity ? EStationState::Refused
                                                                     : EStationState::Failed;
-            if (result.Ok()) {
-                row.resultText = kNotVerified;
-            }
             ++counters.failed;
         }
         if (!unit.present) {

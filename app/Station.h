@@ -136,6 +136,8 @@ struct SStationServices {
     // Which listed chargers are the station's (the command line's --serial); empty: all. Plain
     // serial ports never are.
     std::function<bool(const SDeviceEntry&)> accepts;
+    // Where every run is recorded (protocol/UpdateLog.h), from any run's thread; nullptr: nowhere.
+    IUpdateLog* log = nullptr;
 };
 
 class CStation {

@@ -48,6 +48,9 @@ namespace crenovix {
 // The real clock, for the program and the real-time demos.
 class CSteadyClock final : public IClock {
 public:
+    CSteadyClock() = default;
+    // Ticks counted from `start`: clocks that share a start agree.
+    explicit CSteadyClock(std::chrono::steady_clock::time_point start) : start_(start) {}
     std::uint32_t TickCount() override {
         const auto since = std::chrono::steady_clock::now() - start_;
         return static_cast<std::uint32_t>(

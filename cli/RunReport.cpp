@@ -46,9 +46,7 @@ SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsed
     SRunRecord record;
     record.ok = result.outcome == ERunOutcome::Success;
     record.code = record.ok ? 0 : result.hidError > 0 ? result.hidError : -1;
-    record.message = result.outcome == ERunOutcome::FileEmpty ? kFileEmptyText
-                     : result.bBox                            ? result.boxText
-                                                              : result.errorLine;
+    record.message = RunMessageOf(result);
     record.elapsedMs = elapsedMs;
     return record;
 }

@@ -12,6 +12,7 @@
 //    texts for people all go to standard error as plain lines.
 #pragma once
 
+#include "protocol/UpdateLog.h"
 #include "protocol/UpdateRun.h"
 
 #include <chrono>
@@ -42,8 +43,6 @@ struct SRunRecord {
 // the error line's ("The file is big!"), "The file is empty." for a run that ended quietly on an
 // empty file.
 SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs);
-
-inline constexpr const char* kFileEmptyText = "The file is empty.";
 
 class CRunReporter {
 public:

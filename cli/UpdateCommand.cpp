@@ -8,7 +8,6 @@
 #include "cli/Platform.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
-#include "cli/Sha256.h"
 #include "cli/Terminal.h"
 #include "cli/Trace.h"
 #include "cli/UpdateWatch.h"
@@ -17,6 +16,7 @@
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
 #include "text/PrintableText.h"
+#include "updatefile/Sha256.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,8 +31,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: crenovix-cli update [--com] (--port NAME | --serial SN | --all | --simulate LIST)\n"
-    "                           [--json] [--record FILE] FILE\n"
-    "       crenovix-cli update --watch [--serial SN] [--simulate LIST] [--json] FILE\n";
+    "                           [--json] [--record FILE] [--log FILE | --no-log] FILE\n"
+    "       crenovix-cli update --watch [--serial SN] [--simulate LIST] [--json]\n"
+    "                           [--log FILE | --no-log] FILE\n";
 constexpr const char* kPortBusy = "The port is busy: another program holds it.";
 constexpr const char* kInterruptWarning =
     "Interrupting the update now can leave the charger without working firmware. Interrupt "
@@ -53,6 +54,8 @@ struct SUpdateArgs {
     std::optional<std::string> simulate;
     bool json = false;
     std::string record;
+    std::string log; // empty: the user's data folder
+    bool noLog = false;
     std::string file;
 };
 
@@ -75,6 +78,10 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
             parsed.serial = args[++i];
         } else if (arg == "--record" && hasValue) {
             parsed.record = args[++i];
+        } else if (arg == "--log" && hasValue) {
+            parsed.log = args[++i];
+        } else if (arg == "--no-log") {
+            parsed.noLog = true;
         } else if (arg == "--simulate" && hasValue) {
             parsed.simulate = args[++i];
         } else if (!arg.starts_with("--") && parsed.file.empty()) {
@@ -85,7 +92,8 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
     }
     // Simulated chargers are updated from the first unless a choice names others.
     const int choices = int{!parsed.port.empty()} + int{!parsed.serial.empty()} + int{parsed.all};
-    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) || parsed.file.empty()) {
+    if (choices > 1 || (choices == 0 && !parsed.simulate && !parsed.watch) || parsed.file.empty() ||
+        (parsed.noLog && !parsed.log.empty())) {
         return std::nullopt;
     }
     // --watch chooses its chargers as they come; --serial only filters them. A trace holds the
@@ -129,12 +137,13 @@ std::unique_ptr<IPlatform> ChoosePlatform(const SUpdateArgs& args, std::string& 
 }
 
 // What every run shares: read-only settings and the program-wide services that serialise
-// themselves (reporter, trace, abort).
+// themselves (reporter, trace, abort; the update log locks its file for each record).
 struct SShared {
     const SUpdateArgs& args;
     CRunReporter& reporter;
     CTraceFile* trace;
     CRunAbort& abort;
+    IUpdateLog* log;
 };
 
 // A charger chosen for a run, and whether its run finds it again by type and serial number
@@ -179,34 +188,46 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     }
     CNonceGenerator nonces(seed);
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
-    SRunJob job{observer,         clock, *ports,         devices, nonces, *image,
-                shared.args.file, row,   chosen.bySerial};
+    SRunJob job{observer,         clock, *ports,          devices,   nonces, *image,
+                shared.args.file, row,   chosen.bySerial, shared.log};
+    bool aborted = false;
+    // What only the command line knows is settled before the engine records the run.
+    job.conclude = [&](crenovix::SRunResult& result) {
+        observer.End(result);
+        // A run the second interrupt ended failed on the user's demand, whatever the dialogue
+        // made of its refused ports; one that finished first keeps its success.
+        aborted = shared.abort.Aborted();
+        if (aborted && !result.Ok()) {
+            result.outcome = ERunOutcome::Aborted;
+        }
+        if (platform->Simulated() && result.Ok()) {
+            // A simulated charger can be asked what it stored: a success is one only when it
+            // holds exactly the file's payload.
+            const bool stored = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
+            shared.reporter.Line(index, stored ? kVerified : kNotVerified, stored);
+            if (!stored) {
+                result.outcome = ERunOutcome::PayloadDiffers;
+                result.bBox = false;
+                result.errorLine = kNotVerified;
+            }
+        }
+    };
     // A charger no longer listed where it was (another took its position) is not written.
-    crenovix::SRunResult result =
-        row < 0 ? RunEnding(ERunOutcome::DeviceNotFound,
-                            HidPositionFromPortName(target.strPort).has_value())
-                : crenovix::RunUpdate(job);
-    observer.End(result);
-    // A run the second interrupt ended failed on the user's demand, whatever the dialogue made
-    // of its refused ports; one that finished first keeps its success.
-    const bool aborted = shared.abort.Aborted();
-    if (aborted && !result.Ok()) {
-        result.outcome = ERunOutcome::Aborted;
+    crenovix::SRunResult result;
+    if (row < 0) {
+        result = RunEnding(ERunOutcome::DeviceNotFound,
+                           HidPositionFromPortName(target.strPort).has_value());
+        job.conclude(result);
+    } else {
+        result = crenovix::RunUpdate(job);
     }
     const auto elapsedMs =
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - started)
                                        .count());
-    SRunRecord record = RunRecordOf(result, elapsedMs);
-    if (platform->Simulated() && record.ok) {
-        // A simulated charger can be asked what it stored: a success is one only when it holds
-        // exactly the file's payload.
-        record.ok = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
-        shared.reporter.Line(index, record.ok ? kVerified : kNotVerified, record.ok);
-        if (!record.ok) {
-            record.code = -1;
-            record.message = kNotVerified;
-        }
+    const SRunRecord record = RunRecordOf(result, elapsedMs);
+    if (!result.logError.empty()) {
+        shared.reporter.Line(index, result.logError);
     }
     if (result.outcome == ERunOutcome::FileEmpty) {
         // The dialogue ends quietly on an empty file (the window keeps its file information).
@@ -293,6 +314,27 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+// The update log the arguments name (the user's data folder unless --log names a file), or
+// nothing for --no-log. False, with `error` set, when the named place is no file to append to:
+// the update file itself, the trace, a directory, a FIFO, a device.
+bool OpenLog(const SUpdateArgs& args, IPlatform& platform, std::unique_ptr<IUpdateLog>& log,
+             std::string& error) {
+    if (args.noLog) {
+        return true;
+    }
+    if (!args.log.empty() && (SameFile(args.log, args.file) || args.log == args.file)) {
+        error = "the update log '" + args.log + "' is the update file";
+        return false;
+    }
+    if (!args.log.empty() && !args.record.empty() &&
+        (SameFile(args.log, args.record) || args.log == args.record)) {
+        error = "the update log '" + args.log + "' is the trace file";
+        return false;
+    }
+    log = platform.OpenUpdateLog(args.log, error);
+    return log != nullptr || args.log.empty();
+}
+
 // The command's end after its runs: the file and the trace checked, the exit code.
 int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes,
                  CRunReporter& reporter, CTraceFile* trace, bool aborted, bool allOk) {
@@ -314,6 +356,22 @@ int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes
         return kExitInterrupted;
     }
     return allOk && traceComplete && fileKept ? kExitSuccess : kExitFailed;
+}
+
+// The update log of the arguments, or the exit code when it cannot be the one they name; a
+// missing data folder only costs the record, with a note.
+std::optional<int> OpenLogOrFail(const SUpdateArgs& args, IPlatform& platform,
+                                 std::unique_ptr<IUpdateLog>& log, std::ostream& err) {
+    std::string problem;
+    if (!OpenLog(args, platform, log, problem)) {
+        err << "crenovix-cli: " << Printable(problem) << "\n" << kUsage;
+        return kExitUsage;
+    }
+    if (log == nullptr && !args.noLog) {
+        // Without a data folder the updates still go on; only the record is missing.
+        err << "crenovix-cli: " << Printable(LogFailureText(problem)) << "\n";
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -356,8 +414,12 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });
     if (parsed->watch) {
-        const SWatchOutcome watched =
-            WatchAndUpdate({*platform, parsed->file, parsed->serial, reporter, abort, TimeSeed()});
+        std::unique_ptr<IUpdateLog> log;
+        if (const std::optional<int> exit = OpenLogOrFail(*parsed, *platform, log, err)) {
+            return *exit;
+        }
+        const SWatchOutcome watched = WatchAndUpdate(
+            {*platform, parsed->file, parsed->serial, reporter, abort, log.get(), TimeSeed()});
         if (!watched.fileError.empty()) {
             err << watched.fileError << "\n";
             return kExitFailed;
@@ -388,8 +450,13 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
         err << problem << "\n";
         return exitCode;
     }
+    std::unique_ptr<IUpdateLog> log;
+    if (const std::optional<int> exit = OpenLogOrFail(*parsed, *platform, log, err)) {
+        return *exit;
+    }
+    CSteadyClock traceClock; // a trace's times count from its making
     std::unique_ptr<CTraceFile> trace;
-    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record))) {
+    if (!parsed->record.empty() && !(trace = CTraceFile::Create(parsed->record, traceClock))) {
         err << "crenovix-cli: cannot create the trace file '" << Printable(parsed->record) << "'\n";
         return kExitUsage;
     }
@@ -405,7 +472,7 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     for (const STarget& target : targets) {
         reporter.AddRun({target.entry.strPort, target.entry.strSerial, target.entry.strType});
     }
-    const SShared shared{*parsed, reporter, trace.get(), abort};
+    const SShared shared{*parsed, reporter, trace.get(), abort, log.get()};
     std::vector<SRunOutcome> outcomes(targets.size());
     const std::uint32_t seed = TimeSeed();
     // A run that throws (out of memory, say) is a failed run, never the end of the others.

@@ -54,12 +54,8 @@ public:
         run.observer->End(result);
         SRunRecord record = RunRecordOf(result, row.elapsedMs);
         record.ok = row.state == EStationState::Done;
-        if (result.Ok() && simulated_) {
+        if (simulated_ && (result.Ok() || result.outcome == ERunOutcome::PayloadDiffers)) {
             reporter_.Line(run.index, record.ok ? kVerified : row.resultText, record.ok);
-        }
-        if (result.Ok() && !record.ok) {
-            record.code = -1;
-            record.message = row.resultText;
         }
         if (result.outcome == ERunOutcome::FileEmpty) {
             reporter_.Line(run.index, record.message);
@@ -105,7 +101,8 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
                               clock,
                               [&watch, &runs] { return watch.seed + runs++; },
                               &report,
-                              {}};
+                              {},
+                              watch.log};
     if (!watch.serial.empty()) {
         services.accepts = [&watch](const SDeviceEntry& row) {
             return row.strSerial == watch.serial;

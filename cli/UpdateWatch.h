@@ -17,6 +17,7 @@ struct SWatch {
     const std::string& serial; // only the chargers with this serial number; empty: every one
     CRunReporter& reporter;
     CRunAbort& abort; // over the user's interrupts
+    IUpdateLog* log;  // where each run is recorded; nullptr: nowhere
     std::uint32_t seed;
 };
 

@@ -5,9 +5,17 @@
 namespace crenovix {
 
 const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
+    // The charger made at that position while it is plugged in (wherever its restart took it
+    // since); else, one made elsewhere that sits there now because one before it was pulled out.
     for (std::size_t i = 0; i < bench_.HidChargerCount(); ++i) {
-        if ("HID" + std::to_string(bench_.HidCharger(i).Identity().nHidPosition) == port) {
-            return &bench_.HidCharger(i);
+        const sim::CSimHidCharger& charger = bench_.HidCharger(i);
+        if ("HID" + std::to_string(charger.Identity().nHidPosition) == port && !charger.IsGone()) {
+            return &charger;
+        }
+    }
+    if (const std::optional<int> position = HidPositionFromPortName(port)) {
+        if (sim::CSimHidCharger* charger = bench_.HidChargerAt(*position)) {
+            return charger;
         }
     }
     for (std::size_t i = 0; i < bench_.SerialChargerCount(); ++i) {
@@ -39,7 +47,7 @@ std::unique_ptr<CDemoDesk> CDemoDesk::Create(std::unique_ptr<IPlatform> system,
 }
 
 std::unique_ptr<IDevices> CDemoDesk::OpenDevices() {
-    auto devices = std::make_unique<CDemoDevices>();
+    auto devices = std::make_unique<CDemoDevices>(start_);
     sim::AddDemoChargers(devices->Bench(), names_, modelCode_, type_); // understood in Create
     return devices;
 }

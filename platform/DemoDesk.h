@@ -8,6 +8,7 @@
 #include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,11 @@ namespace crenovix {
 // time (restarting into the boot loader) and tell no one: EDeviceNotices::Poll.
 class CDemoDevices final : public IDevices {
 public:
+    // The desk's time counts from `start`: the desks of one program agree on when a charger
+    // that comes and goes (sim::AddDemoChargers' "@" times) is plugged in.
+    explicit CDemoDevices(
+        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now())
+        : clock_(start) {}
     sim::CSimBench& Bench() { return bench_; }
     // The charger this desk lists at `port` ("HID1", "simtty0") as it was made, or nullptr. By
     // port, not serial number: two chargers may share one.
@@ -50,6 +56,10 @@ public:
     std::unique_ptr<IDevices> OpenDevices() override;
     std::unique_ptr<COnlineServices> CreateOnline() override { return system_->CreateOnline(); }
     std::unique_ptr<IShell> CreateShell() override { return system_->CreateShell(); }
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                              std::string& error) override {
+        return system_->OpenUpdateLog(path, error);
+    }
 
 private:
     CDemoDesk(std::unique_ptr<IPlatform> system, std::string names, std::uint8_t modelCode,
@@ -59,6 +69,7 @@ private:
 
     std::unique_ptr<IPlatform> system_;
     std::string names_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::uint8_t modelCode_;
     std::string type_;
 };

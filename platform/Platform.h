@@ -20,6 +20,7 @@
 #include "online/IniFile.h"
 #include "online/ServerAddresses.h"
 #include "online/TempFiles.h"
+#include "protocol/UpdateLog.h"
 
 #include <cstdint>
 #include <memory>
@@ -108,6 +109,11 @@ public:
     virtual std::unique_ptr<COnlineServices> CreateOnline() = 0;
     // What a link click opens with.
     virtual std::unique_ptr<IShell> CreateShell() = 0;
+    // The update log at `path` (empty: the user's data folder), stamped with this computer's
+    // name, the program's version and the wall clock; nullptr, with `error` set, when `path`
+    // names no file to append to (a directory, a FIFO, a device) or no data folder is known.
+    virtual std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                                      std::string& error) = 0;
 };
 
 // The system this program is built for; one definition per system (platform/linux/,

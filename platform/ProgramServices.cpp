@@ -3,6 +3,7 @@
 #include "platform/DemoDesk.h"
 #include "platform/StationDevices.h"
 
+#include <string_view>
 #include <utility>
 
 namespace crenovix {
@@ -73,7 +74,8 @@ SStationServices CProgramServices::StationServices() {
             Clock(),
             [this] { return seed_ + runSeeds_++; },
             nullptr,
-            {}};
+            {},
+            UpdateLog()}; // every station run is recorded, as the main window's are
 }
 
 SMainWindowServices CProgramServices::WindowServices(
@@ -86,7 +88,18 @@ SMainWindowServices CProgramServices::WindowServices(
             std::move(checkForNewRelease),
             std::move(openDownloadWindow),
             sleepInhibitor,
-            DevicesChangedPoll()};
+            DevicesChangedPoll(),
+            updateLog_.get()};
+}
+
+std::string CProgramServices::UseUpdateLog(const char* path, const char* off) {
+    updateLog_.reset();
+    if (off != nullptr && *off != '\0' && std::string_view(off) != "0") {
+        return "";
+    }
+    std::string error;
+    updateLog_ = platform_->OpenUpdateLog(path != nullptr ? path : "", error);
+    return updateLog_ != nullptr ? "" : LogFailureText(error);
 }
 
 std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,

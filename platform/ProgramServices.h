@@ -9,6 +9,7 @@
 #include "device/DeviceTable.h"
 #include "device/SerialEnumeration.h"
 #include "platform/Platform.h"
+#include "protocol/UpdateLog.h"
 #include "protocol/UpdateRun.h"
 
 #include "app/MainWindowLogic.h"
@@ -63,6 +64,13 @@ public:
         seed_ = seed;
     }
 
+    // The update log of the windows' runs, from the program's settings: `path` is the value of
+    // CRENOVIX_UPDATE_LOG (nullptr or empty: the user's data folder), `off` the value of
+    // CRENOVIX_NO_UPDATE_LOG (set and not "0": no log). Empty, or the warning to show when the
+    // place is no file to append to (the window then keeps no log).
+    std::string UseUpdateLog(const char* path, const char* off);
+    IUpdateLog* UpdateLog() { return updateLog_.get(); }
+
 private:
     // The news generation as it stands, after looking at polled devices.
     std::uint64_t News();
@@ -78,9 +86,13 @@ private:
     std::atomic<std::uint32_t> runSeeds_{0};
     std::mutex pollMutex_;
     std::atomic<std::uint64_t> news_{0};
+    std::unique_ptr<IUpdateLog> updateLog_;
 };
 
 inline constexpr int kDemoPollMs = 100;
+// The program's settings of the update log (environment variables, as CRENOVIX_SIMULATE).
+inline constexpr const char* kUpdateLogSetting = "CRENOVIX_UPDATE_LOG";
+inline constexpr const char* kNoUpdateLogSetting = "CRENOVIX_NO_UPDATE_LOG";
 
 // `simulate`: the value of CRENOVIX_SIMULATE; nullptr or empty for the devices of `system`,
 // otherwise the demo desk over it. `seed` seeds the start frame's nonces. nullptr with `error` set

@@ -119,6 +119,7 @@ private:
     CDevicePort port_;
     SIdentity saved_;
     SUpdateHeader header_;
+    std::string fileSha256_; // of the file as the run read it
     std::int32_t version_ = 0;
     std::array<std::uint8_t, kHidReportData> reply_{};
 };
@@ -128,6 +129,7 @@ void CHidRun::End(ERunOutcome outcome, int code) {
     result_ = RunEnding(outcome, true, code, clock_.TickCount() - startTick_);
     result_.target = target_;
     result_.strVersion = header_.szVersion;
+    result_.fileSha256 = fileSha256_;
 }
 
 bool CHidRun::TryOpen(const SDeviceEntry& entry) {
@@ -191,7 +193,7 @@ bool CHidRun::LoadFile() {
     if (const SDeviceEntry* selected = SelectedDevice(job_)) {
         target_ = *selected;
     }
-    if (std::optional<SRunResult> ending = LoadRunFile(job_, true)) {
+    if (std::optional<SRunResult> ending = LoadRunFile(job_, true, fileSha256_)) {
         result_ = std::move(*ending);
         result_.target = target_;
         return false;

@@ -82,6 +82,7 @@ private:
         result_ = RunEnding(outcome, false);
         result_.target = target_;
         result_.strVersion = header_.szVersion;
+        result_.fileSha256 = fileSha256_;
     }
 
     SRunJob& job_;
@@ -94,6 +95,7 @@ private:
     bool plainPort_ = false;
     std::uint32_t bootLoaderBaud_ = kApplicationBaud;
     SUpdateHeader header_;
+    std::string fileSha256_; // of the file as the run read it
 };
 
 // Writes the knock (or the short knock of the 128000-baud fall-back). Its last byte asks for the
@@ -145,7 +147,7 @@ bool CSerialRun::LoadFile() {
     if (const SDeviceEntry* selected = SelectedDevice(job_)) {
         target_ = *selected;
     }
-    if (std::optional<SRunResult> ending = LoadRunFile(job_, false)) {
+    if (std::optional<SRunResult> ending = LoadRunFile(job_, false, fileSha256_)) {
         result_ = std::move(*ending);
         result_.target = target_;
         return false;

@@ -1,5 +1,7 @@
 #include "protocol/UpdateRun.h"
 
+#include "protocol/UpdateLog.h"
+
 #include <cstdio>
 #include <string>
 
@@ -27,6 +29,7 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
     case ERunOutcome::NothingSelected:
     case ERunOutcome::FileEmpty: // the run ended quietly: Update enabled again, status hidden
     case ERunOutcome::Aborted:
+    case ERunOutcome::PayloadDiffers:
         result.bRestore = false;
         break;
     case ERunOutcome::FileCannotOpen:
@@ -66,10 +69,23 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
 
 SRunResult RunUpdate(SRunJob& job) {
     const SDeviceEntry* selected = SelectedDevice(job);
-    if (selected == nullptr) {
-        return RunEnding(ERunOutcome::NothingSelected, false);
+    const std::uint32_t started = job.clock.TickCount();
+    SRunResult result = selected == nullptr ? RunEnding(ERunOutcome::NothingSelected, false)
+                        : selected->strPort.starts_with("HID") ? RunHid(job)
+                                                               : RunSerial(job);
+    if (job.conclude) {
+        job.conclude(result);
     }
-    return selected->strPort.starts_with("HID") ? RunHid(job) : RunSerial(job);
+    // The port is closed: the record is on the disk before anyone shows the result as final. A
+    // selection that named no row started nothing and leaves nothing to record.
+    if (job.log != nullptr && selected != nullptr) {
+        const SLogAppend appended =
+            job.log->Append(UpdateRecordOf(job, result, job.clock.TickCount() - started));
+        if (!appended.ok) {
+            result.logError = LogFailureText(appended.error);
+        }
+    }
+    return result;
 }
 
 std::string RunSummaryText(const SRunResult& result) {
@@ -143,35 +159,38 @@ const SDeviceEntry* SelectedDevice(const SRunJob& job) {
     return &devices.rows[selection];
 }
 
-std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed) {
+std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed, std::string& sha256) {
     IRunObserver& observer = job.observer;
     observer.SetUpdateEnabled(false);
     observer.ShowStatus(true);
     observer.SetStatusText(run_text::kOpenFile + job.path);
-    const ELoadOutcome outcome = LoadUpdateImage(job.path, aesAllowed, job.image).outcome;
+    SLoadResult loaded = LoadUpdateImage(job.path, aesAllowed, job.image);
+    sha256 = std::move(loaded.sha256);
     const bool hid = aesAllowed; // only the HID dialogue takes AES files
-    switch (outcome) {
+    SRunResult result;
+    switch (loaded.outcome) {
     case ELoadOutcome::Loaded:
         return std::nullopt;
     case ELoadOutcome::CannotOpen:
         observer.ResetFileInfo("");
-        return RunEnding(ERunOutcome::FileCannotOpen, hid);
+        result = RunEnding(ERunOutcome::FileCannotOpen, hid);
+        break;
     case ELoadOutcome::TooBig:
-    case ELoadOutcome::FormatError: {
-        SRunResult result =
-            RunEnding(outcome == ELoadOutcome::TooBig ? ERunOutcome::FileTooBig
-                                                      : ERunOutcome::FileFormatError,
-                      hid);
+    case ELoadOutcome::FormatError:
+        result = RunEnding(loaded.outcome == ELoadOutcome::TooBig ? ERunOutcome::FileTooBig
+                                                                  : ERunOutcome::FileFormatError,
+                           hid);
         observer.ResetFileInfo(result.errorLine);
-        return result;
-    }
+        break;
     case ELoadOutcome::Empty:
         // An empty file ends the run quietly; the panel keeps what it showed.
         observer.ShowStatus(false);
         observer.SetUpdateEnabled(true);
-        return RunEnding(ERunOutcome::FileEmpty, hid);
+        result = RunEnding(ERunOutcome::FileEmpty, hid);
+        break;
     }
-    return RunEnding(ERunOutcome::FileCannotOpen, hid);
+    result.fileSha256 = sha256;
+    return result;
 }
 
 std::string CompletionText(std::uint32_t elapsedMs) {

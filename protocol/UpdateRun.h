@@ -35,7 +35,9 @@ enum class ERunOutcome {
     LengthRefused,    // serial "Error communication.\n1"
     FrameRefused,     // serial "Error communication.\n2"
     LastFrameRefused, // serial "Error communication.\n3"
-    Aborted           // ended on the user's demand (set by the front end that aborted it)
+    Aborted,          // ended on the user's demand (set by the front end that aborted it)
+    PayloadDiffers    // "Upgrade completion!", but a simulated charger stored something else
+                      // (set by the front end that asked it)
 };
 
 // A run's ending as a value: what happened, and what the user is to see of it.
@@ -45,6 +47,7 @@ struct SRunResult {
     int hidError = 0;       // HidCommunication: 1001 to 1009
     SDeviceEntry target;    // the row the run was for (empty when nothing was started)
     std::string strVersion; // the update file's version, once it loaded
+    std::string fileSha256; // of the bytes the run loaded, lower-case hex; empty before a load
     std::uint32_t elapsedMs = 0;
     // The message box that ends the run, if any.
     bool bBox = false;
@@ -56,6 +59,9 @@ struct SRunResult {
     // RestoreControls ends the run; the inconformity ending restores before its box.
     bool bRestore = false;
     bool bRestoreFirst = false;
+    // Why the update log did not keep the run's record (LogFailureText); empty when it did or
+    // when the job named no log. The update's own outcome stands.
+    std::string logError;
 
     bool Ok() const { return outcome == ERunOutcome::Success; }
 };
@@ -88,7 +94,8 @@ SRunResult OnUpdateClicked(SUpdateContext& context, const std::function<void()>&
 // The start of both dialogues: the Update button disabled, "Open file: <path>" on the status line
 // and the job's file loaded into its image (`aesAllowed` as for LoadUpdateImage). Nothing when the
 // file loaded and the run goes on; otherwise the run's ending, the panel reset as it requires.
-std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed);
+// `sha256` names the bytes read (empty when none were).
+std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed, std::string& sha256);
 
 // The device-table row the job names, or nullptr when it names no row the table holds now.
 const SDeviceEntry* SelectedDevice(const SRunJob& job);

@@ -22,6 +22,9 @@
 
 namespace crenovix {
 
+class IUpdateLog;
+struct SRunResult;
+
 enum class EMessageIcon { None, Error };
 
 // The events of a run, in the order the user is to see them. Called on the thread the run runs
@@ -80,6 +83,11 @@ struct SRunJob {
     // After the HID charger restarts, find it again by type and serial number alone, wherever
     // it now sits; false: type, serial number and port must all match, as in the window.
     bool bReconnectBySerial = false;
+    // Where the run's record goes (protocol/UpdateLog.h); nothing is recorded without one.
+    IUpdateLog* log = nullptr;
+    // The front end's own last word on the result before it is recorded and returned: an abort
+    // it caused, a check of what a simulated charger stored. Called on the run's thread.
+    std::function<void(SRunResult&)> conclude = {};
 };
 
 // A run started from a window on the window's thread: the window supplies the path and the

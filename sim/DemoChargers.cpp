@@ -45,6 +45,31 @@ std::optional<SFault> DemoFault(std::string_view name, ESimTransport transport) 
     return std::nullopt;
 }
 
+// Milliseconds: digits only, at most nine of them.
+bool ParseMs(std::string_view text, std::uint32_t& ms) {
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    ms = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        ms = ms * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return true;
+}
+
+// "PLUG" or "PLUG-UNPLUG", the second later than the first.
+bool ParseTimes(std::string_view text, std::uint32_t& pluggedAt, std::uint32_t& unpluggedAt) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos) {
+        return ParseMs(text, pluggedAt);
+    }
+    return ParseMs(text.substr(0, dash), pluggedAt) &&
+           ParseMs(text.substr(dash + 1), unpluggedAt) && unpluggedAt > pluggedAt;
+}
+
 } // namespace
 
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
@@ -59,6 +84,16 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
         const std::string_view faultName =
             colon == std::string_view::npos ? std::string_view{} : word.substr(colon + 1);
         word = word.substr(0, colon);
+        // "@PLUG" or "@PLUG-UNPLUG": when the charger comes and goes, in ms of the desk's time.
+        std::uint32_t pluggedAt = 0;
+        std::uint32_t unpluggedAt = 0;
+        if (const std::size_t at = word.find('@'); at != std::string_view::npos) {
+            if (!ParseTimes(word.substr(at + 1), pluggedAt, unpluggedAt)) {
+                return "bad times '" + std::string(word.substr(at + 1)) +
+                       "' (use @PLUG or @PLUG-UNPLUG, in milliseconds)";
+            }
+            word = word.substr(0, at);
+        }
         // Not a fault: the serial number of the charger before it on the same transport, as two
         // chargers numbered alike.
         const bool twin = faultName == "twin";
@@ -82,6 +117,8 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
             config.identity.strSerial =
                 "SIM" + std::to_string(1001 + hidChargers - (twin && hidChargers > 0 ? 1 : 0));
             config.identity.nHidPosition = 1 + hidChargers++;
+            config.identity.dwPluggedAtMs = pluggedAt;
+            config.identity.dwUnpluggedAtMs = unpluggedAt;
             config.faults = faults;
             bench.AddHidCharger(config);
         } else if (word == "serial") {
@@ -93,6 +130,8 @@ std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view na
                 "SIM" +
                 std::to_string(2001 + serialChargers - (twin && serialChargers > 0 ? 1 : 0));
             config.identity.strPortName = "simtty" + std::to_string(serialChargers++);
+            config.identity.dwPluggedAtMs = pluggedAt;
+            config.identity.dwUnpluggedAtMs = unpluggedAt;
             config.faults = faults;
             bench.AddSerialCharger(config);
         } else if (!word.empty()) {

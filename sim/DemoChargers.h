@@ -23,7 +23,10 @@ inline constexpr const char* kDemoType = "Kelvorin K4";
 // "noreturn" (the boot loader never comes up), "unplug" (the charger leaves half-way through the
 // transfer), "moved" (HID: the boot loader comes back at another position), as in
 // "hid,hid:refuse,serial:unplug". "twin" instead of a fault gives the charger the serial number
-// of the one before it on the same transport. Returns an error text for an unknown word or fault.
+// of the one before it on the same transport. "@PLUG" or "@PLUG-UNPLUG" after the word makes a
+// charger that is plugged in PLUG ms after the bench's clock starts (and pulled out at UNPLUG),
+// as in "hid,hid@3000,hid@0-5000,hid@8000:twin". Returns an error text for an unknown word,
+// fault or time.
 std::optional<std::string> AddDemoChargers(CSimBench& bench, std::string_view names,
                                            std::uint8_t modelCode = kDemoModelCode,
                                            const std::string& type = kDemoType);

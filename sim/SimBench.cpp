@@ -540,6 +540,15 @@ std::vector<CSimBench::SHidEntry> CSimBench::PresentHid() {
     return present;
 }
 
+CSimHidCharger* CSimBench::HidChargerAt(int position) {
+    const std::lock_guard lock(mutex_);
+    const std::vector<SHidEntry> present = PresentHid();
+    if (position < 0 || static_cast<std::size_t>(position) >= present.size()) {
+        return nullptr;
+    }
+    return present[static_cast<std::size_t>(position)].charger;
+}
+
 bool CSimBench::IsPresent(const SSerialPort& port) {
     return port.charger == nullptr || !port.charger->IsGone();
 }

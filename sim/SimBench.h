@@ -75,6 +75,8 @@ public:
     CSimHidCharger& HidCharger(std::size_t index) { return *hidChargers_.at(index); }
     CSimSerialCharger& SerialCharger(std::size_t index) { return *serialChargers_.at(index); }
     std::size_t HidChargerCount() const { return hidChargers_.size(); }
+    // The charger present at HID position `position` now, or nullptr.
+    CSimHidCharger* HidChargerAt(int position);
     std::size_t SerialChargerCount() const { return serialChargers_.size(); }
 
     void SetLinkLatency(std::uint32_t msPerHidReport, std::uint32_t msPerSerialByte);

@@ -24,6 +24,10 @@ struct SSimIdentity {
     std::string strSerial = "SIM0001";   // HID serial number / USB serial instance id
     int nHidPosition = 0;                // HID: order among the bench's HID interfaces
     std::string strPortName = "simtty0"; // serial: the port's name in the device list
+    // Plugged in this long after the clock's start and, when above 0, pulled out this long after
+    // it: a charger that comes and goes while a program watches.
+    std::uint32_t dwPluggedAtMs = 0;
+    std::uint32_t dwUnpluggedAtMs = 0;
 };
 
 // How a boot loader answers a boot request (the host then takes it to be in its boot loader).
@@ -82,8 +86,13 @@ public:
 
     const SSimIdentity& Identity() const { return identity_; }
     const SSimResults& Results() const { return results_; }
-    // Left for good (a Disappear fault); its ports and interfaces are gone.
-    bool IsGone() const { return bGone_; }
+    // Left for good (a Disappear fault), or not plugged in at this time (SSimIdentity); its
+    // ports and interfaces are gone.
+    bool IsGone() const {
+        const std::uint32_t now = clock_.TickCount();
+        return bGone_ || now < identity_.dwPluggedAtMs ||
+               (identity_.dwUnpluggedAtMs != 0 && now >= identity_.dwUnpluggedAtMs);
+    }
     // Stopped answering after an AnswerBurst: present, but it takes and answers nothing.
     bool IsHung() const { return bHung_; }
 

@@ -44,7 +44,7 @@ CSimHidCharger::CSimHidCharger(IClock& clock, SSimHidConfig config)
 
 bool CSimHidCharger::IsPresent() {
     Refresh();
-    return !bGone_ && phase_ != EPhase::Away;
+    return !IsGone() && phase_ != EPhase::Away;
 }
 
 bool CSimHidCharger::InBootLoader() {

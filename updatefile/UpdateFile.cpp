@@ -1,6 +1,7 @@
 #include "updatefile/UpdateFile.h"
 
 #include "updatefile/Aes.h"
+#include "updatefile/Sha256.h"
 #include "updatefile/TripleDes.h"
 
 #include <algorithm>
@@ -138,26 +139,35 @@ SLoadResult LoadUpdateImage(const std::string& path, bool aesAllowed, ImageBuffe
         return {ELoadOutcome::CannotOpen};
     }
     file->stream.close();
+    // The run's record names exactly the bytes read here, whatever the path holds later.
+    SLoadResult result{ELoadOutcome::FormatError, EUpdateVariant::None, 0, Sha256Hex(scratch)};
+    const auto ending = [&result](ELoadOutcome outcome, EUpdateVariant variant = {},
+                                  std::size_t loaded = 0) {
+        result.outcome = outcome;
+        result.variant = variant;
+        result.length = loaded;
+        return result;
+    };
 
     if (length == 0) {
-        return {ELoadOutcome::Empty};
+        return ending(ELoadOutcome::Empty);
     }
     if (length < kHeaderSize) {
-        return {ELoadOutcome::FormatError};
+        return ending(ELoadOutcome::FormatError);
     }
     std::fill_n(image.begin(), length, std::uint8_t{0});
     TripleDesDecrypt(scratch.data(), length, image.data());
     if (CheckUpdateHeader(image, length)) {
-        return {ELoadOutcome::Loaded, EUpdateVariant::TripleDes, length};
+        return ending(ELoadOutcome::Loaded, EUpdateVariant::TripleDes, length);
     }
     if (aesAllowed) {
         AesDecryptHeader(scratch.data());
         if (CheckUpdateHeader(scratch, length)) {
             std::copy(scratch.begin(), scratch.end(), image.begin());
-            return {ELoadOutcome::Loaded, EUpdateVariant::Aes, length};
+            return ending(ELoadOutcome::Loaded, EUpdateVariant::Aes, length);
         }
     }
-    return {ELoadOutcome::FormatError};
+    return ending(ELoadOutcome::FormatError);
 }
 
 std::string_view LoadOutcomeText(ELoadOutcome outcome) {

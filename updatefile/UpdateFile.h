@@ -61,6 +61,8 @@ struct SLoadResult {
     ELoadOutcome outcome = ELoadOutcome::CannotOpen;
     EUpdateVariant variant = EUpdateVariant::None; // set when loaded
     std::size_t length = 0;                        // file length L when loaded
+    std::string sha256 =
+        {}; // LoadUpdateImage: of the bytes read, lower-case hex, once they were read
 };
 
 // Reads the header fields from the first 512 bytes of a deciphered image.

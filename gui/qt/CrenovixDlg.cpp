@@ -7,10 +7,10 @@
 #include "gui/qt/TemplateWidgets.h"
 #include "updatefile/UpdateFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,6 +68,24 @@ void CrenovixDlg::ConnectEvents() {
             [this] { logic_.OnDownloadClicked(); });
     connect(static_cast<QPushButton*>(Control(ctl::kExit)), &QPushButton::clicked, this,
             [this] { reject(); });
+    saveDiagnostic_ = new QAction(QStringLiteral("Save &diagnostic..."), this);
+    saveDiagnostic_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    addAction(saveDiagnostic_); // the shortcut works wherever the focus is in the window
+    connect(saveDiagnostic_, &QAction::triggered, this,
+            [this] { logic_.OnSaveDiagnosticClicked(); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        saveDiagnostic_->setEnabled(logic_.HasDiagnostic());
+        QMenu menu(this);
+        menu.addAction(saveDiagnostic_);
+        QAction* station = menu.addAction(QStringLiteral("&Station view..."));
+        station->setEnabled(!logic_.IsRunning());
+        const QAction* chosen = menu.exec(mapToGlobal(at));
+        saveDiagnostic_->setEnabled(true); // the shortcut says so itself when there is none
+        if (chosen == station) {
+            logic_.OnStationClicked(openStationWindow);
+        }
+    });
 }
 
 void CrenovixDlg::Initialize() {
@@ -169,6 +187,21 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     return ChooseUpdateFileName(this);
 }
 
+std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
+    if (diagnosticDialogHandler) {
+        return diagnosticDialogHandler();
+    }
+    QFileDialog dialog(this, QStringLiteral("Save diagnostic"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(NameFilter("Diagnostic trace(*.trace)", "*.trace"));
+    dialog.setDefaultSuffix("trace");
+    dialog.selectFile(QStringLiteral("crenovix-diagnostic.trace"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
 bool CrenovixDlg::PumpEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return true;
@@ -194,15 +227,6 @@ void CrenovixDlg::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
     } else {
         event->ignore();
-    }
-}
-
-void CrenovixDlg::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    QAction* station = menu.addAction(QStringLiteral("&Station view..."));
-    station->setEnabled(!logic_.IsRunning());
-    if (menu.exec(event->globalPos()) == station) {
-        logic_.OnStationClicked(openStationWindow);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QListWidget;
 class QProgressBar;
 
@@ -43,8 +44,13 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
-    // The menu's "Station view..." command: runs the station window over this one.
+    // The context menu's "Station view..." command (refused during a run): runs the station
+    // window over this one.
     std::function<void()> openStationWindow;
+    std::function<std::optional<std::string>()> diagnosticDialogHandler;
+    // "Save diagnostic...": in the window's context menu (the fixed layout has no place for a
+    // button) and on Ctrl+Shift+D; enabled once a run has ended.
+    QAction* SaveDiagnosticAction() const { return saveDiagnostic_; }
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -63,6 +69,7 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
+    std::optional<std::string> ChooseDiagnosticFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
@@ -71,9 +78,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
-    // The window's menu (right button, the menu key, Shift+F10): "Station view...", which
-    // leaves the window's fixed layout as it is.
-    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void BuildControls();
@@ -84,6 +88,7 @@ private:
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;
+    QAction* saveDiagnostic_ = nullptr;
     // The version check; its answer comes back through the event loop. Stopped when the window
     // closes and, at the latest, before the window's members go.
     CBackgroundJob background_{[this] {

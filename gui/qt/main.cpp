@@ -65,6 +65,14 @@ public:
             return start.exitCode;
         }
         const auto& services = start.services;
+        // Chosen before the current directory may move, so that a relative path means what the
+        // user meant.
+        const std::string logWarning = services->UseUpdateLog(
+            std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
+        if (!logWarning.empty()) {
+            QMessageBox::warning(nullptr, QString::fromStdString(name),
+                                 QString::fromStdString(logWarning));
+        }
         MoveToWritableDirectory();
         const auto online = services->Platform().CreateOnline();
         const auto shell = services->Platform().CreateShell();

@@ -11,6 +11,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -69,14 +70,29 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kStationViewCommand) {
+            logic_.OnStationClicked(openStationWindow);
+            return TRUE;
+        }
+        if ((wParam & 0xFFF0) != kSaveDiagnosticCommand) {
+            return FALSE; // the system's own commands
+        }
+        logic_.OnSaveDiagnosticClicked();
+        return TRUE;
+    case WM_INITMENUPOPUP:
+        if (HIWORD(lParam) != 0) { // the system menu: the entry is usable once a run has ended
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kSaveDiagnosticCommand,
+                           MF_BYCOMMAND | (logic_.HasDiagnostic() ? MF_ENABLED : MF_GRAYED));
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kStationViewCommand,
+                           MF_BYCOMMAND | (logic_.IsRunning() ? MF_GRAYED : MF_ENABLED));
+        }
+        return FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
     case WM_CLOSE:
         RequestClose();
-        return TRUE;
-    case WM_CONTEXTMENU:
-        OnContextMenu(lParam);
         return TRUE;
     case WM_DEVICECHANGE:
         OnDeviceChange(DeviceChangeFromMessage(wParam));
@@ -120,6 +136,11 @@ BOOL CrenovixDlg::OnInitDialog() {
     notifications_ = RegisterForChargerChanges(hwnd_);
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
     runTarget_ = hwnd_;
+    if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
+        AppendMenuA(system, MF_STRING, kStationViewCommand, "&Station view...");
+    }
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -195,24 +216,6 @@ void CrenovixDlg::OnDeviceChange(std::optional<EDeviceChange> change) {
     inDeviceChange_ = false;
     if (afterDeviceChange && !logic_.IsRunning()) {
         afterDeviceChange();
-    }
-}
-
-void CrenovixDlg::OnContextMenu(LPARAM where) {
-    constexpr UINT kStationCommand = 1;
-    POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
-    if (where == static_cast<LPARAM>(-1)) { // from the keyboard: at the window's corner
-        at = {0, 0};
-        ClientToScreen(hwnd_, &at);
-    }
-    const HMENU menu = CreatePopupMenu();
-    AppendMenuA(menu, MF_STRING | (logic_.IsRunning() ? MF_GRAYED : 0), kStationCommand,
-                "&Station view...");
-    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x,
-                                       at.y, 0, hwnd_, nullptr);
-    DestroyMenu(menu);
-    if (chosen == kStationCommand) {
-        logic_.OnStationClicked(openStationWindow);
     }
 }
 
@@ -341,6 +344,30 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
         return fileDialogHandler();
     }
     return ChooseUpdateFileName(hwnd_);
+}
+
+std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
+    if (diagnosticDialogHandler) {
+        return diagnosticDialogHandler();
+    }
+    static constexpr char kFilter[] = "Diagnostic trace(*.trace)\0*.trace\0";
+    std::string path(kPathBufferChars, '\0');
+    const std::string suggested = "crenovix-diagnostic.trace";
+    std::copy(suggested.begin(), suggested.end(), path.begin());
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = "trace";
+    dialog.lpstrTitle = "Save diagnostic";
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    if (!GetSaveFileNameA(&dialog)) {
+        return std::nullopt; // cancelled
+    }
+    path.resize(path.find('\0'));
+    return path;
 }
 
 bool CrenovixDlg::PumpEvents() {

@@ -41,6 +41,11 @@ std::string ProgramName();
 inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
 // Posted when an update run on its worker thread has events for the window (CWindowQueue).
 inline constexpr UINT kRunEvents = WM_APP + 2;
+// "Save diagnostic..." in the window's system menu (the fixed layout has no place for a button);
+// a system-menu command's low four bits are the system's.
+inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
+// "Station view..." beside it.
+inline constexpr UINT kStationViewCommand = 0x0020;
 
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
@@ -65,8 +70,10 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
-    // The context menu's "Station view..." command: runs the station window over this one.
+    // The system menu's "Station view..." command (refused during a run): runs the station
+    // window over this one.
     std::function<void()> openStationWindow;
+    std::function<std::optional<std::string>()> diagnosticDialogHandler;
 
     // IMainWindowView.
     void SetVisible(int id, bool visible) override;
@@ -85,6 +92,7 @@ public:
     void MessageBox(const std::string& text, const std::string& title, EMessageIcon icon) override;
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
+    std::optional<std::string> ChooseDiagnosticFile() override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
@@ -96,9 +104,6 @@ private:
     void OnCommand(int id, int code);
     void OnDeviceChange(std::optional<EDeviceChange> change); // nothing: no device changed
     void RequestClose();
-    // The window's menu (right button, the menu key, Shift+F10): "Station view...", which
-    // leaves the window's fixed layout as it is.
-    void OnContextMenu(LPARAM where);
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

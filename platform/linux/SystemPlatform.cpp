@@ -9,6 +9,7 @@
 #include "online/linux/CurlDownloader.h"
 #include "online/linux/PosixTempFiles.h"
 #include "platform/Platform.h"
+#include "protocol/linux/UpdateLogFile.h"
 
 #include <cerrno>
 
@@ -60,6 +61,11 @@ public:
             std::make_unique<CIniFileReader>(), std::make_unique<CPosixTempFiles>());
     }
     std::unique_ptr<IShell> CreateShell() override { return std::make_unique<CDesktopShell>(); }
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                              std::string& error) override {
+        return CUpdateLogFile::Open(path.empty() ? DefaultUpdateLogPath() : path, SystemLogStamp(),
+                                    error);
+    }
 };
 
 } // namespace

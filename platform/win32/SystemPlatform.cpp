@@ -11,6 +11,7 @@
 #include "online/win32/UrlMonDownloader.h"
 #include "online/win32/Win32TempFiles.h"
 #include "platform/Platform.h"
+#include "protocol/win32/UpdateLogFile.h"
 
 #include <windows.h>
 
@@ -47,6 +48,11 @@ public:
     }
     std::unique_ptr<IShell> CreateShell() override {
         return std::make_unique<win32::CWin32Shell>();
+    }
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                              std::string& error) override {
+        return CUpdateLogFile::Open(path.empty() ? DefaultUpdateLogPath() : path, SystemLogStamp(),
+                                    error);
     }
 };
 

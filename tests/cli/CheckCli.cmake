@@ -2,8 +2,12 @@
 # Variables: CLI (the program, after its emulator when cross-compiled), ARGS (its arguments, a
 # list with "|" for ";"), EXIT (the expected exit code), OUT and ERR (regular expressions standard
 # output and standard error must match, several separated by "&&"; empty: anything), WORKDIR,
-# and UNCHANGED: a file that must still have the SHA-256 SHA256 after the run (empty: none).
+# UNCHANGED: a file that must still have the SHA-256 SHA256 after the run (empty: none), DATA: the
+# user's data folder of the run (made empty first), and LOG with LOGMATCH: a file under DATA whose
+# text must match LOGMATCH afterwards (several separated by "&&"), or must not exist when LOGMATCH is NONE (LOG empty: none).
 string(REPLACE "|" ";" args "${ARGS}")
+file(REMOVE_RECURSE ${DATA})
+set(ENV{XDG_DATA_HOME} ${DATA})
 execute_process(COMMAND ${CLI} ${args} WORKING_DIRECTORY ${WORKDIR}
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
 string(REPLACE "\r\n" "\n" out "${out}")
@@ -14,6 +18,21 @@ if(UNCHANGED)
     if(NOT after STREQUAL SHA256)
         string(APPEND problems "${UNCHANGED} changed\n")
     endif()
+endif()
+if(LOG AND LOGMATCH STREQUAL "NONE" AND EXISTS ${DATA}/${LOG})
+    string(APPEND problems "${LOG} was written\n")
+elseif(LOG AND NOT LOGMATCH STREQUAL "NONE")
+    if(EXISTS ${DATA}/${LOG})
+        file(READ ${DATA}/${LOG} log)
+    else()
+        set(log "(missing)")
+    endif()
+    string(REPLACE "&&" ";" expressions "${LOGMATCH}")
+    foreach(expression IN LISTS expressions)
+        if(NOT log MATCHES "${expression}")
+            string(APPEND problems "${LOG} does not match '${expression}':\n${log}\n")
+        endif()
+    endforeach()
 endif()
 if(NOT status STREQUAL EXIT)
     string(APPEND problems "exit code ${status}, expected ${EXIT}\n")

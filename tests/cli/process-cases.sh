@@ -49,6 +49,20 @@ watch-interrupt-once | watch-interrupt-twice)
         tail -n 1 "$out/stderr" | grep -q 'may be left in its boot loader' || fail "no last message"
     fi
     ;;
+watch-plug-later)
+    # A simulated charger plugged in 1.5 s after the watch began is updated as it comes.
+    "$cli" update --watch --simulate hid,serial@1500 --json "$file" >"$out/stdout" 2>"$out/stderr" &
+    pid=$!
+    sleep 4.5
+    kill -INT "$pid"
+    wait "$pid"
+    status=$?
+    [ $status = 0 ] || fail "exit $status"
+    grep -q '"result", "port": "HID1", "serial": "SIM1001", [^}]*"ok": true' "$out/stdout" &&
+        grep -q '"result", "port": "simtty0", "serial": "SIM2001", [^}]*"ok": true' "$out/stdout" ||
+        fail "a result"
+    tail -n 1 "$out/stdout" | grep -q '"summary", "ok": 2, "failed": 0' || fail "summary"
+    ;;
 port-busy)
     # A pseudo-terminal master is a tty; holding the lock on /dev/ptmx makes every new one busy.
     flock /dev/ptmx sleep 2 &

@@ -35,6 +35,7 @@ public:
 
     // Answers of the file dialog in turn; nothing: the user cancels.
     std::deque<std::optional<std::string>> fileDialogAnswers;
+    std::optional<std::string> diagnosticDialogAnswer;
     std::function<void()> onPump;
 
     bool IsVisible(int id) const { return Get(visible, id, true); }
@@ -85,6 +86,10 @@ public:
     void ShowNotice(const std::string& text, const std::string& title) override {
         Log("notice " + title);
         notices.push_back(text);
+    }
+    std::optional<std::string> ChooseDiagnosticFile() override {
+        Log("diagnostic dialog");
+        return diagnosticDialogAnswer;
     }
     std::optional<std::string> ChooseUpdateFile() override {
         if (fileDialogAnswers.empty()) {

@@ -26,6 +26,7 @@
 //   --unplug SERIAL             the simulated charger plugged last with that serial number is
 //                               pulled out
 //   --signal INT|TERM           PROGRAM gets that signal
+//   --show FILE                 after PROGRAM, each line of FILE (an update log), after "shown: "
 // Devices are plugged in the order given, each at the next USB port ("1-<n>"), so HID positions
 // follow that order up to the ninth (sysfs paths sort as text: "1-10" before "1-2"). Prints one
 // line per simulated charger after PROGRAM ends ("charger SERIAL: transfers N, complete 0|1")
@@ -47,6 +48,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -129,6 +131,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<mock::CMockHidCharger>> chargers;
     std::vector<std::string> serials;
     std::string expect;
+    std::string show;
     mock::SProperties properties;
     int latencyTimerMs = 0;
     SSerialChargers serialChargers;
@@ -194,6 +197,8 @@ int main(int argc, char** argv) {
                     break;
                 }
             }
+        } else if (option == "--show") {
+            show = value;
         } else if (option == "--signal") {
             ::kill(child, value == "TERM" ? SIGTERM : SIGINT);
         } else {
@@ -253,6 +258,12 @@ int main(int argc, char** argv) {
         std::cout << (PayloadMatches(chargers.front()->Results(), expect)
                           ? "Verified: payload matches\n"
                           : "The charger's stored payload differs from the file's\n");
+    }
+    if (!show.empty()) {
+        std::ifstream shown(show);
+        for (std::string line; std::getline(shown, line);) {
+            std::cout << "shown: " << line << "\n";
+        }
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (!later.empty()) {

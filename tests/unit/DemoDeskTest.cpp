@@ -6,6 +6,7 @@
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
 #include "support/FakeTempFiles.h"
+#include "support/FakeUpdateLog.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,7 @@ class CQuietSystem final : public IPlatform {
 public:
     int onlineMade = 0;
     int shellsMade = 0;
+    std::string logPath;
     std::unique_ptr<IDevices> OpenDevices() override { return std::make_unique<CDevices>(); }
     std::unique_ptr<COnlineServices> CreateOnline() override {
         ++onlineMade;
@@ -42,6 +44,10 @@ public:
     std::unique_ptr<IShell> CreateShell() override {
         ++shellsMade;
         return std::make_unique<testsupport::CFakeShell>();
+    }
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path, std::string&) override {
+        logPath = path;
+        return std::make_unique<testsupport::CFakeUpdateLog>();
     }
 };
 
@@ -78,6 +84,8 @@ TEST(DemoDeskTest, EveryUserGetsADeskOfItsOwnWithTheListedChargers) {
     EXPECT_NE(desk->CreateShell(), nullptr);
     EXPECT_EQ(quiet.onlineMade, 1);
     EXPECT_EQ(quiet.shellsMade, 1);
+    EXPECT_NE(desk->OpenUpdateLog("box.jsonl", error), nullptr);
+    EXPECT_EQ(quiet.logPath, "box.jsonl"); // simulated runs are recorded where real ones are
 }
 
 TEST(DemoDeskTest, AListNotUnderstoodMakesNoDesk) {
@@ -87,6 +95,8 @@ TEST(DemoDeskTest, AListNotUnderstoodMakesNoDesk) {
     EXPECT_EQ(CreateProgramServices(std::make_unique<CQuietSystem>(), "serial:moved", error, 1),
               nullptr);
     EXPECT_EQ(error, "unknown fault 'moved' for a serial charger");
+    EXPECT_EQ(CDemoDesk::Create(std::make_unique<CQuietSystem>(), "hid@500-200", error), nullptr);
+    EXPECT_EQ(error, "bad times '500-200' (use @PLUG or @PLUG-UNPLUG, in milliseconds)");
 }
 
 // The window polls the demo desk, whose first answer is taken before the window's first listing;

@@ -1,6 +1,8 @@
 #include "protocol/Frames.h"
 #include "support/FakePort.h"
+#include "support/FakeUpdateLog.h"
 #include "support/RunFixture.h"
+#include "updatefile/Sha256.h"
 
 #include <array>
 #include <span>
@@ -137,6 +139,49 @@ TEST_F(HidUpdateTest, FileProblemsEndTheRunBeforeAnyPortIsOpened) {
     EXPECT_FALSE(window_.statusShown);
     EXPECT_TRUE(window_.updateEnabled);
     EXPECT_TRUE(bench_.Opens().empty());
+}
+
+// The engine records each run once its port is closed, after the front end's last word, and a
+// log that fails is said without changing the update's result.
+TEST_F(HidUpdateTest, TheRunIsRecordedWithItsPortClosed) {
+    UseFile(EPackVariant::Aes, 64);
+    AddCharger();
+    CFakeUpdateLog log;
+    SRunJob job{window_, cappedClock_, bench_, devices_, nonces_, image_, path_, 0, false, &log};
+    int openAtTheEnd = -1;
+    job.conclude = [&](SRunResult& result) {
+        openAtTheEnd = bench_.OpenChannels();
+        result.errorLine = "concluded";
+    };
+    const std::uint64_t started = clock_.Now();
+    const SRunResult result = RunUpdate(job);
+    ASSERT_TRUE(result.Ok());
+    EXPECT_EQ(openAtTheEnd, 0);
+    ASSERT_EQ(log.records.size(), 1u);
+    const SUpdateRecord& record = log.records[0];
+    EXPECT_EQ(record.port, "HID1");
+    EXPECT_EQ(record.type, devices_.rows[0].strType);
+    EXPECT_EQ(record.serial, devices_.rows[0].strSerial);
+    EXPECT_EQ(record.file, path_);
+    EXPECT_EQ(record.fileVersion, "V1.00");
+    EXPECT_EQ(record.fileSha256, Sha256Hex(packed_.bytes));
+    EXPECT_TRUE(record.ok);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_EQ(record.message, result.boxText);
+    EXPECT_EQ(record.elapsedMs, clock_.Now() - started);
+    EXPECT_EQ(result.logError, "");
+
+    log.failure = "disk full";
+    clock_.Sleep(5000); // the charger restarts into its new firmware
+    ListDevices();
+    const SRunResult again = RunUpdate(job);
+    EXPECT_TRUE(again.Ok());
+    EXPECT_EQ(again.logError, "The update log could not be written: disk full");
+    // A selection that names no row starts nothing and leaves nothing to record.
+    log.failure.clear();
+    job.selection = 5;
+    EXPECT_EQ(RunUpdate(job).outcome, ERunOutcome::NothingSelected);
+    EXPECT_EQ(log.records.size(), 1u);
 }
 
 TEST_F(HidUpdateTest, PortThatCannotBeOpened) {

@@ -2,14 +2,17 @@
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
 #include "app/StationWindow.h"
+#include "cli/Commands.h"
 #include "sim/SimBench.h"
 #include "support/FakeDeviceList.h"
 #include "support/FakeMainWindowView.h"
+#include "support/FakeUpdateLog.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <utility>
 
 using namespace crenovix;
@@ -45,7 +48,7 @@ struct SCountingInhibitor final : ISleepInhibitor {
 
 class MainWindowLogicTest : public ::testing::Test {
 protected:
-    CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator) {
+    CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator, IUpdateLog* log = nullptr) {
         return CMainWindowLogic(view_, devices_,
                                 {enumerator, bench_, clock_, nonces_,
                                  [this](const CCancelToken&) {
@@ -53,7 +56,7 @@ protected:
                                      return newRelease_;
                                  },
                                  [this] { view_.Log("download window"); }, &inhibitor_,
-                                 [this] { return bench_.TakeDevicesChanged(); }},
+                                 [this] { return bench_.TakeDevicesChanged(); }, log},
                                 image_);
     }
     std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -256,6 +259,51 @@ TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
     EXPECT_EQ(stationsOpened, 0);
     logic.OnStationClicked([&stationsOpened] { ++stationsOpened; });
     EXPECT_EQ(stationsOpened, 1);
+}
+
+// Every run of the window is recorded, a record that cannot be kept is said on the status line,
+// and "Save diagnostic..." saves the last run's trace in the form `replay` takes.
+TEST_F(MainWindowLogicTest, ARunIsRecordedAndItsDiagnosticReplays) {
+    bench_.AddHidCharger({});
+    SBenchEnumerator enumerator(bench_);
+    CFakeUpdateLog log;
+    CMainWindowLogic logic = MakeLogic(enumerator, &log);
+    logic.OnInitDialog();
+    bench_.TakeDevicesChanged();
+    const std::string file = ValidFile();
+    logic.SetPathAndLoad(file);
+    logic.OnSaveDiagnosticClicked();
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    EXPECT_EQ(view_.boxes[0].text, kNoDiagnosticText);
+
+    logic.OnUpdateClicked();
+    logic.WaitForRun([this] { view_.DeliverPosted(); });
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_TRUE(log.records[0].ok);
+    EXPECT_EQ(log.records[0].port, "HID0");
+    EXPECT_EQ(log.records[0].serial, "SIM0001");
+    EXPECT_EQ(log.records[0].file, file);
+    EXPECT_EQ(log.records[0].fileVersion, "V1.05");
+    EXPECT_EQ(view_.Text(ctl::kStatus), "Updated Kelvorin K4, S/N:SIM0001, on HID0 to V1.05");
+
+    view_.diagnosticDialogAnswer = dir_.File("run.trace");
+    logic.OnSaveDiagnosticClicked();
+    ASSERT_TRUE(view_.background);
+    view_.background(CCancelToken())(); // written off the window's thread, then its answer
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::vector<std::string> replay = {dir_.File("run.trace"), file};
+    EXPECT_EQ(cli::RunReplay(replay, out, err), cli::kExitSuccess) << err.str();
+
+    clock_.Advance(2000); // the charger is back from its restart
+    ASSERT_TRUE(bench_.TakeDevicesChanged());
+    logic.OnDeviceChange(EDeviceChange::Arrival);
+    log.failure = "disk full";
+    logic.OnUpdateClicked();
+    logic.WaitForRun([this] { view_.DeliverPosted(); });
+    EXPECT_EQ(view_.boxes.back().title, "Success");
+    EXPECT_EQ(view_.Text(ctl::kStatus), "The update log could not be written: disk full");
+    EXPECT_TRUE(view_.IsVisible(ctl::kStatus));
 }
 
 TEST(StartUp, SwitchesThatEndTheProgram) {

@@ -5,6 +5,7 @@
 #include "device/DeviceTable.h"
 #include "device/HidDiscovery.h"
 #include "device/SerialEnumeration.h"
+#include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
 
 #include <gtest/gtest.h>
@@ -779,6 +780,24 @@ TEST_F(SimBenchTest, HidPositionsCountEveryPresentInterface) {
     EXPECT_EQ(HidSerials(), (std::vector<std::string>{"KB1", "B2"})); // B2 moved up to HID1
     clock_.Advance(1500);
     EXPECT_EQ(HidSerials(), (std::vector<std::string>{"KB1", "B2", "A1"}));
+}
+
+// Demo chargers that come and go: each present only from its plug time to its unplug time, and
+// the bench says when the set changed.
+TEST_F(SimBenchTest, TimedChargersComeAndGo) {
+    ASSERT_FALSE(AddDemoChargers(bench_, "hid@1000-3000,hid@2000:twin,serial@2500"));
+    const auto ports = [this] { return bench_.ProbePort("simtty0") ? " simtty0" : ""; };
+    EXPECT_EQ(HidSerials(), (std::vector<std::string>{""}));
+    clock_.Advance(1000);
+    EXPECT_TRUE(bench_.TakeDevicesChanged());
+    EXPECT_EQ(HidSerials(), (std::vector<std::string>{"", "SIM1001"}));
+    EXPECT_EQ(ports(), "");
+    clock_.Advance(1500);
+    EXPECT_EQ(HidSerials(), (std::vector<std::string>{"", "SIM1001", "SIM1001"}));
+    EXPECT_EQ(ports(), " simtty0");
+    clock_.Advance(500);
+    EXPECT_EQ(HidSerials(), (std::vector<std::string>{"", "SIM1001"}));
+    EXPECT_EQ(bench_.HidChargerAt(1), &bench_.HidCharger(1));
 }
 
 TEST_F(SimBenchTest, ChannelDiesWithTheInstanceItWasOpenedOn) {

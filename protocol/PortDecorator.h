@@ -1,5 +1,5 @@
-// An opener that hands out another opener's channels, each wrapped: how the command line and the
-// station add to a run's ports (abort, recording) without touching the dialogues or the platforms.
+// An opener that hands out another opener's channels, each wrapped: how the front ends add
+// to a run's ports (abort, recording) without touching the dialogues or the platforms.
 #pragma once
 
 #include "device/DevicePort.h"

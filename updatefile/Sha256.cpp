@@ -1,10 +1,10 @@
-#include "cli/Sha256.h"
+#include "updatefile/Sha256.h"
 
 #include <array>
 #include <bit>
 #include <cstdio>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 namespace {
 
@@ -83,4 +83,4 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
     return hex;
 }
 
-} // namespace crenovix::cli
+} // namespace crenovix

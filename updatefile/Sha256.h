@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-namespace crenovix::cli {
+namespace crenovix {
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes);
 
-} // namespace crenovix::cli
+} // namespace crenovix

@@ -1,0 +1,165 @@
+#include "protocol/win32/UpdateLogFile.h"
+
+#include "crenovix/Version.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace crenovix {
+
+namespace {
+
+// Another process holds the lock only for one write and its flush; past this something is wrong.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockRetry = std::chrono::milliseconds(5);
+
+SLogAppend Failed(const std::string& what) {
+    return {false, what + " (error " + std::to_string(GetLastError()) + ")"};
+}
+
+std::wstring Wide(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, result.data(), wide);
+    return result;
+}
+
+class CHandle {
+public:
+    explicit CHandle(HANDLE handle) : handle_(handle) {}
+    ~CHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_); // releases the lock
+        }
+    }
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Why `path` cannot be the log, or nothing: only a regular file (or none yet) can.
+std::string NotALogFile(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(Wide(path), error);
+    if (error || !std::filesystem::exists(status)) {
+        return "";
+    }
+    if (std::filesystem::is_directory(status)) {
+        return "the update log '" + path + "' is a directory";
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "the update log '" + path + "' is not a regular file";
+    }
+    return "";
+}
+
+bool LockBounded(HANDLE file) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    for (;;) {
+        OVERLAPPED whole{};
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                       MAXDWORD, &whole)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kLockRetry);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
+                                                     std::string& error) {
+    if (path.empty()) {
+        error = "no folder for the update log is known (set LOCALAPPDATA)";
+        return nullptr;
+    }
+    error = NotALogFile(path);
+    if (!error.empty()) {
+        return nullptr;
+    }
+    // A relative path means the folder the program was started in, wherever it moves later.
+    std::error_code unknown;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
+    return std::unique_ptr<CUpdateLogFile>(
+        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
+}
+
+SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
+    const std::filesystem::path file(Wide(path_));
+    std::error_code ignored; // a folder that cannot be made fails the open below, with its reason
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path(), ignored);
+    }
+    // Appending only: every write goes to the file's end, whatever another process wrote.
+    const CHandle log(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (log.Get() == INVALID_HANDLE_VALUE) {
+        return Failed("cannot open '" + path_ + "'");
+    }
+    if (GetFileType(log.Get()) != FILE_TYPE_DISK) {
+        return {false, "the update log '" + path_ + "' is not a regular file"};
+    }
+    if (!LockBounded(log.Get())) {
+        return {false, "'" + path_ + "' stays locked by another program"};
+    }
+    // Under the lock the file's end is the end this record follows.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(log.Get(), &size)) {
+        return Failed("cannot read '" + path_ + "'");
+    }
+    char last = '\n';
+    if (size.QuadPart > 0) {
+        OVERLAPPED at{};
+        const auto offset = static_cast<ULONGLONG>(size.QuadPart - 1);
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!ReadFile(log.Get(), &last, 1, &read, &at) || read != 1) {
+            return Failed("cannot read '" + path_ + "'");
+        }
+    }
+    const std::string text = UpdateLogAppendText(std::move(record), stamp_, last != '\n');
+    DWORD written = 0;
+    if (!WriteFile(log.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        return Failed("cannot write '" + path_ + "'");
+    }
+    if (written != text.size()) {
+        return {false, "'" + path_ + "' took only part of the record (is the disk full?)"};
+    }
+    if (!FlushFileBuffers(log.Get())) {
+        return Failed("cannot flush '" + path_ + "'");
+    }
+    return {};
+}
+
+SLogStamp SystemLogStamp() {
+    char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof host;
+    if (!GetComputerNameA(host, &size)) {
+        host[0] = '\0';
+    }
+    return {host, CRENOVIX_VERSION_TEXT, [] {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                    .count();
+            }};
+}
+
+std::string DefaultUpdateLogPath() {
+    return WindowsDefaultLogPath(std::getenv("LOCALAPPDATA"));
+}
+
+} // namespace crenovix

@@ -1,0 +1,158 @@
+// The update log's Linux file: records from several processes never interleave, a process killed
+// while appending leaves every earlier record whole, and paths that are no file are refused
+// without blocking.
+#include "protocol/linux/UpdateLogFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace crenovix;
+using namespace crenovix::testsupport;
+
+namespace {
+
+const SLogStamp kStamp{"bench", "V9.9", [] { return std::int64_t{1'700'000'000'000}; }};
+
+// A record whose message is `size` copies of `mark`: large records make a torn or interleaved
+// write likely if the locking or the single write were missing.
+SUpdateRecord Record(char mark, std::size_t size) {
+    SUpdateRecord record;
+    record.port = "HID1";
+    record.message.assign(size, mark);
+    return record;
+}
+
+std::string LineOf(char mark, std::size_t size) {
+    return UpdateLogAppendText(Record(mark, size), kStamp, false);
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::unique_ptr<CUpdateLogFile> OpenLog(const std::string& path) {
+    std::string error;
+    auto log = CUpdateLogFile::Open(path, kStamp, error);
+    EXPECT_NE(log, nullptr) << error;
+    return log;
+}
+
+// Forks a process that appends `count` records of `mark` (forever when count is 0).
+pid_t Appender(const std::string& path, char mark, std::size_t size, int count) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string error;
+        const auto log = CUpdateLogFile::Open(path, kStamp, error);
+        for (int i = 0; log != nullptr && (count == 0 || i < count); ++i) {
+            if (!log->Append(Record(mark, size)).ok) {
+                ::_exit(1);
+            }
+        }
+        ::_exit(log != nullptr ? 0 : 1);
+    }
+    return child;
+}
+
+TEST(UpdateLogFileTest, SeveralProcessesAppendWholeLines) {
+    const CTempDir dir;
+    const std::string path = dir.File("data/crenovix/updates.jsonl"); // folders made on the way
+    constexpr std::size_t kSize = 256 * 1024;
+    constexpr int kEach = 12;
+    std::vector<pid_t> children;
+    for (const char mark : {'a', 'b', 'c', 'd'}) {
+        children.push_back(Appender(path, mark, kSize, kEach));
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::map<char, int> counts;
+    std::istringstream lines(ReadAll(path));
+    for (std::string line; std::getline(lines, line);) {
+        const char mark = line.empty() ? '?' : line[line.size() - 25];
+        ASSERT_EQ(line + "\n", LineOf(mark, kSize)) << "a record was torn or interleaved";
+        ++counts[mark];
+    }
+    EXPECT_EQ(counts,
+              (std::map<char, int>{{'a', kEach}, {'b', kEach}, {'c', kEach}, {'d', kEach}}));
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "the log is the user's alone";
+}
+
+TEST(UpdateLogFileTest, AProcessKilledWhileAppendingDamagesNoEarlierRecord) {
+    const CTempDir dir;
+    const std::string path = dir.File("updates.jsonl");
+    constexpr std::size_t kSize = 1024 * 1024;
+    const std::string whole = LineOf('k', kSize);
+    const pid_t child = Appender(path, 'k', kSize, 0);
+    // Killed once a few records are in, most likely in the middle of the next.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    struct stat status {};
+    while ((::stat(path.c_str(), &status) != 0 || status.st_size < 3 * std::int64_t(kSize)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(child, SIGKILL);
+    int exitStatus = 0;
+    ASSERT_EQ(::waitpid(child, &exitStatus, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(exitStatus));
+
+    const std::string before = ReadAll(path);
+    const std::size_t complete = before.rfind('\n') + 1;
+    ASSERT_GE(complete, 3 * whole.size());
+    for (std::size_t at = 0; at < complete; at += whole.size()) {
+        ASSERT_EQ(before.compare(at, whole.size(), whole), 0) << "record at byte " << at;
+    }
+    EXPECT_LT(before.size() - complete, whole.size()) << "at most the last record is cut";
+
+    const auto log = OpenLog(path);
+    ASSERT_TRUE(log->Append(Record('n', 10)).ok);
+    const std::string after = ReadAll(path);
+    ASSERT_EQ(after.compare(0, before.size(), before), 0) << "nothing earlier was touched";
+    const std::string added = after.substr(before.size());
+    EXPECT_EQ(added, (complete == before.size() ? "" : "\n") + LineOf('n', 10))
+        << "the next record starts on a line of its own";
+}
+
+TEST(UpdateLogFileTest, PathsThatAreNoFileAreRefusedAtOnce) {
+    const CTempDir dir;
+    std::string error;
+    EXPECT_EQ(CUpdateLogFile::Open(dir.Path().string(), kStamp, error), nullptr);
+    EXPECT_EQ(error, "the update log '" + dir.Path().string() + "' is a directory");
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/null")}) {
+        EXPECT_EQ(CUpdateLogFile::Open(path, kStamp, error), nullptr);
+        EXPECT_EQ(error, "the update log '" + path + "' is not a regular file");
+    }
+    // A FIFO put in the file's place after it was chosen is refused too, without waiting for a
+    // reader.
+    const std::string later = dir.File("later.jsonl");
+    const auto log = OpenLog(later);
+    ASSERT_EQ(::mkfifo(later.c_str(), 0600), 0);
+    const SLogAppend appended = log->Append(Record('x', 1));
+    EXPECT_FALSE(appended.ok);
+    EXPECT_EQ(appended.error, "the update log '" + later + "' is not a regular file");
+    // A folder that cannot be made is reported with its reason.
+    const auto under = OpenLog(dir.File("fifo/sub/u.jsonl"));
+    const SLogAppend refused = under->Append(Record('x', 1));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("cannot open"), std::string::npos) << refused.error;
+}
+
+} // namespace
