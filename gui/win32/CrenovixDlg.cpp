@@ -20,6 +20,9 @@ namespace crenovix::win32 {
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
 
+// Enough for any path the file dialog can give back.
+constexpr DWORD kPathBufferChars = 32768;
+
 // The notice up on this thread, and whether its filter is handling a message now.
 thread_local HWND t_notice = nullptr;
 thread_local bool t_inNoticeKeys = false;
