@@ -5,7 +5,7 @@
 // RunUpdate appends the record when its job names a log (SRunJob::log), after the port is closed
 // and before the result goes back, so every front end keeps the log by setting that pointer. The
 // record and its line are portable; IUpdateLog is the file, one adapter per system
-// (protocol/linux/UpdateLogFile.h, protocol/win32/UpdateLogFile.h), each appending a line with
+// (CUpdateLogFile, protocol/UpdateLogFile.h), each appending a line with
 // one locked write and flushing it to the disk before Append returns. The time, the host name
 // and the program version are the adapter's: the portable code reads no real clock.
 #pragma once

@@ -20,9 +20,6 @@ namespace crenovix::win32 {
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
 
-// Enough for any path the file dialog can give back.
-constexpr DWORD kPathBufferChars = 32768;
-
 // The notice up on this thread, and whether its filter is handling a message now.
 thread_local HWND t_notice = nullptr;
 thread_local bool t_inNoticeKeys = false;
@@ -353,24 +350,8 @@ std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
     if (diagnosticDialogHandler) {
         return diagnosticDialogHandler();
     }
-    static constexpr char kFilter[] = "Diagnostic trace(*.trace)\0*.trace\0";
-    std::string path(kPathBufferChars, '\0');
-    const std::string suggested = "crenovix-diagnostic.trace";
-    std::copy(suggested.begin(), suggested.end(), path.begin());
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kFilter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "trace";
-    dialog.lpstrTitle = "Save diagnostic";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    if (!GetSaveFileNameA(&dialog)) {
-        return std::nullopt; // cancelled
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return AskForFile(hwnd_, "Diagnostic trace(*.trace)\0*.trace\0", "trace", "Save diagnostic",
+                      "crenovix-diagnostic.trace", true);
 }
 
 bool CrenovixDlg::PumpEvents() {

@@ -5,6 +5,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -104,24 +105,31 @@ void CDialogWindow::CheckControl(int id, bool checked) {
     CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-std::optional<std::string> ChooseUpdateFileName(HWND owner) {
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save) {
     // Enough for any path the file dialog can give back.
     constexpr DWORD kPathBufferChars = 32768;
-    static constexpr char kFilter[] = "Kelvorin Update File(*.bin)\0*.bin\0";
     std::string path(kPathBufferChars, '\0');
+    std::copy(suggested.begin(), suggested.end(), path.begin());
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = kFilter;
+    dialog.lpstrFilter = filter;
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = "bin";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&dialog)) {
+    dialog.lpstrDefExt = extension;
+    dialog.lpstrTitle = title;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
+    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         return std::nullopt; // cancelled
     }
     path.resize(path.find('\0'));
     return path;
+}
+
+std::optional<std::string> ChooseUpdateFileName(HWND owner) {
+    return AskForFile(owner, "Kelvorin Update File(*.bin)\0*.bin\0", "bin", nullptr, "", false);
 }
 
 void CDialogWindow::ShowIconsAndPicture(ESidePicture picture) {

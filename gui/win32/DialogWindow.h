@@ -70,8 +70,12 @@ private:
     HICON smallIcon_ = nullptr;
 };
 
-// The file-open dialog for update files ("Kelvorin Update File(*.bin)") over `owner`; nothing
-// when the user cancels.
+// The system's file dialog for one kind of file over `owner`: open (an existing one) or save
+// (asking before replacing one), with `suggested` as the name it starts with; nothing when the
+// user cancels. `filter` is the dialog's pairs of label and pattern, each ended by a zero.
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save);
+// The file-open dialog for update files ("Kelvorin Update File(*.bin)").
 std::optional<std::string> ChooseUpdateFileName(HWND owner);
 
 } // namespace crenovix::win32

@@ -9,7 +9,7 @@
 #include "online/linux/CurlDownloader.h"
 #include "online/linux/PosixTempFiles.h"
 #include "platform/Platform.h"
-#include "protocol/linux/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 
 #include <cerrno>
 

@@ -11,7 +11,7 @@
 #include "online/win32/UrlMonDownloader.h"
 #include "online/win32/Win32TempFiles.h"
 #include "platform/Platform.h"
-#include "protocol/win32/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 
 #include <windows.h>
 

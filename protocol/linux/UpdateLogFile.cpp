@@ -1,4 +1,4 @@
-#include "protocol/linux/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 
 #include "crenovix/Version.h"
 
@@ -65,24 +65,17 @@ bool LockBounded(int fd) {
 
 } // namespace
 
-std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
-                                                     std::string& error) {
-    if (path.empty()) {
-        error = "no folder for the update log is known (set HOME or XDG_DATA_HOME)";
-        return nullptr;
-    }
+std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std::string& error) {
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0) {
         error = NotALogFile(path, status);
         if (!error.empty()) {
-            return nullptr;
+            return std::nullopt;
         }
     }
-    // A relative path means the folder the program was started in, wherever it moves later.
     std::error_code unknown;
     const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
-    return std::unique_ptr<CUpdateLogFile>(
-        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
+    return unknown ? path : absolute.string();
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {

@@ -1,4 +1,4 @@
-#include "protocol/win32/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
 
 #include "crenovix/Version.h"
 
@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 namespace crenovix {
@@ -45,20 +44,24 @@ private:
     HANDLE handle_;
 };
 
-// Why `path` cannot be the log, or nothing: only a regular file (or none yet) can.
+// Why `path` cannot be the log, or nothing: a directory cannot; a device or a pipe is found out
+// when the append opens it (GetFileType).
 std::string NotALogFile(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(Wide(path), error);
-    if (error || !std::filesystem::exists(status)) {
-        return "";
-    }
-    if (std::filesystem::is_directory(status)) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return "the update log '" + path + "' is a directory";
     }
-    if (!std::filesystem::is_regular_file(status)) {
-        return "the update log '" + path + "' is not a regular file";
-    }
     return "";
+}
+
+// The folders above `file`, each made when missing; one that cannot be made fails the open that
+// follows, with its reason. (The library's create_directories crashes on device paths such as
+// \\.\NUL under this runtime.)
+void MakeFolders(const std::wstring& file) {
+    for (std::size_t at = file.find_first_of(L"\\/", 1); at != std::wstring::npos;
+         at = file.find_first_of(L"\\/", at + 1)) {
+        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
+    }
 }
 
 bool LockBounded(HANDLE file) {
@@ -79,29 +82,29 @@ bool LockBounded(HANDLE file) {
 
 } // namespace
 
-std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
-                                                     std::string& error) {
-    if (path.empty()) {
-        error = "no folder for the update log is known (set LOCALAPPDATA)";
-        return nullptr;
-    }
+std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std::string& error) {
     error = NotALogFile(path);
     if (!error.empty()) {
-        return nullptr;
+        return std::nullopt;
     }
-    // A relative path means the folder the program was started in, wherever it moves later.
-    std::error_code unknown;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, unknown);
-    return std::unique_ptr<CUpdateLogFile>(
-        new CUpdateLogFile(unknown ? path : absolute.string(), std::move(stamp)));
+    const std::wstring wide = Wide(path);
+    std::wstring full(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
+    if (full.empty() || GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                         nullptr) == 0) {
+        return path;
+    }
+    full.resize(full.find(L'\0'));
+    const int size = static_cast<int>(full.size());
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, full.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, full.data(), size, narrow.data(), bytes, nullptr, nullptr);
+    return narrow;
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
-    const std::filesystem::path file(Wide(path_));
-    std::error_code ignored; // a folder that cannot be made fails the open below, with its reason
-    if (file.has_parent_path()) {
-        std::filesystem::create_directories(file.parent_path(), ignored);
-    }
+    const std::wstring file = Wide(path_);
+    MakeFolders(file);
     // Appending only: every write goes to the file's end, whatever another process wrote.
     const CHandle log(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

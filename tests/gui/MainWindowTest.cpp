@@ -26,6 +26,7 @@
 #include "support/UpdateFilePacker.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -292,6 +293,28 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
+    // "Save diagnostic..." leaves the fixed layout alone: the window's context menu and
+    // Ctrl+Shift+D; before any run it says that there is nothing to save.
+    void saveDiagnosticIsInTheContextMenu() {
+        CVirtualClock clock;
+        sim::CSimBench bench{clock};
+        CDeviceEnumerator enumerator{bench, bench};
+        CFixedNonces nonces{{1}};
+        SDeviceListState devices;
+        qt::CrenovixDlg window{devices, {enumerator, bench, clock, nonces, {}, {}, nullptr, {}}};
+        std::vector<std::string> boxes;
+        window.messageBoxHandler = [&boxes](const std::string& text, const std::string&,
+                                            EMessageIcon) { boxes.push_back(text); };
+        window.Initialize();
+        QCOMPARE(window.contextMenuPolicy(), Qt::CustomContextMenu);
+        QVERIFY(window.actions().contains(window.SaveDiagnosticAction()));
+        QCOMPARE(window.SaveDiagnosticAction()->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+        window.SaveDiagnosticAction()->trigger();
+        QCOMPARE(boxes.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(boxes[0]), QString(kNoDiagnosticText));
+    }
+
     // The window never waits on the network: with servers that accept and never answer, it is
     // shown and handles events as soon as with no server configured at all, shows the link when
     // the answer comes, and closing it during the check ends the check and leaves no file.

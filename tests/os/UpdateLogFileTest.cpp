@@ -1,7 +1,8 @@
 // The update log's Linux file: records from several processes never interleave, a process killed
 // while appending leaves every earlier record whole, and paths that are no file are refused
 // without blocking.
-#include "protocol/linux/UpdateLogFile.h"
+#include "protocol/UpdateLogFile.h"
+#include "support/LogRecords.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,31 +22,9 @@ using namespace crenovix::testsupport;
 
 namespace {
 
-const SLogStamp kStamp{"bench", "V9.9", [] { return std::int64_t{1'700'000'000'000}; }};
-
-// A record whose message is `size` copies of `mark`: large records make a torn or interleaved
-// write likely if the locking or the single write were missing.
-SUpdateRecord Record(char mark, std::size_t size) {
-    SUpdateRecord record;
-    record.port = "HID1";
-    record.message.assign(size, mark);
-    return record;
-}
-
-std::string LineOf(char mark, std::size_t size) {
-    return UpdateLogAppendText(Record(mark, size), kStamp, false);
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::unique_ptr<CUpdateLogFile> OpenLog(const std::string& path) {
     std::string error;
-    auto log = CUpdateLogFile::Open(path, kStamp, error);
+    auto log = CUpdateLogFile::Open(path, kLogStamp, error);
     EXPECT_NE(log, nullptr) << error;
     return log;
 }
@@ -55,9 +34,9 @@ pid_t Appender(const std::string& path, char mark, std::size_t size, int count) 
     const pid_t child = ::fork();
     if (child == 0) {
         std::string error;
-        const auto log = CUpdateLogFile::Open(path, kStamp, error);
+        const auto log = CUpdateLogFile::Open(path, kLogStamp, error);
         for (int i = 0; log != nullptr && (count == 0 || i < count); ++i) {
-            if (!log->Append(Record(mark, size)).ok) {
+            if (!log->Append(LogRecord(mark, size)).ok) {
                 ::_exit(1);
             }
         }
@@ -81,10 +60,10 @@ TEST(UpdateLogFileTest, SeveralProcessesAppendWholeLines) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     std::map<char, int> counts;
-    std::istringstream lines(ReadAll(path));
+    std::istringstream lines(ReadWholeFile(path));
     for (std::string line; std::getline(lines, line);) {
-        const char mark = line.empty() ? '?' : line[line.size() - 25];
-        ASSERT_EQ(line + "\n", LineOf(mark, kSize)) << "a record was torn or interleaved";
+        const char mark = MarkOfLine(line);
+        ASSERT_EQ(line + "\n", LogLineOf(mark, kSize)) << "a record was torn or interleaved";
         ++counts[mark];
     }
     EXPECT_EQ(counts,
@@ -98,13 +77,14 @@ TEST(UpdateLogFileTest, AProcessKilledWhileAppendingDamagesNoEarlierRecord) {
     const CTempDir dir;
     const std::string path = dir.File("updates.jsonl");
     constexpr std::size_t kSize = 1024 * 1024;
-    const std::string whole = LineOf('k', kSize);
+    const std::string whole = LogLineOf('k', kSize);
     const pid_t child = Appender(path, 'k', kSize, 0);
     // Killed once a few records are in, most likely in the middle of the next.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     struct stat status {};
-    while ((::stat(path.c_str(), &status) != 0 || status.st_size < 3 * std::int64_t(kSize)) &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (
+        (::stat(path.c_str(), &status) != 0 || status.st_size < 3 * std::int64_t(whole.size())) &&
+        std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ::kill(child, SIGKILL);
@@ -112,7 +92,7 @@ TEST(UpdateLogFileTest, AProcessKilledWhileAppendingDamagesNoEarlierRecord) {
     ASSERT_EQ(::waitpid(child, &exitStatus, 0), child);
     ASSERT_TRUE(WIFSIGNALED(exitStatus));
 
-    const std::string before = ReadAll(path);
+    const std::string before = ReadWholeFile(path);
     const std::size_t complete = before.rfind('\n') + 1;
     ASSERT_GE(complete, 3 * whole.size());
     for (std::size_t at = 0; at < complete; at += whole.size()) {
@@ -121,23 +101,23 @@ TEST(UpdateLogFileTest, AProcessKilledWhileAppendingDamagesNoEarlierRecord) {
     EXPECT_LT(before.size() - complete, whole.size()) << "at most the last record is cut";
 
     const auto log = OpenLog(path);
-    ASSERT_TRUE(log->Append(Record('n', 10)).ok);
-    const std::string after = ReadAll(path);
+    ASSERT_TRUE(log->Append(LogRecord('n', 10)).ok);
+    const std::string after = ReadWholeFile(path);
     ASSERT_EQ(after.compare(0, before.size(), before), 0) << "nothing earlier was touched";
     const std::string added = after.substr(before.size());
-    EXPECT_EQ(added, (complete == before.size() ? "" : "\n") + LineOf('n', 10))
+    EXPECT_EQ(added, (complete == before.size() ? "" : "\n") + LogLineOf('n', 10))
         << "the next record starts on a line of its own";
 }
 
 TEST(UpdateLogFileTest, PathsThatAreNoFileAreRefusedAtOnce) {
     const CTempDir dir;
     std::string error;
-    EXPECT_EQ(CUpdateLogFile::Open(dir.Path().string(), kStamp, error), nullptr);
+    EXPECT_EQ(CUpdateLogFile::Open(dir.Path().string(), kLogStamp, error), nullptr);
     EXPECT_EQ(error, "the update log '" + dir.Path().string() + "' is a directory");
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {fifo, std::string("/dev/null")}) {
-        EXPECT_EQ(CUpdateLogFile::Open(path, kStamp, error), nullptr);
+        EXPECT_EQ(CUpdateLogFile::Open(path, kLogStamp, error), nullptr);
         EXPECT_EQ(error, "the update log '" + path + "' is not a regular file");
     }
     // A FIFO put in the file's place after it was chosen is refused too, without waiting for a
@@ -145,12 +125,12 @@ TEST(UpdateLogFileTest, PathsThatAreNoFileAreRefusedAtOnce) {
     const std::string later = dir.File("later.jsonl");
     const auto log = OpenLog(later);
     ASSERT_EQ(::mkfifo(later.c_str(), 0600), 0);
-    const SLogAppend appended = log->Append(Record('x', 1));
+    const SLogAppend appended = log->Append(LogRecord('x', 1));
     EXPECT_FALSE(appended.ok);
     EXPECT_EQ(appended.error, "the update log '" + later + "' is not a regular file");
     // A folder that cannot be made is reported with its reason.
     const auto under = OpenLog(dir.File("fifo/sub/u.jsonl"));
-    const SLogAppend refused = under->Append(Record('x', 1));
+    const SLogAppend refused = under->Append(LogRecord('x', 1));
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error.find("cannot open"), std::string::npos) << refused.error;
 }
