@@ -1,5 +1,7 @@
 // The controls of a window built from a dialog template, addressed by their ids: what every
-// window's logic asks of its toolkit's window (IMainWindowView, IStationView).
+// window's logic asks of its toolkit's window (IMainWindowView, IStationView). A virtual base, so
+// that each toolkit implements it once for all its windows (qt::CTemplateControls,
+// win32::CDialogWindow) beside the window's own view.
 #pragma once
 
 #include <string>

@@ -39,7 +39,7 @@ inline constexpr int kHiddenCheck = 1025;
 inline constexpr int kCodeField = 1026;
 } // namespace ctl
 
-class IMainWindowView : public IDialogControls {
+class IMainWindowView : public virtual IDialogControls {
 public:
     // The device list box (control 1004).
     virtual void ListClear() = 0;

@@ -13,7 +13,7 @@
 
 namespace crenovix {
 
-class IStationView : public IDialogControls {
+class IStationView : public virtual IDialogControls {
 public:
     // The chargers' list (station_ctl::kUnits): one row per charger, the columns of
     // StationColumns().

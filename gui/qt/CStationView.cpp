@@ -81,11 +81,6 @@ void CStationView::Initialize(const std::string& path) {
     logic_.OnInitDialog([units](int width) { return units.X(width); }, path);
 }
 
-QWidget* CStationView::Control(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
-}
-
 void CStationView::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     const int dw = width() - built_.width();
@@ -112,34 +107,6 @@ void CStationView::resizeEvent(QResizeEvent* event) {
         }
         list_->setColumnWidth(kColResult, resultWidth_ + std::max(dw, 0));
     }
-}
-
-void CStationView::SetVisible(int id, bool visible) {
-    if (QWidget* widget = Control(id)) {
-        widget->setVisible(visible);
-    }
-}
-
-void CStationView::SetEnabled(int id, bool enabled) {
-    if (QWidget* widget = Control(id)) {
-        widget->setEnabled(enabled);
-    }
-}
-
-void CStationView::SetText(int id, const std::string& text) {
-    SetControlText(Control(id), text);
-}
-
-std::string CStationView::GetText(int id) {
-    return ControlText(Control(id));
-}
-
-bool CStationView::IsChecked(int id) {
-    return ControlChecked(Control(id));
-}
-
-void CStationView::SetChecked(int id, bool checked) {
-    CheckControl(Control(id), checked);
 }
 
 IReportListView& CStationView::Units() {

@@ -10,6 +10,7 @@
 
 #include "app/StationView.h"
 #include "app/StationWindow.h"
+#include "gui/qt/TemplateWidgets.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -26,7 +27,7 @@ namespace crenovix::qt {
 
 class CMyListCtrl;
 
-class CStationView final : public QDialog, public IStationView {
+class CStationView final : public QDialog, public CTemplateControls, public IStationView {
     Q_OBJECT
 
 public:
@@ -37,7 +38,6 @@ public:
     void Initialize(const std::string& path);
 
     CStationWindow& Logic() { return logic_; }
-    QWidget* Control(int id) const;
     CMyListCtrl& List() { return *list_; }
     QMessageBox* Notice() const { return notice_; }
 
@@ -45,12 +45,6 @@ public:
     std::function<std::optional<std::string>()> fileDialogHandler;
 
     // IStationView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     IReportListView& Units() override;
     void SetRowProgress(int row, int position, int upper, const std::string& percent) override;
     std::optional<std::string> ChooseUpdateFile() override;
@@ -64,7 +58,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    std::map<int, QWidget*> controls_;
     CMyListCtrl* list_ = nullptr;
     QSize built_; // the size the template gave
     std::map<int, QRect> placed_;

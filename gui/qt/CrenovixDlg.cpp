@@ -95,39 +95,6 @@ void CrenovixDlg::Initialize() {
     }
 }
 
-QWidget* CrenovixDlg::Control(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
-}
-
-void CrenovixDlg::SetVisible(int id, bool visible) {
-    if (QWidget* widget = Control(id)) {
-        widget->setVisible(visible);
-    }
-}
-
-void CrenovixDlg::SetEnabled(int id, bool enabled) {
-    if (QWidget* widget = Control(id)) {
-        widget->setEnabled(enabled);
-    }
-}
-
-void CrenovixDlg::SetText(int id, const std::string& text) {
-    SetControlText(Control(id), text);
-}
-
-std::string CrenovixDlg::GetText(int id) {
-    return ControlText(Control(id));
-}
-
-bool CrenovixDlg::IsChecked(int id) {
-    return ControlChecked(Control(id));
-}
-
-void CrenovixDlg::SetChecked(int id, bool checked) {
-    CheckControl(Control(id), checked);
-}
-
 void CrenovixDlg::ListClear() {
     list_->clear();
 }

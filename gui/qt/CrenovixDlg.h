@@ -7,6 +7,7 @@
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
 #include "controls/HyperLink.h"
+#include "gui/qt/TemplateWidgets.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -24,7 +25,7 @@ class QProgressBar;
 
 namespace crenovix::qt {
 
-class CrenovixDlg final : public QDialog, public IMainWindowView {
+class CrenovixDlg final : public QDialog, public CTemplateControls, public IMainWindowView {
     Q_OBJECT
 
 public:
@@ -34,7 +35,6 @@ public:
     void Initialize();
 
     CMainWindowLogic& Logic() { return logic_; }
-    QWidget* Control(int id) const;
     // The shell the release link opens its target with; it must outlive the window.
     void SetLinkShell(IShell& shell);
     // The notice ShowNotice put up, while it is open.
@@ -53,12 +53,6 @@ public:
     QAction* SaveDiagnosticAction() const { return saveDiagnostic_; }
 
     // IMainWindowView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     void ListClear() override;
     void ListInsert(int index, const std::string& text) override;
     void ListSelect(int index) override;
@@ -84,7 +78,6 @@ private:
     void ConnectEvents();
 
     CMainWindowLogic logic_;
-    std::map<int, QWidget*> controls_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;

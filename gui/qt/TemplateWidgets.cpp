@@ -75,7 +75,25 @@ void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
     }
 }
 
-void SetControlText(QWidget* control, const std::string& text) {
+QWidget* CTemplateControls::Control(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void CTemplateControls::SetVisible(int id, bool visible) {
+    if (QWidget* widget = Control(id)) {
+        widget->setVisible(visible);
+    }
+}
+
+void CTemplateControls::SetEnabled(int id, bool enabled) {
+    if (QWidget* widget = Control(id)) {
+        widget->setEnabled(enabled);
+    }
+}
+
+void CTemplateControls::SetText(int id, const std::string& text) {
+    QWidget* control = Control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         edit->setText(FromUtf8(text));
     } else if (auto* label = qobject_cast<QLabel*>(control)) {
@@ -85,7 +103,8 @@ void SetControlText(QWidget* control, const std::string& text) {
     }
 }
 
-std::string ControlText(QWidget* control) {
+std::string CTemplateControls::GetText(int id) {
+    QWidget* control = Control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         return ToUtf8(edit->text());
     }
@@ -98,13 +117,13 @@ std::string ControlText(QWidget* control) {
     return {};
 }
 
-bool ControlChecked(QWidget* control) {
-    auto* box = qobject_cast<QAbstractButton*>(control);
+bool CTemplateControls::IsChecked(int id) {
+    auto* box = qobject_cast<QAbstractButton*>(Control(id));
     return box != nullptr && box->isChecked();
 }
 
-void CheckControl(QWidget* control, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(control)) {
+void CTemplateControls::SetChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
         box->setChecked(checked);
     }
 }

@@ -3,6 +3,7 @@
 // control kind looks and behaves the same wherever it appears.
 #pragma once
 
+#include "app/DialogControls.h"
 #include "app/DialogTemplate.h"
 
 #include <QPixmap>
@@ -45,12 +46,22 @@ struct SAccessibleText {
 void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
                         std::initializer_list<SAccessibleText> texts);
 
-// The text of an edit, label or button, as both windows' views set and read it; nothing for
-// other controls. And the ticks of check boxes.
-void SetControlText(QWidget* control, const std::string& text);
-std::string ControlText(QWidget* control);
-bool ControlChecked(QWidget* control);
-void CheckControl(QWidget* control, bool checked);
+// The controls of a window built by BuildFromTemplate, by id (IDialogControls), for every window
+// that a logic drives: texts of edits, labels and buttons, check boxes' ticks.
+class CTemplateControls : public virtual IDialogControls {
+public:
+    QWidget* Control(int id) const;
+
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+
+protected:
+    std::map<int, QWidget*> controls_; // BuildFromTemplate's
+};
 
 // The file-open dialog for update files over `parent`; nothing when the user cancels.
 std::optional<std::string> ChooseUpdateFileName(QWidget* parent);

@@ -134,30 +134,6 @@ void CStationDlg::OnCommand(int id, int code) {
     }
 }
 
-void CStationDlg::SetVisible(int id, bool visible) {
-    ShowControl(id, visible);
-}
-
-void CStationDlg::SetEnabled(int id, bool enabled) {
-    EnableControl(id, enabled);
-}
-
-void CStationDlg::SetText(int id, const std::string& text) {
-    SetControlText(id, text);
-}
-
-std::string CStationDlg::GetText(int id) {
-    return ControlText(id);
-}
-
-bool CStationDlg::IsChecked(int id) {
-    return ControlChecked(id);
-}
-
-void CStationDlg::SetChecked(int id, bool checked) {
-    CheckControl(id, checked);
-}
-
 void CStationDlg::SetRowProgress(int row, int /*position*/, int /*upper*/,
                                  const std::string& percent) {
     list_.SetItemText(row, kColProgress, percent);

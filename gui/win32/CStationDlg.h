@@ -46,12 +46,6 @@ public:
     std::function<void(const std::string& text, const std::string& title)> noticeHandler;
 
     // IStationView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     IReportListView& Units() override { return list_; }
     void SetRowProgress(int row, int position, int upper, const std::string& percent) override;
     std::optional<std::string> ChooseUpdateFile() override;

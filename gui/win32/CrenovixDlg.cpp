@@ -226,30 +226,6 @@ void CrenovixDlg::RequestClose() {
     EndWindow(IDCANCEL);
 }
 
-void CrenovixDlg::SetVisible(int id, bool visible) {
-    ShowControl(id, visible);
-}
-
-void CrenovixDlg::SetEnabled(int id, bool enabled) {
-    EnableControl(id, enabled);
-}
-
-void CrenovixDlg::SetText(int id, const std::string& text) {
-    SetControlText(id, text);
-}
-
-std::string CrenovixDlg::GetText(int id) {
-    return ControlText(id);
-}
-
-bool CrenovixDlg::IsChecked(int id) {
-    return ControlChecked(id);
-}
-
-void CrenovixDlg::SetChecked(int id, bool checked) {
-    CheckControl(id, checked);
-}
-
 void CrenovixDlg::ListClear() {
     SendDlgItemMessageA(hwnd_, ctl::kDeviceList, LB_RESETCONTENT, 0, 0);
 }

@@ -76,12 +76,6 @@ public:
     std::function<std::optional<std::string>()> diagnosticDialogHandler;
 
     // IMainWindowView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     void ListClear() override;
     void ListInsert(int index, const std::string& text) override;
     void ListSelect(int index) override;

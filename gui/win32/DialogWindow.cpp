@@ -70,13 +70,13 @@ HWND CDialogWindow::Control(int id) const {
     return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
 }
 
-void CDialogWindow::ShowControl(int id, bool visible) {
+void CDialogWindow::SetVisible(int id, bool visible) {
     if (const HWND control = Control(id)) {
         ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
     }
 }
 
-void CDialogWindow::EnableControl(int id, bool enabled) {
+void CDialogWindow::SetEnabled(int id, bool enabled) {
     const HWND control = Control(id);
     if (control == nullptr) {
         return;
@@ -87,21 +87,21 @@ void CDialogWindow::EnableControl(int id, bool enabled) {
     EnableWindow(control, enabled);
 }
 
-void CDialogWindow::SetControlText(int id, const std::string& text) {
+void CDialogWindow::SetText(int id, const std::string& text) {
     const bool wasSetting = std::exchange(settingText_, true);
     SetDlgItemTextA(hwnd_, id, text.c_str());
     settingText_ = wasSetting;
 }
 
-std::string CDialogWindow::ControlText(int id) const {
+std::string CDialogWindow::GetText(int id) {
     return WindowText(Control(id));
 }
 
-bool CDialogWindow::ControlChecked(int id) const {
+bool CDialogWindow::IsChecked(int id) {
     return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
 }
 
-void CDialogWindow::CheckControl(int id, bool checked) {
+void CDialogWindow::SetChecked(int id, bool checked) {
     CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 

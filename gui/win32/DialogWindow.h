@@ -6,6 +6,7 @@
 // freed with the object.
 #pragma once
 
+#include "app/DialogControls.h"
 #include "gui/win32/Artwork.h"
 #include "gui/win32/DialogTemplateBuilder.h"
 
@@ -16,7 +17,7 @@
 
 namespace crenovix::win32 {
 
-class CDialogWindow {
+class CDialogWindow : public virtual IDialogControls {
 public:
     CDialogWindow(const CDialogWindow&) = delete;
     CDialogWindow& operator=(const CDialogWindow&) = delete;
@@ -31,24 +32,24 @@ public:
     HWND Handle() const { return hwnd_; }
     HWND Control(int id) const;
 
+    // IDialogControls: the controls by id. A disabled control that has the focus hands it on
+    // first (the keyboard would reach nothing); a text the program sets raises EN_CHANGE like
+    // an edit, and settingText_ says it is not the user's.
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+
 protected:
     explicit CDialogWindow(EDialog dialog) : dialog_(dialog) {}
     // Frees the icons and the picture. A window made with Create must already be gone: the
     // derived class destroys it (DestroyModeless) while its members can still answer the
     // window's last messages.
-    virtual ~CDialogWindow();
+    ~CDialogWindow() override;
 
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
-
-    // The controls by id, as both windows' views carry them out. A text the program sets raises
-    // EN_CHANGE like an edit; settingText_ says it is not the user's.
-    void ShowControl(int id, bool visible);
-    // A disabled control that has the focus hands it on first: the keyboard would reach nothing.
-    void EnableControl(int id, bool enabled);
-    void SetControlText(int id, const std::string& text);
-    std::string ControlText(int id) const;
-    bool ControlChecked(int id) const;
-    void CheckControl(int id, bool checked);
 
     // For WM_INITDIALOG: the program icon in both sizes and the side picture drawn at its
     // control's size.
