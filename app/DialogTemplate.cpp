@@ -69,7 +69,33 @@ constexpr std::array<SControlTemplate, 2> kNoticeControls = {{
     {notice_ctl::kOk, K::DefaultButton, "OK", 88, 56, 50, 14},
 }};
 constexpr SDialogTemplate kNoticeTemplate{"Info", 226, 78, kNoticeControls};
+namespace st = station_ctl;
+// The file once for all chargers above, its fields under it, the chargers' list, then the
+// counters and what starts updates. The error line takes the fields' place for a file that
+// cannot be used.
+constexpr std::array<SControlTemplate, 15> kStationControls = {{
+    {0, K::Label, "Update &file:", 7, 9, 44, 8},
+    {st::kPath, K::Edit, "", 52, 7, 280, 13},
+    {st::kOpen, K::Button, "&Open...", 336, 6, 57, 14},
+    {st::kVersionLabel, K::Label, "Version:", 52, 25, 28, 8},
+    {st::kVersionText, K::Text, "", 82, 25, 44, 8},
+    {st::kTypeLabel, K::Label, "Type:", 132, 25, 20, 8},
+    {st::kTypeText, K::Text, "", 154, 25, 120, 8},
+    {st::kCodeLabel, K::Label, "Device code:", 280, 25, 44, 8},
+    {st::kCodeText, K::Text, "", 326, 25, 30, 8},
+    {st::kErrorLine, K::Text, "", 52, 25, 300, 8, true},
+    {st::kUnits, K::ReportList, "", 7, 38, 386, 150},
+    {st::kCounters, K::Text, "", 7, 194, 250, 8},
+    {st::kAutomatic, K::CheckBox, "A&utomatic", 7, 210, 80, 10},
+    {st::kUpdateAll, K::DefaultButton, "Update &all", 262, 207, 62, 16},
+    {st::kClose, K::Button, "&Close", 331, 207, 62, 16},
+}};
+constexpr SDialogTemplate kStationTemplate{"Station", 400, 230, kStationControls};
 } // namespace
+
+const SDialogTemplate& StationWindowTemplate() {
+    return kStationTemplate;
+}
 
 const SDialogTemplate& MainWindowTemplate() {
     return kMainTemplate;

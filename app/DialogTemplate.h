@@ -79,6 +79,28 @@ inline constexpr int kText = 1001;
 // The notice ("Info"); its title and text are set when it is shown.
 const SDialogTemplate& NoticeTemplate();
 
+// Control ids of the station window: many chargers updated with one file, one row each.
+namespace station_ctl {
+inline constexpr int kUpdateAll = 1; // default button
+inline constexpr int kClose = 2;
+inline constexpr int kPath = 1002;
+inline constexpr int kOpen = 1003;
+inline constexpr int kUnits = 1004; // one row per charger
+inline constexpr int kAutomatic = 1006;
+inline constexpr int kVersionText = 1008;
+inline constexpr int kTypeText = 1009;
+inline constexpr int kCodeText = 1010;
+inline constexpr int kErrorLine = 1011;
+inline constexpr int kCodeLabel = 1012;
+inline constexpr int kVersionLabel = 1013;
+inline constexpr int kTypeLabel = 1014;
+inline constexpr int kCounters = 1015;
+} // namespace station_ctl
+
+// The station window ("Station"): a window of its own, opened from the main window's menu or by
+// "--station", so the main window's fixed layout stays as it is.
+const SDialogTemplate& StationWindowTemplate();
+
 // Pixels per dialog unit come from the dialog font: horizontal units are a quarter of the
 // font's average character width, vertical units an eighth of its height. The average width is
 // measured as Windows does: the width of "A".."Z" "a".."z" over 26, plus one, halved.

@@ -304,6 +304,13 @@ void CMainWindowLogic::OnDownloadClicked() {
     }
 }
 
+void CMainWindowLogic::OnStationClicked(const std::function<void()>& open) {
+    if (open && !running_) {
+        open();
+        RefreshDevices();
+    }
+}
+
 void CMainWindowLogic::OnSaveDiagnosticClicked() {
     if (lastTrace_ == nullptr) {
         view_.MessageBox(kNoDiagnosticText, "Info", EMessageIcon::None);

@@ -94,6 +94,10 @@ public:
     // A version check still under way goes on beside the download window: each fetch has a
     // temporary file of its own, and its answer still shows the release link.
     void OnDownloadClicked();
+    // The menu's "Station view...": `open` runs the station window over this one, not during a
+    // run (the station would take the run's charger for one of its own); the list is refilled
+    // afterwards, as the station's chargers restarted.
+    void OnStationClicked(const std::function<void()>& open);
     // False: refused, a charger is being written; a notice says why and the run goes on.
     bool OnCloseRequested();
     // "Save diagnostic...": the last finished run's trace, in the command line's --record form,

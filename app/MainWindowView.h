@@ -6,6 +6,7 @@
 // disables) stays in CMainWindowLogic, which tests drive through a fake view.
 #pragma once
 
+#include "app/DialogControls.h"
 #include "online/Background.h"
 #include "protocol/UpdateWindow.h"
 
@@ -38,17 +39,8 @@ inline constexpr int kHiddenCheck = 1025;
 inline constexpr int kCodeField = 1026;
 } // namespace ctl
 
-class IMainWindowView {
+class IMainWindowView : public virtual IDialogControls {
 public:
-    virtual ~IMainWindowView() = default;
-
-    virtual void SetVisible(int id, bool visible) = 0;
-    virtual void SetEnabled(int id, bool enabled) = 0;
-    virtual void SetText(int id, const std::string& text) = 0;
-    virtual std::string GetText(int id) = 0;
-    virtual bool IsChecked(int id) = 0;
-    virtual void SetChecked(int id, bool checked) = 0;
-
     // The device list box (control 1004).
     virtual void ListClear() = 0;
     virtual void ListInsert(int index, const std::string& text) = 0;

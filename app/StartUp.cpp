@@ -31,6 +31,15 @@ EStartupAction StartupActionFor(std::span<const std::string> arguments) {
     return EStartupAction::Run;
 }
 
+std::optional<std::string> StationWindowArgument(std::span<const std::string> arguments) {
+    const auto station = std::find(arguments.begin(), arguments.end(), "--station");
+    if (station == arguments.end()) {
+        return std::nullopt;
+    }
+    const auto file = station + 1;
+    return file != arguments.end() && !file->starts_with("-") ? *file : std::string();
+}
+
 std::string ApplicationName(std::string_view executablePath) {
     const std::size_t slash = executablePath.find_last_of("/\\");
     std::string_view name =

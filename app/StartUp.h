@@ -5,6 +5,7 @@
 #include "crenovix/Version.h"
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +20,10 @@ enum class EStartupAction {
 // "/Register", "-Regserver", "/Unregister", "-Unregserver" (any case) end the program;
 // "/Embedding" and "/Automation" go on; anything else is ignored.
 EStartupAction StartupActionFor(std::span<const std::string> arguments);
+
+// "--station [FILE]": the program opens the station window (many chargers, one file) instead of
+// the main window, with FILE as the station's file when one follows. Nothing without the switch.
+std::optional<std::string> StationWindowArgument(std::span<const std::string> arguments);
 
 // The application name: the executable's file name without directory and extension.
 std::string ApplicationName(std::string_view executablePath);

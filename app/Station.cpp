@@ -281,8 +281,10 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         const std::unique_ptr<IStationRunDevices> devices = services.openRunDevices();
         SDeviceListState table;
         CTargetFirst enumerator(devices->Enumerator(), target, bySerial);
+        // News taken before the table is filled, never after: a change between the two (another
+        // run's charger restarting) must reach this run's next look.
+        devices->TakeDevicesChanged();
         const int row = FillRunTable(table, enumerator, target, bySerial, false);
-        devices->TakeDevicesChanged(); // the table was just filled
         CRunObserver observer(*this, id, extra, [&] {
             if (devices->TakeDevicesChanged()) {
                 RefillTable(table, enumerator, false);

@@ -1,6 +1,7 @@
 #include "platform/ProgramServices.h"
 
 #include "platform/DemoDesk.h"
+#include "platform/StationDevices.h"
 
 #include <string_view>
 #include <utility>
@@ -11,12 +12,70 @@ CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
     : platform_(std::move(platform)), devices_(platform_->OpenDevices()),
       enumerator_(devices_->SerialPorts(), devices_->HidInterfaces()) {}
 
+namespace {
+
+// A run of the station on the demo desk the window lists: its chargers are the ones the rows
+// show (a desk of the run's own would hold copies the window never sees restart), and what
+// they stored can be checked. The desk's entry points lock, so runs and the window share it.
+class CSharedRunDevices final : public IStationRunDevices {
+public:
+    CSharedRunDevices(IDevices& devices, std::function<bool()> news)
+        : devices_(devices), news_(std::move(news)) {}
+    IDeviceEnumerator& Enumerator() override { return enumerator_; }
+    IPortOpener& Ports() override { return devices_.Ports(); }
+    bool TakeDevicesChanged() override { return news_(); }
+    std::optional<bool> StoredPayloadIs(const std::string& port,
+                                        std::span<const std::uint8_t> payload) override {
+        return devices_.StoredPayloadIs(port, payload);
+    }
+
+private:
+    IDevices& devices_;
+    CDeviceEnumerator enumerator_{devices_.SerialPorts(), devices_.HidInterfaces()};
+    std::function<bool()> news_;
+};
+
+} // namespace
+
+std::uint64_t CProgramServices::News() {
+    if (devices_->Notices() == EDeviceNotices::Poll) {
+        const std::lock_guard lock(pollMutex_);
+        if (devices_->TakeDevicesChanged()) {
+            ++news_;
+        }
+    }
+    return news_;
+}
+
 std::function<bool()> CProgramServices::DevicesChangedPoll() {
     if (devices_->Notices() != EDeviceNotices::Poll) {
         return {};
     }
-    devices_->TakeDevicesChanged(); // the window's first listing sees the devices as they are now
-    return [this] { return devices_->TakeDevicesChanged(); };
+    return NewsReader(); // the window's first listing sees the devices as they are now
+}
+
+std::function<bool()> CProgramServices::NewsReader() {
+    auto seen = std::make_shared<std::atomic<std::uint64_t>>(News());
+    return [this, seen] {
+        const std::uint64_t now = News();
+        return seen->exchange(now) != now;
+    };
+}
+
+SStationServices CProgramServices::StationServices() {
+    const bool shared = devices_->Simulated();
+    return {Enumerator(),
+            [this, shared]() -> std::unique_ptr<IStationRunDevices> {
+                if (shared) {
+                    return std::make_unique<CSharedRunDevices>(*devices_, NewsReader());
+                }
+                return std::make_unique<CStationRunDevices>(platform_->OpenDevices());
+            },
+            Clock(),
+            [this] { return seed_ + runSeeds_++; },
+            nullptr,
+            {},
+            UpdateLog()}; // every station run is recorded, as the main window's are
 }
 
 SMainWindowServices CProgramServices::WindowServices(

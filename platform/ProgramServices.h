@@ -14,10 +14,13 @@
 
 #include "app/MainWindowLogic.h"
 #include "app/StartUp.h"
+#include "app/Station.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,6 +45,8 @@ public:
     // Simulated chargers change with time (restarting into the boot loader) and tell no one: for
     // them this answers whether devices came or went since it was last asked, and the window
     // asks every kDemoPollMs. Empty for the system's devices, whose changes the system reports.
+    // Each call is a reader of its own: every reader hears of every change once, so the
+    // window's poll and the runs that read these devices do not take each other's news.
     std::function<bool()> DevicesChangedPoll();
     // What the main window runs on: these devices, clock and nonces, the demo poll, and the
     // front end's own version check, download window and sleep inhibitor.
@@ -49,7 +54,15 @@ public:
         std::function<std::optional<std::string>(const CCancelToken&)> checkForNewRelease,
         std::function<void()> openDownloadWindow, ISleepInhibitor* sleepInhibitor);
 
-    void SeedNonces(std::uint32_t seed) { nonces_ = CNonceGenerator(seed); }
+    // What the station window runs on: the window's listing, and for each run devices of its
+    // own (the system's: a set per run, CStationRunDevices; the demo desk's: the window's desk,
+    // which every run shares, as it holds the chargers the window lists).
+    SStationServices StationServices();
+
+    void SeedNonces(std::uint32_t seed) {
+        nonces_ = CNonceGenerator(seed);
+        seed_ = seed;
+    }
 
     // The update log of the windows' runs, from the program's settings: `path` is the value of
     // CRENOVIX_UPDATE_LOG (nullptr or empty: the user's data folder), `off` the value of
@@ -59,11 +72,20 @@ public:
     IUpdateLog* UpdateLog() { return updateLog_.get(); }
 
 private:
+    // The news generation as it stands, after looking at polled devices.
+    std::uint64_t News();
+    // True once for each news generation after the one it was made at.
+    std::function<bool()> NewsReader();
+
     std::unique_ptr<IPlatform> platform_;
     std::unique_ptr<IDevices> devices_;
     CDeviceEnumerator enumerator_;
     CSteadyClock clock_;
     CNonceGenerator nonces_{0};
+    std::uint32_t seed_ = 0;
+    std::atomic<std::uint32_t> runSeeds_{0};
+    std::mutex pollMutex_;
+    std::atomic<std::uint64_t> news_{0};
     std::unique_ptr<IUpdateLog> updateLog_;
 };
 

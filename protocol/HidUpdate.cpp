@@ -19,6 +19,9 @@ constexpr std::uint32_t kBlockReplyTimeoutMs = 2000;
 constexpr std::uint32_t kReconnectFirstWaitMs = 1000;
 constexpr std::uint32_t kReconnectAttemptWaitMs = 200;
 constexpr int kReconnectAttempts = 50;
+// Opens of a charger found by serial number before the run gives up: each is checked against a
+// listing after it, and a charger that moved meanwhile is opened again where it went.
+constexpr int kOpenChecks = 3;
 // The fifth refusal of the start frame ends the run. Refusals of the key word are counted apart,
 // with the same bound, so a charger that keeps refusing it cannot hold the run forever.
 constexpr int kMaxStartRefusals = 5;
@@ -79,6 +82,7 @@ private:
 
     bool Reconnect();
     bool TryOpen(const SDeviceEntry& entry);
+    bool OpenWhereItIsNow();
     void End(ERunOutcome outcome, int code = 0);
     void EndWithError(int code) { End(ERunOutcome::HidCommunication, code); }
     void EndCannotOpen() { End(ERunOutcome::PortOpenFailed); }
@@ -210,11 +214,46 @@ bool CHidRun::OpenSelectedCharger() {
     // updated at once another one's boot loader could be taken for this one's.
     saved_ = {selected->strType, selected->strSerial, selected->strPort,
               job_.bReconnectBySerial && !selected->strSerial.empty()};
+    if (saved_.bAnyPort) {
+        return OpenWhereItIsNow();
+    }
     if (!port_.Open(saved_.strPort, 9600)) {
         EndCannotOpen();
         return false;
     }
     return true;
+}
+
+// Updated beside others: another charger restarting since the table was filled moves the
+// positions behind it, and whatever now sits at the old one is not this charger. The table is
+// looked at again, the charger opened where it is now, and the table looked at once more: only
+// when the charger is still listed at the position opened was the open this charger's.
+bool CHidRun::OpenWhereItIsNow() {
+    const auto listedAt = [this]() -> std::optional<std::string> {
+        observer_.DispatchPendingMessages();
+        const SDeviceListState& devices = job_.devices;
+        const int count = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
+        for (int row = 0; row < count; ++row) {
+            const SDeviceEntry& entry = devices.rows[static_cast<std::size_t>(row)];
+            if (saved_.Matches(entry) && entry.strPort.starts_with("HID")) {
+                return entry.strPort;
+            }
+        }
+        return std::nullopt;
+    };
+    for (int attempt = 0; attempt < kOpenChecks; ++attempt) {
+        const std::optional<std::string> port = listedAt();
+        if (!port || !port_.Open(*port, 9600)) {
+            break;
+        }
+        if (listedAt() == port) {
+            saved_.strPort = *port;
+            return true;
+        }
+        port_.Close();
+    }
+    EndCannotOpen();
+    return false;
 }
 
 bool CHidRun::SendBootRequest(bool& restarting) {

@@ -78,8 +78,13 @@ void CrenovixDlg::ConnectEvents() {
         saveDiagnostic_->setEnabled(logic_.HasDiagnostic());
         QMenu menu(this);
         menu.addAction(saveDiagnostic_);
-        menu.exec(mapToGlobal(at));
+        QAction* station = menu.addAction(QStringLiteral("&Station view..."));
+        station->setEnabled(!logic_.IsRunning());
+        const QAction* chosen = menu.exec(mapToGlobal(at));
         saveDiagnostic_->setEnabled(true); // the shortcut says so itself when there is none
+        if (chosen == station) {
+            logic_.OnStationClicked(openStationWindow);
+        }
     });
 }
 
@@ -95,59 +100,6 @@ void CrenovixDlg::BringToFront() {
     show();
     raise();
     activateWindow();
-}
-
-QWidget* CrenovixDlg::Control(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
-}
-
-void CrenovixDlg::SetVisible(int id, bool visible) {
-    if (QWidget* widget = Control(id)) {
-        widget->setVisible(visible);
-    }
-}
-
-void CrenovixDlg::SetEnabled(int id, bool enabled) {
-    if (QWidget* widget = Control(id)) {
-        widget->setEnabled(enabled);
-    }
-}
-
-void CrenovixDlg::SetText(int id, const std::string& text) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(FromUtf8(text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(FromUtf8(text));
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(FromUtf8(text));
-    }
-}
-
-std::string CrenovixDlg::GetText(int id) {
-    QWidget* widget = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        return ToUtf8(edit->text());
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return ToUtf8(label->text());
-    }
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        return ToUtf8(button->text());
-    }
-    return {};
-}
-
-bool CrenovixDlg::IsChecked(int id) {
-    auto* box = qobject_cast<QAbstractButton*>(Control(id));
-    return box != nullptr && box->isChecked();
-}
-
-void CrenovixDlg::SetChecked(int id, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
-        box->setChecked(checked);
-    }
 }
 
 void CrenovixDlg::ListClear() {
@@ -199,34 +151,14 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
 }
 
 void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
-    QApplication::beep();
-    if (notice_ == nullptr) {
-        notice_ = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
-                                  QMessageBox::Ok, this);
-        notice_->setWindowModality(Qt::NonModal);
-        notice_->setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-        notice_->setWindowTitle(FromUtf8(title));
-        notice_->setText(FromUtf8(text));
-    }
-    notice_->show();
-    notice_->raise();
-    notice_->activateWindow();
+    ShowNoticeBox(notice_, this, text, title);
 }
 
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
-    dialog.setDefaultSuffix("bin");
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseUpdateFileName(this);
 }
 
 std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {

@@ -7,6 +7,7 @@
 #include "app/MainWindowLogic.h"
 #include "app/MainWindowView.h"
 #include "controls/HyperLink.h"
+#include "gui/qt/TemplateWidgets.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -24,7 +25,7 @@ class QProgressBar;
 
 namespace crenovix::qt {
 
-class CrenovixDlg final : public QDialog, public IMainWindowView {
+class CrenovixDlg final : public QDialog, public CTemplateControls, public IMainWindowView {
     Q_OBJECT
 
 public:
@@ -36,7 +37,6 @@ public:
     void BringToFront();
 
     CMainWindowLogic& Logic() { return logic_; }
-    QWidget* Control(int id) const;
     // The shell the release link opens its target with; it must outlive the window.
     void SetLinkShell(IShell& shell);
     // The notice ShowNotice put up, while it is open.
@@ -46,18 +46,15 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    // The context menu's "Station view..." command (refused during a run): runs the station
+    // window over this one.
+    std::function<void()> openStationWindow;
     std::function<std::optional<std::string>()> diagnosticDialogHandler;
     // "Save diagnostic...": in the window's context menu (the fixed layout has no place for a
     // button) and on Ctrl+Shift+D; enabled once a run has ended.
     QAction* SaveDiagnosticAction() const { return saveDiagnostic_; }
 
     // IMainWindowView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     void ListClear() override;
     void ListInsert(int index, const std::string& text) override;
     void ListSelect(int index) override;
@@ -83,7 +80,6 @@ private:
     void ConnectEvents();
 
     CMainWindowLogic logic_;
-    std::map<int, QWidget*> controls_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;

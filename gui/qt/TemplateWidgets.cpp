@@ -3,15 +3,19 @@
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -71,6 +75,88 @@ void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
             found->second->setAccessibleDescription(QString::fromUtf8(text.description));
         }
     }
+}
+
+QWidget* CTemplateControls::Control(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void CTemplateControls::SetVisible(int id, bool visible) {
+    if (QWidget* widget = Control(id)) {
+        widget->setVisible(visible);
+    }
+}
+
+void CTemplateControls::SetEnabled(int id, bool enabled) {
+    if (QWidget* widget = Control(id)) {
+        widget->setEnabled(enabled);
+    }
+}
+
+void CTemplateControls::SetText(int id, const std::string& text) {
+    QWidget* control = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(FromUtf8(text));
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(FromUtf8(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(FromUtf8(text));
+    }
+}
+
+std::string CTemplateControls::GetText(int id) {
+    QWidget* control = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        return ToUtf8(edit->text());
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return ToUtf8(label->text());
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        return ToUtf8(button->text());
+    }
+    return {};
+}
+
+bool CTemplateControls::IsChecked(int id) {
+    auto* box = qobject_cast<QAbstractButton*>(Control(id));
+    return box != nullptr && box->isChecked();
+}
+
+void CTemplateControls::SetChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) {
+        box->setChecked(checked);
+    }
+}
+
+std::optional<std::string> ChooseUpdateFileName(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
+    dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::string& text,
+                   const std::string& title) {
+    QApplication::beep();
+    if (notice == nullptr) {
+        notice = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
+                                 QMessageBox::Ok, parent);
+        notice->setWindowModality(Qt::NonModal);
+        notice->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        notice->setWindowTitle(FromUtf8(title));
+        notice->setText(FromUtf8(text));
+    }
+    notice->show();
+    notice->raise();
+    notice->activateWindow();
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // control kind looks and behaves the same wherever it appears.
 #pragma once
 
+#include "app/DialogControls.h"
 #include "app/DialogTemplate.h"
 
 #include <QPixmap>
@@ -12,11 +13,15 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
+template <typename T>
+class QPointer;
 
 namespace crenovix::qt {
 
@@ -40,6 +45,31 @@ struct SAccessibleText {
 };
 void SetAccessibleTexts(const std::map<int, QWidget*>& controls,
                         std::initializer_list<SAccessibleText> texts);
+
+// The controls of a window built by BuildFromTemplate, by id (IDialogControls), for every window
+// that a logic drives: texts of edits, labels and buttons, check boxes' ticks.
+class CTemplateControls : public virtual IDialogControls {
+public:
+    QWidget* Control(int id) const;
+
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+
+protected:
+    std::map<int, QWidget*> controls_; // BuildFromTemplate's
+};
+
+// The file-open dialog for update files over `parent`; nothing when the user cancels.
+std::optional<std::string> ChooseUpdateFileName(QWidget* parent);
+
+// A box beside the window that does not hold it up (the views' ShowNotice): made in `notice` the
+// first time, its texts replaced after, with a beep.
+void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::string& text,
+                   const std::string& title);
 
 // Fixes `dialog`'s size from the template and creates its controls; `picture` draws the side
 // picture at the size it is given. Links are attached once placed. A label or group box whose

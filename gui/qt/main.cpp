@@ -5,6 +5,7 @@
 #include "app/StartUp.h"
 #include "gui/qt/AccessHint.h"
 #include "gui/qt/CDownLoad.h"
+#include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/LogindInhibitor.h"
 #include "gui/qt/ProgramServices.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -86,11 +88,33 @@ public:
         };
 
         crenovix::qt::CLogindInhibitor inhibitor;
+        // The station window while it is open: device changes are its then.
+        QPointer<crenovix::qt::CStationView> station;
+        const auto runStation = [&services, &station, &inhibitor](QWidget* parent,
+                                                                  const std::string& path) {
+            crenovix::qt::CStationView view(services->StationServices(), parent);
+            view.Logic().SetSleepInhibitor(&inhibitor);
+            station = &view;
+            view.Initialize(path);
+            view.exec();
+        };
+        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
+            crenovix::qt::WatchDeviceChanges(*services, qApp, [&station] {
+                if (station) {
+                    station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
+                }
+            });
+            runStation(nullptr, *stationFile);
+            return 0;
+        }
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         const crenovix::SMainWindowServices windowServices =
             services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);
         crenovix::qt::CrenovixDlg window(devices, windowServices);
         mainWindow = &window;
+        window.openStationWindow = [&runStation, &window] {
+            runStation(&window, window.GetText(crenovix::ctl::kPath));
+        };
         window.SetLinkShell(*shell);
         // The machine's chargers only: simulated ones always open.
         std::optional<crenovix::qt::CAccessHintBox> accessHint;
@@ -98,7 +122,11 @@ public:
             accessHint.emplace(&window, devices);
             QTimer::singleShot(0, &window, [&accessHint] { accessHint->Check(); });
         }
-        crenovix::qt::WatchDeviceChanges(*services, &window, [&window, &accessHint] {
+        crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
+            if (station) {
+                station->Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
+                return;
+            }
             window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
             if (accessHint) {
                 accessHint->Check();

@@ -10,9 +10,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <dbt.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <algorithm>
 #include <array>
@@ -22,14 +19,6 @@ namespace crenovix::win32 {
 
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
-
-// Interface class of COM ports ({86E0D1E0-8089-11D0-9CE4-08003E301F73}): USB serial adapters
-// announce their ports under it.
-constexpr GUID kComPortInterface = {
-    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
-
-// Enough for any path the file dialog can give back.
-constexpr DWORD kPathBufferChars = 32768;
 
 // The notice up on this thread, and whether its filter is handling a message now.
 thread_local HWND t_notice = nullptr;
@@ -87,6 +76,10 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG:
         return OnInitDialog();
     case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kStationViewCommand) {
+            logic_.OnStationClicked(openStationWindow);
+            return TRUE;
+        }
         if ((wParam & 0xFFF0) != kSaveDiagnosticCommand) {
             return FALSE; // the system's own commands
         }
@@ -96,6 +89,8 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (HIWORD(lParam) != 0) { // the system menu: the entry is usable once a run has ended
             EnableMenuItem(reinterpret_cast<HMENU>(wParam), kSaveDiagnosticCommand,
                            MF_BYCOMMAND | (logic_.HasDiagnostic() ? MF_ENABLED : MF_GRAYED));
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kStationViewCommand,
+                           MF_BYCOMMAND | (logic_.IsRunning() ? MF_GRAYED : MF_ENABLED));
         }
         return FALSE;
     case WM_COMMAND:
@@ -144,34 +139,19 @@ BOOL CrenovixDlg::OnInitDialog() {
     SetWindowTextA(hwnd_, kWindowTitle);
     SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
     releaseLink_.Attach(Control(ctl::kReleaseLink));
-    RegisterForDeviceChanges();
+    notifications_ = RegisterForChargerChanges(hwnd_);
     noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
     runTarget_ = hwnd_;
     if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
+        AppendMenuA(system, MF_STRING, kStationViewCommand, "&Station view...");
     }
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
     logic_.OnInitDialog();
     return TRUE; // the focus goes to the first control
-}
-
-void CrenovixDlg::RegisterForDeviceChanges() {
-    GUID hid{};
-    HidD_GetHidGuid(&hid);
-    for (const GUID& interfaceClass : {hid, kComPortInterface}) {
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = interfaceClass;
-        // Without it only node changes arrive, which still refresh the list.
-        if (const HDEVNOTIFY notification =
-                RegisterDeviceNotificationA(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
-            notifications_.push_back(notification);
-        }
-    }
 }
 
 void CrenovixDlg::OnDestroy() {
@@ -186,10 +166,7 @@ void CrenovixDlg::OnDestroy() {
     }
     background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
-    for (const HDEVNOTIFY notification : notifications_) {
-        UnregisterDeviceNotification(notification);
-    }
-    notifications_.clear();
+    UnregisterChargerChanges(notifications_);
     hwnd_ = nullptr;
 }
 
@@ -261,42 +238,6 @@ void CrenovixDlg::BringToFront() {
         ShowWindow(hwnd_, SW_RESTORE);
     }
     SetForegroundWindow(GetLastActivePopup(hwnd_));
-}
-
-void CrenovixDlg::SetVisible(int id, bool visible) {
-    if (const HWND control = Control(id)) {
-        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
-    }
-}
-
-void CrenovixDlg::SetEnabled(int id, bool enabled) {
-    const HWND control = Control(id);
-    if (control == nullptr) {
-        return;
-    }
-    // A disabled control keeps the focus otherwise, and the keyboard reaches nothing.
-    if (!enabled && GetFocus() == control) {
-        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
-    }
-    EnableWindow(control, enabled);
-}
-
-void CrenovixDlg::SetText(int id, const std::string& text) {
-    const bool wasSetting = std::exchange(settingText_, true);
-    SetDlgItemTextA(hwnd_, id, text.c_str());
-    settingText_ = wasSetting;
-}
-
-std::string CrenovixDlg::GetText(int id) {
-    return WindowText(Control(id));
-}
-
-bool CrenovixDlg::IsChecked(int id) {
-    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
-}
-
-void CrenovixDlg::SetChecked(int id, bool checked) {
-    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void CrenovixDlg::ListClear() {
@@ -388,38 +329,11 @@ INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam,
     return FALSE;
 }
 
-namespace {
-
-// The system's file dialog for one kind of file: open (an existing one) or save (asking before
-// replacing one), with `suggested` as the name it starts with.
-std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
-                                      const char* title, const std::string& suggested, bool save) {
-    std::string path(kPathBufferChars, '\0');
-    std::copy(suggested.begin(), suggested.end(), path.begin());
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
-    dialog.lpstrDefExt = extension;
-    dialog.lpstrTitle = title;
-    dialog.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
-    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
-        return std::nullopt; // cancelled
-    }
-    path.resize(path.find('\0'));
-    return path;
-}
-
-} // namespace
-
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {
     if (fileDialogHandler) {
         return fileDialogHandler();
     }
-    return AskForFile(hwnd_, "Kelvorin Update File(*.bin)\0*.bin\0", "bin", nullptr, "", false);
+    return ChooseUpdateFileName(hwnd_);
 }
 
 std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {

@@ -44,6 +44,8 @@ inline constexpr UINT kRunEvents = WM_APP + 2;
 // "Save diagnostic..." in the window's system menu (the fixed layout has no place for a button);
 // a system-menu command's low four bits are the system's.
 inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
+// "Station view..." beside it.
+inline constexpr UINT kStationViewCommand = 0x0020;
 
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
@@ -68,15 +70,12 @@ public:
     std::function<void(const std::string& text, const std::string& title, EMessageIcon icon)>
         messageBoxHandler;
     std::function<std::optional<std::string>()> fileDialogHandler;
+    // The system menu's "Station view..." command (refused during a run): runs the station
+    // window over this one.
+    std::function<void()> openStationWindow;
     std::function<std::optional<std::string>()> diagnosticDialogHandler;
 
     // IMainWindowView.
-    void SetVisible(int id, bool visible) override;
-    void SetEnabled(int id, bool enabled) override;
-    void SetText(int id, const std::string& text) override;
-    std::string GetText(int id) override;
-    bool IsChecked(int id) override;
-    void SetChecked(int id, bool checked) override;
     void ListClear() override;
     void ListInsert(int index, const std::string& text) override;
     void ListSelect(int index) override;
@@ -102,7 +101,6 @@ private:
     // A second start asked for this window (kShowInstanceMessage): restored when minimised, and
     // it or the box it has open comes to the front.
     void BringToFront();
-    void RegisterForDeviceChanges();
     void OnDestroy();
     static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -117,7 +115,6 @@ private:
     }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
-    bool settingText_ = false;       // the program sets a text: its EN_CHANGE is not an edit
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;

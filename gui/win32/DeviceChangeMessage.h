@@ -11,6 +11,7 @@
 #include <dbt.h>
 
 #include <optional>
+#include <vector>
 
 namespace crenovix::win32 {
 
@@ -26,5 +27,11 @@ inline std::optional<EDeviceChange> DeviceChangeFromMessage(WPARAM eventCode) {
         return std::nullopt;
     }
 }
+
+// Registers `window` for arrivals and removals of HID and COM-port interfaces (USB serial
+// adapters announce their ports under the latter), besides the node changes every window gets.
+// Without a registration only node changes arrive, which still refresh the list.
+std::vector<HDEVNOTIFY> RegisterForChargerChanges(HWND window);
+void UnregisterChargerChanges(std::vector<HDEVNOTIFY>& notifications);
 
 } // namespace crenovix::win32

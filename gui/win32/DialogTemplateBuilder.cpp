@@ -116,6 +116,9 @@ SWindowFrame FrameOf(EDialog dialog) {
         return {DownloadWindowTemplate(), DownloadWindowTemplate().caption, 0, 0};
     case EDialog::Notice:
         return {NoticeTemplate(), NoticeTemplate().caption, DS_CENTER, 0};
+    case EDialog::Station: // the program's window when started with --station
+        return {StationWindowTemplate(), StationWindowTemplate().caption, DS_CENTER,
+                WS_EX_APPWINDOW};
     }
     return {NoticeTemplate(), NoticeTemplate().caption, DS_CENTER, 0};
 }

@@ -10,7 +10,7 @@
 
 namespace crenovix::win32 {
 
-enum class EDialog { Main, Download, Notice };
+enum class EDialog { Main, Download, Notice, Station };
 
 // The window's DLGTEMPLATEEX with its items, as CreateDialogIndirectParam and
 // DialogBoxIndirectParam take it (see AsTemplate). Built anew per call; the caller keeps it while

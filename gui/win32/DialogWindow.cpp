@@ -3,7 +3,11 @@
 #include "gui/win32/CHyperLink.h"
 #include "gui/win32/resource.h"
 
+#include <commdlg.h>
+
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace crenovix::win32 {
 
@@ -64,6 +68,68 @@ HWND CDialogWindow::Create(HWND owner) {
 
 HWND CDialogWindow::Control(int id) const {
     return hwnd_ == nullptr ? nullptr : GetDlgItem(hwnd_, id);
+}
+
+void CDialogWindow::SetVisible(int id, bool visible) {
+    if (const HWND control = Control(id)) {
+        ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void CDialogWindow::SetEnabled(int id, bool enabled) {
+    const HWND control = Control(id);
+    if (control == nullptr) {
+        return;
+    }
+    if (!enabled && GetFocus() == control) {
+        SendMessageA(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, enabled);
+}
+
+void CDialogWindow::SetText(int id, const std::string& text) {
+    const bool wasSetting = std::exchange(settingText_, true);
+    SetDlgItemTextA(hwnd_, id, text.c_str());
+    settingText_ = wasSetting;
+}
+
+std::string CDialogWindow::GetText(int id) {
+    return WindowText(Control(id));
+}
+
+bool CDialogWindow::IsChecked(int id) {
+    return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void CDialogWindow::SetChecked(int id, bool checked) {
+    CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save) {
+    // Enough for any path the file dialog can give back.
+    constexpr DWORD kPathBufferChars = 32768;
+    std::string path(kPathBufferChars, '\0');
+    std::copy(suggested.begin(), suggested.end(), path.begin());
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kPathBufferChars;
+    dialog.lpstrDefExt = extension;
+    dialog.lpstrTitle = title;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
+    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
+        return std::nullopt; // cancelled
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+std::optional<std::string> ChooseUpdateFileName(HWND owner) {
+    return AskForFile(owner, "Kelvorin Update File(*.bin)\0*.bin\0", "bin", nullptr, "", false);
 }
 
 void CDialogWindow::ShowIconsAndPicture(ESidePicture picture) {

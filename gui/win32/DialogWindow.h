@@ -6,14 +6,18 @@
 // freed with the object.
 #pragma once
 
+#include "app/DialogControls.h"
 #include "gui/win32/Artwork.h"
 #include "gui/win32/DialogTemplateBuilder.h"
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
 namespace crenovix::win32 {
 
-class CDialogWindow {
+class CDialogWindow : public virtual IDialogControls {
 public:
     CDialogWindow(const CDialogWindow&) = delete;
     CDialogWindow& operator=(const CDialogWindow&) = delete;
@@ -28,12 +32,22 @@ public:
     HWND Handle() const { return hwnd_; }
     HWND Control(int id) const;
 
+    // IDialogControls: the controls by id. A disabled control that has the focus hands it on
+    // first (the keyboard would reach nothing); a text the program sets raises EN_CHANGE like
+    // an edit, and settingText_ says it is not the user's.
+    void SetVisible(int id, bool visible) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetText(int id, const std::string& text) override;
+    std::string GetText(int id) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+
 protected:
     explicit CDialogWindow(EDialog dialog) : dialog_(dialog) {}
     // Frees the icons and the picture. A window made with Create must already be gone: the
     // derived class destroys it (DestroyModeless) while its members can still answer the
     // window's last messages.
-    virtual ~CDialogWindow();
+    ~CDialogWindow() override;
 
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
@@ -44,7 +58,8 @@ protected:
     void EndWindow(INT_PTR result);
     void DestroyModeless();
 
-    HWND hwnd_ = nullptr; // cleared when the window is destroyed (WM_DESTROY)
+    HWND hwnd_ = nullptr;      // cleared when the window is destroyed (WM_DESTROY)
+    bool settingText_ = false; // the program sets a text: its EN_CHANGE is not an edit
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -55,5 +70,13 @@ private:
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
 };
+
+// The system's file dialog for one kind of file over `owner`: open (an existing one) or save
+// (asking before replacing one), with `suggested` as the name it starts with; nothing when the
+// user cancels. `filter` is the dialog's pairs of label and pattern, each ended by a zero.
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save);
+// The file-open dialog for update files ("Kelvorin Update File(*.bin)").
+std::optional<std::string> ChooseUpdateFileName(HWND owner);
 
 } // namespace crenovix::win32

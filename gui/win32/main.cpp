@@ -6,6 +6,7 @@
 #include "app/StartUp.h"
 #include "doctor/PortReport.h"
 #include "gui/win32/CDownLoad.h"
+#include "gui/win32/CStationDlg.h"
 #include "gui/win32/CrenovixDlg.h"
 #include "gui/win32/ExecutionStateInhibitor.h"
 #include "platform/Platform.h"
@@ -118,12 +119,31 @@ public:
         };
 
         crenovix::win32::CExecutionStateInhibitor inhibitor;
+        // The station window, modally over `owner` (none: the program's window).
+        const auto runStation = [&services, &inhibitor](HWND owner, const std::string& path) {
+            crenovix::win32::CStationDlg station(services->StationServices(), path);
+            station.devicesChangedPoll = services->DevicesChangedPoll();
+            station.Logic().SetSleepInhibitor(&inhibitor);
+            return station.DoModal(owner);
+        };
+        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
+            if (runStation(nullptr, *stationFile) == -1) {
+                Warn(name, "The station window cannot be created (error " +
+                               std::to_string(GetLastError()) + ").");
+                return 1;
+            }
+            return 0;
+        }
+
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
         const crenovix::SMainWindowServices windowServices =
             services->WindowServices(checkForNewRelease, openDownloadWindow, &inhibitor);
         crenovix::win32::CrenovixDlg window(devices, windowServices, *shell);
         mainWindow = &window;
         window.devicesChangedPoll = services->DevicesChangedPoll();
+        window.openStationWindow = [&runStation, &window] {
+            runStation(window.Handle(), window.GetText(crenovix::ctl::kPath));
+        };
         // A HID charger present that does not open is told about once per plug, with the
         // doctor's words (the machine's chargers only: simulated ones always open).
         std::unique_ptr<crenovix::IDevices> hintDevices;

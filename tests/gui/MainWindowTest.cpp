@@ -5,6 +5,8 @@
 #include "device/SerialEnumeration.h"
 #include "gui/qt/CDownLoad.h"
 #include "gui/qt/CHyperLink.h"
+#include "gui/qt/CMyListCtrl.h"
+#include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/ProgramServices.h"
 #include "gui/qt/TemplateWidgets.h"
@@ -15,6 +17,7 @@
 #include "online/linux/PosixTempFiles.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
+#include "support/BenchRunDevices.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeTempFiles.h"
 #include "support/FakeUpdateWindow.h"
@@ -135,6 +138,101 @@ public:
     std::deque<std::string> picks;
     std::function<void()> duringRun;
 };
+
+// The station window on a desk of simulated chargers, in step with the window's loop as
+// CWindowBench is; the zero timer stands in for the device notices.
+class CStationBench {
+public:
+    struct SInhibitor final : ISleepInhibitor {
+        void Acquire() override { ++held; }
+        void Release() override { --held; }
+        int held = 0;
+    };
+
+    explicit CStationBench(const char* chargers, const std::string& path) {
+        view.Logic().SetSleepInhibitor(&inhibitor);
+        sim::AddDemoChargers(bench, chargers);
+        bench.TakeDevicesChanged();
+        auto* timer = new QTimer(&view);
+        QObject::connect(timer, &QTimer::timeout, &view, [this] {
+            clock.Turn();
+            if (duringRun) {
+                duringRun();
+            }
+            if (bench.TakeDevicesChanged()) {
+                view.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
+            }
+        });
+        timer->start(0);
+        view.Initialize(path);
+        view.show();
+    }
+    ~CStationBench() { clock.Release(); }
+
+    // The list's rows, each as its cells joined by "|" (the progress column as its bar says).
+    QStringList Rows() {
+        QStringList rows;
+        qt::CMyListCtrl& list = view.List();
+        for (int row = 0; row < list.topLevelItemCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < list.columnCount(); ++column) {
+                auto* bar =
+                    qobject_cast<QProgressBar*>(list.itemWidget(list.topLevelItem(row), column));
+                cells << (bar != nullptr ? bar->text() : list.topLevelItem(row)->text(column));
+            }
+            rows << cells.join('|');
+        }
+        return rows;
+    }
+    QString State(int row) { return view.List().topLevelItem(row)->text(kColState); }
+    void Click(int id) {
+        QTest::mouseClick(static_cast<QAbstractButton*>(view.Control(id)), Qt::LeftButton);
+    }
+    std::vector<std::uint8_t> Stored(bool hid, std::size_t index) {
+        const sim::CSimChargerBase& charger =
+            hid ? static_cast<sim::CSimChargerBase&>(bench.HidCharger(index))
+                : bench.SerialCharger(index);
+        return charger.Results().payload;
+    }
+
+    std::function<void()> duringRun;
+    SInhibitor inhibitor;
+    CSteppedClock clock;
+    sim::CSimBench bench{clock};
+    CDeviceEnumerator enumerator{bench, bench};
+    qt::CStationView view{
+        SStationServices{enumerator,
+                         [this] { return std::make_unique<CBenchRunDevices>(bench); },
+                         clock,
+                         [] { return 7u; },
+                         nullptr,
+                         {}}};
+};
+
+// Clicks `button` and serves the event loop until `running` says no more (at most 30 s), with a
+// 10 ms heartbeat on it; the longest gap between two beats.
+std::chrono::steady_clock::duration LongestHeartbeatGap(const char* what, QWidget* button,
+                                                        const std::function<bool()>& running) {
+    using Clock = std::chrono::steady_clock;
+    using Ms = std::chrono::duration<double, std::milli>;
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        longest = std::max(longest, Clock::now() - last);
+        last = Clock::now();
+    });
+    heartbeat.start(10);
+    const Clock::time_point start = Clock::now();
+    QTest::mouseClick(button, Qt::LeftButton);
+    while (running() && Clock::now() - start < std::chrono::seconds(30)) {
+        QTest::qWait(5);
+    }
+    heartbeat.stop();
+    qInfo("%s update of %.0f ms: longest heartbeat gap %.1f ms", what,
+          Ms(Clock::now() - start).count(), Ms(longest).count());
+    return longest;
+}
 
 // The visible labels, buttons and links of `window` whose text does not fit their size, or that
 // reach into the window's margin.
@@ -477,10 +575,9 @@ private slots:
 
     // The demo desk's chargers in real time, as CRENOVIX_SIMULATE makes them: at every moment of
     // a whole update (boot request, restart wait, finding the charger again, blocks, box) the
-    // window's event loop answers a 10 ms heartbeat within 100 ms.
+    // window's event loop answers a 10 ms heartbeat within 100 ms; the station window's too,
+    // while it writes two chargers at once.
     void windowAnswersThroughARealTimeUpdate() {
-        using Clock = std::chrono::steady_clock;
-        using Ms = std::chrono::duration<double, std::milli>;
         WriteBytes(dir_.File("beat.bin"),
                    Pack(EPackVariant::TripleDes, {}, PatternPayload(640, 1)).bytes);
         for (const char* charger : {"hid", "serial"}) {
@@ -502,23 +599,122 @@ private slots:
             window.show();
             window.Logic().SetPathAndLoad(dir_.File("beat.bin"));
 
-            Clock::time_point last = Clock::now();
-            Clock::duration longest{};
-            QTimer heartbeat;
-            QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-                longest = std::max(longest, Clock::now() - last);
-                last = Clock::now();
-            });
-            heartbeat.start(10);
-            const Clock::time_point start = Clock::now();
-            QTest::mouseClick(window.Control(ctl::kUpdate), Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(!window.Logic().IsRunning(), 30000);
-            heartbeat.stop();
-            qInfo("%s update of %.0f ms: longest heartbeat gap %.1f ms", charger,
-                  Ms(Clock::now() - start).count(), Ms(longest).count());
+            const auto longest =
+                LongestHeartbeatGap(charger, window.Control(ctl::kUpdate),
+                                    [&window] { return window.Logic().IsRunning(); });
             QCOMPARE(titles, std::vector<std::string>{"Success"});
             QVERIFY(longest < std::chrono::milliseconds(100));
         }
+
+        // The station on the demo desk as the program makes it, every charger at once: its
+        // runs share the desk the window lists, whose news reaches the window and the runs. The
+        // HID chargers' restarts move the others' positions meanwhile; each run still writes its
+        // own charger, and the refusing one is the one refused.
+        std::string error;
+        const auto services =
+            CreateProgramServices(CreateSystemPlatform(), "hid,hid,serial,hid:refuse", error, 1);
+        QVERIFY2(services != nullptr, error.c_str());
+        qt::CStationView station(services->StationServices());
+        qt::WatchDeviceChanges(*services, &station, [&] {
+            station.Logic().OnDeviceChange(EDeviceChange::NodesChanged);
+        });
+        station.Initialize(dir_.File("beat.bin"));
+        station.show();
+        const auto longest =
+            LongestHeartbeatGap("station", station.Control(station_ctl::kUpdateAll),
+                                [&station] { return station.Logic().Station().Busy(); });
+        QVERIFY(!station.Logic().Station().Busy());
+        const std::vector<SStationRow> rows = station.Logic().Station().Rows();
+        QCOMPARE(rows.size(), 4u);
+        for (const SStationRow& row : rows) {
+            const bool refuses = row.device.strSerial == "SIM1003";
+            QVERIFY2(row.state == (refuses ? EStationState::Refused : EStationState::Done),
+                     (row.device.strSerial + ": " + row.resultText).c_str());
+        }
+        QVERIFY(longest < std::chrono::milliseconds(100));
+    }
+
+    // The station: a row per charger with every column, "Update all" writes them at once (each
+    // in a run of its own), every row ends with its state, result and time, and what each
+    // charger stored is the file's payload. A charger that refuses the file shows "refused"
+    // with the dialogue's message, and nothing of the payload reached it.
+    void stationUpdatesEveryChargerAtOnce() {
+        SHeaderFields fields;
+        fields.version = "V1.05";
+        const std::vector<std::uint8_t> payload =
+            Pack(EPackVariant::TripleDes, fields, PatternPayload(640, 7)).loadedPayload;
+        CStationBench s("hid,serial,hid:refuse", ValidFile("station.bin"));
+        QStringList headings;
+        for (int column = 0; column < s.view.List().columnCount(); ++column) {
+            headings << s.view.List().headerItem()->text(column);
+        }
+        QCOMPARE(headings,
+                 (QStringList{"Port", "Type", "S/N", "State", "Progress", "Result", "Time"}));
+        QCOMPARE(s.Rows(), (QStringList{"simtty0|Kavro Kelvorin K4|SIM2001|waiting|0 %||",
+                                        "HID1|Kelvorin K4|SIM1001|waiting|0 %||",
+                                        "HID2|Kelvorin K4|SIM1002|waiting|0 %||"}));
+        const auto label = [&s](int id) { return static_cast<QLabel*>(s.view.Control(id)); };
+        QCOMPARE(label(station_ctl::kVersionText)->text(), "V1.05");
+        QCOMPARE(label(station_ctl::kTypeText)->text(), "Kelvorin Test");
+        QCOMPARE(label(station_ctl::kCodeText)->text(), "0x0A");
+        QCOMPARE(label(station_ctl::kCounters)->text(), "Updated: 0    Failed: 0");
+
+        int mostAtOnce = 0;
+        int heldWhileRunning = 0;
+        s.duringRun = [&] {
+            heldWhileRunning = std::max(heldWhileRunning, s.inhibitor.held);
+            int updating = 0;
+            for (int row = 0; row < 3; ++row) {
+                updating += s.State(row) == "updating" ? 1 : 0;
+            }
+            mostAtOnce = std::max(mostAtOnce, updating);
+        };
+        s.Click(station_ctl::kUpdateAll);
+        QVERIFY(s.view.Logic().Station().Busy()); // the button's handler returned at once
+        QVERIFY(!s.view.Control(station_ctl::kOpen)->isEnabled()); // the file is the runs'
+        QTRY_VERIFY_WITH_TIMEOUT(!s.view.Logic().Station().Busy(), 20000);
+        s.view.Logic().Refresh();
+        QVERIFY2(mostAtOnce >= 2, qPrintable(QString::number(mostAtOnce)));
+        QCOMPARE(heldWhileRunning, 1); // no sleep while chargers are written, once for all
+        QCOMPARE(s.inhibitor.held, 0);
+
+        const QStringList rows = s.Rows();
+        const QRegularExpression done(
+            R"(^(HID1|simtty0)\|[^|]+\|SIM\d+\|done\|100 %\|Upgrade completion!( \(\d+\.\d\d Sec\))?\|\d+:\d\d$)");
+        QVERIFY2(done.match(rows[0]).hasMatch(), qPrintable(rows[0]));
+        QVERIFY2(done.match(rows[1]).hasMatch(), qPrintable(rows[1]));
+        QCOMPARE(rows[2].section('|', 3, 3), "refused");
+        QCOMPARE(rows[2].section('|', 5, 5), run_text::kInconformity);
+        QCOMPARE(s.Stored(true, 0), payload);
+        QCOMPARE(s.Stored(false, 0), payload);
+        QCOMPARE(s.bench.HidCharger(1).Results().nCompleted, 0);
+        QCOMPARE(label(station_ctl::kCounters)->text(), "Updated: 2    Failed: 1");
+        QVERIFY(s.view.Control(station_ctl::kOpen)->isEnabled());
+    }
+
+    // Automatic: every charger that appears is written once, without a click; one that stays
+    // plugged (through its restart into the new firmware too) is not written again.
+    void stationAutomaticUpdatesEachNewChargerOnce() {
+        CStationBench s("hid", ValidFile("automatic.bin"));
+        s.Click(station_ctl::kAutomatic);
+        QTRY_COMPARE_WITH_TIMEOUT(s.bench.HidCharger(0).Results().nCompleted, 1, 20000);
+        sim::SSimHidConfig other;
+        other.identity.byModelCode = sim::kDemoModelCode;
+        other.identity.strType = sim::kDemoType;
+        other.identity.strSerial = "SIM9009";
+        other.identity.nHidPosition = 5;
+        s.bench.AddHidCharger(other);
+        QTRY_COMPARE_WITH_TIMEOUT(s.bench.HidCharger(1).Results().nCompleted, 1, 20000);
+        QTRY_VERIFY(!s.view.Logic().Station().Busy());
+        s.clock.Advance(5000); // both restart into their new firmware and are back
+        QTest::qWait(300);
+        QCOMPARE(s.bench.HidCharger(0).Results().nCompleted, 1);
+        QCOMPARE(s.bench.HidCharger(1).Results().nCompleted, 1);
+        s.view.Logic().Refresh();
+        QCOMPARE(s.Rows().size(), 2);
+        QCOMPARE(s.State(0), "done");
+        QCOMPARE(s.State(1), "done");
+        QCOMPARE(s.view.List().topLevelItem(1)->text(kColSerial), "SIM9009");
     }
 
     // Two chargers, the second chosen: the run writes it, the list selects it again afterwards
@@ -570,6 +766,15 @@ private slots:
             w.window.Logic().ResetFileInfo(std::string(LoadOutcomeText(outcome)));
             QCOMPARE(CutTexts(w.window), QStringList());
         }
+
+        // The station window with a file's fields, and with the longest error line.
+        CStationBench station("hid", ValidFile("fits.bin"));
+        QCOMPARE(CutTexts(station.view), QStringList());
+        WriteBytes(dir_.File("bad.bin"), std::vector<std::uint8_t>(600, 0x55));
+        station.view.SetText(station_ctl::kPath, dir_.File("bad.bin"));
+        station.view.Logic().OnPathEdited();
+        QVERIFY(station.view.Control(station_ctl::kErrorLine)->isVisible());
+        QCOMPARE(CutTexts(station.view), QStringList());
 
         CTempDir dir;
         CFakeDownloader downloader;

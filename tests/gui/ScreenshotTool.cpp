@@ -3,14 +3,18 @@
 // crenovix-screenshot --icon OUT.png SIZE: writes the application icon at SIZE x SIZE pixels.
 // crenovix-screenshot --download OUT.png: renders the download window filled from a made-up
 // catalogue, served by a downloader that only writes its text; nothing goes to the network.
+// crenovix-screenshot --station OUT.png UPDATE_FILE: renders the station window after "Update
+// all" on four simulated chargers in real time, one of which refuses the file.
 #include "gui/qt/Artwork.h"
 #include "gui/qt/CDownLoad.h"
+#include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
 #include "gui/qt/ProgramServices.h"
 #include "online/Catalogue.h"
 #include "online/linux/PosixTempFiles.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
 
 #include <cstdlib>
@@ -106,16 +110,43 @@ int WriteIcon(const char* out, const char* sizeText) {
     return 0;
 }
 
+int WriteStationWindow(const char* out, const char* file) {
+    std::string error;
+    const auto services = crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(),
+                                                          "hid,hid,serial,hid:refuse", error, 1);
+    crenovix::qt::CStationView window(services->StationServices());
+    crenovix::qt::WatchDeviceChanges(*services, &window, [&] {
+        window.Logic().OnDeviceChange(crenovix::EDeviceChange::NodesChanged);
+    });
+    window.Initialize(file);
+    window.show();
+    window.Logic().OnUpdateAllClicked();
+    QElapsedTimer waited;
+    waited.start();
+    while (window.Logic().Station().Busy() && waited.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    window.Logic().Refresh();
+    QApplication::processEvents();
+    if (!window.grab().save(QString::fromLocal8Bit(out))) {
+        std::cerr << "cannot write " << out << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool icon = mode == "--icon";
     const bool download = mode == "--download";
-    if (icon ? argc != 4 : download ? argc != 3 : argc < 2) {
+    const bool station = mode == "--station";
+    if ((icon || station) ? argc != 4 : download ? argc != 3 : argc < 2) {
         std::cerr << "usage: crenovix-screenshot OUT.png [UPDATE_FILE]\n"
                      "       crenovix-screenshot --icon OUT.png SIZE\n"
-                     "       crenovix-screenshot --download OUT.png\n";
+                     "       crenovix-screenshot --download OUT.png\n"
+                     "       crenovix-screenshot --station OUT.png UPDATE_FILE\n";
         return 2;
     }
     QApplication application(argc, argv);
@@ -124,6 +155,9 @@ int main(int argc, char** argv) {
     }
     if (download) {
         return WriteDownloadWindow(argv[2]);
+    }
+    if (station) {
+        return WriteStationWindow(argv[2], argv[3]);
     }
     std::string error;
     const auto services =

@@ -386,6 +386,31 @@ TEST_F(HidUpdateTest, AChargerWithoutSerialIsNotFoundAgainBySerial) {
     EXPECT_EQ(charger.Results().nTransfers, 0);
 }
 
+// Updated beside others (found by serial number): an interface arriving before the charger since
+// the table was filled moves it one position on, where another charger now sits at its old
+// one. The run opens its own charger where it is now and leaves the other alone.
+TEST_F(HidUpdateTest, AChargerUpdatedBesideOthersIsOpenedWhereItIsNow) {
+    UseFile(EPackVariant::Aes, 128);
+    sim::SSimHidConfig other;
+    other.identity.strSerial = "SIM0007";
+    other.identity.nHidPosition = 1;
+    const auto& neighbour = bench_.AddHidCharger(other);
+    sim::SSimHidConfig config;
+    config.identity.strSerial = "SIM0008";
+    config.identity.nHidPosition = 2;
+    const auto& charger = bench_.AddHidCharger(config);
+    ListDevices();
+    ASSERT_EQ(devices_.rows[1].strPort, "HID1");
+    sim::SSimHidInterface hub;
+    hub.nOrder = 1;
+    bench_.AddHidInterface(hub); // after the listing: the neighbour is at HID1 now
+    context_.bReconnectBySerial = true;
+    PressUpdate(1);
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
+    EXPECT_EQ(neighbour.Results().Frames(ESimStep::BootRequest), 0);
+}
+
 TEST_F(HidUpdateTest, DeviceChangesDuringARunRefillTheTableNotTheList) {
     UseFile(EPackVariant::Aes, 256);
     AddCharger();

@@ -1,6 +1,7 @@
 #include "app/MainWindowLogic.h"
 #include "app/DialogTemplate.h"
 #include "app/StartUp.h"
+#include "app/StationWindow.h"
 #include "cli/Commands.h"
 #include "sim/SimBench.h"
 #include "support/FakeDeviceList.h"
@@ -228,6 +229,8 @@ TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
         }
     }
     const bool closeAllowed = logic.OnCloseRequested();
+    int stationsOpened = 0;
+    logic.OnStationClicked([&stationsOpened] { ++stationsOpened; }); // refused as well
     const int heldWhileRunning = inhibitor_.held;
     logic.OnDeviceChange(EDeviceChange::Arrival);
     EXPECT_EQ(view_.lines, linesBefore);
@@ -255,6 +258,9 @@ TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
     EXPECT_TRUE(logic.OnCloseRequested());
     EXPECT_EQ(view_.boxes.size(), 1u);
     EXPECT_EQ(view_.notices.size(), 1u);
+    EXPECT_EQ(stationsOpened, 0);
+    logic.OnStationClicked([&stationsOpened] { ++stationsOpened; });
+    EXPECT_EQ(stationsOpened, 1);
 }
 
 // Every run of the window is recorded, a record that cannot be kept is said on the status line,
@@ -315,10 +321,37 @@ TEST(StartUp, SwitchesThatEndTheProgram) {
     }
     EXPECT_EQ(action({}), EStartupAction::Run);
 
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(StationWindowArgument(Args{"file.bin"}), std::nullopt);
+    EXPECT_EQ(StationWindowArgument(Args{"--station"}), "");
+    EXPECT_EQ(StationWindowArgument(Args{"--station", "box.bin"}), "box.bin");
+    EXPECT_EQ(StationWindowArgument(Args{"--station", "-x"}), "") << "a switch is no file";
+
     EXPECT_EQ(ApplicationName("/usr/local/bin/crenovix"), "crenovix");
     EXPECT_EQ(ApplicationName("C:\\Tools\\Crenovix.exe"), "Crenovix");
     EXPECT_EQ(ApplicationName("./my.updater.bin"), "my.updater");
     EXPECT_EQ(ApplicationName("/opt/.hidden"), ".hidden");
+}
+
+// What the station's list shows of a row: the result column holds the run's status line while
+// it runs, a unit never updated shows no time, and times read as minutes and seconds.
+TEST(StationTexts, RowsCountersAndTimes) {
+    SStationRow row;
+    row.device = {"Kelvorin K4", "SIM0001", "HID1", 1};
+    row.status = run_text::kConnecting;
+    row.resultText = "earlier";
+    EXPECT_EQ(StationRowTexts(row), (std::array<std::string, 7>{"HID1", "Kelvorin K4", "SIM0001",
+                                                                "waiting", "0 %", "earlier", ""}));
+    row.state = EStationState::Updating;
+    row.percent = 45;
+    row.elapsedMs = 61'999;
+    EXPECT_EQ(StationRowTexts(row),
+              (std::array<std::string, 7>{"HID1", "Kelvorin K4", "SIM0001", "updating", "45 %",
+                                          "Connecting...", "1:01"}));
+    EXPECT_EQ(ElapsedText(0), "0:00");
+    EXPECT_EQ(ElapsedText(3'600'000), "60:00");
+    EXPECT_EQ(CountersText({3, 1}), "Updated: 3    Failed: 1");
+    EXPECT_EQ(DeviceCodeText(0x0A), "0x0A");
 }
 
 TEST(DialogUnits, FollowTheFontAsWindowsMeasuresIt) {

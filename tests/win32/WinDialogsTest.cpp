@@ -13,6 +13,7 @@
 #include "device/SerialEnumeration.h"
 #include "online/DownloadWindow.h"
 #include "sim/DemoChargers.h"
+#include "support/BenchRunDevices.h"
 #include "support/FakeDownloader.h"
 #include "support/FakeShell.h"
 #include "support/FakeTempFiles.h"
@@ -22,6 +23,7 @@
 #include "support/UpdateFilePacker.h"
 
 #include "gui/win32/CDownLoad.h"
+#include "gui/win32/CStationDlg.h"
 #include "gui/win32/CrenovixDlg.h"
 #include "gui/win32/DeviceChangeMessage.h"
 #include "gui/win32/DialogTemplateBuilder.h"
@@ -187,10 +189,11 @@ HWND MakePlainDialog(EDialog which) {
 
 TEST(WinDialogs, BuiltTemplatesFollowTheTables) {
     EnsureCommonControls();
-    const std::array<std::pair<EDialog, const SDialogTemplate*>, 3> dialogs{{
+    const std::array<std::pair<EDialog, const SDialogTemplate*>, 4> dialogs{{
         {EDialog::Main, &MainWindowTemplate()},
         {EDialog::Download, &DownloadWindowTemplate()},
         {EDialog::Notice, &NoticeTemplate()},
+        {EDialog::Station, &StationWindowTemplate()},
     }};
     for (const auto& [which, table] : dialogs) {
         const int resource = static_cast<int>(which);
@@ -420,6 +423,14 @@ protected:
         return path;
     }
 
+    // The station's services on the same desk and clock.
+    SStationServices StationServices() {
+        return {
+            enumerator_, [this] { return std::make_unique<testsupport::CBenchRunDevices>(bench_); },
+            runClock_,   [] { return 7u; },
+            nullptr,     {}};
+    }
+
     CTempDir dir_;
     CSteppedClock clock_;
     sim::CSimBench bench_{clock_};
@@ -636,21 +647,87 @@ TEST_F(WinMainWindowTest, WholeUpdateThroughTheWindowsMessages) {
 
 // The run's events reach the window as kRunEvents: on the window's thread, in the order the run
 // posted them, however many it posts before the window comes round.
+// The same for the station window, whose runs post their changes.
 TEST_F(WinMainWindowTest, RunEventsArriveOnTheWindowsThreadInOrder) {
     ASSERT_TRUE(Made(window_.Create()));
-    std::vector<int> order; // -1: delivered on another thread
-    std::thread run([this, &order, windowThread = GetCurrentThreadId()] {
-        for (int i = 0; i < 200; ++i) {
-            window_.PostToWindow([&order, windowThread, i] {
-                order.push_back(GetCurrentThreadId() == windowThread ? i : -1);
-            });
+    CStationDlg station(StationServices(), "");
+    ASSERT_TRUE(Made(station.Create()));
+    for (IStationView* stationView :
+         {static_cast<IStationView*>(nullptr), static_cast<IStationView*>(&station)}) {
+        std::vector<int> order; // -1: delivered on another thread
+        std::thread run([&, windowThread = GetCurrentThreadId()] {
+            for (int i = 0; i < 200; ++i) {
+                auto call = [&order, windowThread, i] {
+                    order.push_back(GetCurrentThreadId() == windowThread ? i : -1);
+                };
+                if (stationView != nullptr) {
+                    stationView->PostToWindow(call);
+                } else {
+                    window_.PostToWindow(call);
+                }
+            }
+        });
+        EXPECT_TRUE(PumpUntil([&] { return order.size() == 200; }, 5000));
+        run.join();
+        std::vector<int> expected(200);
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(order, expected);
+    }
+}
+
+// The station window's list view has every column and a row per charger; "Update all" writes
+// both chargers at once, and each row ends done with what its charger stored the file's payload.
+TEST_F(WinMainWindowTest, StationListsEveryColumnAndUpdatesAll) {
+    ASSERT_FALSE(sim::AddDemoChargers(bench_, "hid,serial"));
+    bench_.TakeDevicesChanged();
+    namespace st = station_ctl;
+    CStationDlg station(StationServices(), ValidFile());
+    ASSERT_TRUE(Made(station.Create()));
+    runClock_.window = station.Handle();
+    const HWND list = station.Control(st::kUnits);
+    std::vector<std::string> headings;
+    for (int column = 0; column < 8; ++column) {
+        std::array<char, 64> text{};
+        LVCOLUMNA item{};
+        item.mask = LVCF_TEXT;
+        item.pszText = text.data();
+        item.cchTextMax = static_cast<int>(text.size());
+        if (SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&item))) {
+            headings.emplace_back(text.data());
         }
-    });
-    EXPECT_TRUE(PumpUntil([&] { return order.size() == 200; }, 5000));
-    run.join();
-    std::vector<int> expected(200);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(order, expected);
+    }
+    EXPECT_EQ(headings, (std::vector<std::string>{"Port", "Type", "S/N", "State", "Progress",
+                                                  "Result", "Time"}));
+    EXPECT_EQ(TextOf(station.Control(st::kUpdateAll)), "Update &all");
+    EXPECT_EQ(TextOf(station.Control(st::kClose)), "&Close");
+    EXPECT_EQ(TextOf(station.Control(st::kCodeText)), "0x0A");
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(station.List().GetItemText(0, kColState), "waiting");
+
+    int mostAtOnce = 0;
+    SendMessageA(station.Handle(), WM_COMMAND, MAKEWPARAM(st::kUpdateAll, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(station.Control(st::kUpdateAll)));
+    EXPECT_TRUE(PumpUntil([&] {
+        const int updating = (station.List().GetItemText(0, kColState) == "updating") +
+                             (station.List().GetItemText(1, kColState) == "updating");
+        mostAtOnce = std::max(mostAtOnce, updating);
+        return !station.Logic().Station().Busy();
+    }));
+    station.Logic().Refresh();
+    EXPECT_EQ(mostAtOnce, 2);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(station.List().GetItemText(row, kColState), "done") << row;
+        EXPECT_EQ(station.List().GetItemText(row, kColProgress), "100 %") << row;
+    }
+    testsupport::SHeaderFields fields;
+    fields.version = "V1.05";
+    const auto payload = testsupport::Pack(testsupport::EPackVariant::TripleDes, fields,
+                                           testsupport::PatternPayload(640, 7))
+                             .loadedPayload;
+    EXPECT_EQ(bench_.HidCharger(0).Results().payload, payload);
+    EXPECT_EQ(bench_.SerialCharger(0).Results().payload, payload);
+    EXPECT_EQ(TextOf(station.Control(st::kCounters)), "Updated: 2    Failed: 0");
+    runClock_.window = nullptr;
 }
 
 // The download window over a scripted catalogue and downloader.
@@ -831,11 +908,14 @@ TEST_F(WinDownloadWindowTest, TextsOfAnyScriptAndAWindowThatGrows) {
 TEST(WinDialogs, TabOrderFollowsReadingOrder) {
     EnsureCommonControls();
     namespace dl = download_ctl;
-    const std::array<std::pair<EDialog, std::vector<int>>, 2> dialogs{{
+    namespace st = station_ctl;
+    const std::array<std::pair<EDialog, std::vector<int>>, 3> dialogs{{
         {EDialog::Main,
          {ctl::kComPorts, ctl::kDeviceList, ctl::kPath, ctl::kOpen, ctl::kDownload, ctl::kUpdate,
           ctl::kExit}},
         {EDialog::Download, {dl::kUpdatesList, dl::kSaveAs, dl::kBrowse, dl::kDownload, dl::kExit}},
+        {EDialog::Station,
+         {st::kPath, st::kOpen, st::kUnits, st::kAutomatic, st::kUpdateAll, st::kClose}},
     }};
     for (const auto& [which, expected] : dialogs) {
         const int resource = static_cast<int>(which);
