@@ -240,6 +240,7 @@ struct CStation::SImpl {
     };
 
     SStationServices services;
+    CUpdateImageCache images; // the chosen file deciphered once for all its runs
     mutable std::mutex mutex;
     SStationFile file;
     bool automatic = false;
@@ -297,6 +298,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         SRunJob job{observer, clock, ports, table,    nonces,
                     *image,   path,  row,   bySerial, services.log};
         // What only the station knows, settled before the run is recorded.
+        job.images = &images;
         job.conclude = [&](SRunResult& ended) {
             if (abort.Aborted() && !ended.Ok()) {
                 ended.outcome = ERunOutcome::Aborted;

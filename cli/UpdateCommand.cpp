@@ -144,6 +144,7 @@ struct SShared {
     CTraceFile* trace;
     CRunAbort& abort;
     IUpdateLog* log;
+    CUpdateImageCache* images; // the file deciphered once for all the runs
 };
 
 // A charger chosen for a run, and whether its run finds it again by type and serial number
@@ -190,6 +191,7 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     auto image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
     SRunJob job{observer,         clock, *ports,          devices,   nonces, *image,
                 shared.args.file, row,   chosen.bySerial, shared.log};
+    job.images = shared.images;
     bool aborted = false;
     // What only the command line knows is settled before the engine records the run.
     job.conclude = [&](crenovix::SRunResult& result) {
@@ -472,7 +474,8 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     for (const STarget& target : targets) {
         reporter.AddRun({target.entry.strPort, target.entry.strSerial, target.entry.strType});
     }
-    const SShared shared{*parsed, reporter, trace.get(), abort, log.get()};
+    CUpdateImageCache images;
+    const SShared shared{*parsed, reporter, trace.get(), abort, log.get(), &images};
     std::vector<SRunOutcome> outcomes(targets.size());
     const std::uint32_t seed = TimeSeed();
     // A run that throws (out of memory, say) is a failed run, never the end of the others.

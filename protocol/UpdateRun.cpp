@@ -164,7 +164,8 @@ std::optional<SRunResult> LoadRunFile(SRunJob& job, bool aesAllowed, std::string
     observer.SetUpdateEnabled(false);
     observer.ShowStatus(true);
     observer.SetStatusText(run_text::kOpenFile + job.path);
-    SLoadResult loaded = LoadUpdateImage(job.path, aesAllowed, job.image);
+    SLoadResult loaded = job.images != nullptr ? job.images->Load(job.path, aesAllowed, job.image)
+                                               : LoadUpdateImage(job.path, aesAllowed, job.image);
     sha256 = std::move(loaded.sha256);
     const bool hid = aesAllowed; // only the HID dialogue takes AES files
     SRunResult result;

@@ -88,6 +88,8 @@ struct SRunJob {
     // The front end's own last word on the result before it is recorded and returned: an abort
     // it caused, a check of what a simulated charger stored. Called on the run's thread.
     std::function<void(SRunResult&)> conclude = {};
+    // Runs going on at once with one file share its deciphering (nothing: the run loads alone).
+    CUpdateImageCache* images = nullptr;
 };
 
 // A run started from a window on the window's thread: the window supplies the path and the

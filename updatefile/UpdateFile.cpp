@@ -125,20 +125,33 @@ SLoadResult LoadUpdateHeader(const std::string& path, ImageBuffer image) {
     return {ELoadOutcome::FormatError};
 }
 
-SLoadResult LoadUpdateImage(const std::string& path, bool aesAllowed, ImageBuffer image) {
+namespace {
+
+// The whole file's bytes, within the image's size; nothing when it cannot be read, with the
+// outcome in `failure`.
+std::optional<std::vector<std::uint8_t>> ReadUpdateFile(const std::string& path,
+                                                        ELoadOutcome& failure) {
     auto file = OpenUpdateFile(path);
+    failure = ELoadOutcome::CannotOpen;
     if (!file) {
-        return {ELoadOutcome::CannotOpen};
+        return std::nullopt;
     }
     if (file->length > kUpdateImageSize) {
-        return {ELoadOutcome::TooBig};
+        failure = ELoadOutcome::TooBig;
+        return std::nullopt;
     }
     const auto length = static_cast<std::size_t>(file->length);
-    std::vector<std::uint8_t> scratch(length);
-    if (!ReadExactly(file->stream, scratch.data(), length)) {
-        return {ELoadOutcome::CannotOpen};
+    std::vector<std::uint8_t> bytes(length);
+    if (!ReadExactly(file->stream, bytes.data(), length)) {
+        return std::nullopt;
     }
-    file->stream.close();
+    return bytes;
+}
+
+// Deciphers the bytes read into `image` (`scratch` is spent on it).
+SLoadResult DecipherUpdateFile(std::vector<std::uint8_t>& scratch, bool aesAllowed,
+                               ImageBuffer image) {
+    const std::size_t length = scratch.size();
     // The run's record names exactly the bytes read here, whatever the path holds later.
     SLoadResult result{ELoadOutcome::FormatError, EUpdateVariant::None, 0, Sha256Hex(scratch)};
     const auto ending = [&result](ELoadOutcome outcome, EUpdateVariant variant = {},
@@ -168,6 +181,39 @@ SLoadResult LoadUpdateImage(const std::string& path, bool aesAllowed, ImageBuffe
         }
     }
     return ending(ELoadOutcome::FormatError);
+}
+
+} // namespace
+
+SLoadResult LoadUpdateImage(const std::string& path, bool aesAllowed, ImageBuffer image) {
+    ELoadOutcome failure{};
+    auto bytes = ReadUpdateFile(path, failure);
+    if (!bytes) {
+        return {failure};
+    }
+    return DecipherUpdateFile(*bytes, aesAllowed, image);
+}
+
+SLoadResult CUpdateImageCache::Load(const std::string& path, bool aesAllowed, ImageBuffer image) {
+    ELoadOutcome failure{};
+    auto bytes = ReadUpdateFile(path, failure);
+    if (!bytes) {
+        return {failure};
+    }
+    const std::lock_guard lock(mutex_);
+    SEntry& entry = entries_[aesAllowed ? 1 : 0];
+    if (!entry.image || entry.bytes != *bytes) {
+        if (!entry.image) {
+            entry.image = std::make_unique<std::array<std::uint8_t, kUpdateImageSize>>();
+        }
+        entry.bytes = *bytes;
+        entry.image->fill(0);
+        entry.result = DecipherUpdateFile(*bytes, aesAllowed, *entry.image);
+    }
+    // The whole buffer, so that what lies beyond the file's length is the same as after a
+    // load of its own into a fresh buffer.
+    std::copy(entry.image->begin(), entry.image->end(), image.begin());
+    return entry.result;
 }
 
 std::string_view LoadOutcomeText(ELoadOutcome outcome) {

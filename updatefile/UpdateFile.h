@@ -10,9 +10,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace crenovix {
 
@@ -84,6 +87,25 @@ SLoadResult LoadUpdateHeader(const std::string& path, ImageBuffer image = Update
 // of a final partial 8-byte block; bytes beyond are left as an earlier load left them.
 SLoadResult LoadUpdateImage(const std::string& path, bool aesAllowed,
                             ImageBuffer image = UpdateImage);
+
+// LoadUpdateImage for runs that go on at once with one file (the station, `update --all`):
+// every load still reads the file, but one whose bytes equal the last load's (with the same
+// `aesAllowed`) gets that load's deciphered image and SHA-256 instead of deciphering again,
+// which is most of a load's time. Results are the same as LoadUpdateImage into a buffer of
+// zeros. Safe to call from several threads.
+class CUpdateImageCache {
+public:
+    SLoadResult Load(const std::string& path, bool aesAllowed, ImageBuffer image);
+
+private:
+    struct SEntry {
+        std::vector<std::uint8_t> bytes;
+        std::unique_ptr<std::array<std::uint8_t, kUpdateImageSize>> image;
+        SLoadResult result;
+    };
+    std::mutex mutex_;
+    std::array<SEntry, 2> entries_; // without and with AES admitted
+};
 
 // What the program shows for an outcome other than Loaded ("" for Loaded).
 std::string_view LoadOutcomeText(ELoadOutcome outcome);

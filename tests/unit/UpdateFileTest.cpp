@@ -86,6 +86,32 @@ TEST_F(UpdateFileTest, AesPayloadStaysAsStoredAndOnlyTheHidDialogueTakesIt) {
     EXPECT_EQ(LoadUpdateImage(path, false, image_).outcome, ELoadOutcome::FormatError);
 }
 
+// Shared deciphering must never hand a run another file's image: each load reads the file, and a
+// rewritten file (same path, other payload) is deciphered anew.
+TEST_F(UpdateFileTest, TheImageCacheLoadsAsALoadOfItsOwnAndSeesARewrittenFile) {
+    CUpdateImageCache cache;
+    for (int payloadSize : {1000, 999}) {
+        for (auto variant : {EPackVariant::TripleDes, EPackVariant::Aes}) {
+            const std::string path = WritePacked("same-path.bin", variant, payloadSize);
+            for (bool aesAllowed : {true, false, true}) {
+                SCOPED_TRACE(std::to_string(payloadSize) +
+                             (variant == EPackVariant::Aes ? " AES" : " DES") +
+                             (aesAllowed ? " aes allowed" : ""));
+                std::array<std::uint8_t, kUpdateImageSize> alone{};
+                const SLoadResult expected = LoadUpdateImage(path, aesAllowed, alone);
+                image_.fill(kSentinel);
+                const SLoadResult shared = cache.Load(path, aesAllowed, image_);
+                EXPECT_EQ(shared.outcome, expected.outcome);
+                EXPECT_EQ(shared.variant, expected.variant);
+                EXPECT_EQ(shared.length, expected.length);
+                EXPECT_EQ(shared.sha256, expected.sha256);
+                EXPECT_TRUE(image_ == alone);
+            }
+        }
+    }
+    EXPECT_EQ(cache.Load(dir_.File("missing.bin"), true, image_).outcome, ELoadOutcome::CannotOpen);
+}
+
 TEST_F(UpdateFileTest, SizeLimitIsInclusive) {
     for (auto variant : {EPackVariant::TripleDes, EPackVariant::Aes}) {
         const std::string full = WritePacked("full.bin", variant, kUpdateImageSize - 512);
