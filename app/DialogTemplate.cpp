@@ -81,8 +81,8 @@ constexpr std::array<SControlTemplate, 15> kStationControls = {{
     {st::kVersionText, K::Text, "", 82, 25, 44, 8},
     {st::kTypeLabel, K::Label, "Type:", 132, 25, 20, 8},
     {st::kTypeText, K::Text, "", 154, 25, 120, 8},
-    {st::kCodeLabel, K::Label, "Device code:", 280, 25, 44, 8},
-    {st::kCodeText, K::Text, "", 326, 25, 30, 8},
+    {st::kCodeLabel, K::Label, "Device code:", 276, 25, 56, 8}, // room for wine's wider font
+    {st::kCodeText, K::Text, "", 334, 25, 40, 8},
     {st::kErrorLine, K::Text, "", 52, 25, 300, 8, true},
     {st::kUnits, K::ReportList, "", 7, 38, 386, 150},
     {st::kCounters, K::Text, "", 7, 194, 250, 8},

@@ -273,7 +273,8 @@ std::vector<std::string> CutStatics(HWND dialog) {
 // (wider than the one of Windows), each message label with every message it can show.
 TEST(WinDialogs, EveryStaticTextFitsItsControl) {
     EnsureCommonControls();
-    for (const EDialog which : {EDialog::Main, EDialog::Download, EDialog::Notice}) {
+    for (const EDialog which :
+         {EDialog::Main, EDialog::Download, EDialog::Notice, EDialog::Station}) {
         const HWND dialog = MakePlainDialog(which);
         ASSERT_TRUE(Made(dialog));
         EXPECT_EQ(CutStatics(dialog), std::vector<std::string>{}) << static_cast<int>(which);
@@ -290,6 +291,9 @@ TEST(WinDialogs, EveryStaticTextFitsItsControl) {
                  {run_text::kConnecting, run_text::kConnectingAgain, run_text::kUpgrading});
         } else if (which == EDialog::Notice) {
             fits(notice_ctl::kText, {kCloseDuringRunText});
+        } else if (which == EDialog::Station) {
+            fits(station_ctl::kCodeText, {"0xFF"});
+            fits(station_ctl::kVersionText, {"V10.99"});
         }
         DestroyWindow(dialog);
     }
