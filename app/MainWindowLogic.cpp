@@ -335,6 +335,42 @@ void CMainWindowLogic::OnSaveDiagnosticClicked() {
     });
 }
 
+void CMainWindowLogic::OnKeepUpdateLogClicked() {
+    SUpdateLogSetting setting = services_.updateLogSettings.current;
+    setting.keep = !setting.keep;
+    ChangeUpdateLog(setting);
+}
+
+void CMainWindowLogic::OnUpdateLogFileClicked() {
+    if (!CanChangeUpdateLog()) {
+        return;
+    }
+    const SUpdateLogSettings& settings = services_.updateLogSettings;
+    const std::optional<std::string> path = view_.ChooseUpdateLogFile(
+        settings.current.path.empty() ? settings.defaultPath : settings.current.path);
+    if (path && !path->empty()) {
+        ChangeUpdateLog({*path, true}); // a place chosen is a log wanted
+    }
+}
+
+void CMainWindowLogic::ChangeUpdateLog(const SUpdateLogSetting& setting) {
+    if (!CanChangeUpdateLog()) {
+        return;
+    }
+    const SUpdateLogChange change = services_.updateLogSettings.change(setting);
+    if (!change.warning.empty()) {
+        view_.MessageBox(change.warning, "Error", EMessageIcon::Error);
+        return;
+    }
+    services_.updateLogSettings.current = setting;
+    services_.updateLog = change.log;
+    if (!change.saveError.empty()) {
+        std::string text(kSettingNotSavedText);
+        text.append(change.saveError);
+        view_.MessageBox(text, "Error", EMessageIcon::Error);
+    }
+}
+
 bool CMainWindowLogic::OnCloseRequested() {
     if (running_) {
         // A modal box would stop the run until it is answered; the charger's boot loader may

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "app/MainWindowView.h"
+#include "app/Settings.h"
 #include "base/Clock.h"
 #include "device/DeviceChange.h"
 #include "device/DevicePort.h"
@@ -37,6 +38,24 @@ public:
     virtual void Release() = 0;
 };
 
+// What changing the update log's setting came to.
+struct SUpdateLogChange {
+    // Empty: the log now in use is `log` (nullptr: none). Otherwise the warning to show
+    // (LogFailureText): the place cannot be opened and the log in use stays.
+    std::string warning;
+    IUpdateLog* log = nullptr;
+    std::string saveError; // empty, or why the settings file was not written
+};
+
+// The update log's setting in the window: as the program started with it, and how to change it.
+struct SUpdateLogSettings {
+    SUpdateLogSetting current;
+    std::string defaultPath; // the log's place while current.path is empty
+    // Opens the log the setting names in place of the one in use and saves the setting; empty
+    // where the window cannot change it.
+    std::function<SUpdateLogChange(const SUpdateLogSetting&)> change;
+};
+
 struct SMainWindowServices {
     IDeviceEnumerator& enumerator;
     IPortOpener& ports;
@@ -53,6 +72,7 @@ struct SMainWindowServices {
     std::function<bool()> devicesChangedPoll;
     // Where each run is recorded (the program's settings choose it); nothing without one.
     IUpdateLog* updateLog = nullptr;
+    SUpdateLogSettings updateLogSettings = {};
 };
 
 inline constexpr const char* kCloseDuringRunText =
@@ -61,6 +81,8 @@ inline constexpr const char* kCloseDuringRunText =
 inline constexpr const char* kNoDiagnosticText =
     "No update has run yet: there is no diagnostic to save.";
 inline constexpr const char* kDiagnosticNotSavedText = "The diagnostic could not be saved to ";
+inline constexpr const char* kSettingNotSavedText =
+    "The setting holds until the program ends, but it could not be saved: ";
 
 class CMainWindowLogic final : public IUpdateWindow, public IDeviceListView {
 public:
@@ -105,6 +127,17 @@ public:
     // has finished yet.
     void OnSaveDiagnosticClicked();
     bool HasDiagnostic() const { return lastTrace_ != nullptr; }
+    // The menu's "Keep update log" (checked while KeepsUpdateLog) turns the log on or off;
+    // "Update log file..." asks for the log's place, starting from the current one, and keeps
+    // the log there. Both are refused during a run, whose record goes to the log it began with,
+    // and where the window cannot change the setting (CanChangeUpdateLog). A place that cannot
+    // be opened is said and the setting stays as it was.
+    bool KeepsUpdateLog() const { return services_.updateLogSettings.current.keep; }
+    bool CanChangeUpdateLog() const {
+        return !running_ && static_cast<bool>(services_.updateLogSettings.change);
+    }
+    void OnKeepUpdateLogClicked();
+    void OnUpdateLogFileClicked();
     // Puts a path into the path field and loads it, as the Open button and a finished download
     // do (the file loads even when the field already held that path).
     void SetPathAndLoad(const std::string& path);
@@ -142,6 +175,7 @@ private:
     void RefreshDevices(const SDeviceEntry* keep = nullptr);
     std::optional<SDeviceEntry> SelectedRow(); // the table's row at the list's selection
     void LoadHeader();
+    void ChangeUpdateLog(const SUpdateLogSetting& setting);
     void ShowPanel(bool valid, const std::string& errorText);
 
     IMainWindowView& view_;

@@ -65,6 +65,9 @@ public:
     // The save dialog for a diagnostic (a trace); asks before replacing a file; nothing when the
     // user cancels.
     virtual std::optional<std::string> ChooseDiagnosticFile() = 0;
+    // The save dialog for the update log's place, starting at `current`; an existing file is
+    // appended to, not replaced, so it asks nothing about one. Nothing when the user cancels.
+    virtual std::optional<std::string> ChooseUpdateLogFile(const std::string& current) = 0;
     // Handles the window's pending events; false when the program was asked to quit.
     virtual bool PumpEvents() = 0;
 

@@ -89,7 +89,9 @@ SMainWindowServices CProgramServices::WindowServices(
             std::move(openDownloadWindow),
             sleepInhibitor,
             DevicesChangedPoll(),
-            updateLog_.get()};
+            updateLog_.get(),
+            {logSetting_, defaultLogPath_,
+             [this](const SUpdateLogSetting& setting) { return ChangeUpdateLog(setting); }}};
 }
 
 std::string CProgramServices::UseUpdateLog(const char* path, const char* off) {
@@ -100,6 +102,49 @@ std::string CProgramServices::UseUpdateLog(const char* path, const char* off) {
     std::string error;
     updateLog_ = platform_->OpenUpdateLog(path != nullptr ? path : "", error);
     return updateLog_ != nullptr ? "" : LogFailureText(error);
+}
+
+std::string CProgramServices::UseUpdateLog(const std::string& settingsPath,
+                                           const std::string& defaultPath, const char* path,
+                                           const char* off) {
+    settingsPath_ = settingsPath;
+    defaultLogPath_ = defaultPath;
+    SUpdateLogSetting setting =
+        ParseUpdateLogSetting(settingsPath.empty() ? "" : ReadSettingsFile(settingsPath));
+    if (path != nullptr && *path != '\0') {
+        setting.path = path;
+    }
+    if (off != nullptr && *off != '\0') {
+        setting.keep = std::string_view(off) == "0";
+    }
+    std::string warning = UseUpdateLog(setting.path.c_str(), setting.keep ? nullptr : "1");
+    setting.keep = updateLog_ != nullptr; // the window's entry shows whether a log is kept
+    logSetting_ = setting;
+    return warning;
+}
+
+SUpdateLogChange CProgramServices::ChangeUpdateLog(const SUpdateLogSetting& setting) {
+    SUpdateLogChange change;
+    std::unique_ptr<IUpdateLog> log;
+    if (setting.keep) {
+        std::string error;
+        log = platform_->OpenUpdateLog(setting.path, error);
+        if (log == nullptr) {
+            change.warning = LogFailureText(error);
+            return change; // the log in use stays, and so does the saved setting
+        }
+    }
+    updateLog_ = std::move(log);
+    logSetting_ = setting;
+    change.log = updateLog_.get();
+    if (settingsPath_.empty()) {
+        change.saveError = "the system names no folder for settings";
+    } else if (const auto text = FormatUpdateLogSetting(ReadSettingsFile(settingsPath_), setting)) {
+        change.saveError = WriteSettingsFile(settingsPath_, *text);
+    } else {
+        change.saveError = "the path holds a line break";
+    }
+    return change;
 }
 
 std::unique_ptr<CProgramServices> CreateProgramServices(std::unique_ptr<IPlatform> system,

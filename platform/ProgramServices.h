@@ -69,6 +69,13 @@ public:
     // CRENOVIX_NO_UPDATE_LOG (set and not "0": no log). Empty, or the warning to show when the
     // place is no file to append to (the window then keeps no log).
     std::string UseUpdateLog(const char* path, const char* off);
+    // The same with the settings file at `settingsPath` (app/Settings.h; empty: none) read first:
+    // the environment, where set, wins over it. `defaultPath` is where the log goes when no
+    // place is named, for the window's file dialog. The window changes the setting through
+    // ChangeUpdateLog, which saves it to that file.
+    std::string UseUpdateLog(const std::string& settingsPath, const std::string& defaultPath,
+                             const char* path, const char* off);
+    SUpdateLogChange ChangeUpdateLog(const SUpdateLogSetting& setting);
     IUpdateLog* UpdateLog() { return updateLog_.get(); }
 
 private:
@@ -87,6 +94,9 @@ private:
     std::mutex pollMutex_;
     std::atomic<std::uint64_t> news_{0};
     std::unique_ptr<IUpdateLog> updateLog_;
+    std::string settingsPath_;
+    std::string defaultLogPath_;
+    SUpdateLogSetting logSetting_;
 };
 
 inline constexpr int kDemoPollMs = 100;

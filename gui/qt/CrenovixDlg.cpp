@@ -75,17 +75,31 @@ void CrenovixDlg::ConnectEvents() {
             [this] { logic_.OnSaveDiagnosticClicked(); });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        saveDiagnostic_->setEnabled(logic_.HasDiagnostic());
-        QMenu menu(this);
-        menu.addAction(saveDiagnostic_);
-        QAction* station = menu.addAction(QStringLiteral("&Station view..."));
-        station->setEnabled(!logic_.IsRunning());
-        const QAction* chosen = menu.exec(mapToGlobal(at));
+        const std::unique_ptr<QMenu> menu = ContextMenu();
+        const QAction* chosen = menu->exec(mapToGlobal(at));
         saveDiagnostic_->setEnabled(true); // the shortcut says so itself when there is none
-        if (chosen == station) {
+        if (chosen != nullptr && chosen == station_) {
             logic_.OnStationClicked(openStationWindow);
         }
     });
+}
+
+std::unique_ptr<QMenu> CrenovixDlg::ContextMenu() {
+    saveDiagnostic_->setEnabled(logic_.HasDiagnostic());
+    auto menu = std::make_unique<QMenu>(this);
+    menu->addAction(saveDiagnostic_);
+    station_ = menu->addAction(QStringLiteral("&Station view..."));
+    station_->setEnabled(!logic_.IsRunning());
+    menu->addSeparator();
+    QAction* keepLog = menu->addAction(QStringLiteral("Keep update &log"));
+    keepLog->setCheckable(true);
+    keepLog->setChecked(logic_.KeepsUpdateLog());
+    keepLog->setEnabled(logic_.CanChangeUpdateLog());
+    connect(keepLog, &QAction::triggered, this, [this] { logic_.OnKeepUpdateLogClicked(); });
+    QAction* logFile = menu->addAction(QStringLiteral("Update log &file..."));
+    logFile->setEnabled(logic_.CanChangeUpdateLog());
+    connect(logFile, &QAction::triggered, this, [this] { logic_.OnUpdateLogFileClicked(); });
+    return menu;
 }
 
 void CrenovixDlg::Initialize() {
@@ -170,6 +184,22 @@ std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
     dialog.setNameFilter(NameFilter("Diagnostic trace(*.trace)", "*.trace"));
     dialog.setDefaultSuffix("trace");
     dialog.selectFile(QStringLiteral("crenovix-diagnostic.trace"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateLogFile(const std::string& current) {
+    if (logFileDialogHandler) {
+        return logFileDialogHandler(current);
+    }
+    QFileDialog dialog(this, QStringLiteral("Update log file"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite); // records are appended, never replaced
+    dialog.setNameFilter(NameFilter("Update log(*.jsonl)", "*.jsonl"));
+    dialog.setDefaultSuffix("jsonl");
+    dialog.selectFile(QString::fromStdString(current));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

@@ -10,12 +10,14 @@
 #include "gui/qt/TemplateWidgets.h"
 
 #include <QDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -53,6 +55,10 @@ public:
     // "Save diagnostic...": in the window's context menu (the fixed layout has no place for a
     // button) and on Ctrl+Shift+D; enabled once a run has ended.
     QAction* SaveDiagnosticAction() const { return saveDiagnostic_; }
+    std::function<std::optional<std::string>(const std::string& current)> logFileDialogHandler;
+    // The window's context menu as a right click shows it: each entry enabled, and checked, as
+    // the logic says at this moment.
+    std::unique_ptr<QMenu> ContextMenu();
 
     // IMainWindowView.
     void ListClear() override;
@@ -66,6 +72,7 @@ public:
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     std::optional<std::string> ChooseDiagnosticFile() override;
+    std::optional<std::string> ChooseUpdateLogFile(const std::string& current) override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
@@ -84,6 +91,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QPointer<QMessageBox> notice_;
     QAction* saveDiagnostic_ = nullptr;
+    QAction* station_ = nullptr; // of the menu on show, while it is shown
     // The version check; its answer comes back through the event loop. Stopped when the window
     // closes and, at the latest, before the window's members go.
     CBackgroundJob background_{[this] {

@@ -47,7 +47,8 @@ public:
         const std::string name = crenovix::ApplicationName(argc > 0 ? argv[0] : "crenovix");
         QCoreApplication::setApplicationName(QString::fromStdString(name));
         // The organisation is where Qt would keep settings and data (~/.config/<it>/, through
-        // QSettings and QStandardPaths); the program stores none, so nothing is written there.
+        // QSettings and QStandardPaths); the program writes only its own settings file there
+        // (app/Settings.h), never through them.
         QCoreApplication::setOrganizationName(crenovix::kSettingsRoot);
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 
@@ -69,6 +70,8 @@ public:
         // Chosen before the current directory may move, so that a relative path means what the
         // user meant.
         const std::string logWarning = services->UseUpdateLog(
+            crenovix::LinuxSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
+            crenovix::LinuxDefaultLogPath(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")),
             std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
         if (!logWarning.empty()) {
             QMessageBox::warning(nullptr, QString::fromStdString(name),

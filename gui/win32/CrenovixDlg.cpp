@@ -80,6 +80,14 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             logic_.OnStationClicked(openStationWindow);
             return TRUE;
         }
+        if ((wParam & 0xFFF0) == kKeepUpdateLogCommand) {
+            logic_.OnKeepUpdateLogClicked();
+            return TRUE;
+        }
+        if ((wParam & 0xFFF0) == kUpdateLogFileCommand) {
+            logic_.OnUpdateLogFileClicked();
+            return TRUE;
+        }
         if ((wParam & 0xFFF0) != kSaveDiagnosticCommand) {
             return FALSE; // the system's own commands
         }
@@ -91,6 +99,12 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                            MF_BYCOMMAND | (logic_.HasDiagnostic() ? MF_ENABLED : MF_GRAYED));
             EnableMenuItem(reinterpret_cast<HMENU>(wParam), kStationViewCommand,
                            MF_BYCOMMAND | (logic_.IsRunning() ? MF_GRAYED : MF_ENABLED));
+            const UINT logEntries =
+                MF_BYCOMMAND | (logic_.CanChangeUpdateLog() ? MF_ENABLED : MF_GRAYED);
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kKeepUpdateLogCommand, logEntries);
+            EnableMenuItem(reinterpret_cast<HMENU>(wParam), kUpdateLogFileCommand, logEntries);
+            CheckMenuItem(reinterpret_cast<HMENU>(wParam), kKeepUpdateLogCommand,
+                          MF_BYCOMMAND | (logic_.KeepsUpdateLog() ? MF_CHECKED : MF_UNCHECKED));
         }
         return FALSE;
     case WM_COMMAND:
@@ -146,6 +160,9 @@ BOOL CrenovixDlg::OnInitDialog() {
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
         AppendMenuA(system, MF_STRING, kStationViewCommand, "&Station view...");
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, kKeepUpdateLogCommand, "Keep update &log");
+        AppendMenuA(system, MF_STRING, kUpdateLogFileCommand, "Update log &file...");
     }
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
@@ -342,6 +359,15 @@ std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
     }
     return AskForFile(hwnd_, "Diagnostic trace(*.trace)\0*.trace\0", "trace", "Save diagnostic",
                       "crenovix-diagnostic.trace", true);
+}
+
+std::optional<std::string> CrenovixDlg::ChooseUpdateLogFile(const std::string& current) {
+    if (logFileDialogHandler) {
+        return logFileDialogHandler(current);
+    }
+    // Records are appended to a file chosen, never replaced: nothing to ask about one.
+    return AskForFile(hwnd_, "Update log(*.jsonl)\0*.jsonl\0", "jsonl", "Update log file", current,
+                      true, false);
 }
 
 bool CrenovixDlg::PumpEvents() {

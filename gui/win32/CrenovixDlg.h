@@ -46,6 +46,9 @@ inline constexpr UINT kRunEvents = WM_APP + 2;
 inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
 // "Station view..." beside it.
 inline constexpr UINT kStationViewCommand = 0x0020;
+// "Keep update log" and "Update log file..." below them.
+inline constexpr UINT kKeepUpdateLogCommand = 0x0030;
+inline constexpr UINT kUpdateLogFileCommand = 0x0040;
 
 class CrenovixDlg final : public CDialogWindow, public IMainWindowView {
 public:
@@ -74,6 +77,7 @@ public:
     // window over this one.
     std::function<void()> openStationWindow;
     std::function<std::optional<std::string>()> diagnosticDialogHandler;
+    std::function<std::optional<std::string>(const std::string& current)> logFileDialogHandler;
 
     // IMainWindowView.
     void ListClear() override;
@@ -87,6 +91,7 @@ public:
     void ShowNotice(const std::string& text, const std::string& title) override;
     std::optional<std::string> ChooseUpdateFile() override;
     std::optional<std::string> ChooseDiagnosticFile() override;
+    std::optional<std::string> ChooseUpdateLogFile(const std::string& current) override;
     bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;

@@ -106,11 +106,14 @@ void CDialogWindow::SetChecked(int id, bool checked) {
 }
 
 std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
-                                      const char* title, const std::string& suggested, bool save) {
+                                      const char* title, const std::string& suggested, bool save,
+                                      bool askReplace) {
     // Enough for any path the file dialog can give back.
     constexpr DWORD kPathBufferChars = 32768;
     std::string path(kPathBufferChars, '\0');
-    std::copy(suggested.begin(), suggested.end(), path.begin());
+    if (suggested.size() < kPathBufferChars) { // a longer one (a settings file's) starts empty
+        std::copy(suggested.begin(), suggested.end(), path.begin());
+    }
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner;
@@ -119,8 +122,8 @@ std::optional<std::string> AskForFile(HWND owner, const char* filter, const char
     dialog.nMaxFile = kPathBufferChars;
     dialog.lpstrDefExt = extension;
     dialog.lpstrTitle = title;
-    dialog.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : 0);
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY |
+                   (save ? OFN_PATHMUSTEXIST | (askReplace ? OFN_OVERWRITEPROMPT : 0) : 0);
     if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         return std::nullopt; // cancelled
     }

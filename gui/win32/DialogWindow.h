@@ -72,10 +72,12 @@ private:
 };
 
 // The system's file dialog for one kind of file over `owner`: open (an existing one) or save
-// (asking before replacing one), with `suggested` as the name it starts with; nothing when the
-// user cancels. `filter` is the dialog's pairs of label and pattern, each ended by a zero.
+// (asking before replacing one, unless `askReplace` is false: a file appended to), with
+// `suggested` as the name it starts with; nothing when the user cancels. `filter` is the
+// dialog's pairs of label and pattern, each ended by a zero.
 std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
-                                      const char* title, const std::string& suggested, bool save);
+                                      const char* title, const std::string& suggested, bool save,
+                                      bool askReplace = true);
 // The file-open dialog for update files ("Kelvorin Update File(*.bin)").
 std::optional<std::string> ChooseUpdateFileName(HWND owner);
 

@@ -102,6 +102,8 @@ public:
         // Chosen before the current directory may move, so that a relative path means what the
         // user meant.
         const std::string logWarning = services->UseUpdateLog(
+            crenovix::WindowsSettingsPath(std::getenv("APPDATA")),
+            crenovix::WindowsDefaultLogPath(std::getenv("LOCALAPPDATA")),
             std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
         if (!logWarning.empty()) {
             Warn(name, logWarning);

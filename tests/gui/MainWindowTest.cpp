@@ -313,6 +313,17 @@ private slots:
         window.SaveDiagnosticAction()->trigger();
         QCOMPARE(boxes.size(), std::size_t{1});
         QCOMPARE(QString::fromStdString(boxes[0]), QString(kNoDiagnosticText));
+        // The update log's entries beside it: checked while the log is kept, and greyed where
+        // the window has no way to change the setting.
+        const std::unique_ptr<QMenu> menu = window.ContextMenu();
+        QStringList texts;
+        for (const QAction* action : menu->actions()) {
+            texts << action->text();
+        }
+        QCOMPARE(texts, QStringList({"Save &diagnostic...", "&Station view...", "",
+                                     "Keep update &log", "Update log &file..."}));
+        QVERIFY(menu->actions()[3]->isCheckable() && menu->actions()[3]->isChecked());
+        QVERIFY(!menu->actions()[3]->isEnabled() && !menu->actions()[4]->isEnabled());
     }
 
     // The window never waits on the network: with servers that accept and never answer, it is

@@ -35,6 +35,7 @@ public:
 
     // Answers of the file dialog in turn; nothing: the user cancels.
     std::deque<std::optional<std::string>> fileDialogAnswers;
+    std::optional<std::string> logFileDialogAnswer;
     std::optional<std::string> diagnosticDialogAnswer;
     std::function<void()> onPump;
 
@@ -90,6 +91,10 @@ public:
     std::optional<std::string> ChooseDiagnosticFile() override {
         Log("diagnostic dialog");
         return diagnosticDialogAnswer;
+    }
+    std::optional<std::string> ChooseUpdateLogFile(const std::string& current) override {
+        Log("log file dialog at " + current);
+        return logFileDialogAnswer;
     }
     std::optional<std::string> ChooseUpdateFile() override {
         if (fileDialogAnswers.empty()) {

@@ -7,6 +7,7 @@
 #include "support/FakeShell.h"
 #include "support/FakeTempFiles.h"
 #include "support/FakeUpdateLog.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,12 @@ public:
         ++shellsMade;
         return std::make_unique<testsupport::CFakeShell>();
     }
-    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path, std::string&) override {
+    std::unique_ptr<IUpdateLog> OpenUpdateLog(const std::string& path,
+                                              std::string& error) override {
+        if (path == "/locked.jsonl") {
+            error = "Permission denied";
+            return nullptr;
+        }
         logPath = path;
         return std::make_unique<testsupport::CFakeUpdateLog>();
     }
@@ -113,6 +119,38 @@ TEST(DemoDeskTest, TheWindowPollsOnlyTheDemoDesk) {
     ASSERT_NE(system, nullptr);
     EXPECT_FALSE(system->DevicesChangedPoll());
     EXPECT_FALSE(system->Simulated());
+}
+
+// The settings file chooses the log where the environment does not; the window's change is
+// saved there, and one that cannot be opened keeps the log and the file as they were.
+TEST(DemoDeskTest, TheUpdateLogFollowsTheSettingsFile) {
+    testsupport::CTempDir dir;
+    const std::string settings = dir.File("settings.ini");
+    ASSERT_EQ(WriteSettingsFile(settings, "Theme=dark\nUpdateLog=/f.jsonl\nKeepUpdateLog=1\n"), "");
+    auto system = std::make_unique<CQuietSystem>();
+    CQuietSystem& platform = *system;
+    std::string error;
+    const auto services = CreateProgramServices(std::move(system), "", error, 1);
+    ASSERT_NE(services, nullptr);
+    EXPECT_EQ(services->UseUpdateLog(settings, "/d.jsonl", "/env.jsonl", nullptr), "");
+    EXPECT_EQ(platform.logPath, "/env.jsonl");
+    EXPECT_EQ(services->UseUpdateLog(settings, "/d.jsonl", nullptr, "1"), "");
+    EXPECT_EQ(services->UpdateLog(), nullptr);
+    EXPECT_EQ(services->UseUpdateLog(settings, "/d.jsonl", nullptr, nullptr), "");
+    EXPECT_EQ(platform.logPath, "/f.jsonl");
+
+    SUpdateLogSettings window = services->WindowServices({}, {}, nullptr).updateLogSettings;
+    EXPECT_EQ(window.current, (SUpdateLogSetting{"/f.jsonl", true}));
+    EXPECT_EQ(window.defaultPath, "/d.jsonl");
+    IUpdateLog* const before = services->UpdateLog();
+    EXPECT_EQ(services->StationServices().log, before);
+    EXPECT_EQ(window.change({"/locked.jsonl", true}).warning, LogFailureText("Permission denied"));
+    EXPECT_EQ(services->UpdateLog(), before);
+    const SUpdateLogChange off = window.change({"/g.jsonl", false});
+    EXPECT_TRUE(off.warning.empty() && off.saveError.empty() && off.log == nullptr);
+    EXPECT_EQ(services->UpdateLog(), nullptr);
+    EXPECT_EQ(services->StationServices().log, nullptr); // a station opened now keeps none
+    EXPECT_EQ(ReadSettingsFile(settings), "Theme=dark\nUpdateLog=/g.jsonl\nKeepUpdateLog=0\n");
 }
 
 } // namespace

@@ -48,7 +48,8 @@ struct SCountingInhibitor final : ISleepInhibitor {
 
 class MainWindowLogicTest : public ::testing::Test {
 protected:
-    CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator, IUpdateLog* log = nullptr) {
+    CMainWindowLogic MakeLogic(IDeviceEnumerator& enumerator, IUpdateLog* log = nullptr,
+                               SUpdateLogSettings logSettings = {}) {
         return CMainWindowLogic(view_, devices_,
                                 {enumerator, bench_, clock_, nonces_,
                                  [this](const CCancelToken&) {
@@ -56,7 +57,8 @@ protected:
                                      return newRelease_;
                                  },
                                  [this] { view_.Log("download window"); }, &inhibitor_,
-                                 [this] { return bench_.TakeDevicesChanged(); }, log},
+                                 [this] { return bench_.TakeDevicesChanged(); }, log,
+                                 std::move(logSettings)},
                                 image_);
     }
     std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -264,12 +266,26 @@ TEST_F(MainWindowLogicTest, ARunLocksTheInputsAndRefusesToClose) {
 }
 
 // Every run of the window is recorded, a record that cannot be kept is said on the status line,
-// and "Save diagnostic..." saves the last run's trace in the form `replay` takes.
+// and "Save diagnostic..." saves the last run's trace in the form `replay` takes. The menu's log
+// entries turn the record off or send it elsewhere; a place that cannot be opened changes nothing.
 TEST_F(MainWindowLogicTest, ARunIsRecordedAndItsDiagnosticReplays) {
     bench_.AddHidCharger({});
     SBenchEnumerator enumerator(bench_);
     CFakeUpdateLog log;
-    CMainWindowLogic logic = MakeLogic(enumerator, &log);
+    CFakeUpdateLog other;
+    std::vector<SUpdateLogSetting> opened;
+    const auto change = [&](const SUpdateLogSetting& setting) {
+        SUpdateLogChange result;
+        if (setting.path == "/locked/x.jsonl") {
+            result.warning = LogFailureText("Permission denied");
+            return result;
+        }
+        opened.push_back(setting);
+        result.log = setting.keep ? &other : nullptr;
+        result.saveError = setting.keep ? "" : "disk full";
+        return result;
+    };
+    CMainWindowLogic logic = MakeLogic(enumerator, &log, {{"", true}, "/d/updates.jsonl", change});
     logic.OnInitDialog();
     bench_.TakeDevicesChanged();
     const std::string file = ValidFile();
@@ -306,6 +322,37 @@ TEST_F(MainWindowLogicTest, ARunIsRecordedAndItsDiagnosticReplays) {
     EXPECT_EQ(view_.boxes.back().title, "Success");
     EXPECT_EQ(view_.Text(ctl::kStatus), "The update log could not be written: disk full");
     EXPECT_TRUE(view_.IsVisible(ctl::kStatus));
+
+    const auto runAgain = [&] {
+        clock_.Advance(2000);
+        ASSERT_TRUE(bench_.TakeDevicesChanged());
+        logic.OnDeviceChange(EDeviceChange::Arrival);
+        logic.OnUpdateClicked();
+        logic.OnKeepUpdateLogClicked(); // refused: the run records where it began
+        logic.WaitForRun([this] { view_.DeliverPosted(); });
+    };
+    log.failure.clear();
+    const std::size_t boxes = view_.boxes.size();
+    logic.OnKeepUpdateLogClicked(); // off: used at once, though not saved
+    EXPECT_FALSE(logic.KeepsUpdateLog());
+    ASSERT_EQ(view_.boxes.size(), boxes + 1);
+    EXPECT_EQ(view_.boxes.back().text, std::string(kSettingNotSavedText) + "disk full");
+    runAgain();
+    EXPECT_TRUE(log.records.size() == 1u && other.records.empty());
+
+    view_.logFileDialogAnswer = "/locked/x.jsonl";
+    logic.OnUpdateLogFileClicked();
+    EXPECT_EQ(view_.boxes.back().text, LogFailureText("Permission denied"));
+    EXPECT_FALSE(logic.KeepsUpdateLog());
+    view_.logFileDialogAnswer = "/e/other.jsonl";
+    logic.OnUpdateLogFileClicked();
+    EXPECT_TRUE(logic.KeepsUpdateLog());
+    EXPECT_EQ(opened, (std::vector<SUpdateLogSetting>{{"", false}, {"/e/other.jsonl", true}}));
+    EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(), "log file dialog at /d/updates.jsonl"),
+              2);
+    runAgain();
+    EXPECT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(other.records.size(), 1u);
 }
 
 TEST(StartUp, SwitchesThatEndTheProgram) {

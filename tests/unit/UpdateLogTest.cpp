@@ -1,7 +1,10 @@
 #include "protocol/UpdateLog.h"
+#include "app/Settings.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 using namespace crenovix;
@@ -88,6 +91,49 @@ TEST(UpdateLogTest, DefaultPlaceIsTheUsersDataFolder) {
     EXPECT_EQ(WindowsDefaultLogPath("C:\\Users\\u\\AppData\\Local"),
               "C:\\Users\\u\\AppData\\Local\\Crenovix\\updates.jsonl");
     EXPECT_EQ(WindowsDefaultLogPath(""), "");
+}
+
+// The settings file: what it says, and what it becomes with the log off at /l.jsonl; lines of
+// others are kept, and text that makes no sense means the defaults.
+TEST(UpdateLogTest, SettingsTextKeepsWhatItDoesNotKnow) {
+    struct SCase {
+        std::string text;
+        SUpdateLogSetting parsed;
+        std::string formatted;
+    };
+    const SCase cases[] = {
+        {"", {"", true}, "UpdateLog=/l.jsonl\nKeepUpdateLog=0\n"},
+        {"Theme=dark\r\nUpdateLog=C:\\a b.jsonl\r\nKeepUpdateLog=0",
+         {"C:\\a b.jsonl", false},
+         "Theme=dark\nUpdateLog=/l.jsonl\nKeepUpdateLog=0\n"},
+        {"KeepUpdateLog=1\n[x]\nUpdateLog\nKeepUpdateLog=0\n",
+         {"", false},
+         "KeepUpdateLog=0\n[x]\nUpdateLog=/l.jsonl\n"},
+        {std::string("\0\xff=\n=UpdateLog=x\nKeepUpdateLog=yes", 34),
+         {"", true},
+         std::string("\0\xff=\n=UpdateLog=x\nKeepUpdateLog=0\nUpdateLog=/l.jsonl\n", 52)},
+    };
+    for (const SCase& c : cases) {
+        EXPECT_EQ(ParseUpdateLogSetting(c.text), c.parsed) << c.text;
+        const auto formatted = FormatUpdateLogSetting(c.text, {"/l.jsonl", false});
+        ASSERT_TRUE(formatted) << c.text;
+        EXPECT_EQ(*formatted, c.formatted);
+        EXPECT_EQ(ParseUpdateLogSetting(*formatted), (SUpdateLogSetting{"/l.jsonl", false}));
+    }
+    EXPECT_FALSE(FormatUpdateLogSetting("", {"a\nKeepUpdateLog=1", false}));
+    EXPECT_EQ(LinuxSettingsPath("rel", "/home/u"), "/home/u/.config/crenovix/settings.ini");
+    EXPECT_EQ(WindowsSettingsPath("C:\\R"), "C:\\R\\Crenovix\\settings.ini");
+}
+
+// A settings file is replaced whole or not at all.
+TEST(UpdateLogTest, SettingsFileIsReplacedWholeOrNotAtAll) {
+    testsupport::CTempDir dir;
+    const std::string path = dir.File("sub/settings.ini");
+    EXPECT_EQ(WriteSettingsFile(path, "KeepUpdateLog=0\n"), "");
+    EXPECT_EQ(ReadSettingsFile(path), "KeepUpdateLog=0\n");
+    std::filesystem::create_directory(path + ".new"); // the temporary file cannot be made
+    EXPECT_NE(WriteSettingsFile(path, "KeepUpdateLog=1\n"), "");
+    EXPECT_EQ(ReadSettingsFile(path), "KeepUpdateLog=0\n");
 }
 
 } // namespace
