@@ -44,6 +44,27 @@ constexpr std::size_t kMaxIniCompared = 1024 * 1024;
     std::abort();
 }
 
+// A value read whole, past what a cell holds.
+std::string WholeValue(crenovix::IIniSource& ini, const std::string& key) {
+    return ini.GetString("File List", key, "", 1 << 16);
+}
+
+// A text the window only shows: the whole value when it fits a cell; otherwise a start of it, then
+// the cut mark, within a cell.
+bool IsShownFormOf(const std::string& cell, const std::string& whole) {
+    const std::size_t fits = crenovix::kIniValueBufferBytes - 1;
+    if (whole.size() <= fits) {
+        return cell == whole;
+    }
+    const std::string mark = "\xE2\x80\xA6";
+    if (cell.size() > fits || cell.size() < mark.size() ||
+        cell.compare(cell.size() - mark.size(), mark.size(), mark) != 0) {
+        return false;
+    }
+    const std::size_t kept = cell.size() - mark.size();
+    return whole.compare(0, kept, cell, 0, kept) == 0;
+}
+
 void Require(bool condition, const char* what) {
     if (!condition) {
         Fail(what);
@@ -210,16 +231,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static const std::array<const char*, 6> kColumnKeys = {"Type",    "FileName", "Ver",
                                                                "Updated", "URL",      "Note"};
         for (std::size_t column = 0; column < kColumnKeys.size(); ++column) {
-            Require(
-                list.rows[row][column] ==
-                    memory->GetString("File List", kColumnKeys[column] + std::to_string(row), ""),
-                "a cell is not its entry's value");
+            const std::string key = kColumnKeys[column] + std::to_string(row);
+            const bool used = column == 1 || column == 4; // FileName and URL are used, not shown
+            Require(used ? list.rows[row][column] == memory->GetString("File List", key, "")
+                         : IsShownFormOf(list.rows[row][column], WholeValue(*memory, key)),
+                    "a cell is not its entry's value");
         }
     }
     for (std::size_t slot = 0; slot < links.size(); ++slot) {
         const std::string n = std::to_string(slot);
         if (slot < rows) {
-            Require(links[slot].strText == memory->GetString("File List", "Release" + n, "") &&
+            Require(IsShownFormOf(links[slot].strText, WholeValue(*memory, "Release" + n)) &&
                         links[slot].strUrl == memory->GetString("File List", "ReleaseURL" + n, ""),
                     "a release link is not its entry's");
         } else {
