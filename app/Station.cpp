@@ -16,6 +16,9 @@ namespace crenovix {
 namespace {
 
 constexpr std::uint32_t kWaitSliceMs = 10;
+// A charger missing from its run's first listing is looked for this often, this far apart.
+constexpr int kFindAgainLooks = 10;
+constexpr std::uint32_t kFindAgainWaitMs = 200;
 constexpr const char* kNotVerified =
     "Verification failed: the charger's stored payload differs from the file's";
 constexpr const char* kAbortedText =
@@ -285,7 +288,14 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
         // News taken before the table is filled, never after: a change between the two (another
         // run's charger restarting) must reach this run's next look.
         devices->TakeDevicesChanged();
-        const int row = FillRunTable(table, enumerator, target, bySerial, false);
+        int row = FillRunTable(table, enumerator, target, bySerial, false);
+        // A charger can be missing from one listing as its run starts (a listing that failed
+        // while others restart): it is looked for again, bounded, before it counts as gone.
+        for (int look = 0; row < 0 && look < kFindAgainLooks && !abort.Aborted(); ++look) {
+            services.clock.Sleep(kFindAgainWaitMs);
+            devices->TakeDevicesChanged();
+            row = FillRunTable(table, enumerator, target, bySerial, false);
+        }
         CRunObserver observer(*this, id, extra, [&] {
             if (devices->TakeDevicesChanged()) {
                 RefillTable(table, enumerator, false);

@@ -33,11 +33,22 @@ struct SListing final : IDeviceEnumerator {
     std::set<std::string> unplugged; // by serial number
 };
 
+// Listings of the runs that fail before one succeeds (a system listing that fails while other
+// chargers restart).
+std::atomic<int> failingRunListings{0};
+
 // A run's devices: the same bench, its table refilled whenever the run looks.
-struct SRunDevices final : IStationRunDevices {
+struct SRunDevices final : IStationRunDevices, IDeviceEnumerator {
     SRunDevices(sim::CSimBench& bench, std::optional<bool> stored)
         : bench_(bench), enumerator_(bench, bench), stored_(stored) {}
-    IDeviceEnumerator& Enumerator() override { return enumerator_; }
+    IDeviceEnumerator& Enumerator() override { return *this; }
+    void ListDevices(SerInfoList& list, bool probe) override {
+        if (failingRunListings > 0) {
+            --failingRunListings;
+            throw CEnumerationError("listing failed");
+        }
+        enumerator_.ListDevices(list, probe);
+    }
     IPortOpener& Ports() override { return bench_; }
     bool TakeDevicesChanged() override { return true; }
     std::optional<bool> StoredPayloadIs(const std::string&,
@@ -294,6 +305,12 @@ TEST_F(StationTest, RunEndingsShowInTheirRows) {
     }
     EXPECT_EQ(bench_->SerialCharger(0).Results().nCompleted, 1);
     EXPECT_EQ(bench_->SerialCharger(1).Results().nCompleted, 1);
+    // A run whose first listings fail looks again before it calls its charger gone.
+    Make("hid");
+    failingRunListings = 3;
+    station_->SetAutomatic(true);
+    Look();
+    EXPECT_EQ(States(), std::vector<std::string>{"SIM1001 done"});
     Make("hid:refuse");
     station_->SetAutomatic(true);
     Look();
