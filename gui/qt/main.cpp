@@ -74,7 +74,7 @@ public:
             crenovix::LinuxDefaultLogPath(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")),
             std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
         if (!logWarning.empty()) {
-            QMessageBox::warning(nullptr, QString::fromStdString(name),
+            QMessageBox::warning(nullptr, QString::fromUtf8(crenovix::kProductName),
                                  QString::fromStdString(logWarning));
         }
         MoveToWritableDirectory();

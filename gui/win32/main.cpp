@@ -83,8 +83,8 @@ public:
                  "correct version.");
             return 0;
         }
-        // The settings root ("Dalvenor Kavro Kelvorin") would only name a registry key, and the
-        // program stores nothing under it.
+        // The settings root ("Dalvenor Kavro Kelvorin") would only name a registry key; the
+        // program keeps its one settings file in %APPDATA%\Crenovix instead (app/Settings.h).
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
 
         const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
@@ -106,7 +106,7 @@ public:
             crenovix::WindowsDefaultLogPath(std::getenv("LOCALAPPDATA")),
             std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
         if (!logWarning.empty()) {
-            Warn(name, logWarning);
+            Warn(crenovix::kProductName, logWarning);
         }
         MoveToWritableDirectory();
         const auto online = services->Platform().CreateOnline();
@@ -130,8 +130,8 @@ public:
         };
         if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
             if (runStation(nullptr, *stationFile) == -1) {
-                Warn(name, "The station window cannot be created (error " +
-                               std::to_string(GetLastError()) + ").");
+                Warn(crenovix::kProductName, "The station window cannot be created (error " +
+                                                 std::to_string(GetLastError()) + ").");
                 return 1;
             }
             return 0;
