@@ -42,7 +42,7 @@ std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
 }
 
 // What the row says of a run's ending: the box's text, else the error line's.
-std::string ResultTextOf(const SRunResult& result) {
+std::string RunTextOf(const SRunResult& result) {
     if (result.outcome == ERunOutcome::Aborted) {
         return kAbortedText;
     }
@@ -53,6 +53,16 @@ std::string ResultTextOf(const SRunResult& result) {
         return result.errorLine;
     }
     return result.outcome == ERunOutcome::FileEmpty ? kFileEmptyText : "";
+}
+
+// The run's text, and after it a record that could not be written: the row is where a station's
+// user looks, and the update's own result stands whatever became of its record.
+std::string ResultTextOf(const SRunResult& result) {
+    std::string text = RunTextOf(result);
+    if (!result.logError.empty()) {
+        text.append(text.empty() ? "" : "; ").append(result.logError);
+    }
+    return text;
 }
 
 } // namespace

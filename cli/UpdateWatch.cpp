@@ -60,6 +60,9 @@ public:
         if (result.outcome == ERunOutcome::FileEmpty) {
             reporter_.Line(run.index, record.message);
         }
+        if (!result.logError.empty()) {
+            reporter_.Line(run.index, result.logError);
+        }
         reporter_.Result(run.index, record);
         const std::lock_guard lock(mutex_);
         ++(record.ok ? ok_ : failed_);

@@ -2,6 +2,7 @@
 #include "device/SerialEnumeration.h"
 #include "sim/DemoChargers.h"
 #include "sim/SimBench.h"
+#include "support/FakeUpdateLog.h"
 #include "support/SteppedClock.h"
 #include "support/TempDir.h"
 #include "support/UpdateFilePacker.h"
@@ -125,7 +126,8 @@ protected:
             *clock_,
             [] { return 7u; },
             &observer_,
-            {}});
+            {},
+            &log_});
         ASSERT_TRUE(station_->ChooseFile(dir_.File("fw.bin")));
     }
     // Until the runs under way have ended (a real-time bound: the runs go on other threads).
@@ -160,6 +162,7 @@ protected:
     CSteppedClock* stepped_ = nullptr;
     std::function<void(std::uint32_t)> advance_;
     std::unique_ptr<sim::CSimBench> bench_;
+    testsupport::CFakeUpdateLog log_;
     std::unique_ptr<SListing> listing_;
     std::unique_ptr<CStation> station_; // last: its runs use everything above
 };
@@ -311,6 +314,14 @@ TEST_F(StationTest, RunEndingsShowInTheirRows) {
     station_->SetAutomatic(true);
     Look();
     EXPECT_EQ(States(), std::vector<std::string>{"SIM1001 done"});
+    // A record that could not be written is said in the row; the update stays done.
+    log_.failure = "disk full";
+    Make("hid");
+    station_->SetAutomatic(true);
+    Look();
+    EXPECT_EQ(States(), std::vector<std::string>{"SIM1001 done"});
+    EXPECT_TRUE(station_->Rows()[0].resultText.ends_with("; " + LogFailureText("disk full")));
+    log_.failure.clear();
     Make("hid:refuse");
     station_->SetAutomatic(true);
     Look();
