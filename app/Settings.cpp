@@ -114,8 +114,17 @@ std::string WindowsSettingsPath(const char* appData) {
 }
 
 std::string ReadSettingsFile(const std::string& path) {
+    // Only a regular file, and only so much of it: a FIFO or a device put in its place must not
+    // hold or fill the program's start. Anything else reads as no settings.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) {
+        return "";
+    }
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string text(kSettingsFileLimit + 1, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    return text.size() > kSettingsFileLimit ? "" : text;
 }
 
 std::string WriteSettingsFile(const std::string& path, const std::string& text) {

@@ -6,6 +6,7 @@
 // program never drops what a newer one wrote, and a file that makes no sense means the defaults.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,11 @@ std::optional<std::string> FormatUpdateLogSetting(std::string_view text,
 std::string LinuxSettingsPath(const char* configHome, const char* home);
 std::string WindowsSettingsPath(const char* appData);
 
-// The file's text; empty when there is none or it cannot be read.
+// The most of a settings file that is read (the program writes a few lines of it).
+inline constexpr std::size_t kSettingsFileLimit = 1u << 20;
+
+// The file's text; empty when there is none, it cannot be read, it is no regular file or it is
+// over kSettingsFileLimit.
 std::string ReadSettingsFile(const std::string& path);
 // Replaces the file's text as one step: a temporary file beside it, then a rename over it, so
 // that a failure anywhere leaves the old file whole. Empty, or why it was not written.

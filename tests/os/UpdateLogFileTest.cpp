@@ -2,6 +2,7 @@
 // while appending leaves every earlier record whole, and paths that are no file are refused
 // without blocking.
 #include "protocol/UpdateLogFile.h"
+#include "app/Settings.h"
 #include "support/LogRecords.h"
 #include "support/TempDir.h"
 
@@ -120,6 +121,9 @@ TEST(UpdateLogFileTest, PathsThatAreNoFileAreRefusedAtOnce) {
         EXPECT_EQ(CUpdateLogFile::Open(path, kLogStamp, error), nullptr);
         EXPECT_EQ(error, "the update log '" + path + "' is not a regular file");
     }
+    // Nor does the window's settings file in such a place hold the start: it reads as none.
+    EXPECT_EQ(ReadSettingsFile(fifo), "");
+    EXPECT_EQ(ReadSettingsFile("/dev/zero"), "");
     // A FIFO put in the file's place after it was chosen is refused too, without waiting for a
     // reader.
     const std::string later = dir.File("later.jsonl");
