@@ -319,6 +319,7 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
                     *image,   path,  row,   bySerial, services.log};
         // What only the station knows, settled before the run is recorded.
         job.images = &images;
+        job.relist = [&] { RefillTable(table, enumerator, false); };
         job.conclude = [&](SRunResult& ended) {
             if (abort.Aborted() && !ended.Ok()) {
                 ended.outcome = ERunOutcome::Aborted;

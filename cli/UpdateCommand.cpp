@@ -192,6 +192,7 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     SRunJob job{observer,         clock, *ports,          devices,   nonces, *image,
                 shared.args.file, row,   chosen.bySerial, shared.log};
     job.images = shared.images;
+    job.relist = [&] { RefillTable(devices, enumerator, shared.args.com); };
     bool aborted = false;
     // What only the command line knows is settled before the engine records the run.
     job.conclude = [&](crenovix::SRunResult& result) {

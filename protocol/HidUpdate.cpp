@@ -19,9 +19,12 @@ constexpr std::uint32_t kBlockReplyTimeoutMs = 2000;
 constexpr std::uint32_t kReconnectFirstWaitMs = 1000;
 constexpr std::uint32_t kReconnectAttemptWaitMs = 200;
 constexpr int kReconnectAttempts = 50;
-// Opens of a charger found by serial number before the run gives up: each is checked against a
-// listing after it, and a charger that moved meanwhile is opened again where it went.
-constexpr int kOpenChecks = 3;
+// Looks for a charger found by serial number before the run gives up: each open is checked
+// against a listing after it, and a charger that moved meanwhile is opened again where it went.
+// A look that failed (its position emptied by another charger restarting, news of which may come
+// late) is tried again after a pause, so a charger still plugged is not called unopenable.
+constexpr int kOpenChecks = 10;
+constexpr std::uint32_t kOpenCheckWaitMs = 200;
 // The fifth refusal of the start frame ends the run. Refusals of the key word are counted apart,
 // with the same bound, so a charger that keeps refusing it cannot hold the run forever.
 constexpr int kMaxStartRefusals = 5;
@@ -82,6 +85,11 @@ private:
 
     bool Reconnect();
     bool TryOpen(const SDeviceEntry& entry);
+    bool OpenSavedRow();
+    // A charger found by serial number (saved_.bAnyPort): where a listing made now shows it.
+    std::optional<std::string> ListedAt();
+    // One look: opened where listed, and still listed there after the open.
+    bool OpenWhereListed();
     bool OpenWhereItIsNow();
     void End(ERunOutcome outcome, int code = 0);
     void EndWithError(int code) { End(ERunOutcome::HidCommunication, code); }
@@ -145,24 +153,29 @@ bool CHidRun::TryOpen(const SDeviceEntry& entry) {
 bool CHidRun::Reconnect() {
     port_.Close();
     clock_.Sleep(kReconnectFirstWaitMs);
-    SDeviceListState& devices = job_.devices;
     for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
-        observer_.DispatchPendingMessages();
-        devices.nDeviceCount = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
-        const int selection = job_.selection;
-        if (selection >= 0 && selection < devices.nDeviceCount &&
-            saved_.Matches(devices.rows[selection])) {
-            if (TryOpen(devices.rows[selection])) {
-                return true;
-            }
-        } else {
-            for (int row = 0; row < devices.nDeviceCount; ++row) {
-                if (saved_.Matches(devices.rows[row]) && TryOpen(devices.rows[row])) {
-                    return true;
-                }
-            }
+        if (saved_.bAnyPort ? OpenWhereListed() : OpenSavedRow()) {
+            return true;
         }
         clock_.Sleep(kReconnectAttemptWaitMs);
+    }
+    return false;
+}
+
+// The selected row when it still holds the saved identity, else the first row that does.
+bool CHidRun::OpenSavedRow() {
+    observer_.DispatchPendingMessages();
+    SDeviceListState& devices = job_.devices;
+    devices.nDeviceCount = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
+    const int selection = job_.selection;
+    if (selection >= 0 && selection < devices.nDeviceCount &&
+        saved_.Matches(devices.rows[selection])) {
+        return TryOpen(devices.rows[selection]);
+    }
+    for (int row = 0; row < devices.nDeviceCount; ++row) {
+        if (saved_.Matches(devices.rows[row]) && TryOpen(devices.rows[row])) {
+            return true;
+        }
     }
     return false;
 }
@@ -228,29 +241,40 @@ bool CHidRun::OpenSelectedCharger() {
 // positions behind it, and whatever now sits at the old one is not this charger. The table is
 // looked at again, the charger opened where it is now, and the table looked at once more: only
 // when the charger is still listed at the position opened was the open this charger's.
+std::optional<std::string> CHidRun::ListedAt() {
+    observer_.DispatchPendingMessages();
+    if (job_.relist) {
+        job_.relist();
+    }
+    const SDeviceListState& devices = job_.devices;
+    const int count = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
+    for (int row = 0; row < count; ++row) {
+        const SDeviceEntry& entry = devices.rows[static_cast<std::size_t>(row)];
+        if (saved_.Matches(entry) && entry.strPort.starts_with("HID")) {
+            return entry.strPort;
+        }
+    }
+    return std::nullopt;
+}
+
+bool CHidRun::OpenWhereListed() {
+    const std::optional<std::string> port = ListedAt();
+    if (port && port_.Open(*port, 9600) && ListedAt() == port) {
+        saved_.strPort = *port;
+        return true;
+    }
+    port_.Close();
+    return false;
+}
+
 bool CHidRun::OpenWhereItIsNow() {
-    const auto listedAt = [this]() -> std::optional<std::string> {
-        observer_.DispatchPendingMessages();
-        const SDeviceListState& devices = job_.devices;
-        const int count = std::clamp(devices.nDeviceCount, 0, kDeviceTableRows);
-        for (int row = 0; row < count; ++row) {
-            const SDeviceEntry& entry = devices.rows[static_cast<std::size_t>(row)];
-            if (saved_.Matches(entry) && entry.strPort.starts_with("HID")) {
-                return entry.strPort;
-            }
-        }
-        return std::nullopt;
-    };
     for (int attempt = 0; attempt < kOpenChecks; ++attempt) {
-        const std::optional<std::string> port = listedAt();
-        if (!port || !port_.Open(*port, 9600)) {
-            break;
+        if (attempt > 0) {
+            clock_.Sleep(kOpenCheckWaitMs);
         }
-        if (listedAt() == port) {
-            saved_.strPort = *port;
+        if (OpenWhereListed()) {
             return true;
         }
-        port_.Close();
     }
     EndCannotOpen();
     return false;

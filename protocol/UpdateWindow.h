@@ -90,6 +90,11 @@ struct SRunJob {
     std::function<void(SRunResult&)> conclude = {};
     // Runs going on at once with one file share its deciphering (nothing: the run loads alone).
     CUpdateImageCache* images = nullptr;
+    // Refills the device table from a listing made now, news of a change or not. A charger
+    // found by serial number is opened and checked against such listings: beside other chargers
+    // restarting, news can come after the positions have moved (nothing: the table as the
+    // observer's news leaves it).
+    std::function<void()> relist = {};
 };
 
 // A run started from a window on the window's thread: the window supplies the path and the

@@ -386,29 +386,47 @@ TEST_F(HidUpdateTest, AChargerWithoutSerialIsNotFoundAgainBySerial) {
     EXPECT_EQ(charger.Results().nTransfers, 0);
 }
 
-// Updated beside others (found by serial number): an interface arriving before the charger since
-// the table was filled moves it one position on, where another charger now sits at its old
-// one. The run opens its own charger where it is now and leaves the other alone.
+// Updated beside others (found by serial number), a neighbour before the charger changes since
+// the table was filled, and the system's news of it has not come: an interface arriving moves
+// the charger one position on, where the neighbour now sits at its old one; the neighbour leaving
+// just after the run's first look moves it back and empties the position it was listed at.
+// Either way the run opens its own charger where it is now and leaves the neighbour alone.
 TEST_F(HidUpdateTest, AChargerUpdatedBesideOthersIsOpenedWhereItIsNow) {
-    UseFile(EPackVariant::Aes, 128);
-    sim::SSimHidConfig other;
-    other.identity.strSerial = "SIM0007";
-    other.identity.nHidPosition = 1;
-    const auto& neighbour = bench_.AddHidCharger(other);
-    sim::SSimHidConfig config;
-    config.identity.strSerial = "SIM0008";
-    config.identity.nHidPosition = 2;
-    const auto& charger = bench_.AddHidCharger(config);
-    ListDevices();
-    ASSERT_EQ(devices_.rows[1].strPort, "HID1");
-    sim::SSimHidInterface hub;
-    hub.nOrder = 1;
-    bench_.AddHidInterface(hub); // after the listing: the neighbour is at HID1 now
-    context_.bReconnectBySerial = true;
-    PressUpdate(1);
-    ASSERT_TRUE(Completed());
-    EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
-    EXPECT_EQ(neighbour.Results().Frames(ESimStep::BootRequest), 0);
+    for (const bool neighbourLeaves : {false, true}) {
+        SCOPED_TRACE(neighbourLeaves ? "the neighbour leaves" : "an interface arrives");
+        sim::CSimBench bench{cappedClock_};
+        CDeviceEnumerator enumerator{bench, bench};
+        UseFile(EPackVariant::Aes, 128);
+        sim::SSimHidConfig other;
+        other.identity.strSerial = "SIM0007";
+        other.identity.nHidPosition = 1;
+        other.identity.dwUnpluggedAtMs = neighbourLeaves ? clock_.Now() + 1 : 0;
+        const auto& neighbour = bench.AddHidCharger(other);
+        sim::SSimHidConfig config;
+        config.identity.strSerial = "SIM0008";
+        config.identity.nHidPosition = 2;
+        const auto& charger = bench.AddHidCharger(config);
+        RefreshDeviceList(devices_, listView_, enumerator);
+        ASSERT_EQ(devices_.rows[1].strPort, "HID1");
+        bench.TakeDevicesChanged();
+        window_.onDispatch = [] {};
+        if (!neighbourLeaves) {
+            sim::SSimHidInterface hub;
+            hub.nOrder = 1;
+            bench.AddHidInterface(hub);
+        }
+        int looks = 0;
+        SRunJob job{window_, cappedClock_, bench, devices_, nonces_, image_, path_, 1, true};
+        job.relist = [&] {
+            RefreshDeviceList(devices_, listView_, enumerator);
+            if (++looks == 1) {
+                clock_.Sleep(1);
+            }
+        };
+        EXPECT_TRUE(RunUpdate(job).Ok());
+        EXPECT_EQ(charger.Results().payload, packed_.loadedPayload);
+        EXPECT_EQ(neighbour.Results().Frames(ESimStep::BootRequest), 0);
+    }
 }
 
 TEST_F(HidUpdateTest, DeviceChangesDuringARunRefillTheTableNotTheList) {
