@@ -1,5 +1,9 @@
 #include "protocol/UpdateLogFile.h"
 
+#include "crenovix/Version.h"
+
+#include <chrono>
+
 namespace crenovix {
 
 std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SLogStamp stamp,
@@ -14,6 +18,14 @@ std::unique_ptr<CUpdateLogFile> CUpdateLogFile::Open(const std::string& path, SL
         return nullptr;
     }
     return std::unique_ptr<CUpdateLogFile>(new CUpdateLogFile(*absolute, std::move(stamp)));
+}
+
+SLogStamp SystemLogStamp() {
+    return {LogHostName(), CRENOVIX_VERSION_TEXT, [] {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                    .count();
+            }};
 }
 
 } // namespace crenovix

@@ -1,8 +1,9 @@
 // The update log's file: appended under a lock, one write per record, flushed to the disk before
-// Append returns (see protocol/UpdateLog.h). Opening is portable (UpdateLogFile.cpp); appending
-// and what the system says of a path are each system's (protocol/linux/UpdateLogFile.cpp: open
-// with O_APPEND, flock, write, fsync; protocol/win32/UpdateLogFile.cpp: CreateFileW with
-// FILE_APPEND_DATA, LockFileEx, WriteFile, FlushFileBuffers), linked by the platform's library.
+// Append returns (see protocol/UpdateLog.h). Opening and the stamp are portable
+// (UpdateLogFile.cpp); appending, the host name and what the system says of a path are each
+// system's (protocol/linux/UpdateLogFile.cpp: open with O_APPEND, flock, write, fsync;
+// protocol/win32/UpdateLogFile.cpp: CreateFileW with FILE_APPEND_DATA, LockFileEx, WriteFile,
+// FlushFileBuffers), linked by the platform's library.
 #pragma once
 
 #include "protocol/UpdateLog.h"
@@ -38,6 +39,8 @@ private:
 
 // This computer's name, this program's version and the system's wall clock.
 SLogStamp SystemLogStamp();
+// This computer's name as its system gives it ("" when it gives none).
+std::string LogHostName();
 
 // Linux: $XDG_DATA_HOME/crenovix/updates.jsonl, else ~/.local/share/crenovix/updates.jsonl;
 // Windows: %LOCALAPPDATA%\Crenovix\updates.jsonl.

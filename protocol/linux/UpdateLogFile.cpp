@@ -1,7 +1,5 @@
 #include "protocol/UpdateLogFile.h"
 
-#include "crenovix/Version.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -125,16 +123,9 @@ SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
     return {};
 }
 
-SLogStamp SystemLogStamp() {
+std::string LogHostName() {
     char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) {
-        host[0] = '\0';
-    }
-    return {host, CRENOVIX_VERSION_TEXT, [] {
-                return std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                    .count();
-            }};
+    return ::gethostname(host, sizeof host - 1) == 0 ? host : "";
 }
 
 std::string DefaultUpdateLogPath() {

@@ -1,7 +1,5 @@
 #include "protocol/UpdateLogFile.h"
 
-#include "crenovix/Version.h"
-
 #include <windows.h>
 
 #include <chrono>
@@ -148,17 +146,10 @@ SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
     return {};
 }
 
-SLogStamp SystemLogStamp() {
+std::string LogHostName() {
     char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = sizeof host;
-    if (!GetComputerNameA(host, &size)) {
-        host[0] = '\0';
-    }
-    return {host, CRENOVIX_VERSION_TEXT, [] {
-                return std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                    .count();
-            }};
+    return GetComputerNameA(host, &size) ? host : "";
 }
 
 std::string DefaultUpdateLogPath() {
