@@ -45,7 +45,7 @@ std::string ProgressLine(int percent, int position, double seconds, int upper) {
 SRunRecord RunRecordOf(const crenovix::SRunResult& result, std::uint32_t elapsedMs) {
     SRunRecord record;
     record.ok = result.outcome == ERunOutcome::Success;
-    record.code = record.ok ? 0 : result.hidError > 0 ? result.hidError : -1;
+    record.code = result.Code();
     record.message = RunMessageOf(result);
     record.elapsedMs = elapsedMs;
     return record;

@@ -24,7 +24,7 @@ SUpdateRecord UpdateRecordOf(const SRunJob& job, const SRunResult& result,
     record.fileVersion = result.strVersion;
     record.fileSha256 = result.fileSha256;
     record.ok = result.Ok();
-    record.code = record.ok ? 0 : result.hidError > 0 ? result.hidError : -1;
+    record.code = result.Code();
     record.message = RunMessageOf(result);
     record.elapsedMs = elapsedMs;
     return record;

@@ -64,6 +64,8 @@ struct SRunResult {
     std::string logError;
 
     bool Ok() const { return outcome == ERunOutcome::Success; }
+    // What records call the result's code: 0 for success, the HID error number, else -1.
+    int Code() const { return Ok() ? 0 : hidError > 0 ? hidError : -1; }
 };
 
 // The result of `outcome` with its box, error line and controls as the failure tables give them.
