@@ -23,7 +23,10 @@ public:
         }
         return inner_->Read(data, timeoutMs);
     }
-    bool DiscardInput() override { return !abort_.Aborted() && inner_->DiscardInput(); }
+    // Aborted, the port is no longer looked at, so what waits there is unknown: it counts as
+    // input, which fails the step. Otherwise the check after the last answer would pass
+    // unlooked and an aborted run could end in success.
+    bool DiscardInput() override { return abort_.Aborted() || inner_->DiscardInput(); }
 
 private:
     std::unique_ptr<IPortChannel> inner_;

@@ -1,7 +1,8 @@
 // Ending runs on demand through the dialogues' own failure path: once the signal says so, a
-// run's ports refuse to open, its reads and writes fail at once and its waits on the clock end
-// early, so each dialogue closes its port (releasing its exclusive lock) and ends as it ends on a
-// dead cable. The command line's second interrupt and the station's Abort use it.
+// run's ports refuse to open, its reads and writes fail at once, a discard reports input (which
+// fails the step, so an abort never passes the check after the last answer) and its waits on the
+// clock end early, so each dialogue closes its port (releasing its exclusive lock) and ends as it
+// ends on a dead cable. The command line's second interrupt and the station's Abort use it.
 #pragma once
 
 #include "base/Clock.h"

@@ -1,3 +1,4 @@
+#include "app/RunAbort.h"
 #include "protocol/Frames.h"
 #include "support/FakePort.h"
 #include "support/FakeUpdateLog.h"
@@ -182,6 +183,31 @@ TEST_F(HidUpdateTest, TheRunIsRecordedWithItsPortClosed) {
     job.selection = 5;
     EXPECT_EQ(RunUpdate(job).outcome, ERunOutcome::NothingSelected);
     EXPECT_EQ(log.records.size(), 1u);
+}
+
+// An abort after the charger's last answer, during the wait to see whether anything follows it:
+// that check is not made, so the run must not end in success.
+TEST_F(HidUpdateTest, AnAbortDuringTheLastCheckIsNoSuccess) {
+    UseFile(EPackVariant::Aes, 128);
+    // Aborted from the run's first wait after the charger stored the whole payload.
+    struct SAbortAtTheCheck final : IClock, IAbortSignal {
+        SAbortAtTheCheck(IClock& c, const sim::CSimHidCharger& s) : inner(c), charger(s) {}
+        std::uint32_t TickCount() override { return inner.TickCount(); }
+        void Sleep(std::uint32_t ms) override {
+            aborted = aborted || charger.Results().bComplete;
+            inner.Sleep(ms);
+        }
+        bool Aborted() override { return aborted; }
+        IClock& inner;
+        const sim::CSimHidCharger& charger;
+        bool aborted = false;
+    } abort{cappedClock_, AddCharger()};
+    CAbortableClock clock(abort, abort);
+    CAbortablePorts ports(bench_, abort);
+    SRunJob job{window_, clock, ports, devices_, nonces_, image_, path_, 0};
+    EXPECT_FALSE(RunUpdate(job).Ok());
+    EXPECT_TRUE(abort.aborted);
+    EXPECT_EQ(bench_.OpenChannels(), 0);
 }
 
 TEST_F(HidUpdateTest, PortThatCannotBeOpened) {
