@@ -64,8 +64,8 @@ struct SLoadResult {
     ELoadOutcome outcome = ELoadOutcome::CannotOpen;
     EUpdateVariant variant = EUpdateVariant::None; // set when loaded
     std::size_t length = 0;                        // file length L when loaded
-    std::string sha256 =
-        {}; // LoadUpdateImage: of the bytes read, lower-case hex, once they were read
+    // LoadUpdateImage: the SHA-256 of the bytes read, lower-case hex, once they were read.
+    std::string sha256 = {};
 };
 
 // Reads the header fields from the first 512 bytes of a deciphered image.
