@@ -2,7 +2,7 @@
 // Append returns (see protocol/UpdateLog.h). Opening and the stamp are portable
 // (UpdateLogFile.cpp); appending, the host name and what the system says of a path are each
 // system's (protocol/linux/UpdateLogFile.cpp: open with O_APPEND, flock, write, fsync;
-// protocol/win32/UpdateLogFile.cpp: CreateFileW with FILE_APPEND_DATA, LockFileEx, WriteFile,
+// protocol/win32/UpdateLogFile.cpp: CreateFileA with FILE_APPEND_DATA, LockFileEx, WriteFile,
 // FlushFileBuffers), linked by the platform's library.
 #pragma once
 

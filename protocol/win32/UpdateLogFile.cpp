@@ -18,14 +18,6 @@ SLogAppend Failed(const std::string& what) {
     return {false, what + " (error " + std::to_string(GetLastError()) + ")"};
 }
 
-std::wstring Wide(const std::string& text) {
-    const int size = static_cast<int>(text.size());
-    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, result.data(), wide);
-    return result;
-}
-
 class CHandle {
 public:
     explicit CHandle(HANDLE handle) : handle_(handle) {}
@@ -45,7 +37,7 @@ private:
 // Why `path` cannot be the log, or nothing: a directory cannot; a device or a pipe is found out
 // when the append opens it (GetFileType).
 std::string NotALogFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return "the update log '" + path + "' is a directory";
     }
@@ -55,10 +47,10 @@ std::string NotALogFile(const std::string& path) {
 // The folders above `file`, each made when missing; one that cannot be made fails the open that
 // follows, with its reason. (The library's create_directories crashes on device paths such as
 // \\.\NUL under this runtime.)
-void MakeFolders(const std::wstring& file) {
-    for (std::size_t at = file.find_first_of(L"\\/", 1); at != std::wstring::npos;
-         at = file.find_first_of(L"\\/", at + 1)) {
-        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
+void MakeFolders(const std::string& file) {
+    for (std::size_t at = file.find_first_of("\\/", 1); at != std::string::npos;
+         at = file.find_first_of("\\/", at + 1)) {
+        CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
     }
 }
 
@@ -85,26 +77,20 @@ std::optional<std::string> CUpdateLogFile::Checked(const std::string& path, std:
     if (!error.empty()) {
         return std::nullopt;
     }
-    const std::wstring wide = Wide(path);
-    std::wstring full(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
-    if (full.empty() || GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(),
-                                         nullptr) == 0) {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    std::string full(needed, '\0');
+    const DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
         return path;
     }
-    full.resize(full.find(L'\0'));
-    const int size = static_cast<int>(full.size());
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, full.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, full.data(), size, narrow.data(), bytes, nullptr, nullptr);
-    return narrow;
+    full.resize(length);
+    return full;
 }
 
 SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
-    const std::wstring file = Wide(path_);
-    MakeFolders(file);
+    MakeFolders(path_);
     // Appending only: every write goes to the file's end, whatever another process wrote.
-    const CHandle log(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+    const CHandle log(CreateFileA(path_.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (log.Get() == INVALID_HANDLE_VALUE) {
