@@ -95,6 +95,12 @@ SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
     if (const std::string why = NotALogFile(path_, status); !why.empty()) {
         return {false, why};
     }
+    // A window's log can be any file the user picks: never the update file the record names,
+    // under any name, which the record would make unusable.
+    if (struct stat update{}; ::stat(record.file.c_str(), &update) == 0 &&
+                              update.st_dev == status.st_dev && update.st_ino == status.st_ino) {
+        return {false, "the update log '" + path_ + "' is the update file"};
+    }
     if (!LockBounded(log.Fd())) {
         return {false, "'" + path_ + "' stays locked by another program"};
     }

@@ -54,6 +54,19 @@ void MakeFolders(const std::string& file) {
     }
 }
 
+// Whether `path` names the file open at `file`: the same volume and file index.
+bool SameFile(HANDLE file, const std::string& path) {
+    const CHandle other(CreateFileA(path.c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return other.Get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &a) &&
+           GetFileInformationByHandle(other.Get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 bool LockBounded(HANDLE file) {
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     for (;;) {
@@ -98,6 +111,12 @@ SLogAppend CUpdateLogFile::Append(SUpdateRecord record) {
     }
     if (GetFileType(log.Get()) != FILE_TYPE_DISK) {
         return {false, "the update log '" + path_ + "' is not a regular file"};
+    }
+    // A window's log can be any file the user picks: never the update file the record names,
+    // under any name, which the record would make unusable. Only a file the run read is looked
+    // at (opening a device name could disturb the device).
+    if (!record.fileSha256.empty() && SameFile(log.Get(), record.file)) {
+        return {false, "the update log '" + path_ + "' is the update file"};
     }
     if (!LockBounded(log.Get())) {
         return {false, "'" + path_ + "' stays locked by another program"};

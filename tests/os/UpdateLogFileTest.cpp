@@ -132,6 +132,15 @@ TEST(UpdateLogFileTest, PathsThatAreNoFileAreRefusedAtOnce) {
     const SLogAppend appended = log->Append(LogRecord('x', 1));
     EXPECT_FALSE(appended.ok);
     EXPECT_EQ(appended.error, "the update log '" + later + "' is not a regular file");
+    // Nor is the update file the record names, under another name: it stays as it was.
+    const std::string update = dir.File("fw.bin");
+    std::ofstream(update) << "firmware";
+    ASSERT_EQ(::symlink(update.c_str(), dir.File("fw-link.bin").c_str()), 0);
+    SUpdateRecord record = LogRecord('x', 1);
+    record.file = dir.File("fw-link.bin");
+    const SLogAppend intoTheFile = OpenLog(update)->Append(record);
+    EXPECT_EQ(intoTheFile.error, "the update log '" + update + "' is the update file");
+    EXPECT_EQ(ReadWholeFile(update), "firmware");
     // A folder that cannot be made is reported with its reason.
     const auto under = OpenLog(dir.File("fifo/sub/u.jsonl"));
     const SLogAppend refused = under->Append(LogRecord('x', 1));

@@ -65,6 +65,16 @@ TEST(Win32UpdateLogFile, PathsThatAreNoFileAreRefused) {
         EXPECT_NE(appended.error.find("is not a regular file"), std::string::npos)
             << appended.error;
     }
+    // Nor is the update file the record names, under another spelling: it stays as it was.
+    const std::string update = dir.File("fw.bin");
+    std::ofstream(update) << "firmware";
+    SUpdateRecord record = LogRecord('x', 1);
+    record.file = dir.File(".\\FW.BIN");
+    record.fileSha256 = "ab";
+    const auto log = CUpdateLogFile::Open(update, kLogStamp, error);
+    ASSERT_NE(log, nullptr) << error;
+    EXPECT_NE(log->Append(record).error.find("is the update file"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(update), "firmware");
     EXPECT_EQ(WindowsDefaultLogPath("C:\\Users\\u\\AppData\\Local"),
               "C:\\Users\\u\\AppData\\Local\\Crenovix\\updates.jsonl");
 }
