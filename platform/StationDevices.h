@@ -21,12 +21,12 @@ public:
     IDeviceEnumerator& Enumerator() override { return enumerator_; }
     IPortOpener& Ports() override { return devices_->Ports(); }
     bool TakeDevicesChanged() override { return news_.Take(); }
-    std::optional<bool> StoredPayloadIs(const std::string& port,
+    std::optional<bool> StoredPayloadIs(const std::string& port, const std::string& serial,
                                         std::span<const std::uint8_t> payload) override {
         if (!devices_->Simulated()) {
             return std::nullopt;
         }
-        return devices_->StoredPayloadIs(port, payload);
+        return devices_->StoredPayloadIs(port, serial, payload);
     }
 
 private:
