@@ -325,9 +325,10 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
                 ended.outcome = ERunOutcome::Aborted;
             }
             // Where the charger can be asked, a success is one only when it holds exactly the
-            // file's payload (looked up by the port it was listed at, not by serial number).
-            if (ended.Ok() &&
-                devices->StoredPayloadIs(target.strPort, PayloadOf(*image)) == false) {
+            // file's payload: the run's own charger, by its serial number where no other shares
+            // it, as others' restarts may have moved a neighbour to the port it started at.
+            if (ended.Ok() && devices->StoredPayloadIs(target.strPort, target.strSerial,
+                                                       PayloadOf(*image)) == false) {
                 ended.outcome = ERunOutcome::PayloadDiffers;
                 ended.bBox = false;
                 ended.errorLine = kNotVerified;

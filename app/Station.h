@@ -99,9 +99,11 @@ public:
     // Never blocks: whether devices may have changed since the last call (asked between blocks
     // and while the run waits for its charger).
     virtual bool TakeDevicesChanged() = 0;
-    // Whether the charger at `port` is known to hold exactly `payload` after the run; nothing
-    // when these devices cannot be asked (the machine's chargers).
+    // Whether the charger (its serial number, else its port: IDevices::StoredPayloadIs) is known
+    // to hold exactly `payload` after the run; nothing when these devices cannot be asked (the
+    // machine's chargers).
     virtual std::optional<bool> StoredPayloadIs(const std::string& /*port*/,
+                                                const std::string& /*serial*/,
                                                 std::span<const std::uint8_t> /*payload*/) {
         return std::nullopt;
     }

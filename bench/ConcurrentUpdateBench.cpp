@@ -44,12 +44,17 @@ const testsupport::CTempDir& Files() {
     return dir;
 }
 
-double UpdateSeconds(int chargers) {
+// The simulated list of `chargers` HID chargers: "hid,hid,...".
+std::string HidChargers(int chargers) {
     std::string list = "hid";
     for (int i = 1; i < chargers; ++i) {
         list += ",hid";
     }
-    const std::vector<std::string> args = {"--simulate", list, "--all", "--no-log",
+    return list;
+}
+
+double UpdateSeconds(int chargers) {
+    const std::vector<std::string> args = {"--simulate", HidChargers(chargers), "--all", "--no-log",
                                            (Files().Path() / "largest.bin").string()};
     std::ostringstream out;
     std::ostringstream err;
@@ -65,12 +70,9 @@ double UpdateSeconds(int chargers) {
 // The station over a demo desk of `chargers` HID chargers: every run a desk of its own (as the
 // command line's), "Update all", and the wait for the last run.
 double StationSeconds(int chargers) {
-    std::string list = "hid";
-    for (int i = 1; i < chargers; ++i) {
-        list += ",hid";
-    }
     std::string error;
-    const std::unique_ptr<IPlatform> desk = CDemoDesk::Create(CreateSystemPlatform(), list, error);
+    const std::unique_ptr<IPlatform> desk =
+        CDemoDesk::Create(CreateSystemPlatform(), HidChargers(chargers), error);
     if (!desk) {
         throw std::runtime_error(error);
     }

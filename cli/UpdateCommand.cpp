@@ -206,7 +206,8 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
         if (platform->Simulated() && result.Ok()) {
             // A simulated charger can be asked what it stored: a success is one only when it
             // holds exactly the file's payload.
-            const bool stored = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
+            const bool stored =
+                platform->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image));
             shared.reporter.Line(index, stored ? kVerified : kNotVerified, stored);
             if (!stored) {
                 result.outcome = ERunOutcome::PayloadDiffers;

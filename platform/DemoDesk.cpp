@@ -4,7 +4,25 @@
 
 namespace crenovix {
 
-const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
+const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port,
+                                                  const std::string& serial) {
+    const sim::CSimChargerBase* numbered = nullptr;
+    int alike = 0;
+    const auto count = [&](const sim::CSimChargerBase& charger) {
+        if (!serial.empty() && charger.Identity().strSerial == serial) {
+            numbered = &charger;
+            ++alike;
+        }
+    };
+    for (std::size_t i = 0; i < bench_.HidChargerCount(); ++i) {
+        count(bench_.HidCharger(i));
+    }
+    for (std::size_t i = 0; i < bench_.SerialChargerCount(); ++i) {
+        count(bench_.SerialCharger(i));
+    }
+    if (alike == 1) {
+        return numbered;
+    }
     // The charger made at that position while it is plugged in (wherever its restart took it
     // since); else, one made elsewhere that sits there now because one before it was pulled out.
     for (std::size_t i = 0; i < bench_.HidChargerCount(); ++i) {
@@ -26,8 +44,9 @@ const sim::CSimChargerBase* CDemoDevices::Charger(const std::string& port) {
     return nullptr;
 }
 
-bool CDemoDevices::StoredPayloadIs(const std::string& port, std::span<const std::uint8_t> payload) {
-    const sim::CSimChargerBase* charger = Charger(port);
+bool CDemoDevices::StoredPayloadIs(const std::string& port, const std::string& serial,
+                                   std::span<const std::uint8_t> payload) {
+    const sim::CSimChargerBase* charger = Charger(port, serial);
     if (charger == nullptr) {
         return false;
     }

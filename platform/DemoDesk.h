@@ -25,9 +25,10 @@ public:
         std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now())
         : clock_(start) {}
     sim::CSimBench& Bench() { return bench_; }
-    // The charger this desk lists at `port` ("HID1", "simtty0") as it was made, or nullptr. By
-    // port, not serial number: two chargers may share one.
-    const sim::CSimChargerBase* Charger(const std::string& port);
+    // The charger whose serial number is `serial` when no other on the desk has it: positions
+    // move while chargers restart or are pulled out, so a port alone may name a neighbour. Else
+    // the charger listed at `port` ("HID1", "simtty0") as it was made, or nullptr.
+    const sim::CSimChargerBase* Charger(const std::string& port, const std::string& serial = {});
 
     ISerialPlatform& SerialPorts() override { return bench_; }
     IHidInterfaceSet& HidInterfaces() override { return bench_; }
@@ -36,7 +37,8 @@ public:
     bool TakeDevicesChanged() override { return bench_.TakeDevicesChanged(); }
     bool LastSerialOpenBusy() override { return false; }
     bool Simulated() const override { return true; }
-    bool StoredPayloadIs(const std::string& port, std::span<const std::uint8_t> payload) override;
+    bool StoredPayloadIs(const std::string& port, const std::string& serial,
+                         std::span<const std::uint8_t> payload) override;
 
 private:
     CSteadyClock clock_; // first: the desk runs on it

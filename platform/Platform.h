@@ -61,9 +61,10 @@ public:
     // Whether these are simulated chargers (the demo desk), which always open and whose stored
     // payload can be checked; the machine's devices are not.
     virtual bool Simulated() const { return false; }
-    // Simulated chargers only: whether the charger listed at `port` completed an update that
-    // stored exactly `payload`. False for the machine's devices, which cannot be asked.
-    virtual bool StoredPayloadIs(const std::string& /*port*/,
+    // Simulated chargers only: whether the charger with serial number `serial` (the one listed at
+    // `port` when no other charger has that number) completed an update that stored exactly
+    // `payload`. False for the machine's devices, which cannot be asked.
+    virtual bool StoredPayloadIs(const std::string& /*port*/, const std::string& /*serial*/,
                                  std::span<const std::uint8_t> /*payload*/) {
         return false;
     }

@@ -12,31 +12,6 @@ CProgramServices::CProgramServices(std::unique_ptr<IPlatform> platform)
     : platform_(std::move(platform)), devices_(platform_->OpenDevices()),
       enumerator_(devices_->SerialPorts(), devices_->HidInterfaces()) {}
 
-namespace {
-
-// A run of the station on the demo desk the window lists: its chargers are the ones the rows
-// show (a desk of the run's own would hold copies the window never sees restart), and what
-// they stored can be checked. The desk's entry points lock, so runs and the window share it.
-class CSharedRunDevices final : public IStationRunDevices {
-public:
-    CSharedRunDevices(IDevices& devices, std::function<bool()> news)
-        : devices_(devices), news_(std::move(news)) {}
-    IDeviceEnumerator& Enumerator() override { return enumerator_; }
-    IPortOpener& Ports() override { return devices_.Ports(); }
-    bool TakeDevicesChanged() override { return news_(); }
-    std::optional<bool> StoredPayloadIs(const std::string& port,
-                                        std::span<const std::uint8_t> payload) override {
-        return devices_.StoredPayloadIs(port, payload);
-    }
-
-private:
-    IDevices& devices_;
-    CDeviceEnumerator enumerator_{devices_.SerialPorts(), devices_.HidInterfaces()};
-    std::function<bool()> news_;
-};
-
-} // namespace
-
 std::uint64_t CProgramServices::News() {
     if (devices_->Notices() == EDeviceNotices::Poll) {
         const std::lock_guard lock(pollMutex_);
@@ -66,8 +41,10 @@ SStationServices CProgramServices::StationServices() {
     const bool shared = devices_->Simulated();
     return {Enumerator(),
             [this, shared]() -> std::unique_ptr<IStationRunDevices> {
+                // On the demo desk every run shares the desk the window lists: its chargers are
+                // the ones the rows show, and its entry points lock.
                 if (shared) {
-                    return std::make_unique<CSharedRunDevices>(*devices_, NewsReader());
+                    return std::make_unique<CStationRunDevices>(*devices_, NewsReader());
                 }
                 return std::make_unique<CStationRunDevices>(platform_->OpenDevices());
             },

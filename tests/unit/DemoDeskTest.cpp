@@ -83,8 +83,8 @@ TEST(DemoDeskTest, EveryUserGetsADeskOfItsOwnWithTheListedChargers) {
     // the desk does not list, passes no payload check.
     EXPECT_TRUE(first->Simulated());
     EXPECT_FALSE(quiet.OpenDevices()->Simulated());
-    EXPECT_FALSE(first->StoredPayloadIs("HID1", {}));
-    EXPECT_FALSE(first->StoredPayloadIs("HID3", {}));
+    EXPECT_FALSE(first->StoredPayloadIs("HID1", "SIM1001", {}));
+    EXPECT_FALSE(first->StoredPayloadIs("HID3", "", {}));
 
     EXPECT_NE(desk->CreateOnline(), nullptr);
     EXPECT_NE(desk->CreateShell(), nullptr);
@@ -92,6 +92,18 @@ TEST(DemoDeskTest, EveryUserGetsADeskOfItsOwnWithTheListedChargers) {
     EXPECT_EQ(quiet.shellsMade, 1);
     EXPECT_NE(desk->OpenUpdateLog("box.jsonl", error), nullptr);
     EXPECT_EQ(quiet.logPath, "box.jsonl"); // simulated runs are recorded where real ones are
+}
+
+// A charger is its serial number where no other has it: once the first was pulled out, the one
+// made at HID2 is listed at HID1 and the third at HID2, so the port the third's run started at
+// names its neighbour. Twins are told apart by port.
+TEST(DemoDeskTest, AChargerIsFoundByItsSerialNumberWhenPositionsMoved) {
+    CDemoDevices desk(std::chrono::steady_clock::now() - std::chrono::seconds(2));
+    ASSERT_FALSE(sim::AddDemoChargers(desk.Bench(), "hid@0-1000,hid,hid,hid,hid:twin"));
+    ASSERT_NE(desk.Charger("HID2", "SIM1003"), nullptr);
+    EXPECT_EQ(desk.Charger("HID2", "SIM1003")->Identity().strSerial, "SIM1003");
+    EXPECT_EQ(desk.Charger("HID4", "SIM1004"), &desk.Bench().HidCharger(3));
+    EXPECT_EQ(desk.Charger("HID5", "SIM1004"), &desk.Bench().HidCharger(4));
 }
 
 TEST(DemoDeskTest, AListNotUnderstoodMakesNoDesk) {

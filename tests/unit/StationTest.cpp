@@ -52,7 +52,7 @@ struct SRunDevices final : IStationRunDevices, IDeviceEnumerator {
     }
     IPortOpener& Ports() override { return bench_; }
     bool TakeDevicesChanged() override { return true; }
-    std::optional<bool> StoredPayloadIs(const std::string&,
+    std::optional<bool> StoredPayloadIs(const std::string&, const std::string&,
                                         std::span<const std::uint8_t>) override {
         return stored_;
     }
