@@ -31,6 +31,9 @@ struct SRunLabel {
     std::string type;
 };
 
+// Said after a simulated charger's success when it stored exactly the file's payload.
+inline constexpr const char* kVerifiedText = "Verified: payload matches";
+
 // What a run's JSON result record says.
 struct SRunRecord {
     bool ok = false;

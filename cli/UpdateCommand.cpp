@@ -41,7 +41,6 @@ constexpr const char* kInterruptWarning =
 constexpr const char* kAborted =
     "Update aborted; the port is closed. The charger may be left in its boot loader: run the "
     "update again to recover it.";
-constexpr const char* kVerified = "Verified: payload matches";
 constexpr const char* kNotVerified =
     "Verification failed: the charger's stored payload differs from the file's";
 
@@ -196,23 +195,24 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     bool aborted = false;
     // What only the command line knows is settled before the engine records the run.
     job.conclude = [&](crenovix::SRunResult& result) {
-        observer.End(result);
         // A run the second interrupt ended failed on the user's demand, whatever the dialogue
         // made of its refused ports; one that finished first keeps its success.
         aborted = shared.abort.Aborted();
         if (aborted && !result.Ok()) {
             result.outcome = ERunOutcome::Aborted;
         }
-        if (platform->Simulated() && result.Ok()) {
-            // A simulated charger can be asked what it stored: a success is one only when it
-            // holds exactly the file's payload.
-            const bool stored = platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
-            shared.reporter.Line(index, stored ? kVerified : kNotVerified, stored);
-            if (!stored) {
-                result.outcome = ERunOutcome::PayloadDiffers;
-                result.bBox = false;
-                result.errorLine = kNotVerified;
-            }
+        // A simulated charger can be asked what it stored: a success is one only when it holds
+        // exactly the file's payload, and one it did not store shows no success box.
+        const bool asked = platform->Simulated() && result.Ok();
+        const bool stored = asked && platform->StoredPayloadIs(target.strPort, PayloadOf(*image));
+        if (asked && !stored) {
+            result.outcome = ERunOutcome::PayloadDiffers;
+            result.bBox = false;
+            result.errorLine = kNotVerified;
+        }
+        observer.End(result);
+        if (asked) {
+            shared.reporter.Line(index, stored ? kVerifiedText : kNotVerified, stored);
         }
     };
     // A charger no longer listed where it was (another took its position) is not written.

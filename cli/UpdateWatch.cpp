@@ -20,7 +20,6 @@ constexpr std::uint32_t kWatchTickMs = 20;
 // Runs under way after an abort end through their failure paths, whose waits are bounded; this
 // only keeps a broken run from holding the program for ever.
 constexpr std::uint32_t kAbortWaitMs = 60'000;
-constexpr const char* kVerified = "Verified: payload matches";
 constexpr const char* kWatching =
     "Watching for chargers: each one plugged in is updated once. Press Ctrl+C to stop.";
 
@@ -52,10 +51,9 @@ public:
             runs_.erase(row.id);
         }
         run.observer->End(result);
-        SRunRecord record = RunRecordOf(result, row.elapsedMs);
-        record.ok = row.state == EStationState::Done;
+        const SRunRecord record = RunRecordOf(result, row.elapsedMs);
         if (simulated_ && (result.Ok() || result.outcome == ERunOutcome::PayloadDiffers)) {
-            reporter_.Line(run.index, record.ok ? kVerified : row.resultText, record.ok);
+            reporter_.Line(run.index, record.ok ? kVerifiedText : result.errorLine, record.ok);
         }
         if (result.outcome == ERunOutcome::FileEmpty) {
             reporter_.Line(run.index, record.message);
