@@ -68,7 +68,8 @@ public:
     // A line for people about one run: standard output when `toOut` (and not --json), else
     // standard error.
     void Line(int run, const std::string& text, bool toOut = false);
-    // A line for people about all runs, on standard error.
+    // A line for people about all runs, on standard error. Made printable here: pass texts as
+    // they came, or they are escaped twice.
     void Note(const std::string& text);
     void Result(int run, const SRunRecord& record);
     // After the last run: the terminal's final lines, the boxes' texts, the summary (for several

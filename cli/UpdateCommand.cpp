@@ -245,8 +245,9 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
 }
 
 // The rows the arguments choose from every row the enumeration gave (not only the first 32 a
-// window's table holds), or an exit code with its message. `notes` says which chargers share a
-// serial number and are therefore found again by port.
+// window's table holds), or an exit code with its message (made printable). `notes` says which
+// chargers share a serial number and are therefore found again by port (raw: the reporter's
+// notes make their texts printable).
 std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDeviceEntry> rows,
                                    IPortOpener& ports, int& exitCode, std::string& message,
                                    std::vector<std::string>& notes) {
@@ -303,10 +304,10 @@ std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDev
         for (STarget* target : sharing) {
             target->bySerial = false;
             target->lane = sharing.front()->lane;
-            ports += (ports.empty() ? "" : ", ") + Printable(target->entry.strPort);
+            ports += (ports.empty() ? "" : ", ") + target->entry.strPort;
         }
-        notes.push_back("The chargers at " + ports + " share the serial number '" +
-                        Printable(serial) + "': each is found again by its port.");
+        notes.push_back("The chargers at " + ports + " share the serial number '" + serial +
+                        "': each is found again by its port.");
     }
     return targets;
 }
@@ -351,7 +352,7 @@ int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes
     // A trace that lost lines would replay as a different dialogue: the command failed.
     const bool traceComplete = trace == nullptr || trace->Close();
     if (!traceComplete) {
-        reporter.Note("crenovix-cli: the trace file '" + Printable(args.record) +
+        reporter.Note("crenovix-cli: the trace file '" + args.record +
                       "' could not be written completely");
     }
     if (aborted) {

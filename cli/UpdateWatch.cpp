@@ -123,7 +123,7 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     // The chargers plugged in before the watch began: news tells only of changes.
     news.Take();
     if (const std::optional<std::string> error = station.OnDevicesChanged()) {
-        watch.reporter.Note(Printable(*error));
+        watch.reporter.Note(*error);
         lastError = *error;
     }
     // Until the first interrupt; then until the runs under way have ended.
@@ -139,7 +139,7 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
             const std::optional<std::string> error = station.OnDevicesChanged();
             // An enumeration error is said once, not at every look.
             if (error && *error != lastError) {
-                watch.reporter.Note(Printable(*error));
+                watch.reporter.Note(*error);
             }
             lastError = error.value_or("");
         }
