@@ -2,10 +2,10 @@
 // its own (its own port, clock, observer, device table and image buffer), on the platform or on
 // desks of simulated chargers. Each run is the update engine's (RunUpdate): its events go to the
 // reporter, and its result value is printed and becomes the JSON result.
+#include "app/RunTable.h"
 #include "cli/Commands.h"
 #include "cli/InputFile.h"
 #include "cli/Interrupts.h"
-#include "cli/Platform.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
@@ -13,6 +13,7 @@
 #include "cli/UpdateWatch.h"
 #include "device/SerialEnumeration.h"
 #include "platform/DemoDesk.h"
+#include "platform/DeviceNews.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
 #include "text/PrintableText.h"

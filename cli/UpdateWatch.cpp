@@ -2,10 +2,9 @@
 
 #include "app/Station.h"
 #include "cli/Interrupts.h"
-#include "cli/Platform.h"
 #include "device/SerialEnumeration.h"
+#include "platform/DeviceNews.h"
 #include "platform/StationDevices.h"
-#include "text/PrintableText.h"
 
 #include <map>
 #include <memory>
