@@ -86,6 +86,7 @@ private:
         std::chrono::steady_clock::time_point progressStart{};
     };
 
+    bool Several() const { return runs_.size() > 1 || several_; }
     std::string Prefix(const SRun& run) const;
     void EmitLocked(SRun& run, const std::string& text, bool toOut, bool box);
     void RedrawLocked(bool force);

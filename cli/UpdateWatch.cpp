@@ -95,14 +95,12 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     CDeviceNews news(*listing);
     CSteadyClock clock;
     CWatchReport report(watch.reporter, watch.abort, listing->Simulated());
-    std::uint32_t runs = 0;
-    SStationServices services{enumerator,
-                              [&watch] { return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices()); },
-                              clock,
-                              [&watch, &runs] { return watch.seed + runs++; },
-                              &report,
-                              {},
-                              watch.log};
+    const auto openRunDevices = [&watch] {
+        return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices());
+    };
+    // The station adds each run's number to the seed.
+    SStationServices services{
+        enumerator, openRunDevices, clock, [&watch] { return watch.seed; }, &report, {}, watch.log};
     if (!watch.serial.empty()) {
         services.accepts = [&watch](const SDeviceEntry& row) {
             return row.strSerial == watch.serial;
