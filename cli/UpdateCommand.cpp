@@ -412,9 +412,12 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     }
     // Interrupts are counted from here, before any thread that talks to a charger starts.
     const CInterruptCounter interrupts;
-    const CRunReporter::EForm form = parsed->json               ? CRunReporter::EForm::Json
-                                     : TerminalRedrawsInPlace() ? CRunReporter::EForm::Terminal
-                                                                : CRunReporter::EForm::Lines;
+    // A watch goes on until Ctrl+C: lines redrawn in place for every charger of the day would
+    // outgrow the screen and hold the boxes' texts back to the end, so it prints plain lines.
+    const bool redraw = !parsed->watch && TerminalRedrawsInPlace();
+    const CRunReporter::EForm form = parsed->json ? CRunReporter::EForm::Json
+                                     : redraw     ? CRunReporter::EForm::Terminal
+                                                  : CRunReporter::EForm::Lines;
     CRunReporter reporter(out, err, form, fileSha256);
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });
