@@ -1,6 +1,7 @@
+#include "app/RunTable.h"
 #include "cli/Commands.h"
-#include "cli/Platform.h"
 #include "device/SerialEnumeration.h"
+#include "platform/Platform.h"
 #include "text/Json.h"
 #include "text/PrintableText.h"
 

@@ -58,9 +58,7 @@ int CRunReporter::AddRun(SRunLabel label) {
 }
 
 std::string CRunReporter::Prefix(const SRun& run) const {
-    return runs_.size() > 1 || several_ || form_ == EForm::Terminal
-               ? Printable(run.label.port) + ": "
-               : "";
+    return Several() || form_ == EForm::Terminal ? Printable(run.label.port) + ": " : "";
 }
 
 void CRunReporter::EmitLocked(SRun& run, const std::string& text, bool toOut, bool box) {
@@ -197,8 +195,7 @@ void CRunReporter::Finish(int ok, int failed) {
         RedrawLocked(true);
         for (const SRun& run : runs_) {
             for (const std::string& box : run.boxes) {
-                const std::string prefix =
-                    runs_.size() > 1 || several_ ? Printable(run.label.port) + ": " : "";
+                const std::string prefix = Several() ? Printable(run.label.port) + ": " : "";
                 out_ << prefix << PrintableLines(box, prefix) << "\n";
             }
         }
@@ -210,7 +207,7 @@ void CRunReporter::Finish(int ok, int failed) {
                     .Add("failed", std::int64_t{failed})
                     .Text()
              << "\n";
-    } else if (runs_.size() > 1 || several_) {
+    } else if (Several()) {
         out_ << "Summary: " << ok << " updated, " << failed << " failed\n";
     }
     out_ << std::flush;

@@ -31,6 +31,9 @@ struct SRunLabel {
     std::string type;
 };
 
+// Said after a simulated charger's success when it stored exactly the file's payload.
+inline constexpr const char* kVerifiedText = "Verified: payload matches";
+
 // What a run's JSON result record says.
 struct SRunRecord {
     bool ok = false;
@@ -65,7 +68,8 @@ public:
     // A line for people about one run: standard output when `toOut` (and not --json), else
     // standard error.
     void Line(int run, const std::string& text, bool toOut = false);
-    // A line for people about all runs, on standard error.
+    // A line for people about all runs, on standard error. Made printable here: pass texts as
+    // they came, or they are escaped twice.
     void Note(const std::string& text);
     void Result(int run, const SRunRecord& record);
     // After the last run: the terminal's final lines, the boxes' texts, the summary (for several
@@ -82,6 +86,7 @@ private:
         std::chrono::steady_clock::time_point progressStart{};
     };
 
+    bool Several() const { return runs_.size() > 1 || several_; }
     std::string Prefix(const SRun& run) const;
     void EmitLocked(SRun& run, const std::string& text, bool toOut, bool box);
     void RedrawLocked(bool force);

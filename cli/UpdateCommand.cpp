@@ -2,10 +2,10 @@
 // its own (its own port, clock, observer, device table and image buffer), on the platform or on
 // desks of simulated chargers. Each run is the update engine's (RunUpdate): its events go to the
 // reporter, and its result value is printed and becomes the JSON result.
+#include "app/RunTable.h"
 #include "cli/Commands.h"
 #include "cli/InputFile.h"
 #include "cli/Interrupts.h"
-#include "cli/Platform.h"
 #include "cli/RunAbort.h"
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
@@ -13,6 +13,7 @@
 #include "cli/UpdateWatch.h"
 #include "device/SerialEnumeration.h"
 #include "platform/DemoDesk.h"
+#include "platform/DeviceNews.h"
 #include "protocol/UpdateRun.h"
 #include "sim/DemoChargers.h"
 #include "text/PrintableText.h"
@@ -41,7 +42,6 @@ constexpr const char* kInterruptWarning =
 constexpr const char* kAborted =
     "Update aborted; the port is closed. The charger may be left in its boot loader: run the "
     "update again to recover it.";
-constexpr const char* kVerified = "Verified: payload matches";
 constexpr const char* kNotVerified =
     "Verification failed: the charger's stored payload differs from the file's";
 
@@ -196,24 +196,25 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
     bool aborted = false;
     // What only the command line knows is settled before the engine records the run.
     job.conclude = [&](crenovix::SRunResult& result) {
-        observer.End(result);
         // A run the second interrupt ended failed on the user's demand, whatever the dialogue
         // made of its refused ports; one that finished first keeps its success.
         aborted = shared.abort.Aborted();
         if (aborted && !result.Ok()) {
             result.outcome = ERunOutcome::Aborted;
         }
-        if (platform->Simulated() && result.Ok()) {
-            // A simulated charger can be asked what it stored: a success is one only when it
-            // holds exactly the file's payload.
-            const bool stored =
-                platform->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image));
-            shared.reporter.Line(index, stored ? kVerified : kNotVerified, stored);
-            if (!stored) {
-                result.outcome = ERunOutcome::PayloadDiffers;
-                result.bBox = false;
-                result.errorLine = kNotVerified;
-            }
+        // A simulated charger can be asked what it stored: a success is one only when it holds
+        // exactly the file's payload, and one it did not store shows no success box.
+        const bool asked = platform->Simulated() && result.Ok();
+        const bool stored =
+            asked && platform->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image));
+        if (asked && !stored) {
+            result.outcome = ERunOutcome::PayloadDiffers;
+            result.bBox = false;
+            result.errorLine = kNotVerified;
+        }
+        observer.End(result);
+        if (asked) {
+            shared.reporter.Line(index, stored ? kVerifiedText : kNotVerified, stored);
         }
     };
     // A charger no longer listed where it was (another took its position) is not written.
@@ -246,8 +247,9 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
 }
 
 // The rows the arguments choose from every row the enumeration gave (not only the first 32 a
-// window's table holds), or an exit code with its message. `notes` says which chargers share a
-// serial number and are therefore found again by port.
+// window's table holds), or an exit code with its message (made printable). `notes` says which
+// chargers share a serial number and are therefore found again by port (raw: the reporter's
+// notes make their texts printable).
 std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDeviceEntry> rows,
                                    IPortOpener& ports, int& exitCode, std::string& message,
                                    std::vector<std::string>& notes) {
@@ -304,10 +306,10 @@ std::vector<STarget> ChooseTargets(const SUpdateArgs& args, std::span<const SDev
         for (STarget* target : sharing) {
             target->bySerial = false;
             target->lane = sharing.front()->lane;
-            ports += (ports.empty() ? "" : ", ") + Printable(target->entry.strPort);
+            ports += (ports.empty() ? "" : ", ") + target->entry.strPort;
         }
-        notes.push_back("The chargers at " + ports + " share the serial number '" +
-                        Printable(serial) + "': each is found again by its port.");
+        notes.push_back("The chargers at " + ports + " share the serial number '" + serial +
+                        "': each is found again by its port.");
     }
     return targets;
 }
@@ -352,7 +354,7 @@ int FinishUpdate(const SUpdateArgs& args, const std::vector<std::uint8_t>& bytes
     // A trace that lost lines would replay as a different dialogue: the command failed.
     const bool traceComplete = trace == nullptr || trace->Close();
     if (!traceComplete) {
-        reporter.Note("crenovix-cli: the trace file '" + Printable(args.record) +
+        reporter.Note("crenovix-cli: the trace file '" + args.record +
                       "' could not be written completely");
     }
     if (aborted) {
@@ -411,9 +413,12 @@ int RunUpdate(Args args, std::ostream& out, std::ostream& err) {
     }
     // Interrupts are counted from here, before any thread that talks to a charger starts.
     const CInterruptCounter interrupts;
-    const CRunReporter::EForm form = parsed->json               ? CRunReporter::EForm::Json
-                                     : TerminalRedrawsInPlace() ? CRunReporter::EForm::Terminal
-                                                                : CRunReporter::EForm::Lines;
+    // A watch goes on until Ctrl+C: lines redrawn in place for every charger of the day would
+    // outgrow the screen and hold the boxes' texts back to the end, so it prints plain lines.
+    const bool redraw = !parsed->watch && TerminalRedrawsInPlace();
+    const CRunReporter::EForm form = parsed->json ? CRunReporter::EForm::Json
+                                     : redraw     ? CRunReporter::EForm::Terminal
+                                                  : CRunReporter::EForm::Lines;
     CRunReporter reporter(out, err, form, fileSha256);
     CRunAbort abort([] { return CInterruptCounter::Count(); },
                     [&reporter] { reporter.Note(kInterruptWarning); });

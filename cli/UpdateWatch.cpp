@@ -2,10 +2,9 @@
 
 #include "app/Station.h"
 #include "cli/Interrupts.h"
-#include "cli/Platform.h"
 #include "device/SerialEnumeration.h"
+#include "platform/DeviceNews.h"
 #include "platform/StationDevices.h"
-#include "text/PrintableText.h"
 
 #include <map>
 #include <memory>
@@ -20,7 +19,6 @@ constexpr std::uint32_t kWatchTickMs = 20;
 // Runs under way after an abort end through their failure paths, whose waits are bounded; this
 // only keeps a broken run from holding the program for ever.
 constexpr std::uint32_t kAbortWaitMs = 60'000;
-constexpr const char* kVerified = "Verified: payload matches";
 constexpr const char* kWatching =
     "Watching for chargers: each one plugged in is updated once. Press Ctrl+C to stop.";
 
@@ -52,10 +50,9 @@ public:
             runs_.erase(row.id);
         }
         run.observer->End(result);
-        SRunRecord record = RunRecordOf(result, row.elapsedMs);
-        record.ok = row.state == EStationState::Done;
+        const SRunRecord record = RunRecordOf(result, row.elapsedMs);
         if (simulated_ && (result.Ok() || result.outcome == ERunOutcome::PayloadDiffers)) {
-            reporter_.Line(run.index, record.ok ? kVerified : row.resultText, record.ok);
+            reporter_.Line(run.index, record.ok ? kVerifiedText : result.errorLine, record.ok);
         }
         if (result.outcome == ERunOutcome::FileEmpty) {
             reporter_.Line(run.index, record.message);
@@ -98,14 +95,12 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     CDeviceNews news(*listing);
     CSteadyClock clock;
     CWatchReport report(watch.reporter, watch.abort, listing->Simulated());
-    std::uint32_t runs = 0;
-    SStationServices services{enumerator,
-                              [&watch] { return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices()); },
-                              clock,
-                              [&watch, &runs] { return watch.seed + runs++; },
-                              &report,
-                              {},
-                              watch.log};
+    const auto openRunDevices = [&watch] {
+        return std::make_unique<CStationRunDevices>(watch.platform.OpenDevices());
+    };
+    // The station adds each run's number to the seed.
+    SStationServices services{
+        enumerator, openRunDevices, clock, [&watch] { return watch.seed; }, &report, {}, watch.log};
     if (!watch.serial.empty()) {
         services.accepts = [&watch](const SDeviceEntry& row) {
             return row.strSerial == watch.serial;
@@ -125,7 +120,7 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
     // The chargers plugged in before the watch began: news tells only of changes.
     news.Take();
     if (const std::optional<std::string> error = station.OnDevicesChanged()) {
-        watch.reporter.Note(Printable(*error));
+        watch.reporter.Note(*error);
         lastError = *error;
     }
     // Until the first interrupt; then until the runs under way have ended.
@@ -141,7 +136,7 @@ SWatchOutcome WatchAndUpdate(const SWatch& watch) {
             const std::optional<std::string> error = station.OnDevicesChanged();
             // An enumeration error is said once, not at every look.
             if (error && *error != lastError) {
-                watch.reporter.Note(Printable(*error));
+                watch.reporter.Note(*error);
             }
             lastError = error.value_or("");
         }

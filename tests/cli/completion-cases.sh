@@ -25,6 +25,9 @@ expect "--watch" crenovix-cli update --wa
 expect "--serial --simulate" crenovix-cli update --s
 expect "fw.bin" crenovix-cli update --watch fw.
 expect "fw.bin" crenovix-cli update --record fw.
+expect "fw.bin" crenovix-cli update --log fw.
+expect "--log" crenovix-cli update --watch --l
+expect "--no-log" crenovix-cli update --n
 expect "" crenovix-cli update --serial fw.
 expect "--udev-rules" crenovix-cli doctor --u
 exit $status

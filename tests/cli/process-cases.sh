@@ -63,6 +63,14 @@ watch-plug-later)
         fail "a result"
     tail -n 1 "$out/stdout" | grep -q '"summary", "ok": 2, "failed": 0' || fail "summary"
     ;;
+watch-terminal)
+    # On a terminal a watch prints plain lines as they come, no lines redrawn in place.
+    script -qec "timeout -s INT 4 '$cli' update --watch --simulate hid '$file'" /dev/null \
+        >"$out/stdout" 2>"$out/stderr"
+    grep -q 'HID1: Upgrade completion!' "$out/stdout" || fail "no result line"
+    grep -q "$(printf '\033')\\[" "$out/stdout" && fail "lines redrawn in place"
+    tail -n 1 "$out/stdout" | grep -q 'Summary: 1 updated, 0 failed' || fail "summary"
+    ;;
 port-busy)
     # A pseudo-terminal master is a tty; holding the lock on /dev/ptmx makes every new one busy.
     flock /dev/ptmx sleep 2 &

@@ -199,7 +199,8 @@ int main(int argc, char** argv) {
             }
         } else if (option == "--show") {
             show = value;
-        } else if (option == "--signal") {
+        } else if (option == "--signal" && child > 0) {
+            // Only after --later: before PROGRAM runs, kill(-1) would signal every process.
             ::kill(child, value == "TERM" ? SIGTERM : SIGINT);
         } else {
             understood = false;
