@@ -3,6 +3,7 @@
 #include "gui/win32/CHyperLink.h"
 #include "gui/win32/resource.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <algorithm>
@@ -105,30 +106,46 @@ void CDialogWindow::SetChecked(int id, bool checked) {
     CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
-                                      const char* title, const std::string& suggested, bool save,
-                                      bool askReplace) {
+std::optional<std::string> RunFileDialog(OPENFILENAMEA dialog, const std::string& suggested,
+                                         bool save) {
     // Enough for any path the file dialog can give back.
     constexpr DWORD kPathBufferChars = 32768;
     std::string path(kPathBufferChars, '\0');
     if (suggested.size() < kPathBufferChars) { // a longer one (a settings file's) starts empty
         std::copy(suggested.begin(), suggested.end(), path.begin());
     }
+    const auto run = [&] {
+        dialog.lStructSize = sizeof(dialog);
+        dialog.lpstrFile = path.data();
+        dialog.nMaxFile = kPathBufferChars;
+        return (save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog)) != FALSE;
+    };
+    if (!run()) {
+        // A name the system does not take as a file name ("a/b", "x:y") would keep the dialog
+        // from opening at all: it opens without a name then.
+        if (CommDlgExtendedError() != FNERR_INVALIDFILENAME || path.front() == '\0') {
+            return std::nullopt; // cancelled
+        }
+        path.assign(kPathBufferChars, '\0');
+        if (!run()) {
+            return std::nullopt;
+        }
+    }
+    path.resize(path.find('\0'));
+    return path;
+}
+
+std::optional<std::string> AskForFile(HWND owner, const char* filter, const char* extension,
+                                      const char* title, const std::string& suggested, bool save,
+                                      bool askReplace) {
     OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
     dialog.lpstrDefExt = extension;
     dialog.lpstrTitle = title;
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY |
                    (save ? OFN_PATHMUSTEXIST | (askReplace ? OFN_OVERWRITEPROMPT : 0) : 0);
-    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
-        return std::nullopt; // cancelled
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return RunFileDialog(dialog, suggested, save);
 }
 
 std::optional<std::string> ChooseUpdateFileName(HWND owner) {

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <commdlg.h>
+
 #include <optional>
 #include <string>
 
@@ -71,6 +73,11 @@ private:
     HICON smallIcon_ = nullptr;
 };
 
+// The system's open or save dialog as `dialog` describes it (owner, filter, extension, title,
+// flags; the file name's buffer is this function's), starting with `suggested` as the name;
+// nothing when the user cancels.
+std::optional<std::string> RunFileDialog(OPENFILENAMEA dialog, const std::string& suggested,
+                                         bool save);
 // The system's file dialog for one kind of file over `owner`: open (an existing one) or save
 // (asking before replacing one, unless `askReplace` is false: a file appended to), with
 // `suggested` as the name it starts with; nothing when the user cancels. `filter` is the
