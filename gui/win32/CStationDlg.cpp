@@ -57,8 +57,12 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         }
         return TRUE;
     case WM_QUERYENDSESSION: {
-        // Logging off while chargers are written would leave them without firmware.
+        // Logging off while chargers are written would leave them without firmware; the
+        // refusal is said as a closing's is.
         const bool busy = logic_.Station().Busy();
+        if (busy) {
+            logic_.OnCloseRequested();
+        }
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, busy ? FALSE : TRUE);
         return TRUE;
     }
@@ -150,21 +154,12 @@ void CStationDlg::PostToWindow(std::function<void()> call) {
     runEvents_.Post(std::move(call));
 }
 
-// A message box's own loop goes on serving this window (the runs' changes are posted
-// messages), so the box stops nothing.
 void CStationDlg::ShowNotice(const std::string& text, const std::string& title) {
-    MessageBeep(MB_OK);
-    if (noticeHandler) {
-        noticeHandler(text, title);
-        return;
-    }
-    if (std::exchange(noticeUp_, true)) {
-        return; // one box at a time: a second close request while it is up says nothing new
-    }
-    MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
-    noticeUp_ = false;
+    ShowNoticeWindow(text, title);
 }
 
-void CStationDlg::CloseNotice() {}
+void CStationDlg::CloseNotice() {
+    CloseNoticeWindow();
+}
 
 } // namespace crenovix::win32

@@ -41,9 +41,8 @@ public:
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
-    // Replace these to answer the file dialog and the close refusal without a person.
+    // Replace this to answer the file dialog without a person.
     std::function<std::optional<std::string>()> fileDialogHandler;
-    std::function<void(const std::string& text, const std::string& title)> noticeHandler;
 
     // IStationView.
     IReportListView& Units() override { return list_; }
@@ -65,7 +64,6 @@ private:
     std::atomic<HWND> runTarget_{nullptr};
     CWindowQueue runEvents_;
     CMyListCtrl list_;
-    bool noticeUp_ = false;
     std::vector<HDEVNOTIFY> notifications_;
     CStationWindow logic_;
 };

@@ -61,8 +61,6 @@ public:
     // messages; closing it destroys it.
     CMainWindowLogic& Logic() { return logic_; }
     CHyperLink& ReleaseLink() { return releaseLink_; }
-    // The notice ShowNotice put up, while it is open.
-    HWND Notice() const { return notice_; }
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
@@ -107,7 +105,6 @@ private:
     // it or the box it has open comes to the front.
     void BringToFront();
     void OnDestroy();
-    static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     // Where the run's events are announced, from the worker thread: the window while it exists
     // (hwnd_ belongs to the window's thread). Both before the logic, whose end waits for a run
@@ -123,8 +120,6 @@ private:
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
     std::vector<HDEVNOTIFY> notifications_;
-    HWND notice_ = nullptr;
-    HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the window exists
     // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
     // destroyed.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};

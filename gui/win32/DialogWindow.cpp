@@ -38,6 +38,26 @@ HWND FindPicture(HWND window) {
     return nullptr;
 }
 
+// The notice up on this thread, and whether its filter is handling a message now.
+thread_local HWND t_notice = nullptr;
+thread_local bool t_inNoticeKeys = false;
+
+// The notice is a modeless dialog beside its window, and the loop that serves the window (the
+// dialog manager's modal loop, or a pump) passes keyboard messages only to that window's
+// IsDialogMessage. That call asks the thread's message filters first: this one hands the notice
+// its Enter, Esc and Tab. IsDialogMessage asks the filters again, hence the guard.
+LRESULT CALLBACK NoticeKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && t_notice != nullptr && !t_inNoticeKeys) {
+        t_inNoticeKeys = true;
+        const BOOL handled = IsDialogMessageA(t_notice, reinterpret_cast<MSG*>(lParam));
+        t_inNoticeKeys = false;
+        if (handled) {
+            return TRUE;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
 
 CDialogWindow::~CDialogWindow() {
@@ -160,6 +180,53 @@ void CDialogWindow::ShowIconsAndPicture(ESidePicture picture) {
     sidePicture_ = ShowSidePicture(FindPicture(hwnd_), picture);
 }
 
+void CDialogWindow::ShowNoticeWindow(const std::string& text, const std::string& title) {
+    MessageBeep(MB_OK);
+    if (notice_ == nullptr) {
+        const std::vector<WORD> noticeTemplate = BuildDialogTemplate(EDialog::Notice);
+        notice_ = CreateDialogIndirectParamA(Instance(), AsTemplate(noticeTemplate), hwnd_,
+                                             NoticeProc, reinterpret_cast<LPARAM>(this));
+        if (notice_ == nullptr) {
+            return; // what goes on goes on; the refusal itself stands
+        }
+        t_notice = notice_;
+        noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
+    }
+    SetWindowTextA(notice_, title.c_str());
+    SetDlgItemTextA(notice_, notice_ctl::kText, text.c_str());
+    ShowWindow(notice_, SW_SHOW);
+    SetForegroundWindow(notice_);
+}
+
+void CDialogWindow::CloseNoticeWindow() {
+    if (notice_ != nullptr) {
+        DestroyWindow(notice_);
+    }
+}
+
+INT_PTR CALLBACK CDialogWindow::NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        return TRUE;
+    }
+    auto* owner = reinterpret_cast<CDialogWindow*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        DestroyWindow(hwnd);
+        return TRUE;
+    }
+    if (message == WM_DESTROY && owner != nullptr) {
+        owner->notice_ = nullptr;
+        if (owner->noticeKeys_ != nullptr) {
+            UnhookWindowsHookEx(owner->noticeKeys_);
+            owner->noticeKeys_ = nullptr;
+        }
+        if (t_notice == hwnd) {
+            t_notice = nullptr;
+        }
+    }
+    return FALSE;
+}
+
 void CDialogWindow::EndWindow(INT_PTR result) {
     if (hwnd_ == nullptr) {
         return;
@@ -192,6 +259,7 @@ INT_PTR CALLBACK CDialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPara
     }
     const INT_PTR handled = self->OnMessage(message, wParam, lParam);
     if (message == WM_DESTROY) {
+        self->CloseNoticeWindow();
         self->hwnd_ = nullptr;
     }
     return handled;

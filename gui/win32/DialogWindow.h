@@ -33,6 +33,8 @@ public:
 
     HWND Handle() const { return hwnd_; }
     HWND Control(int id) const;
+    // The notice ShowNoticeWindow put up, while it is open.
+    HWND Notice() const { return notice_; }
 
     // IDialogControls: the controls by id. A disabled control that has the focus hands it on
     // first (the keyboard would reach nothing); a text the program sets raises EN_CHANGE like
@@ -56,6 +58,12 @@ protected:
     // For WM_INITDIALOG: the program icon in both sizes and the side picture drawn at its
     // control's size.
     void ShowIconsAndPicture(ESidePicture picture);
+    // The views' ShowNotice: a modeless box beside the window (the Notice template), which the
+    // window's loop goes on serving; a second one replaces the text of the first. The loop that
+    // runs the window passes keys only to the window itself: a message filter hands the notice
+    // its Enter, Esc and Tab. CloseNoticeWindow takes it down; so does the window's end.
+    void ShowNoticeWindow(const std::string& text, const std::string& title);
+    void CloseNoticeWindow();
     // Ends the window with `result`: EndDialog when modal, else DestroyWindow.
     void EndWindow(INT_PTR result);
     void DestroyModeless();
@@ -65,12 +73,15 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     EDialog dialog_;
     bool modal_ = false;
     HBITMAP sidePicture_ = nullptr;
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
+    HWND notice_ = nullptr;
+    HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the notice is up
 };
 
 // The system's open or save dialog as `dialog` describes it (owner, filter, extension, title,
