@@ -56,7 +56,9 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return OnInitDialog();
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == kStationViewCommand) {
+            stationOpen_ = true;
             logic_.OnStationClicked(openStationWindow);
+            stationOpen_ = false;
             return TRUE;
         }
         if ((wParam & 0xFFF0) == kKeepUpdateLogCommand) {
@@ -197,6 +199,9 @@ void CrenovixDlg::OnCommand(int id, int code) {
 // A refresh can show an enumeration error box, whose modal loop lets the next notification in:
 // that one is remembered and handled once the box is closed, instead of stacking boxes.
 void CrenovixDlg::OnDeviceChange(std::optional<EDeviceChange> change) {
+    if (stationOpen_) {
+        return; // the station's runs cause them; the list is refilled when it closes
+    }
     if (inDeviceChange_) {
         deviceChangeAgain_ = deviceChangeAgain_ || change.has_value();
         return;

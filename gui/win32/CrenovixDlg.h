@@ -119,6 +119,9 @@ private:
     CHyperLink releaseLink_;
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
+    // The station window is open over this one: device changes are its own (its runs make
+    // them), and nothing here enumerates or opens chargers meanwhile.
+    bool stationOpen_ = false;
     std::vector<HDEVNOTIFY> notifications_;
     // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
     // destroyed.

@@ -491,6 +491,24 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     EXPECT_TRUE(Enabled(ctl::kUpdate));
     EXPECT_TRUE(boxes_.empty());
 
+    // While the station window is open over it, device changes are the station's: this list
+    // and the access hint behind it wait until the station closes.
+    int hints = 0;
+    window_.afterDeviceChange = [&] { ++hints; };
+    std::vector<std::string> duringStation;
+    window_.openStationWindow = [&] {
+        sim::SSimHidConfig other;
+        other.identity.strSerial = "SIM9009";
+        other.identity.nHidPosition = 1;
+        bench_.AddHidCharger(other);
+        DeviceChange(DBT_DEVICEARRIVAL);
+        duringStation = Lines();
+    };
+    SendMessageA(window_.Handle(), WM_SYSCOMMAND, kStationViewCommand, 0);
+    EXPECT_EQ(duringStation, std::vector<std::string>{"Type: Kelvorin K4, S/N:SIM1001"});
+    EXPECT_EQ(hints, 0);
+    EXPECT_EQ(Lines().size(), 2u);
+
     // Exit closes the window when nothing runs.
     SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
     EXPECT_EQ(window_.Handle(), nullptr);
