@@ -107,9 +107,6 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kBackgroundAnswer:
         background_.Deliver();
         return TRUE;
-    case kDownloadProgress:
-        progress_.Deliver();
-        return TRUE;
     case WM_DESTROY:
         background_.Stop();
         return FALSE;
@@ -239,7 +236,7 @@ void CDownLoad::ShowCancel(bool shown) {
 }
 
 void CDownLoad::PostToWindow(std::function<void()> call) {
-    progress_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
 void CDownLoad::CancelBackground() {

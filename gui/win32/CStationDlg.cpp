@@ -20,12 +20,7 @@ constexpr UINT kTickMs = 500;
 } // namespace
 
 CStationDlg::CStationDlg(SStationServices services, std::string path)
-    : CDialogWindow(EDialog::Station), path_(std::move(path)), runEvents_([this] {
-          if (const HWND target = runTarget_.load()) {
-              PostMessageA(target, kRunEvents, 0, 0);
-          }
-      }),
-      logic_(*this, std::move(services)) {}
+    : CDialogWindow(EDialog::Station), path_(std::move(path)), logic_(*this, std::move(services)) {}
 
 CStationDlg::~CStationDlg() {
     DestroyModeless();
@@ -69,9 +64,6 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
-    case kRunEvents:
-        runEvents_.Deliver();
-        return TRUE;
     default:
         return FALSE;
     }
@@ -81,7 +73,6 @@ BOOL CStationDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     list_.Attach(Control(st::kUnits));
     notifications_ = RegisterForChargerChanges(hwnd_);
-    runTarget_ = hwnd_;
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -98,7 +89,6 @@ BOOL CStationDlg::OnInitDialog() {
 }
 
 void CStationDlg::OnDestroy() {
-    runTarget_ = nullptr; // runs still under way queue their changes unannounced
     KillTimer(hwnd_, kDevicePollTimer);
     KillTimer(hwnd_, kTickTimer);
     UnregisterChargerChanges(notifications_);
@@ -151,7 +141,7 @@ std::optional<std::string> CStationDlg::ChooseUpdateFile() {
 }
 
 void CStationDlg::PostToWindow(std::function<void()> call) {
-    runEvents_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
 void CStationDlg::ShowNotice(const std::string& text, const std::string& title) {

@@ -114,9 +114,6 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
-    case kRunEvents:
-        runEvents_.Deliver();
-        return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
         return TRUE;
@@ -135,7 +132,6 @@ BOOL CrenovixDlg::OnInitDialog() {
     SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     notifications_ = RegisterForChargerChanges(hwnd_);
-    runTarget_ = hwnd_;
     if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
@@ -152,7 +148,6 @@ BOOL CrenovixDlg::OnInitDialog() {
 }
 
 void CrenovixDlg::OnDestroy() {
-    runTarget_ = nullptr; // a run still under way queues its events unannounced
     RemovePropA(hwnd_, kInstanceWindowProperty);
     background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
@@ -281,7 +276,7 @@ void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) 
 }
 
 void CrenovixDlg::PostToWindow(std::function<void()> call) {
-    runEvents_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
 void CrenovixDlg::CloseNotice() {

@@ -25,7 +25,6 @@
 // this front end name MessageBoxA themselves.
 #undef MessageBox
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,8 +38,6 @@ std::string ProgramName();
 
 // Posted by a window's background job when its answer waits (see online/Background.h).
 inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
-// Posted when an update run on its worker thread has events for the window (CWindowQueue).
-inline constexpr UINT kRunEvents = WM_APP + 2;
 // "Save diagnostic..." in the window's system menu (the fixed layout has no place for a button);
 // a system-menu command's low four bits are the system's.
 inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
@@ -106,15 +103,6 @@ private:
     void BringToFront();
     void OnDestroy();
 
-    // Where the run's events are announced, from the worker thread: the window while it exists
-    // (hwnd_ belongs to the window's thread). Both before the logic, whose end waits for a run
-    // that may still post.
-    std::atomic<HWND> runTarget_{nullptr};
-    CWindowQueue runEvents_{[this] {
-        if (const HWND target = runTarget_.load()) {
-            PostMessageA(target, kRunEvents, 0, 0);
-        }
-    }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)

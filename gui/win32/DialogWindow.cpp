@@ -180,6 +180,10 @@ void CDialogWindow::ShowIconsAndPicture(ESidePicture picture) {
     sidePicture_ = ShowSidePicture(FindPicture(hwnd_), picture);
 }
 
+void CDialogWindow::PostToWindowThread(std::function<void()> call) {
+    calls_.Post(std::move(call));
+}
+
 void CDialogWindow::ShowNoticeWindow(const std::string& text, const std::string& title) {
     MessageBeep(MB_OK);
     if (notice_ == nullptr) {
@@ -248,10 +252,18 @@ INT_PTR CALLBACK CDialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPara
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
         reinterpret_cast<CDialogWindow*>(lParam)->hwnd_ = hwnd;
+        reinterpret_cast<CDialogWindow*>(lParam)->callTarget_ = hwnd;
     }
     auto* self = reinterpret_cast<CDialogWindow*>(GetWindowLongPtrA(hwnd, DWLP_USER));
     if (self == nullptr) {
         return FALSE;
+    }
+    if (message == kRunEvents) {
+        self->calls_.Deliver();
+        return TRUE;
+    }
+    if (message == WM_DESTROY) {
+        self->callTarget_ = nullptr; // what is posted from now on waits unannounced
     }
     INT_PTR result = 0;
     if (ReflectToChild(message, wParam, lParam, result)) {

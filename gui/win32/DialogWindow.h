@@ -3,21 +3,28 @@
 // tests that drive it with messages) without a modal loop; the dialog procedure finds the object,
 // passes the children's reflected notifications back to them first (CHyperLink) and hands every
 // other message to OnMessage; the program icon and the side picture are made at initialisation and
-// freed with the object.
+// freed with the object. Calls from other threads (a run's events, a download's progress) reach
+// the window's thread through PostToWindowThread.
 #pragma once
 
 #include "app/DialogControls.h"
 #include "gui/win32/Artwork.h"
 #include "gui/win32/DialogTemplateBuilder.h"
+#include "online/Background.h"
 
 #include <windows.h>
 
 #include <commdlg.h>
 
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace crenovix::win32 {
+
+// Posted when another thread has handed calls to a window (PostToWindowThread).
+inline constexpr UINT kRunEvents = WM_APP + 2;
 
 class CDialogWindow : public virtual IDialogControls {
 public:
@@ -55,6 +62,11 @@ protected:
 
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
+    // The views' PostToWindow: `call` runs on the window's thread, after those posted before it.
+    // Safe from any thread; announced by kRunEvents only while the window exists (the handle is
+    // read from an atomic copy that WM_DESTROY clears).
+    void PostToWindowThread(std::function<void()> call);
+
     // For WM_INITDIALOG: the program icon in both sizes and the side picture drawn at its
     // control's size.
     void ShowIconsAndPicture(ESidePicture picture);
@@ -82,6 +94,14 @@ private:
     HICON smallIcon_ = nullptr;
     HWND notice_ = nullptr;
     HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the notice is up
+    // A base's members outlive the derived window's: the queue outlives a logic whose end waits
+    // for a run that may still post.
+    std::atomic<HWND> callTarget_{nullptr};
+    CWindowQueue calls_{[this] {
+        if (const HWND target = callTarget_.load()) {
+            PostMessageA(target, kRunEvents, 0, 0);
+        }
+    }};
 };
 
 // The system's open or save dialog as `dialog` describes it (owner, filter, extension, title,
