@@ -4,14 +4,12 @@
 #include "app/StartUp.h"
 #include "gui/win32/Artwork.h"
 
-#include <cderr.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 
 #include <algorithm>
-#include <array>
 #include <span>
 
 namespace crenovix::win32 {
@@ -19,9 +17,6 @@ namespace crenovix::win32 {
 namespace dl = download_ctl;
 
 namespace {
-// Enough for any path the file dialog can give back.
-constexpr DWORD kPathBufferChars = 32768;
-
 // The template has no position of its own: the window opens over the middle of its owner, kept
 // inside the owner's monitor.
 void CentreOver(HWND window, HWND owner) {
@@ -44,15 +39,6 @@ void CentreOver(HWND window, HWND owner) {
     x = std::max(area.left, std::min(x, area.right - width));
     y = std::max(area.top, std::min(y, area.bottom - height));
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The dialog's file name buffer: the initial name when it fits, else empty.
-std::string InitialFileBuffer(const std::string& name) {
-    std::string buffer(kPathBufferChars, '\0');
-    if (name.size() < kPathBufferChars) {
-        std::copy(name.begin(), name.end(), buffer.begin());
-    }
-    return buffer;
 }
 } // namespace
 
@@ -120,9 +106,6 @@ INT_PTR CDownLoad::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
-        return TRUE;
-    case kDownloadProgress:
-        progress_.Deliver();
         return TRUE;
     case WM_DESTROY:
         background_.Stop();
@@ -253,7 +236,7 @@ void CDownLoad::ShowCancel(bool shown) {
 }
 
 void CDownLoad::PostToWindow(std::function<void()> call) {
-    progress_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
 void CDownLoad::CancelBackground() {
@@ -300,30 +283,13 @@ std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& re
     filter.push_back('\0');
     filter += request.filterPattern;
     filter.push_back('\0'); // the string's own zero ends the list
-    std::string path = InitialFileBuffer(request.initialName);
     OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = hwnd_;
     dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kPathBufferChars;
     dialog.lpstrDefExt = request.defaultExtension.c_str();
     dialog.Flags = OFN_EXPLORER | (request.hideReadOnlyBox ? OFN_HIDEREADONLY : 0) |
                    (request.confirmOverwrite ? OFN_OVERWRITEPROMPT : 0);
-    if (!GetSaveFileNameA(&dialog)) {
-        // A catalogue name the system does not take as a file name ("a/b", "x:y") would keep
-        // the dialog from opening at all: it opens without a name then.
-        if (CommDlgExtendedError() != FNERR_INVALIDFILENAME || path.front() == '\0') {
-            return std::nullopt;
-        }
-        path.assign(kPathBufferChars, '\0');
-        dialog.lpstrFile = path.data();
-        if (!GetSaveFileNameA(&dialog)) {
-            return std::nullopt;
-        }
-    }
-    path.resize(path.find('\0'));
-    return path;
+    return RunFileDialog(dialog, request.initialName, true);
 }
 
 std::optional<std::string> CDownLoad::DownloadsFolder() {

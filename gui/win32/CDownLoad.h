@@ -7,10 +7,10 @@
 //
 // The list is a CMyListCtrl and the release-notes link a CHyperLink. The catalogue fetch and a
 // download run in the background: answers come back as kBackgroundAnswer, a download's progress
-// as kDownloadProgress; Cancel ends a download, and closing the window stops it (WM_DESTROY waits
-// the downloader's cancel poll). A finished download's path goes to `setMainWindowPath`, which the
-// program binds to the main window's SetPathAndLoad. Message boxes and the save dialog go through
-// replaceable functions, so tests never block on a modal box.
+// as kRunEvents (PostToWindowThread); Cancel ends a download, and closing the window stops it
+// (WM_DESTROY waits the downloader's cancel poll). A finished download's path goes to
+// `setMainWindowPath`, which the program binds to the main window's SetPathAndLoad. Message boxes
+// and the save dialog go through replaceable functions, so tests never block on a modal box.
 //
 // The window can be made larger than its template (the list grows), the list's cells show their
 // whole text as a tip, and saving is suggested in the user's Downloads known folder.
@@ -37,9 +37,6 @@
 #include <vector>
 
 namespace crenovix::win32 {
-
-// Posted when a download on the background thread has progress for the window (CWindowQueue).
-inline constexpr UINT kDownloadProgress = WM_APP + 3;
 
 class CDownLoad final : public CDialogWindow, public IDownloadWindowView {
 public:
@@ -108,9 +105,6 @@ private:
     std::vector<std::pair<HWND, RECT>> templatePlaces_;
     SIZE templateClient_{};
     SIZE leastWindow_{};
-    // A download's progress reports; before the job, whose stop waits for a download that may
-    // still post.
-    CWindowQueue progress_{[this] { PostMessageA(hwnd_, kDownloadProgress, 0, 0); }};
     // The catalogue fetch; its answer comes back as kBackgroundAnswer. Closing the window stops
     // it, and a catalogue that was never listed goes with the dropped answer.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};

@@ -20,12 +20,7 @@ constexpr UINT kTickMs = 500;
 } // namespace
 
 CStationDlg::CStationDlg(SStationServices services, std::string path)
-    : CDialogWindow(EDialog::Station), path_(std::move(path)), runEvents_([this] {
-          if (const HWND target = runTarget_.load()) {
-              PostMessageA(target, kRunEvents, 0, 0);
-          }
-      }),
-      logic_(*this, std::move(services)) {}
+    : CDialogWindow(EDialog::Station), path_(std::move(path)), logic_(*this, std::move(services)) {}
 
 CStationDlg::~CStationDlg() {
     DestroyModeless();
@@ -57,17 +52,18 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
         }
         return TRUE;
     case WM_QUERYENDSESSION: {
-        // Logging off while chargers are written would leave them without firmware.
+        // Logging off while chargers are written would leave them without firmware; the
+        // refusal is said as a closing's is.
         const bool busy = logic_.Station().Busy();
+        if (busy) {
+            logic_.OnCloseRequested();
+        }
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, busy ? FALSE : TRUE);
         return TRUE;
     }
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
-    case kRunEvents:
-        runEvents_.Deliver();
-        return TRUE;
     default:
         return FALSE;
     }
@@ -77,7 +73,6 @@ BOOL CStationDlg::OnInitDialog() {
     ShowIconsAndPicture(ESidePicture::Main);
     list_.Attach(Control(st::kUnits));
     notifications_ = RegisterForChargerChanges(hwnd_);
-    runTarget_ = hwnd_;
     if (devicesChangedPoll) {
         SetTimer(hwnd_, kDevicePollTimer, kDemoPollMs, nullptr);
     }
@@ -94,7 +89,6 @@ BOOL CStationDlg::OnInitDialog() {
 }
 
 void CStationDlg::OnDestroy() {
-    runTarget_ = nullptr; // runs still under way queue their changes unannounced
     KillTimer(hwnd_, kDevicePollTimer);
     KillTimer(hwnd_, kTickTimer);
     UnregisterChargerChanges(notifications_);
@@ -147,24 +141,15 @@ std::optional<std::string> CStationDlg::ChooseUpdateFile() {
 }
 
 void CStationDlg::PostToWindow(std::function<void()> call) {
-    runEvents_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
-// A message box's own loop goes on serving this window (the runs' changes are posted
-// messages), so the box stops nothing.
 void CStationDlg::ShowNotice(const std::string& text, const std::string& title) {
-    MessageBeep(MB_OK);
-    if (noticeHandler) {
-        noticeHandler(text, title);
-        return;
-    }
-    if (std::exchange(noticeUp_, true)) {
-        return; // one box at a time: a second close request while it is up says nothing new
-    }
-    MessageBoxA(hwnd_, text.c_str(), title.c_str(), MB_OK);
-    noticeUp_ = false;
+    ShowNoticeWindow(text, title);
 }
 
-void CStationDlg::CloseNotice() {}
+void CStationDlg::CloseNotice() {
+    CloseNoticeWindow();
+}
 
 } // namespace crenovix::win32

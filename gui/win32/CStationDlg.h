@@ -6,12 +6,12 @@
 // close guard for Close, Escape and the close box. The station's runs go on worker threads;
 // their changes come back to the window's thread as kRunEvents.
 //
-// Run modally over the main window (its context menu's "Station view...") or as the program's
+// Run modally over the main window (its system menu's "Station view...") or as the program's
 // window ("crenovix --station").
 #pragma once
 
 // The views' headers before windows.h, whose MessageBox macro would rename their member (the
-// main window's header brings kRunEvents, and undoes the macro).
+// main window's header undoes the macro).
 #include "app/StationView.h"
 #include "app/StationWindow.h"
 #include "gui/win32/CrenovixDlg.h"
@@ -22,7 +22,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,9 +40,8 @@ public:
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
-    // Replace these to answer the file dialog and the close refusal without a person.
+    // Replace this to answer the file dialog without a person.
     std::function<std::optional<std::string>()> fileDialogHandler;
-    std::function<void(const std::string& text, const std::string& title)> noticeHandler;
 
     // IStationView.
     IReportListView& Units() override { return list_; }
@@ -60,12 +58,7 @@ private:
     void OnDestroy();
 
     std::string path_;
-    // Where the station's changes are announced, from the runs' threads: the window while it
-    // exists. Both before the logic, whose end waits for runs that may still post.
-    std::atomic<HWND> runTarget_{nullptr};
-    CWindowQueue runEvents_;
     CMyListCtrl list_;
-    bool noticeUp_ = false;
     std::vector<HDEVNOTIFY> notifications_;
     CStationWindow logic_;
 };

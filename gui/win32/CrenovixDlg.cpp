@@ -19,27 +19,6 @@ namespace crenovix::win32 {
 
 namespace {
 constexpr UINT_PTR kDevicePollTimer = 1;
-
-// The notice up on this thread, and whether its filter is handling a message now.
-thread_local HWND t_notice = nullptr;
-thread_local bool t_inNoticeKeys = false;
-
-// The notice is a modeless dialog beside the main window, and the loop that serves the window
-// (the dialog manager's modal loop, or the pump) passes keyboard messages only to the main
-// window's IsDialogMessage. That call asks the thread's message filters first: this one hands
-// the notice its Enter, Esc and Tab. IsDialogMessage asks the filters again, hence the guard.
-LRESULT CALLBACK NoticeKeys(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == MSGF_DIALOGBOX && t_notice != nullptr && !t_inNoticeKeys) {
-        t_inNoticeKeys = true;
-        const BOOL handled = IsDialogMessageA(t_notice, reinterpret_cast<MSG*>(lParam));
-        t_inNoticeKeys = false;
-        if (handled) {
-            return TRUE;
-        }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 } // namespace
 
 std::string ProgramName() {
@@ -77,7 +56,9 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return OnInitDialog();
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == kStationViewCommand) {
+            stationOpen_ = true;
             logic_.OnStationClicked(openStationWindow);
+            stationOpen_ = false;
             return TRUE;
         }
         if ((wParam & 0xFFF0) == kKeepUpdateLogCommand) {
@@ -133,9 +114,6 @@ INT_PTR CrenovixDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
-    case kRunEvents:
-        runEvents_.Deliver();
-        return TRUE;
     case kBackgroundAnswer:
         background_.Deliver();
         return TRUE;
@@ -154,8 +132,6 @@ BOOL CrenovixDlg::OnInitDialog() {
     SetPropA(hwnd_, kInstanceWindowProperty, hwnd_); // a second start finds it by this
     releaseLink_.Attach(Control(ctl::kReleaseLink));
     notifications_ = RegisterForChargerChanges(hwnd_);
-    noticeKeys_ = SetWindowsHookExA(WH_MSGFILTER, NoticeKeys, nullptr, GetCurrentThreadId());
-    runTarget_ = hwnd_;
     if (const HMENU system = GetSystemMenu(hwnd_, FALSE)) {
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(system, MF_STRING, kSaveDiagnosticCommand, "Save &diagnostic...");
@@ -172,15 +148,7 @@ BOOL CrenovixDlg::OnInitDialog() {
 }
 
 void CrenovixDlg::OnDestroy() {
-    runTarget_ = nullptr; // a run still under way queues its events unannounced
     RemovePropA(hwnd_, kInstanceWindowProperty);
-    if (notice_ != nullptr) {
-        DestroyWindow(notice_);
-    }
-    if (noticeKeys_ != nullptr) {
-        UnhookWindowsHookEx(noticeKeys_);
-        noticeKeys_ = nullptr;
-    }
     background_.Stop();
     KillTimer(hwnd_, kDevicePollTimer);
     UnregisterChargerChanges(notifications_);
@@ -226,6 +194,9 @@ void CrenovixDlg::OnCommand(int id, int code) {
 // A refresh can show an enumeration error box, whose modal loop lets the next notification in:
 // that one is remembered and handled once the box is closed, instead of stacking boxes.
 void CrenovixDlg::OnDeviceChange(std::optional<EDeviceChange> change) {
+    if (stationOpen_) {
+        return; // the station's runs cause them; the list is refilled when it closes
+    }
     if (inDeviceChange_) {
         deviceChangeAgain_ = deviceChangeAgain_ || change.has_value();
         return;
@@ -301,49 +272,15 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
 }
 
 void CrenovixDlg::ShowNotice(const std::string& text, const std::string& title) {
-    MessageBeep(MB_OK);
-    if (notice_ == nullptr) {
-        const std::vector<WORD> noticeTemplate = BuildDialogTemplate(EDialog::Notice);
-        notice_ = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), AsTemplate(noticeTemplate),
-                                             hwnd_, NoticeProc, reinterpret_cast<LPARAM>(this));
-        if (notice_ == nullptr) {
-            return; // the run goes on; the refusal itself stands
-        }
-        t_notice = notice_;
-    }
-    SetWindowTextA(notice_, title.c_str());
-    SetDlgItemTextA(notice_, notice_ctl::kText, text.c_str());
-    ShowWindow(notice_, SW_SHOW);
-    SetForegroundWindow(notice_);
+    ShowNoticeWindow(text, title);
 }
 
 void CrenovixDlg::PostToWindow(std::function<void()> call) {
-    runEvents_.Post(std::move(call));
+    PostToWindowThread(std::move(call));
 }
 
 void CrenovixDlg::CloseNotice() {
-    if (notice_ != nullptr) {
-        DestroyWindow(notice_);
-    }
-}
-
-INT_PTR CALLBACK CrenovixDlg::NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-        return TRUE;
-    }
-    auto* owner = reinterpret_cast<CrenovixDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        DestroyWindow(hwnd);
-        return TRUE;
-    }
-    if (message == WM_DESTROY && owner != nullptr) {
-        owner->notice_ = nullptr;
-        if (t_notice == hwnd) {
-            t_notice = nullptr;
-        }
-    }
-    return FALSE;
+    CloseNoticeWindow();
 }
 
 std::optional<std::string> CrenovixDlg::ChooseUpdateFile() {

@@ -25,7 +25,6 @@
 // this front end name MessageBoxA themselves.
 #undef MessageBox
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,8 +38,6 @@ std::string ProgramName();
 
 // Posted by a window's background job when its answer waits (see online/Background.h).
 inline constexpr UINT kBackgroundAnswer = WM_APP + 1;
-// Posted when an update run on its worker thread has events for the window (CWindowQueue).
-inline constexpr UINT kRunEvents = WM_APP + 2;
 // "Save diagnostic..." in the window's system menu (the fixed layout has no place for a button);
 // a system-menu command's low four bits are the system's.
 inline constexpr UINT kSaveDiagnosticCommand = 0x0010;
@@ -61,8 +58,6 @@ public:
     // messages; closing it destroys it.
     CMainWindowLogic& Logic() { return logic_; }
     CHyperLink& ReleaseLink() { return releaseLink_; }
-    // The notice ShowNotice put up, while it is open.
-    HWND Notice() const { return notice_; }
 
     // Asked every 100 ms while the window is open when set: true means devices came or went.
     std::function<bool()> devicesChangedPoll;
@@ -107,24 +102,15 @@ private:
     // it or the box it has open comes to the front.
     void BringToFront();
     void OnDestroy();
-    static INT_PTR CALLBACK NoticeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Where the run's events are announced, from the worker thread: the window while it exists
-    // (hwnd_ belongs to the window's thread). Both before the logic, whose end waits for a run
-    // that may still post.
-    std::atomic<HWND> runTarget_{nullptr};
-    CWindowQueue runEvents_{[this] {
-        if (const HWND target = runTarget_.load()) {
-            PostMessageA(target, kRunEvents, 0, 0);
-        }
-    }};
     CMainWindowLogic logic_;
     CHyperLink releaseLink_;
     bool inDeviceChange_ = false;    // a refresh is under way (it may show a box)
     bool deviceChangeAgain_ = false; // another change came meanwhile
+    // The station window is open over this one: device changes are its own (its runs make
+    // them), and nothing here enumerates or opens chargers meanwhile.
+    bool stationOpen_ = false;
     std::vector<HDEVNOTIFY> notifications_;
-    HWND notice_ = nullptr;
-    HHOOK noticeKeys_ = nullptr; // the notice's keyboard, while the window exists
     // The version check; its answer comes back as kBackgroundAnswer. Stopped when the window is
     // destroyed.
     CBackgroundJob background_{[this] { PostMessageA(hwnd_, kBackgroundAnswer, 0, 0); }};

@@ -290,7 +290,7 @@ TEST(WinDialogs, EveryStaticTextFitsItsControl) {
             fits(ctl::kStatus,
                  {run_text::kConnecting, run_text::kConnectingAgain, run_text::kUpgrading});
         } else if (which == EDialog::Notice) {
-            fits(notice_ctl::kText, {kCloseDuringRunText});
+            fits(notice_ctl::kText, {kCloseDuringRunText, kCloseStationDuringRunText});
         } else if (which == EDialog::Station) {
             fits(station_ctl::kCodeText, {"0xFF"});
             fits(station_ctl::kVersionText, {"V10.99"});
@@ -490,6 +490,24 @@ TEST_F(WinMainWindowTest, TypedFileAndArrivingChargerEnableUpdate) {
     EXPECT_EQ(SendMessageA(Control(ctl::kDeviceList), LB_GETCURSEL, 0, 0), 0);
     EXPECT_TRUE(Enabled(ctl::kUpdate));
     EXPECT_TRUE(boxes_.empty());
+
+    // While the station window is open over it, device changes are the station's: this list
+    // and the access hint behind it wait until the station closes.
+    int hints = 0;
+    window_.afterDeviceChange = [&] { ++hints; };
+    std::vector<std::string> duringStation;
+    window_.openStationWindow = [&] {
+        sim::SSimHidConfig other;
+        other.identity.strSerial = "SIM9009";
+        other.identity.nHidPosition = 1;
+        bench_.AddHidCharger(other);
+        DeviceChange(DBT_DEVICEARRIVAL);
+        duringStation = Lines();
+    };
+    SendMessageA(window_.Handle(), WM_SYSCOMMAND, kStationViewCommand, 0);
+    EXPECT_EQ(duringStation, std::vector<std::string>{"Type: Kelvorin K4, S/N:SIM1001"});
+    EXPECT_EQ(hints, 0);
+    EXPECT_EQ(Lines().size(), 2u);
 
     // Exit closes the window when nothing runs.
     SendMessageA(Control(ctl::kExit), BM_CLICK, 0, 0);
@@ -709,16 +727,27 @@ TEST_F(WinMainWindowTest, StationListsEveryColumnAndUpdatesAll) {
     EXPECT_EQ(station.List().GetItemText(0, kColState), "waiting");
 
     int mostAtOnce = 0;
+    std::string refusal; // closing and logging off while both are written
     SendMessageA(station.Handle(), WM_COMMAND, MAKEWPARAM(st::kUpdateAll, BN_CLICKED),
                  reinterpret_cast<LPARAM>(station.Control(st::kUpdateAll)));
     EXPECT_TRUE(PumpUntil([&] {
         const int updating = (station.List().GetItemText(0, kColState) == "updating") +
                              (station.List().GetItemText(1, kColState) == "updating");
         mostAtOnce = std::max(mostAtOnce, updating);
+        if (updating == 2 && refusal.empty()) {
+            SendMessageA(station.Handle(), WM_CLOSE, 0, 0);
+            SendMessageA(station.Handle(), WM_QUERYENDSESSION, 0, 0);
+            refusal = GetWindowLongPtrA(station.Handle(), DWLP_MSGRESULT) != FALSE ? "log-off"
+                      : station.Notice() == nullptr
+                          ? "no notice"
+                          : TextOf(GetDlgItem(station.Notice(), IDC_NOTICE_TEXT));
+        }
         return !station.Logic().Station().Busy();
     }));
     station.Logic().Refresh();
     EXPECT_EQ(mostAtOnce, 2);
+    EXPECT_EQ(refusal, kCloseStationDuringRunText);
+    EXPECT_EQ(station.Notice(), nullptr); // the runs it warned about are over
     for (int row = 0; row < 2; ++row) {
         EXPECT_EQ(station.List().GetItemText(row, kColState), "done") << row;
         EXPECT_EQ(station.List().GetItemText(row, kColProgress), "100 %") << row;
