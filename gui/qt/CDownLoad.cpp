@@ -201,6 +201,7 @@ void CDownLoad::MessageBox(const std::string& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QString(kProductName), FromUtf8(MessageText(text)),
                     QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // the servers' texts are never markup
     box.exec();
 }
 

@@ -231,6 +231,7 @@ void CHyperLink::Click() {
     }
     QMessageBox box(QMessageBox::Warning, kProductName, QString::fromStdString(text),
                     QMessageBox::Ok, window());
+    box.setTextFormat(Qt::PlainText); // the address comes from a server
     // The address in it can be copied into a browser by hand.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();

@@ -161,6 +161,7 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
     }
     QMessageBox box(icon == EMessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
                     FromUtf8(title), FromUtf8(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // paths and chargers' answers are never markup
     box.exec();
 }
 

@@ -148,6 +148,7 @@ void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::st
     if (notice == nullptr) {
         notice = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
                                  QMessageBox::Ok, parent);
+        notice->setTextFormat(Qt::PlainText);
         notice->setWindowModality(Qt::NonModal);
         notice->setAttribute(Qt::WA_DeleteOnClose);
     } else {

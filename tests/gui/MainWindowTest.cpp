@@ -531,6 +531,7 @@ private slots:
                 w.window.Logic().OnDeviceChange(EDeviceChange::Arrival);
                 QMessageBox* notice = w.window.Notice();
                 if (notice == nullptr || !notice->isVisible() || notice->isModal() ||
+                    notice->textFormat() != Qt::PlainText ||
                     notice->text() != kCloseDuringRunText || notice->windowTitle() != "Info") {
                     problems << "no notice as it should be";
                 }
@@ -910,6 +911,21 @@ private slots:
                  "in time.\nNo answer from the server for 2500 ms");
         QCOMPARE(qt::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
                  "X\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nOk");
+    }
+
+    // Boxes carry paths, chargers' answers and servers' texts: Qt must not read them as markup.
+    void messageBoxesShowTextAsItIs() {
+        CWindowBench w("");
+        w.window.messageBoxHandler = nullptr;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer::singleShot(0, &w.window, [&format] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            format = box->textFormat();
+            box->accept();
+        });
+        w.window.MessageBox("<b>/tmp/<i>f</i>.bin</b>", "Error", EMessageIcon::Error);
+        QCOMPARE(format, Qt::PlainText);
     }
 
     void secondInstanceIsRefused() {
