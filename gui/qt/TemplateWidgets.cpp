@@ -2,6 +2,7 @@
 
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
+#include "online/DownloadWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -136,6 +137,23 @@ std::optional<std::string> ChooseUpdateFileName(QWidget* parent) {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(NameFilter("Kelvorin Update File(*.bin)", "*.bin"));
     dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> ChooseSaveFileName(QWidget* parent, const QString& title,
+                                              const SSaveDialogRequest& request) {
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(NameFilter(request.filterLabel, request.filterPattern));
+    dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    if (!request.initialName.empty()) {
+        dialog.selectFile(FromUtf8(request.initialName));
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

@@ -23,6 +23,10 @@ class QWidget;
 template <typename T>
 class QPointer;
 
+namespace crenovix {
+struct SSaveDialogRequest;
+}
+
 namespace crenovix::qt {
 
 QString FromUtf8(std::string_view text);
@@ -65,6 +69,10 @@ protected:
 
 // The file-open dialog for update files over `parent`; nothing when the user cancels.
 std::optional<std::string> ChooseUpdateFileName(QWidget* parent);
+// The save dialog over `parent` as `request` describes it (the read-only box aside, which Qt's
+// dialog has not); nothing when the user cancels.
+std::optional<std::string> ChooseSaveFileName(QWidget* parent, const QString& title,
+                                              const SSaveDialogRequest& request);
 
 // A box beside the window that does not hold it up (the views' ShowNotice): made in `notice` the
 // first time, its texts replaced after, with a beep.
