@@ -8,6 +8,7 @@
 #include "gui/qt/CMyListCtrl.h"
 #include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/LogindInhibitor.h"
 #include "gui/qt/ProgramServices.h"
 #include "gui/qt/TemplateWidgets.h"
 #include "net/LoopbackHttpServer.h"
@@ -42,6 +43,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtDBus/QDBusMessage>
 
 #include <chrono>
 #include <deque>
@@ -278,6 +280,23 @@ QStringList CutTexts(QWidget& window) {
 }
 
 } // namespace
+
+// logind's Inhibit on a private bus, answered only when the test says so.
+class CFakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    QList<QDBusMessage> asked;
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString&, const QString&, const QString&, const QString&,
+                                    const QDBusMessage& message) {
+        message.setDelayedReply(true);
+        asked << message;
+        return {};
+    }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -926,6 +945,40 @@ private slots:
         });
         w.window.MessageBox("<b>/tmp/<i>f</i>.bin</b>", "Error", EMessageIcon::Error);
         QCOMPARE(format, Qt::PlainText);
+    }
+
+    // A slow logind holds neither the window nor the run: the lock comes with its answer, and an
+    // answer after Release is dropped.
+    void sleepInhibitorDoesNotWait() {
+        QProcess daemon;
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        if (!daemon.waitForReadyRead(5000)) {
+            QSKIP("no dbus-daemon");
+        }
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QDBusConnection service = QDBusConnection::connectToBus(address, "fake-logind");
+        CFakeLogind logind;
+        QVERIFY(service.registerService("org.freedesktop.login1") &&
+                service.registerObject("/org/freedesktop/login1", &logind,
+                                       QDBusConnection::ExportAllSlots));
+        qt::CLogindInhibitor inhibitor(QDBusConnection::connectToBus(address, "inhibitor"));
+        QFile lock(Q(dir_.File("lock")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        const QVariant fd = QVariant::fromValue(QDBusUnixFileDescriptor(lock.handle()));
+        for (const bool releasedFirst : {false, true}) {
+            // The fake logind answers on this thread: an Acquire that waited would get no lock.
+            inhibitor.Acquire();
+            QTRY_VERIFY(!logind.asked.isEmpty());
+            if (releasedFirst) {
+                inhibitor.Release(); // the run ended before logind answered
+            }
+            QVERIFY(service.send(logind.asked.takeFirst().createReply(fd)));
+            QTest::qWait(200);
+            QCOMPARE(inhibitor.Held(), !releasedFirst);
+            inhibitor.Release();
+        }
+        daemon.kill();
+        daemon.waitForFinished();
     }
 
     void secondInstanceIsRefused() {
