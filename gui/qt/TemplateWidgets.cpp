@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <vector>
@@ -31,6 +32,10 @@ QString FromUtf8(std::string_view text) {
 
 std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
+}
+
+QString PlainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
 std::string MessageText(std::string_view text) {

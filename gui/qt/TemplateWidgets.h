@@ -31,6 +31,9 @@ namespace crenovix::qt {
 
 QString FromUtf8(std::string_view text);
 std::string ToUtf8(const QString& text);
+// A tooltip that shows `text` as it is: Qt reads a tooltip with a tag in it as markup, and
+// tooltips show catalogue texts and addresses from servers.
+QString PlainToolTip(const QString& text);
 
 // A message as the windows show it: every line that begins with a word in lower case begins with
 // a capital, as the program's own messages do (the download library's details do not). Lines
