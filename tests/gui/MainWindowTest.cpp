@@ -974,7 +974,7 @@ private slots:
             }
             QVERIFY(service.send(logind.asked.takeFirst().createReply(fd)));
             QTest::qWait(200);
-            QCOMPARE(inhibitor.Held(), !releasedFirst);
+            QTRY_COMPARE(inhibitor.Held(), !releasedFirst);
             inhibitor.Release();
         }
         daemon.kill();
