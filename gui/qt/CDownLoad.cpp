@@ -8,7 +8,6 @@
 #include "gui/qt/TemplateWidgets.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -120,11 +119,6 @@ void CDownLoad::done(int result) {
     QDialog::done(result);
 }
 
-QWidget* CDownLoad::Control(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
-}
-
 IReportListView& CDownLoad::UpdatesList() {
     return *list_;
 }
@@ -201,6 +195,7 @@ void CDownLoad::MessageBox(const std::string& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QString(kProductName), FromUtf8(MessageText(text)),
                     QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // the servers' texts are never markup
     box.exec();
 }
 
@@ -208,19 +203,7 @@ std::optional<std::string> CDownLoad::RunSaveDialog(const SSaveDialogRequest& re
     if (saveDialogHandler) {
         return saveDialogHandler(request);
     }
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(NameFilter(request.filterLabel, request.filterPattern));
-    dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-    if (!request.initialName.empty()) {
-        dialog.selectFile(FromUtf8(request.initialName));
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseSaveFileName(this, {}, request);
 }
 
 std::optional<std::string> CDownLoad::DownloadsFolder() {

@@ -20,12 +20,12 @@
 #pragma once
 
 #include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/TemplateWidgets.h"
 #include "online/DownloadWindow.h"
 
 #include <QDialog>
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -41,7 +41,7 @@ namespace crenovix::qt {
 class CHyperLink;
 class CMyListCtrl;
 
-class CDownLoad final : public QDialog, public IDownloadWindowView {
+class CDownLoad final : public QDialog, public CTemplateControls, public IDownloadWindowView {
     Q_OBJECT
 
 public:
@@ -61,7 +61,6 @@ public:
     // True while the catalogue is being fetched or an update file downloaded.
     bool Fetching() const { return background_.Busy(); }
 
-    QWidget* Control(int id) const;
     CMyListCtrl& List() { return *list_; }
     CHyperLink& Link() { return *link_; }
 
@@ -109,7 +108,6 @@ private:
 
     CDownloadWindow logic_;
     std::function<void(const std::string&)> setMainWindowPath_;
-    std::map<int, QWidget*> controls_;
     // Every control with its place at the template's size, in the template's order.
     std::vector<std::pair<QWidget*, QRect>> templatePlaces_;
     QSize templateSize_;

@@ -1,6 +1,7 @@
 #include "gui/qt/CHyperLink.h"
 
 #include "app/StartUp.h"
+#include "gui/qt/TemplateWidgets.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -104,14 +105,14 @@ void CHyperLink::Attach() {
     ApplyUnderline();
     FitToText();
     setCursor(Qt::PointingHandCursor);
-    setToolTip(QString::fromStdString(state_.strTarget));
+    setToolTip(PlainToolTip(QString::fromStdString(state_.strTarget)));
 }
 
 void CHyperLink::SetTarget(const std::string& url) {
     state_.strTarget = url;
     if (attached_) {
         FitToText();
-        setToolTip(QString::fromStdString(url));
+        setToolTip(PlainToolTip(QString::fromStdString(url)));
     }
 }
 
@@ -231,6 +232,7 @@ void CHyperLink::Click() {
     }
     QMessageBox box(QMessageBox::Warning, kProductName, QString::fromStdString(text),
                     QMessageBox::Ok, window());
+    box.setTextFormat(Qt::PlainText); // the address comes from a server
     // The address in it can be copied into a browser by hand.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();

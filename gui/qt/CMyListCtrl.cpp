@@ -1,5 +1,7 @@
 #include "gui/qt/CMyListCtrl.h"
 
+#include "gui/qt/TemplateWidgets.h"
+
 #include <QHeaderView>
 #include <QPainter>
 
@@ -111,7 +113,7 @@ int CMyListCtrl::InsertRow(int index, const std::string& column0) {
     const int at = std::clamp(index, 0, topLevelItemCount());
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(column0));
-    item->setToolTip(0, item->text(0));
+    item->setToolTip(0, PlainToolTip(item->text(0)));
     insertTopLevelItem(at, item);
     return at;
 }
@@ -120,7 +122,7 @@ void CMyListCtrl::SetItemText(int row, int column, const std::string& text) {
     if (QTreeWidgetItem* item = topLevelItem(row);
         item != nullptr && column >= 0 && column < columnCount()) {
         item->setText(column, QString::fromStdString(text));
-        item->setToolTip(column, item->text(column));
+        item->setToolTip(column, PlainToolTip(item->text(column)));
     }
 }
 

@@ -5,13 +5,13 @@
 #include "gui/qt/Artwork.h"
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/TemplateWidgets.h"
+#include "online/DownloadWindow.h"
 #include "updatefile/UpdateFile.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -161,6 +161,7 @@ void CrenovixDlg::MessageBox(const std::string& text, const std::string& title, 
     }
     QMessageBox box(icon == EMessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
                     FromUtf8(title), FromUtf8(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // paths and chargers' answers are never markup
     box.exec();
 }
 
@@ -179,31 +180,23 @@ std::optional<std::string> CrenovixDlg::ChooseDiagnosticFile() {
     if (diagnosticDialogHandler) {
         return diagnosticDialogHandler();
     }
-    QFileDialog dialog(this, QStringLiteral("Save diagnostic"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(NameFilter("Diagnostic trace(*.trace)", "*.trace"));
-    dialog.setDefaultSuffix("trace");
-    dialog.selectFile(QStringLiteral("crenovix-diagnostic.trace"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseSaveFileName(this, QStringLiteral("Save diagnostic"),
+                              {.initialName = "crenovix-diagnostic.trace",
+                               .defaultExtension = "trace",
+                               .filterLabel = "Diagnostic trace(*.trace)",
+                               .filterPattern = "*.trace"});
 }
 
 std::optional<std::string> CrenovixDlg::ChooseUpdateLogFile(const std::string& current) {
     if (logFileDialogHandler) {
         return logFileDialogHandler(current);
     }
-    QFileDialog dialog(this, QStringLiteral("Update log file"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite); // records are appended, never replaced
-    dialog.setNameFilter(NameFilter("Update log(*.jsonl)", "*.jsonl"));
-    dialog.setDefaultSuffix("jsonl");
-    dialog.selectFile(QString::fromStdString(current));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return ToUtf8(dialog.selectedFiles().front());
+    return ChooseSaveFileName(this, QStringLiteral("Update log file"),
+                              {.initialName = current,
+                               .defaultExtension = "jsonl",
+                               .filterLabel = "Update log(*.jsonl)",
+                               .filterPattern = "*.jsonl",
+                               .confirmOverwrite = false}); // records are appended, never replaced
 }
 
 bool CrenovixDlg::PumpEvents() {

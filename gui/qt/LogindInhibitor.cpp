@@ -1,31 +1,41 @@
 #include "gui/qt/LogindInhibitor.h"
 
-#include <QtDBus/QDBusConnection>
-#include <QtDBus/QDBusInterface>
-#include <QtDBus/QDBusReply>
+#include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusPendingCallWatcher>
+#include <QtDBus/QDBusPendingReply>
 
 namespace crenovix::qt {
 
+namespace {
+constexpr int kInhibitTimeoutMs = 2000; // an answer later than this is none
+}
+
 void CLogindInhibitor::Acquire() {
-    QDBusConnection bus = QDBusConnection::systemBus();
+    const QDBusConnection bus = bus_ ? *bus_ : QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         return;
     }
-    QDBusInterface manager("org.freedesktop.login1", "/org/freedesktop/login1",
-                           "org.freedesktop.login1.Manager", bus);
-    if (!manager.isValid()) {
-        return;
-    }
-    manager.setTimeout(2000); // a slow bus must not delay the update noticeably
-    const QDBusReply<QDBusUnixFileDescriptor> reply =
-        manager.call("Inhibit", "sleep:idle", "Crenovix", "Writing charger firmware", "block");
-    if (reply.isValid()) {
-        lock_ = reply.value();
-    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep:idle") << QStringLiteral("Crenovix")
+         << QStringLiteral("Writing charger firmware") << QStringLiteral("block");
+    const unsigned asked = ++state_->asked;
+    state_->wanted = asked;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kInhibitTimeoutMs));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [state = state_, asked](QDBusPendingCallWatcher* answered) {
+                         const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *answered;
+                         if (state->wanted == asked && reply.isValid()) {
+                             state->lock = reply.value();
+                         }
+                         answered->deleteLater();
+                     });
 }
 
 void CLogindInhibitor::Release() {
-    lock_ = QDBusUnixFileDescriptor();
+    state_->wanted = 0;
+    state_->lock = QDBusUnixFileDescriptor();
 }
 
 } // namespace crenovix::qt

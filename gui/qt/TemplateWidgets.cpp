@@ -2,6 +2,7 @@
 
 #include "gui/qt/CHyperLink.h"
 #include "gui/qt/CMyListCtrl.h"
+#include "online/DownloadWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <vector>
@@ -30,6 +32,10 @@ QString FromUtf8(std::string_view text) {
 
 std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
+}
+
+QString PlainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
 std::string MessageText(std::string_view text) {
@@ -142,12 +148,30 @@ std::optional<std::string> ChooseUpdateFileName(QWidget* parent) {
     return ToUtf8(dialog.selectedFiles().front());
 }
 
+std::optional<std::string> ChooseSaveFileName(QWidget* parent, const QString& title,
+                                              const SSaveDialogRequest& request) {
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(NameFilter(request.filterLabel, request.filterPattern));
+    dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    if (!request.initialName.empty()) {
+        dialog.selectFile(FromUtf8(request.initialName));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToUtf8(dialog.selectedFiles().front());
+}
+
 void ShowNoticeBox(QPointer<QMessageBox>& notice, QWidget* parent, const std::string& text,
                    const std::string& title) {
     QApplication::beep();
     if (notice == nullptr) {
         notice = new QMessageBox(QMessageBox::NoIcon, FromUtf8(title), FromUtf8(text),
                                  QMessageBox::Ok, parent);
+        notice->setTextFormat(Qt::PlainText);
         notice->setWindowModality(Qt::NonModal);
         notice->setAttribute(Qt::WA_DeleteOnClose);
     } else {

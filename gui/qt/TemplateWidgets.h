@@ -23,10 +23,17 @@ class QWidget;
 template <typename T>
 class QPointer;
 
+namespace crenovix {
+struct SSaveDialogRequest;
+}
+
 namespace crenovix::qt {
 
 QString FromUtf8(std::string_view text);
 std::string ToUtf8(const QString& text);
+// A tooltip that shows `text` as it is: Qt reads a tooltip with a tag in it as markup, and
+// tooltips show catalogue texts and addresses from servers.
+QString PlainToolTip(const QString& text);
 
 // A message as the windows show it: every line that begins with a word in lower case begins with
 // a capital, as the program's own messages do (the download library's details do not). Lines
@@ -65,6 +72,10 @@ protected:
 
 // The file-open dialog for update files over `parent`; nothing when the user cancels.
 std::optional<std::string> ChooseUpdateFileName(QWidget* parent);
+// The save dialog over `parent` as `request` describes it (the read-only box aside, which Qt's
+// dialog has not); nothing when the user cancels.
+std::optional<std::string> ChooseSaveFileName(QWidget* parent, const QString& title,
+                                              const SSaveDialogRequest& request);
 
 // A box beside the window that does not hold it up (the views' ShowNotice): made in `notice` the
 // first time, its texts replaced after, with a beep.

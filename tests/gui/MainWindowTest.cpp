@@ -8,6 +8,7 @@
 #include "gui/qt/CMyListCtrl.h"
 #include "gui/qt/CStationView.h"
 #include "gui/qt/CrenovixDlg.h"
+#include "gui/qt/LogindInhibitor.h"
 #include "gui/qt/ProgramServices.h"
 #include "gui/qt/TemplateWidgets.h"
 #include "net/LoopbackHttpServer.h"
@@ -42,6 +43,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtDBus/QDBusMessage>
 
 #include <chrono>
 #include <deque>
@@ -278,6 +280,23 @@ QStringList CutTexts(QWidget& window) {
 }
 
 } // namespace
+
+// logind's Inhibit on a private bus, answered only when the test says so.
+class CFakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    QList<QDBusMessage> asked;
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString&, const QString&, const QString&, const QString&,
+                                    const QDBusMessage& message) {
+        message.setDelayedReply(true);
+        asked << message;
+        return {};
+    }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -531,6 +550,7 @@ private slots:
                 w.window.Logic().OnDeviceChange(EDeviceChange::Arrival);
                 QMessageBox* notice = w.window.Notice();
                 if (notice == nullptr || !notice->isVisible() || notice->isModal() ||
+                    notice->textFormat() != Qt::PlainText ||
                     notice->text() != kCloseDuringRunText || notice->windowTitle() != "Info") {
                     problems << "no notice as it should be";
                 }
@@ -910,6 +930,55 @@ private slots:
                  "in time.\nNo answer from the server for 2500 ms");
         QCOMPARE(qt::MessageText("x\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nok"),
                  "X\nhttp://h/a: gone\n/tmp/f: No such file\ncurl_x failed\nOk");
+    }
+
+    // Boxes carry paths, chargers' answers and servers' texts: Qt must not read them as markup.
+    void messageBoxesShowTextAsItIs() {
+        CWindowBench w("");
+        w.window.messageBoxHandler = nullptr;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer::singleShot(0, &w.window, [&format] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            format = box->textFormat();
+            box->accept();
+        });
+        w.window.MessageBox("<b>/tmp/<i>f</i>.bin</b>", "Error", EMessageIcon::Error);
+        QCOMPARE(format, Qt::PlainText);
+    }
+
+    // A slow logind holds neither the window nor the run: the lock comes with its answer, and an
+    // answer after Release is dropped.
+    void sleepInhibitorDoesNotWait() {
+        QProcess daemon;
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        if (!daemon.waitForReadyRead(5000)) {
+            QSKIP("no dbus-daemon");
+        }
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QDBusConnection service = QDBusConnection::connectToBus(address, "fake-logind");
+        CFakeLogind logind;
+        QVERIFY(service.registerService("org.freedesktop.login1") &&
+                service.registerObject("/org/freedesktop/login1", &logind,
+                                       QDBusConnection::ExportAllSlots));
+        qt::CLogindInhibitor inhibitor(QDBusConnection::connectToBus(address, "inhibitor"));
+        QFile lock(Q(dir_.File("lock")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        const QVariant fd = QVariant::fromValue(QDBusUnixFileDescriptor(lock.handle()));
+        for (const bool releasedFirst : {false, true}) {
+            // The fake logind answers on this thread: an Acquire that waited would get no lock.
+            inhibitor.Acquire();
+            QTRY_VERIFY(!logind.asked.isEmpty());
+            if (releasedFirst) {
+                inhibitor.Release(); // the run ended before logind answered
+            }
+            QVERIFY(service.send(logind.asked.takeFirst().createReply(fd)));
+            QTest::qWait(200);
+            QTRY_COMPARE(inhibitor.Held(), !releasedFirst);
+            inhibitor.Release();
+        }
+        daemon.kill();
+        daemon.waitForFinished();
     }
 
     void secondInstanceIsRefused() {
