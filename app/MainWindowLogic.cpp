@@ -436,8 +436,10 @@ void CMainWindowLogic::RestoreControls() {
     view_.SetEnabled(ctl::kUpdate, true);
 }
 
+// Runs report through CRunObserver on their own thread, which refills their table; the window's
+// own loop handles its events, never a loop nested in a handler.
 bool CMainWindowLogic::DispatchPendingMessages() {
-    return view_.PumpEvents();
+    return true;
 }
 
 bool CMainWindowLogic::IsComPortBoxTicked() {

@@ -68,8 +68,6 @@ public:
     // The save dialog for the update log's place, starting at `current`; an existing file is
     // appended to, not replaced, so it asks nothing about one. Nothing when the user cancels.
     virtual std::optional<std::string> ChooseUpdateLogFile(const std::string& current) = 0;
-    // Handles the window's pending events; false when the program was asked to quit.
-    virtual bool PumpEvents() = 0;
 
     // Runs `work` off the window's thread and what it answers on the window's thread, unless the
     // window has closed by then (closing cancels the work, waits for it, bounded by

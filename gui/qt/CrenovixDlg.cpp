@@ -199,11 +199,6 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateLogFile(const std::string& c
                                .confirmOverwrite = false}); // records are appended, never replaced
 }
 
-bool CrenovixDlg::PumpEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return true;
-}
-
 void CrenovixDlg::RunInBackground(BackgroundWork work) {
     background_.Start(std::move(work));
 }

@@ -307,21 +307,4 @@ std::optional<std::string> CrenovixDlg::ChooseUpdateLogFile(const std::string& c
                       true, false);
 }
 
-bool CrenovixDlg::PumpEvents() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // Left in the queue for the loop that runs the window, which ends on it too.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return false;
-        }
-        // As the dialog manager's loop does; the notice's keys go through its filter.
-        if (hwnd_ == nullptr || !IsDialogMessageA(hwnd_, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
-    return true;
-}
-
 } // namespace crenovix::win32

@@ -87,7 +87,6 @@ public:
     std::optional<std::string> ChooseUpdateFile() override;
     std::optional<std::string> ChooseDiagnosticFile() override;
     std::optional<std::string> ChooseUpdateLogFile(const std::string& current) override;
-    bool PumpEvents() override;
     void RunInBackground(BackgroundWork work) override;
     void PostToWindow(std::function<void()> call) override;
     void CloseNotice() override;

@@ -37,7 +37,6 @@ public:
     std::deque<std::optional<std::string>> fileDialogAnswers;
     std::optional<std::string> logFileDialogAnswer;
     std::optional<std::string> diagnosticDialogAnswer;
-    std::function<void()> onPump;
 
     bool IsVisible(int id) const { return Get(visible, id, true); }
     bool IsEnabled(int id) const { return Get(enabled, id, true); }
@@ -103,12 +102,6 @@ public:
         auto answer = fileDialogAnswers.front();
         fileDialogAnswers.pop_front();
         return answer;
-    }
-    bool PumpEvents() override {
-        if (onPump) {
-            onPump();
-        }
-        return true;
     }
     // Background work waits in `background` until the test runs it (RunBackground).
     void RunInBackground(BackgroundWork work) override {

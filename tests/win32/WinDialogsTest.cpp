@@ -549,7 +549,7 @@ TEST_F(WinMainWindowTest, KeyboardAndASecondStartReachTheWindow) {
     ShowWindow(dialog, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(dialog));
     ShowRunningInstance(ProgramName() + "-other"); // another program's copy: not this window
-    window_.PumpEvents();
+    PumpUntil([] { return false; }, 200);
     EXPECT_TRUE(IsIconic(dialog));
     ShowRunningInstance(ProgramName());
     EXPECT_TRUE(PumpUntil([&] { return IsIconic(dialog) == FALSE; }, 5000));
