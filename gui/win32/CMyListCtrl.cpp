@@ -124,9 +124,12 @@ bool CMyListCtrl::CellTipAt(NMLVGETINFOTIPW& tip) const {
 }
 
 void CMyListCtrl::EnableFullRowSelect() {
-    // The info tip shows the whole text of the cell under the pointer (CellTipAt).
+    // The info tip shows the whole text of the cell under the pointer (CellTipAt). In a window
+    // made with the ANSI calls the list would ask for it as LVN_GETINFOTIPA, which CellTipAt does
+    // not take: its notifications are made wide.
     constexpr DWORD kStyles = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
     ListView_SetExtendedListViewStyleEx(hwnd_, kStyles, kStyles);
+    SendMessageW(hwnd_, CCM_SETUNICODEFORMAT, TRUE, 0);
 }
 
 void CMyListCtrl::InsertColumn(int index, const std::string& heading, int widthPx) {

@@ -913,6 +913,8 @@ TEST_F(WinDownloadWindowTest, TextsOfAnyScriptAndAWindowThatGrows) {
                  reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(std::wstring(cell), wide);
     EXPECT_EQ(window_.List().GetItemText(0, 0), name);
+    // Its notifications are wide, so the whole cell's tip (LVN_GETINFOTIPW) reaches the window.
+    EXPECT_TRUE(SendMessageA(Control(download_ctl::kUpdatesList), CCM_GETUNICODEFORMAT, 0, 0));
     wchar_t saveAs[MAX_PATH] = {};
     GetWindowTextW(Control(download_ctl::kSaveAs), saveAs, MAX_PATH);
     EXPECT_TRUE(std::wstring(saveAs).ends_with(L"\\" + wide + L".bin"));
