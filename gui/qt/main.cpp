@@ -40,6 +40,14 @@ void MoveToWritableDirectory() {
     std::filesystem::current_path(QDir::homePath().toStdString(), ignored);
 }
 
+// A start-up warning: its text names paths and settings, never markup.
+void Warn(const std::string& title, const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 class CrenovixApp {
 public:
     // Always ends the program when it returns, as the window has closed or was never shown.
@@ -59,10 +67,7 @@ public:
                 return crenovix::CreateProgramServices(crenovix::CreateSystemPlatform(), simulate,
                                                        error, seed);
             },
-            [](const std::string& title, const std::string& text) {
-                QMessageBox::warning(nullptr, QString::fromStdString(title),
-                                     QString::fromStdString(text));
-            });
+            Warn);
         if (start.services == nullptr) {
             return start.exitCode;
         }
@@ -74,8 +79,7 @@ public:
             crenovix::LinuxDefaultLogPath(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")),
             std::getenv(crenovix::kUpdateLogSetting), std::getenv(crenovix::kNoUpdateLogSetting));
         if (!logWarning.empty()) {
-            QMessageBox::warning(nullptr, QString::fromUtf8(crenovix::kProductName),
-                                 QString::fromStdString(logWarning));
+            Warn(crenovix::kProductName, logWarning);
         }
         MoveToWritableDirectory();
         const auto online = services->Platform().CreateOnline();

@@ -126,15 +126,15 @@ public:
             crenovix::win32::CStationDlg station(services->StationServices(), path);
             station.devicesChangedPoll = services->DevicesChangedPoll();
             station.Logic().SetSleepInhibitor(&inhibitor);
-            return station.DoModal(owner);
-        };
-        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
-            if (runStation(nullptr, *stationFile) == -1) {
+            if (station.DoModal(owner) == -1) {
                 Warn(crenovix::kProductName, "The station window cannot be created (error " +
                                                  std::to_string(GetLastError()) + ").");
-                return 1;
+                return false;
             }
-            return 0;
+            return true;
+        };
+        if (const auto stationFile = crenovix::StationWindowArgument(arguments)) {
+            return runStation(nullptr, *stationFile) ? 0 : 1;
         }
 
         crenovix::SDeviceListState devices; // the program's device table, for its whole life
