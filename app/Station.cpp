@@ -19,8 +19,6 @@ constexpr std::uint32_t kWaitSliceMs = 10;
 // A charger missing from its run's first listing is looked for this often, this far apart.
 constexpr int kFindAgainLooks = 10;
 constexpr std::uint32_t kFindAgainWaitMs = 200;
-constexpr const char* kNotVerified =
-    "Verification failed: the charger's stored payload differs from the file's";
 constexpr const char* kAbortedText =
     "Update aborted; the port is closed. The charger may be left in its boot loader: update it "
     "again to recover it.";
@@ -32,13 +30,6 @@ bool IsHid(const SDeviceEntry& row) {
 
 bool IsCharger(const SDeviceEntry& row) {
     return !(row.strType == "COMx" && row.strSerial.empty());
-}
-
-// The payload an update file's image carries (after its header), as a charger is to store it.
-std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
-    const SUpdateHeader header = ReadUpdateHeader(image);
-    return image.subspan(kHeaderSize,
-                         std::min<std::size_t>(header.dwPayloadLength, image.size() - kHeaderSize));
 }
 
 // What the row says of a run's ending: the box's text, else the error line's.
@@ -327,11 +318,10 @@ void CStation::SImpl::Run(std::uint64_t id, std::uint32_t seed, std::uint64_t ke
             // Where the charger can be asked, a success is one only when it holds exactly the
             // file's payload: the run's own charger, by its serial number where no other shares
             // it, as others' restarts may have moved a neighbour to the port it started at.
-            if (ended.Ok() && devices->StoredPayloadIs(target.strPort, target.strSerial,
-                                                       PayloadOf(*image)) == false) {
-                ended.outcome = ERunOutcome::PayloadDiffers;
-                ended.bBox = false;
-                ended.errorLine = kNotVerified;
+            if (ended.Ok()) {
+                SettleStoredPayload(
+                    ended,
+                    devices->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image)));
             }
         };
         if (row < 0) {

@@ -42,8 +42,6 @@ constexpr const char* kInterruptWarning =
 constexpr const char* kAborted =
     "Update aborted; the port is closed. The charger may be left in its boot loader: run the "
     "update again to recover it.";
-constexpr const char* kNotVerified =
-    "Verification failed: the charger's stored payload differs from the file's";
 
 struct SUpdateArgs {
     bool com = false;
@@ -108,12 +106,6 @@ std::optional<SUpdateArgs> ParseUpdateArgs(Args args) {
 std::uint32_t TimeSeed() {
     return static_cast<std::uint32_t>(
         std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
-}
-
-// The payload an update file's image carries (after its header), as a charger is to store it.
-std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
-    const SUpdateHeader header = ReadUpdateHeader(image);
-    return image.subspan(kHeaderSize, header.dwPayloadLength);
 }
 
 // The platform the runs take their devices from: the system's, or the demo desk of the
@@ -204,17 +196,14 @@ SRunOutcome RunOne(const SShared& shared, const STarget& chosen, int index,
         }
         // A simulated charger can be asked what it stored: a success is one only when it holds
         // exactly the file's payload, and one it did not store shows no success box.
-        const bool asked = platform->Simulated() && result.Ok();
-        const bool stored =
-            asked && platform->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image));
-        if (asked && !stored) {
-            result.outcome = ERunOutcome::PayloadDiffers;
-            result.bBox = false;
-            result.errorLine = kNotVerified;
+        std::optional<bool> stored;
+        if (platform->Simulated() && result.Ok()) {
+            stored = platform->StoredPayloadIs(target.strPort, target.strSerial, PayloadOf(*image));
         }
+        SettleStoredPayload(result, stored);
         observer.End(result);
-        if (asked) {
-            shared.reporter.Line(index, stored ? kVerifiedText : kNotVerified, stored);
+        if (stored) {
+            shared.reporter.Line(index, *stored ? kVerifiedText : result.errorLine, *stored);
         }
     };
     // A charger no longer listed where it was (another took its position) is not written.

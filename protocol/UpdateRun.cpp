@@ -67,6 +67,14 @@ SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError, std::uint32_t 
     return result;
 }
 
+void SettleStoredPayload(SRunResult& result, std::optional<bool> stored) {
+    if (result.Ok() && stored == false) {
+        result.outcome = ERunOutcome::PayloadDiffers;
+        result.bBox = false;
+        result.errorLine = run_text::kPayloadDiffers;
+    }
+}
+
 SRunResult RunUpdate(SRunJob& job) {
     const SDeviceEntry* selected = SelectedDevice(job);
     const std::uint32_t started = job.clock.TickCount();

@@ -71,6 +71,11 @@ struct SRunResult {
 // The result of `outcome` with its box, error line and controls as the failure tables give them.
 SRunResult RunEnding(ERunOutcome outcome, bool hid, int hidError = 0, std::uint32_t elapsedMs = 0);
 
+// A success settled against what its charger stored, where the charger can be asked (`stored`,
+// nothing for a real charger): one that holds anything but the file's payload makes the run
+// PayloadDiffers, without its box, its error line saying so.
+void SettleStoredPayload(SRunResult& result, std::optional<bool> stored);
+
 // The run engine: the job's row updated through the dialogue its port name asks for.
 SRunResult RunUpdate(SRunJob& job);
 SRunResult RunHid(SRunJob& job);
@@ -137,6 +142,8 @@ inline constexpr const char* kErrorOpeningCom = "Error opening COM port";
 inline constexpr const char* kInconformity = "The update file is in inconformity with the device.";
 inline constexpr const char* kDeviceNotFound = "Device not found.";
 inline constexpr const char* kUpgradeCompletion = "Upgrade completion!";
+inline constexpr const char* kPayloadDiffers =
+    "Verification failed: the charger's stored payload differs from the file's";
 } // namespace run_text
 
 } // namespace crenovix

@@ -79,6 +79,15 @@ SUpdateHeader ReadUpdateHeader(std::span<const std::uint8_t> header) {
     return fields;
 }
 
+std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image) {
+    if (image.size() < kHeaderSize) {
+        return {};
+    }
+    const SUpdateHeader header = ReadUpdateHeader(image);
+    return image.subspan(kHeaderSize,
+                         std::min<std::size_t>(header.dwPayloadLength, image.size() - kHeaderSize));
+}
+
 bool CheckUpdateHeader(std::span<const std::uint8_t> header, std::size_t fileLength) {
     if (fileLength < kHeaderSize || header.size() < kHeaderSize) {
         return false;

@@ -71,6 +71,10 @@ struct SLoadResult {
 // Reads the header fields from the first 512 bytes of a deciphered image.
 SUpdateHeader ReadUpdateHeader(std::span<const std::uint8_t> header);
 
+// The payload a deciphered image carries after its header, as a charger is to store it (at most
+// what the image holds, whatever its header says).
+std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> image);
+
 // The variant check: L >= 512, the 15 magic bytes, and payload length == L - 512.
 bool CheckUpdateHeader(std::span<const std::uint8_t> header, std::size_t fileLength);
 
